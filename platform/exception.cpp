@@ -1,0 +1,9 @@
+#include "platform/exception.h"
+
+namespace brixa {
+
+void Require(bool condition, const char* what) {
+  if (!condition) throw EAssertionFailed(std::string("Assertion failed: ") + what);
+}
+
+}  // namespace brixa

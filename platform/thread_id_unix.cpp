@@ -1,0 +1,10 @@
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "platform/clock.h"
+
+namespace brixa {
+
+std::uint64_t CurrentThreadId() { return static_cast<std::uint64_t>(::syscall(SYS_gettid)); }
+
+}  // namespace brixa

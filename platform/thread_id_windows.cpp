@@ -1,0 +1,9 @@
+#include <windows.h>
+
+#include "platform/clock.h"
+
+namespace brixa {
+
+std::uint64_t CurrentThreadId() { return ::GetCurrentThreadId(); }
+
+}  // namespace brixa

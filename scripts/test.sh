@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the Linux, sanitizer, Windows and fuzzing configurations and
+# runs every test: the Linux tests natively, the unit tests again under ASan + UBSan, the same
+# tests as Windows binaries under Wine, and each fuzz target for a bounded time.
+# Prints one closing summary line; exits non-zero when anything failed.
+#
+#   BRIXA_FUZZ_SECONDS   seconds per fuzz target (default 20)
+#   BRIXA_SKIP           space-separated steps to skip: linux sanitize windows fuzz
+set -uo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+FUZZ_SECONDS="${BRIXA_FUZZ_SECONDS:-20}"
+SKIP=" ${BRIXA_SKIP:-} "
+WINE64=/usr/lib/wine/wine64
+export WINEDEBUG=-all
+export WINEPREFIX="$ROOT/build/wineprefix"
+
+passed=()
+failed=()
+step() {  # step <name> <command...>
+  local name="$1"; shift
+  echo "=== $name"
+  local start=$SECONDS
+  if "$@"; then
+    passed+=("$name")
+    echo "=== $name: ok ($((SECONDS - start)) s)"
+  else
+    failed+=("$name")
+    echo "=== $name: FAILED ($((SECONDS - start)) s)"
+  fi
+}
+wanted() { [[ "$SKIP" != *" $1 "* ]]; }
+
+run_ctest() { ctest --test-dir "build/$1" --output-on-failure --timeout 1200; }
+
+run_sanitized_unit() {
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    build/sanitize/tests/unit_tests
+}
+
+run_wine_tests() {
+  local rc=0 exe
+  for exe in build/windows/tests/*_tests.exe; do
+    [[ -e "$exe" ]] || continue
+    echo "--- wine $(basename "$exe")"
+    BRIXA_WINDOWS_BUILD="$ROOT/build/windows" xvfb-run -a "$WINE64" "$exe" || rc=1
+  done
+  return $rc
+}
+
+run_fuzzers() {
+  local rc=0 target corpus
+  for target in build/fuzz/fuzz/fuzz_*; do
+    [[ -x "$target" ]] || continue
+    corpus="$(mktemp -d)"
+    cp -r "fuzz/corpus/$(basename "$target" | sed 's/^fuzz_//')/." "$corpus/" 2>/dev/null || true
+    echo "--- $(basename "$target") for ${FUZZ_SECONDS} s"
+    "$target" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
+      "$corpus" 2>&1 | tail -3 || rc=1
+    [[ ${PIPESTATUS[0]} -eq 0 ]] || rc=1
+    rm -rf "$corpus"
+  done
+  return $rc
+}
+
+step deps bash scripts/deps.sh
+if wanted linux; then
+  step "linux build" scripts/build.sh linux
+  step "linux tests" run_ctest linux
+fi
+if wanted sanitize; then
+  step "sanitizer build" scripts/build.sh sanitize
+  step "sanitizer unit tests" run_sanitized_unit
+fi
+if wanted windows; then
+  step "windows build" scripts/build.sh windows
+  step "windows tests under wine" run_wine_tests
+fi
+if wanted fuzz; then
+  step "fuzz build" scripts/build.sh fuzz
+  step "fuzzing" run_fuzzers
+fi
+
+echo
+if ((${#failed[@]} == 0)); then
+  echo "SUMMARY: all ${#passed[@]} steps passed (${passed[*]/%/;}) in ${SECONDS} s"
+  exit 0
+fi
+echo "SUMMARY: ${#failed[@]} of $((${#passed[@]} + ${#failed[@]})) steps FAILED: ${failed[*]/%/;} in ${SECONDS} s"
+exit 1

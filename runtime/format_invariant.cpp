@@ -18,6 +18,8 @@ constexpr int kDefaultFloatPrecision = 6;
 constexpr int kDefaultNumberPrecision = 2;
 // Precision beyond this adds nothing a double holds and would only grow the buffer.
 constexpr int kMaxFloatPrecision = 100;
+// Widths, precisions and argument indexes above this are format errors, not allocations.
+constexpr long kMaxFormatNumber = 100000;
 // Room for the longest fixed-point double (about 310 digits) plus the precision.
 constexpr std::size_t kFloatBufferSize = 512;
 
@@ -60,7 +62,7 @@ class Formatter {
     long value = 0;
     while (i < format_.size() && format_[i] >= '0' && format_[i] <= '9') {
       value = value * 10 + (format_[i] - '0');
-      if (value > 100000) Fail();
+      if (value > kMaxFormatNumber) Fail();
       ++i;
     }
     return static_cast<int>(value);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "socket_test_pair.h"
 #include "transport/stack_exceptions.h"
 
@@ -93,6 +96,27 @@ TEST(SocketListTest, WaitingOnNothingOrOnAClosedSocketFails) {
   handle.ReleaseSocket();
   // Winsock reports a closed socket as not a socket; so does the POSIX stack.
   EXPECT_THROW((void)stale.SelectRead(0), EIdNotASocket);
+}
+
+// An fd_set holds descriptors below 1024 on Linux; a wait must still see sockets numbered
+// beyond that (busy processes get there). Winsock handles have no such limit.
+TEST(SocketListTest, WaitsOnSocketsNumberedBeyondTheSelectLimit) {
+  constexpr TIdStackSocketHandle kBeyondSelectLimit = 1100;
+  constexpr int kMaxFillers = 1200;
+  StackUse use;
+  std::vector<std::unique_ptr<TIdSocketHandle>> fillers;
+  while (static_cast<int>(fillers.size()) < kMaxFillers &&
+         (fillers.empty() || fillers.back()->SocketId() < kBeyondSelectLimit)) {
+    fillers.push_back(std::make_unique<TIdSocketHandle>());
+    fillers.back()->OpenHandle();
+  }
+  LoopbackPair pair;
+  ASSERT_GT(pair.server.SocketId(), kBeyondSelectLimit);
+  TIdSocketList list;
+  list.Add(pair.server.SocketId());
+  EXPECT_FALSE(list.SelectRead(0));
+  LoopbackPair::SendText(pair.client, "far");
+  EXPECT_TRUE(list.SelectRead(2000));
 }
 
 }  // namespace

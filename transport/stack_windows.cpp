@@ -67,13 +67,14 @@ template <class Fn>
   return std::bit_cast<Fn>(Bound(entry));
 }
 
-#define BRIXA_WINSOCK_ENTRIES(X)                                                               \
-  X(WSAStartup)                                                                                \
-  X(WSACleanup)                                                                                \
-  X(WSAGetLastError) X(WSASetLastError) X(socket) X(WSASocketW) X(bind) X(connect) X(listen)   \
-      X(accept) X(closesocket) X(shutdown) X(recv) X(send) X(recvfrom) X(sendto) X(getsockopt) \
-          X(setsockopt) X(getsockname) X(getpeername) X(ioctlsocket) X(select) X(gethostname)  \
-              X(gethostbyname) X(gethostbyaddr) X(getservbyname) X(getservbyport)
+#define BRIXA_WINSOCK_ENTRIES(X)                                                                   \
+  X(WSAStartup)                                                                                    \
+  X(WSACleanup)                                                                                    \
+  X(WSAGetLastError)                                                                               \
+  X(WSASetLastError) X(socket) X(WSASocketW) X(bind) X(connect) X(listen) X(accept) X(closesocket) \
+      X(shutdown) X(recv) X(send) X(recvfrom) X(sendto) X(getsockopt) X(setsockopt) X(getsockname) \
+          X(getpeername) X(ioctlsocket) X(select) X(gethostname) X(gethostbyname) X(gethostbyaddr) \
+              X(getservbyname) X(getservbyport)
 
 #define BRIXA_DEFINE_ENTRY(fn) EntryPoint g_##fn{#fn};
 BRIXA_WINSOCK_ENTRIES(BRIXA_DEFINE_ENTRY)
@@ -139,9 +140,11 @@ void ProbeResolver(HMODULE winsock) {
 // Unloads everything when the process ends: the resolver library, then the socket library.
 struct LibraryUnloader {
   ~LibraryUnloader() {
-    const HMODULE winsock = gWinsock.load();
+    const HMODULE winsock = gWinsock.exchange(nullptr);
     if (winsock == nullptr) return;
+    gResolverEnabled.store(false);
     if (gResolver.extraLibrary != nullptr) ::FreeLibrary(gResolver.extraLibrary);
+    ForgetEntryPoints();
     detail::StopAndUnloadSocketLibrary(winsock);
   }
 };
@@ -517,10 +520,6 @@ void StopAndUnloadSocketLibrary(void* ALibrary) {
   using CleanupFn = decltype(&::WSACleanup);
   if (const auto cleanup = std::bit_cast<CleanupFn>(::GetProcAddress(library, "WSACleanup"))) {
     cleanup();
-  }
-  if (gWinsock.load() == library) {
-    gWinsock.store(nullptr);
-    ForgetEntryPoints();
   }
   ::FreeLibrary(library);
 }

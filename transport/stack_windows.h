@@ -10,7 +10,8 @@ namespace brixa::detail {
 // message begins with "Error on loading Winsock2 library (<name>)". Used once per process with
 // "WS2_32.DLL"; a test may try a name that does not exist. Returns the library handle.
 void* LoadAndStartSocketLibrary(const std::string& AFileName);
-// Stops and unloads a library that LoadAndStartSocketLibrary returned.
+// Stops and unloads a library that LoadAndStartSocketLibrary returned. Loads are counted by the
+// system, so a test's own load and unload leave the process's library in place.
 void StopAndUnloadSocketLibrary(void* ALibrary);
 
 // Whether the system resolver (GetAddrInfoW and friends) is in use. A test may switch it off to

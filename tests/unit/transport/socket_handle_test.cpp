@@ -4,6 +4,8 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -285,6 +287,56 @@ TEST(SocketHandleTest, ResetClosesTheSocketAndForgetsTheEndpoints) {
   pair.server.Reset(true);
   EXPECT_EQ(pair.server.IP(), "");
   EXPECT_EQ(pair.server.Port(), 0);
+}
+
+TEST(SocketHandleTest, ReleaseFromAnotherThreadEndsABlockedConnect) {
+  StackUse use;
+  // A listener that never accepts, its backlog filled by connects that do not wait.
+  TIdSocketHandle listener;
+  listener.OpenHandle();
+  listener.SetIP("127.0.0.1");
+  listener.BindLocal();
+  listener.Listen(0);
+  std::vector<std::unique_ptr<TIdSocketHandle>> fillers;
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(std::make_unique<TIdSocketHandle>());
+    fillers.back()->OpenHandle();
+    GStack().SetBlocking(fillers.back()->SocketId(), false);
+    fillers.back()->SetPeer("127.0.0.1", listener.Port());
+    try {
+      fillers.back()->ConnectToRemote();
+    } catch (const EIdSocketError&) {
+      // in progress (10035 / 10036): the request waits in the backlog or is dropped
+    }
+  }
+
+  TIdSocketHandle handle;
+  handle.OpenHandle();
+  handle.SetPeer("127.0.0.1", listener.Port());
+  std::promise<std::string> outcome;
+  std::future<std::string> ended = outcome.get_future();
+  std::thread connector([&handle, &outcome] {
+    try {
+      handle.ConnectToRemote();
+      outcome.set_value("connected");
+    } catch (const EIdSocketError& e) {
+      outcome.set_value("socket error " + std::to_string(e.LastError()));
+    } catch (const Exception& e) {
+      outcome.set_value(std::string("other: ") + e.Message());
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(ended.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+      << "the connect did not block: " << ended.get();
+  handle.ReleaseSocket();
+  if (ended.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    connector.detach();
+    FAIL() << "closing the socket did not end the blocked connect";
+  }
+  connector.join();
+  EXPECT_EQ(ended.get().rfind("socket error", 0), 0u);
+  EXPECT_FALSE(handle.IsAllocated());
+  EXPECT_EQ(handle.ReadList().Count(), 0);
 }
 
 // Counts how often the anti-freeze is given the chance to process.

@@ -128,6 +128,16 @@ TEST(SocketErrorTest, NotASocketHasItsOwnClassAndEveryErrorKeepsItsNumber) {
   }
 }
 
+TEST(SocketErrorTest, LibraryFailuresShowTheSystemTextAfterTheTitleUnlessNumberedZero) {
+  const EIdWinsockStubError bare(0, "unused", "Error on call to Winsock2 library function select");
+  EXPECT_EQ(bare.Message(), "Error on call to Winsock2 library function select");
+  const EIdWinsockStubError numbered(10093, "Not started.",
+                                     "Error on loading Winsock2 library (X)");
+  EXPECT_EQ(numbered.Message(), "Error on loading Winsock2 library (X): Not started.");
+  EXPECT_EQ(numbered.Win32Error(), 10093);
+  EXPECT_EQ(numbered.Title(), "Error on loading Winsock2 library (X)");
+}
+
 TEST(SocketErrorTest, CheckSocketResultRaisesOnlyOnMinusOneAndToleratesListedErrors) {
   ScriptedStack stack;
   EXPECT_EQ(stack.CheckSocketResult(0), 0);

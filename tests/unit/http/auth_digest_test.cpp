@@ -42,6 +42,14 @@ std::string Item(const std::string& header, const std::string& name) {
   return std::regex_search(header, m, pattern) ? m[1].str() : "<absent>";
 }
 
+// Built by appending: "literal" + std::string&& trips a false -Wrestrict in g++ 12 at -O3.
+std::string Quoted(const std::string& text) {
+  std::string out(1, '"');
+  out += text;
+  out += '"';
+  return out;
+}
+
 std::string Md5Hex(const std::string& text) {
   TIdHashMessageDigest5 md5;
   return DigestToHex(md5.HashBytes(text.data(), text.size()), false);
@@ -179,7 +187,7 @@ TEST(DigestAuthTest, IntegrityProtectionHashesTheEntityBody) {
   const std::string ha1 = Md5Hex("Mufasa:testrealm@host.com:Circle Of Life");
   const std::string ha2 = Md5Hex("POST:/dir/index.html:" + Md5Hex("a=1, b=\"two\"\r\n"));
   const std::string expected = Md5Hex(ha1 + ":" + kRfcNonce + ":00000001:0a4f113b:auth-int:" + ha2);
-  EXPECT_EQ(Item(auth.BuildAuthorization(), "response"), "\"" + expected + "\"");
+  EXPECT_EQ(Item(auth.BuildAuthorization(), "response"), Quoted(expected));
 }
 
 TEST(DigestAuthTest, CredentialsAreHashedAsTheirUtf8Bytes) {
@@ -191,7 +199,7 @@ TEST(DigestAuthTest, CredentialsAreHashedAsTheirUtf8Bytes) {
   const std::string ha2 = Md5Hex("GET:/dir/index.html");
   const auto expect = [&](const std::string& password) {
     const std::string ha1 = Md5Hex("Mufasa:testrealm@host.com:" + password);
-    return "\"" + Md5Hex(ha1 + ":" + kRfcNonce + ":00000001:0a4f113b:auth:" + ha2) + "\"";
+    return Quoted(Md5Hex(ha1 + ":" + kRfcNonce + ":00000001:0a4f113b:auth:" + ha2));
   };
   EXPECT_EQ(response, expect("p\xC3\xA4ss"));
   EXPECT_NE(response, expect("p?ss"));

@@ -49,8 +49,9 @@ class Formatter {
 
  private:
   [[noreturn]] void Fail() const {
-    throw EConvertError("Format '" + std::string(format_) +
-                        "' invalid or incompatible with argument");
+    std::string message = "Format '";
+    message.append(format_).append("' invalid or incompatible with argument");
+    throw EConvertError(message);
   }
 
   // Reads a run of digits at `i`; -1 when there are none.
@@ -164,7 +165,9 @@ class Formatter {
     const std::int64_t value = arg.AsSigned();
     const std::uint64_t magnitude =
         value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    return (value < 0 ? "-" : "") + Digits(magnitude, 10, false, spec.precision);
+    std::string text = value < 0 ? "-" : "";
+    text.append(Digits(magnitude, 10, false, spec.precision));
+    return text;
   }
 
   std::string Unsigned(const TFormatArg& arg, const Spec& spec, int base, bool upper) const {

@@ -198,7 +198,10 @@ class FltkBackend : public TGuiBackend {
   // `display` is null when FLTK is connected already.
   explicit FltkBackend(Display* display) {
     if (display != nullptr) fl_open_display(display);
-    Fl::lock();  // enables Fl::awake from other threads
+    // Enables Fl::awake from other threads. Once per process: the lock is recursive and the
+    // main thread keeps holding it (Fl::wait lets go while it sleeps).
+    static const bool locked = (Fl::lock(), true);
+    (void)locked;
     SetMainThreadWakeHook([] {
       if (Fl::awake(ServeMainThreadCallback, nullptr) != 0) Fl::awake();  // ring full: wake only
     });

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/gui_backend.h"
 #include "platform/single_instance.h"
 #include "unit/platform/self_launch.h"
 
@@ -40,6 +41,7 @@ void Publish(const std::string& path, const std::string& text) {
 // The helper-program side of self_launch.h; runs during static initialisation.
 //   marker|<result>            -> "<working directory>\n<BRIXA_LAUNCH_PROBE>"
 //   mutex|<name>|<result>      -> "<AlreadyExists 0/1> <LastError>"
+//   backend|<result>           -> the name of the GUI backend the platform picks
 bool PlayChildRole() {
   const char* role = std::getenv(test::kChildRoleVariable);
   if (role == nullptr || *role == '\0') return false;
@@ -51,6 +53,8 @@ bool PlayChildRole() {
     TNamedMutex mutex(f[1]);
     Publish(f[2], std::to_string(mutex.AlreadyExists() ? 1 : 0) + " " +
                       std::to_string(mutex.LastError()));
+  } else if (f[0] == "backend" && f.size() == 2) {
+    Publish(f[1], NewDefaultGuiBackend()->Name());
   }
   std::_Exit(0);
 }

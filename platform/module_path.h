@@ -17,10 +17,8 @@ inline constexpr std::size_t kMaxPath = 260;
 // The program's own file, full length: what the runtime reports as argument zero.
 [[nodiscard]] std::string ProgramFileName();
 
-// The separator the platform puts between path parts ('\' or '/').
-[[nodiscard]] char PathDelimiter() noexcept;
-
-// The directory part of `path` with its final separator ("" when it has none).
+// The directory part of `path` with its final separator ("" when it has none). The platform's
+// separator itself is SystemPathDelimiter() (platform/system_info.h).
 [[nodiscard]] std::string ExtractFilePath(const std::string& path);
 
 // A path cut into parts as the C runtime's path splitter does: Drive ("C:"; always empty on

@@ -30,10 +30,6 @@ std::string ProgramFileName() {
   return ReadSelfExe();
 }
 
-char PathDelimiter() noexcept {
-  return '/';
-}
-
 std::string ExtractFilePath(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

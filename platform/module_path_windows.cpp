@@ -30,10 +30,6 @@ std::string ProgramFileName() {
   return std::string(buffer.data(), length < kLongestPath ? length : 0);
 }
 
-char PathDelimiter() noexcept {
-  return '\\';
-}
-
 std::string ExtractFilePath(const std::string& path) {
   const std::size_t cut = path.find_last_of("\\/:");
   return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "platform/system_info.h"
+
 namespace brixa {
 namespace {
 
@@ -22,7 +24,7 @@ TEST(ModulePathTest, NamesThisProgramAndCutsToTheBuffer) {
   const TPathParts parts = SplitPath(module);
   EXPECT_EQ(parts.Drive + parts.Dir, ExtractFilePath(module));
   EXPECT_EQ(parts.Drive + parts.Dir + parts.Name + parts.Ext, module);
-  EXPECT_EQ(parts.Dir.back(), PathDelimiter());
+  EXPECT_EQ(parts.Dir.back(), SystemPathDelimiter());
 }
 
 struct SplitCase {

@@ -1,5 +1,4 @@
 // The FLTK backend on a real X server: an Xvfb started for these tests unless $DISPLAY is set.
-#ifndef _WIN32
 
 // clang-format off
 // GoogleTest first: Xlib defines macros (None, Bool, Status) that clash with its names.
@@ -313,5 +312,3 @@ TEST_F(FltkGuiTest, MessageBoxIsModalWithTheTitleAndStillServesMainThreadCalls) 
 
 }  // namespace
 }  // namespace brixa
-
-#endif  // !_WIN32

@@ -1,5 +1,4 @@
 // The Win32 backend: real windows, a common-controls progress bar and a modal message box.
-#ifdef _WIN32
 
 // clang-format off
 #include <gtest/gtest.h>
@@ -117,5 +116,3 @@ TEST(Win32GuiTest, MessageBoxIsModalWithTheTitleAndStillServesMainThreadCalls) {
 
 }  // namespace
 }  // namespace brixa
-
-#endif  // _WIN32

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds one configuration.
-#   scripts/build.sh linux | sanitize | windows | fuzz | bench     (default: linux)
+#   scripts/build.sh linux | sanitize | tsan | windows | fuzz | bench     (default: linux)
 # Build trees go to build/<configuration>.
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -13,6 +13,8 @@ if command -v ninja >/dev/null; then GEN=(-G Ninja); fi
 case "$CONFIG" in
   linux)    ARGS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   sanitize) ARGS=(-DCMAKE_BUILD_TYPE=Debug -DBRIXA_SANITIZE=ON) ;;
+  tsan)     ARGS=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS=-fsanitize=thread -fno-omit-frame-pointer"
+                  "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread") ;;
   windows)  ARGS=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake") ;;
   fuzz)     ARGS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIXA_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_C_COMPILER=clang-14) ;;
   bench)    ARGS=(-DCMAKE_BUILD_TYPE=Release -DBRIXA_BENCH=ON -DBRIXA_TESTS=OFF) ;;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace brixa {
+
+// The longest computer name the system hands out (a NetBIOS name without its terminator).
+inline constexpr std::size_t kMaxComputerNameLength = 15;
+
+// The system's temporary path as the system gives it (Windows: GetTempPathA; POSIX: $TMPDIR,
+// else "/tmp"); empty when there is none. Whether it ends in a delimiter is the caller's care.
+[[nodiscard]] std::string SystemTempPath();
+
+// The computer's name cut to kMaxComputerNameLength characters; empty when the call fails.
+[[nodiscard]] std::string SystemComputerName();
+
+}  // namespace brixa

@@ -4,21 +4,9 @@
 #include <string>
 
 #include "runtime/exception.h"
+#include "transport/tcp_reply.h"
 
 namespace brixa {
-
-// A reply of a request/response protocol that the client does not accept. ReplyCode is the
-// protocol's numeric code.
-class EIdReplyRFCError : public EIdException {
- public:
-  EIdReplyRFCError(std::int32_t replyCode, std::string message)
-      : EIdException(std::move(message)), replyCode_(replyCode) {}
-  [[nodiscard]] std::int32_t ReplyCode() const noexcept { return replyCode_; }
-  [[nodiscard]] const char* ClassName() const noexcept override { return "EIdReplyRFCError"; }
-
- private:
-  std::int32_t replyCode_;
-};
 
 // An HTTP status the client does not accept. The message is the status line exactly as
 // received, ReplyCode the status code, BodyText the response body decoded as text (UTF-8 when
@@ -26,13 +14,18 @@ class EIdReplyRFCError : public EIdException {
 class EIdHTTPProtocolException : public EIdReplyRFCError {
  public:
   EIdHTTPProtocolException(std::int32_t replyCode, std::string statusLine, std::string bodyText)
-      : EIdReplyRFCError(replyCode, std::move(statusLine)), bodyText_(std::move(bodyText)) {}
+      : EIdReplyRFCError(static_cast<std::int16_t>(replyCode), std::move(statusLine)),
+        replyCode_(replyCode),
+        bodyText_(std::move(bodyText)) {}
+  // The status code as a 32-bit number (ErrorCode keeps the command-reply width).
+  [[nodiscard]] std::int32_t ReplyCode() const noexcept { return replyCode_; }
   [[nodiscard]] const std::string& BodyText() const noexcept { return bodyText_; }
   [[nodiscard]] const char* ClassName() const noexcept override {
     return "EIdHTTPProtocolException";
   }
 
  private:
+  std::int32_t replyCode_;
   std::string bodyText_;
 };
 

@@ -4,7 +4,7 @@
 
 #include "http/request_header_info.h"
 #include "platform/stream.h"
-#include "transport/ip_version.h"
+#include "transport/stack_consts.h"
 
 namespace brixa {
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/stream.h"
+#include "runtime/encoding.h"
 
 namespace brixa {
 
@@ -13,21 +14,6 @@ namespace {
 constexpr std::size_t kStreamChunk = 64 * 1024;
 // Bytes of the length field that ends the padding.
 constexpr std::size_t kLengthFieldSize = 8;
-
-// One byte per character: ASCII stays, every other UTF-8 sequence becomes one '?'.
-std::string ToAsciiBytes(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out.push_back(c);
-    } else if (byte >= 0xC0 || (byte & 0xC0) != 0x80) {
-      out.push_back('?');  // a lead byte (or a stray byte): one character
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -42,8 +28,7 @@ TIdHash::TDigest TIdHash::HashBytes(const std::vector<std::uint8_t>& bytes) {
 }
 
 TIdHash::TDigest TIdHash::HashString(std::string_view text) {
-  const std::string bytes = ToAsciiBytes(text);
-  return HashBytes(bytes.data(), bytes.size());
+  return HashBytes(TextToBytes(text, ceASCII));
 }
 
 std::string TIdHash::HashStringAsHex(std::string_view text) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/bytes.h"
+
 namespace brixa {
 
 class TStream;
@@ -16,7 +18,7 @@ class TStream;
 // An object is used by one thread at a time.
 class TIdHash {
  public:
-  using TDigest = std::vector<std::uint8_t>;
+  using TDigest = TIdByteArray;
 
   TIdHash() = default;
   TIdHash(const TIdHash&) = delete;
@@ -31,7 +33,7 @@ class TIdHash {
   [[nodiscard]] virtual TDigest Final() = 0;
 
   [[nodiscard]] TDigest HashBytes(const void* data, std::size_t size);
-  [[nodiscard]] TDigest HashBytes(const std::vector<std::uint8_t>& bytes);
+  [[nodiscard]] TDigest HashBytes(const TIdByteArray& bytes);
   // The digest of the text with every non-ASCII character replaced by '?' (one byte each).
   [[nodiscard]] TDigest HashString(std::string_view text);
   // HashString as upper-case hexadecimal, bytes in order.
@@ -41,8 +43,7 @@ class TIdHash {
 };
 
 // Upper-case (default) or lower-case hexadecimal of `bytes`, two digits per byte, in order.
-[[nodiscard]] std::string DigestToHex(const std::vector<std::uint8_t>& bytes,
-                                      bool upperCase = true);
+[[nodiscard]] std::string DigestToHex(const TIdByteArray& bytes, bool upperCase = true);
 
 // The Merkle-Damgard frame the MD4, MD5 and SHA-256 digests share: 64-byte blocks, a 0x80 byte
 // after the message, zero fill and the message length in bits as the last 8 bytes of the last

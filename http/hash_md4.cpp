@@ -1,6 +1,6 @@
 #include "http/hash_md4.h"
 
-#include <bit>
+#include "runtime/header_value.h"
 
 namespace brixa {
 
@@ -26,8 +26,8 @@ constexpr std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 // One operation of the rounds: a := (a + f(b, c, d) + word + constant) <<< s.
 template <std::uint32_t (*Fn)(std::uint32_t, std::uint32_t, std::uint32_t)>
 inline void Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
-                 std::uint32_t word, std::uint32_t constant, int s) {
-  a = std::rotl(a + Fn(b, c, d) + word + constant, s);
+                 std::uint32_t word, std::uint32_t constant, unsigned s) {
+  a = RotateLeft32(a + Fn(b, c, d) + word + constant, s);
 }
 
 void CompressBlock(std::array<std::uint32_t, 4>& state, const std::uint8_t* block) {

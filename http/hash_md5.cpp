@@ -1,7 +1,8 @@
 #include "http/hash_md5.h"
 
 #include <array>
-#include <bit>
+
+#include "runtime/header_value.h"
 
 namespace brixa {
 
@@ -34,15 +35,15 @@ constexpr std::uint32_t I(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
 // One operation: a := b + ((a + f(b, c, d) + word + T[i]) <<< s).
 template <std::uint32_t (*Fn)(std::uint32_t, std::uint32_t, std::uint32_t)>
 inline void Step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
-                 std::uint32_t word, int i, int s) {
-  a = b + std::rotl(a + Fn(b, c, d) + word + kSine[static_cast<std::size_t>(i)], s);
+                 std::uint32_t word, int i, unsigned s) {
+  a = b + RotateLeft32(a + Fn(b, c, d) + word + kSine[static_cast<std::size_t>(i)], s);
 }
 
 // Each round visits the sixteen words in its own order: word (start + stride * i) mod 16.
 template <std::uint32_t (*Fn)(std::uint32_t, std::uint32_t, std::uint32_t)>
 inline void Round(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d,
                   const std::uint32_t* x, int round, int start, int stride,
-                  const std::array<int, 4>& shifts) {
+                  const std::array<unsigned, 4>& shifts) {
   for (int i = 0; i < 16; i += 4) {
     const int base = round * 16 + i;
     Step<Fn>(a, b, c, d, x[(start + stride * i) & 15], base, shifts[0]);

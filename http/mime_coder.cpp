@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "runtime/encoding.h"
+
 namespace brixa {
 
 namespace {
@@ -19,39 +21,13 @@ constexpr std::array<std::uint8_t, 256> MakeDecodeTable() {
 }
 constexpr std::array<std::uint8_t, 256> kDecode = MakeDecodeTable();
 
-// The text with each character as one byte: ASCII as is, a UTF-8 sequence as the low 8 bits of
-// its code point. Malformed sequences pass through byte by byte.
-std::vector<std::uint8_t> EightBitBytes(std::string_view text) {
-  std::vector<std::uint8_t> out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    bool wellFormed = lead < 0x80 || (lead >= 0xC2 && i + length <= text.size());
-    std::uint32_t codePoint = length == 1 ? lead : lead & (0x3F >> (length - 1));
-    for (std::size_t k = 1; wellFormed && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      wellFormed = (next & 0xC0) == 0x80;
-      codePoint = codePoint << 6 | (next & 0x3F);
-    }
-    if (!wellFormed) {
-      out.push_back(lead);
-      ++i;
-      continue;
-    }
-    out.push_back(static_cast<std::uint8_t>(codePoint));
-    i += length;
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string TIdEncoderMIME::EncodeString(std::string_view text) {
-  return EncodeBytes(EightBitBytes(text));
+  return EncodeBytes(TextToBytes(text, ce8Bit));
 }
 
-std::string TIdEncoderMIME::EncodeBytes(const std::vector<std::uint8_t>& bytes) {
+std::string TIdEncoderMIME::EncodeBytes(const TIdByteArray& bytes) {
   return EncodeBytes(bytes.data(), bytes.size());
 }
 
@@ -79,8 +55,8 @@ std::string TIdEncoderMIME::EncodeBytes(const std::uint8_t* data, std::size_t si
   return out;
 }
 
-std::vector<std::uint8_t> TIdDecoderMIME::DecodeBytes(std::string_view text) {
-  std::vector<std::uint8_t> out;
+TIdByteArray TIdDecoderMIME::DecodeBytes(std::string_view text) {
+  TIdByteArray out;
   out.reserve(text.size() / kGroupChars * kGroupBytes);
   for (std::size_t i = 0; i + kGroupChars <= text.size(); i += kGroupChars) {
     const char* g = text.data() + i;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/exception.h"
+#include "runtime/encoding.h"
 #include "runtime/internet_date.h"
 
 namespace brixa {
@@ -131,6 +132,10 @@ class Formatter {
         body = Text(arg, spec);
         kind = Kind::kText;
         break;
+      case 'c':
+        body = Character(arg);
+        kind = Kind::kText;
+        break;
       default:
         Fail();
     }
@@ -216,6 +221,23 @@ class Formatter {
     }
     grouped.append(fixed, end, std::string::npos);
     return grouped;
+  }
+
+  // A char argument as itself; an integer as the UTF-8 form of that code point.
+  std::string Character(const TFormatArg& arg) const {
+    if (arg.kind() == TFormatArg::Kind::kText && arg.AsText().size() == 1) return arg.AsText();
+    std::uint64_t code = 0;
+    if (arg.kind() == TFormatArg::Kind::kSigned && arg.AsSigned() >= 0) {
+      code = static_cast<std::uint64_t>(arg.AsSigned());
+    } else if (arg.kind() == TFormatArg::Kind::kUnsigned) {
+      code = arg.AsUnsigned();
+    } else {
+      Fail();
+    }
+    if (code > 0x10FFFF) Fail();
+    std::string text;
+    AppendUTF8(text, static_cast<char32_t>(code));
+    return text;
   }
 
   std::string Text(const TFormatArg& arg, const Spec& spec) const {

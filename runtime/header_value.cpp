@@ -26,8 +26,9 @@ bool EndsWithChar(const std::string& text, char ch) {
 }
 
 // Drops the last segment of `folded` (which ends with the delimiter): its delimiter, then every
-// character back to the previous delimiter.
+// character back to the previous delimiter. The root ("/" alone) has no parent and stays.
 void DropLastSegment(std::string& folded, char delimiter) {
+  if (folded.size() == 1) return;
   folded.pop_back();
   while (!folded.empty() && folded.back() != delimiter) folded.pop_back();
 }

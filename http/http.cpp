@@ -37,7 +37,9 @@ TIdCustomHTTP::TIdCustomHTTP(TComponent* owner)
       currentURI_(std::make_unique<TIdURI>()),
       proxyParams_(std::make_unique<TIdProxyConnectionInfo>()) {}
 
-TIdCustomHTTP::~TIdCustomHTTP() { FreeOwnCookieManager(); }
+TIdCustomHTTP::~TIdCustomHTTP() {
+  FreeOwnCookieManager();
+}
 
 void TIdCustomHTTP::Head(const std::string& AURL) {
   PerformRequest("HEAD", AURL, nullptr, nullptr, {});
@@ -181,7 +183,8 @@ void TIdCustomHTTP::OpenAndSendRequest() {
     EnsureConnected(LastResponse());
   }
   protocol_->WriteRequestHead(&CurrentURI());
-  if (request.BodySource() != nullptr) IOHandler()->WriteFromStream(*request.BodySource(), 0, false);
+  if (request.BodySource() != nullptr)
+    IOHandler()->WriteFromStream(*request.BodySource(), 0, false);
 }
 
 void TIdCustomHTTP::SetConnectionFields(TIdHTTPConnectionKind kind) {

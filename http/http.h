@@ -10,11 +10,11 @@
 #include "http/compressor.h"
 #include "http/cookie_manager.h"
 #include "http/header_list.h"
+#include "http/http_protocol.h"
+#include "http/http_protocol_exception.h"
 #include "http/proxy_connection_info.h"
 #include "http/request_header_info.h"
 #include "http/response_header_info.h"
-#include "http/http_protocol.h"
-#include "http/http_protocol_exception.h"
 #include "http/uri.h"
 #include "transport/tcp_client.h"
 
@@ -53,11 +53,12 @@ class TIdAuthenticationStore : public TComponent {
 // Event types. All events fire on the thread that runs the request, inside the call.
 using TIdHTTPOnHeadersAvailable =
     std::function<void(TComponent* Sender, TIdHeaderList& AHeaders, bool& VContinue)>;
-using TIdHTTPOnRedirectEvent = std::function<void(TComponent* Sender, std::string& dest,
-                                                  std::int32_t& NumRedirect, bool& Handled,
-                                                  std::string& VMethod)>;
-using TIdOnSelectAuthorization = std::function<void(
-    TComponent* Sender, TIdAuthenticationClass& AuthenticationClass, const TIdHeaderList& AuthInfo)>;
+using TIdHTTPOnRedirectEvent =
+    std::function<void(TComponent* Sender, std::string& dest, std::int32_t& NumRedirect,
+                       bool& Handled, std::string& VMethod)>;
+using TIdOnSelectAuthorization =
+    std::function<void(TComponent* Sender, TIdAuthenticationClass& AuthenticationClass,
+                       const TIdHeaderList& AuthInfo)>;
 using TIdOnAuthorization =
     std::function<void(TComponent* Sender, TIdAuthentication* Authentication, bool& Handled)>;
 
@@ -86,9 +87,8 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
            const TIdIgnoreReplies& AIgnoreReplies);
   // The whole request cycle for any method. `ASource` is sent as the body when given; the body
   // of an accepted response goes to `AResponseContent` when given.
-  virtual void PerformRequest(const std::string& AMethod, const std::string& AURL,
-                              TStream* ASource, TStream* AResponseContent,
-                              const TIdIgnoreReplies& AIgnoreReplies);
+  virtual void PerformRequest(const std::string& AMethod, const std::string& AURL, TStream* ASource,
+                              TStream* AResponseContent, const TIdIgnoreReplies& AIgnoreReplies);
 
   // --- properties ----------------------------------------------------------------------------
   [[nodiscard]] bool HandleRedirects() const noexcept { return handleRedirects_; }

@@ -20,7 +20,6 @@ TIdAuthenticationClass SchemeFor(const TIdHeaderList& challenges) {
   return {};
 }
 
-
 }  // namespace
 
 bool TIdCustomHTTP::ConfirmRedirect(std::string& location, std::string& method,

@@ -8,7 +8,9 @@ void TIdCustomHTTP::SetProxyParams(const TIdProxyConnectionInfo& value) {
   proxyParams_->Assign(value);
 }
 
-void TIdCustomHTTP::SetRequest(const TIdHTTPRequest& value) { Request().Assign(value); }
+void TIdCustomHTTP::SetRequest(const TIdHTTPRequest& value) {
+  Request().Assign(value);
+}
 
 void TIdCustomHTTP::SetCookieManager(TIdCookieManager* value) {
   if (value == cookieManager_) return;

@@ -46,7 +46,8 @@ bool TIdHTTPResponse::StaysOpen() {
   const std::string connection = Trim(Connection());
   const std::string proxyConnection = Trim(ProxyConnection());
   if (client_.ProtocolVersion() == pv1_0) {
-    return SameTextNoCase(connection, "KEEP-ALIVE") || SameTextNoCase(proxyConnection, "KEEP-ALIVE");
+    return SameTextNoCase(connection, "KEEP-ALIVE") ||
+           SameTextNoCase(proxyConnection, "KEEP-ALIVE");
   }
   return !SameTextNoCase(connection, "CLOSE") && !SameTextNoCase(proxyConnection, "CLOSE");
 }

@@ -90,8 +90,8 @@ TIdHTTPNextStep TIdHTTPProtocol::HandleRedirect(std::int32_t code,
     return nsDone;
   }
   // A HEAD answer has no body to wait seconds for.
-  const std::int32_t waitMs = request.RequestMethod() == "HEAD" ? kBodylessWaitMs
-                                                                 : kRedirectBodyWaitMs;
+  const std::int32_t waitMs =
+      request.RequestMethod() == "HEAD" ? kBodylessWaitMs : kRedirectBodyWaitMs;
   TIdHTTPNextStep step = nsDone;
   if (client_.HandleRedirects() && client_.redirectsSeen_ < client_.RedirectMaximum()) {
     request.SetURL(location);
@@ -107,13 +107,11 @@ TIdHTTPNextStep TIdHTTPProtocol::HandleRedirect(std::int32_t code,
 bool TIdHTTPProtocol::AcceptChallenge(std::int32_t code, const TIdIgnoreReplies& ignoreReplies) {
   const bool server = code == 401;
   const std::int32_t attempts = server ? client_.serverAuthAttempts_ : client_.proxyAuthAttempts_;
-  const bool accepted =
-      attempts < client_.MaxAuthRetries() &&
-      (server ? client_.AuthorizeServer(*request_, *response_)
-              : client_.AuthorizeProxy(*request_, *response_));
+  const bool accepted = attempts < client_.MaxAuthRetries() &&
+                        (server ? client_.AuthorizeServer(*request_, *response_)
+                                : client_.AuthorizeProxy(*request_, *response_));
   if (accepted) return true;
-  TIdAuthentication* scheme =
-      server ? request_->AuthScheme() : client_.ProxyParams().AuthScheme();
+  TIdAuthentication* scheme = server ? request_->AuthScheme() : client_.ProxyParams().AuthScheme();
   if (scheme != nullptr) scheme->Restart();
   RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
   return false;

@@ -23,7 +23,9 @@ class HeadFirstStream : public TStream {
     pending_.clear();
   }
 
-  std::int64_t Read(void* buffer, std::int64_t count) override { return output_.Read(buffer, count); }
+  std::int64_t Read(void* buffer, std::int64_t count) override {
+    return output_.Read(buffer, count);
+  }
   std::int64_t Write(const void* buffer, std::int64_t count) override {
     FlushHead();
     return output_.Write(buffer, count);

@@ -108,8 +108,8 @@ bool Configure(TIdHTTP& http, const Options& o, std::string& error) {
 void PrintExchange(TIdHTTP& http) {
   TIdHTTPRequest& request = http.Request();
   const char* version = http.ProtocolVersion() == pv1_0 ? "1.0" : "1.1";
-  std::fprintf(stderr, "> %s %s HTTP/%s\n", request.RequestMethod().c_str(),
-               request.URL().c_str(), version);
+  std::fprintf(stderr, "> %s %s HTTP/%s\n", request.RequestMethod().c_str(), request.URL().c_str(),
+               version);
   for (const std::string& line : request.HeaderLines().Lines()) {
     std::fprintf(stderr, "> %s\n", line.c_str());
   }

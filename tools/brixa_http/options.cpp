@@ -18,13 +18,20 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
     error = flag + " needs a number of 0 or more, not '" + value + "'";
     return false;
   };
-  if (flag == "-o") o.outputFile = value;
-  else if (flag == "-H") o.headers.push_back(value);
-  else if (flag == "-u") o.userPassword = value;
-  else if (flag == "-x") o.proxy = value;
-  else if (flag == "--max-redirs") return number(o.maxRedirects);
-  else if (flag == "--connect-timeout") return number(o.connectTimeoutMs);
-  else if (flag == "--read-timeout") return number(o.readTimeoutMs);
+  if (flag == "-o")
+    o.outputFile = value;
+  else if (flag == "-H")
+    o.headers.push_back(value);
+  else if (flag == "-u")
+    o.userPassword = value;
+  else if (flag == "-x")
+    o.proxy = value;
+  else if (flag == "--max-redirs")
+    return number(o.maxRedirects);
+  else if (flag == "--connect-timeout")
+    return number(o.connectTimeoutMs);
+  else if (flag == "--read-timeout")
+    return number(o.readTimeoutMs);
   return true;
 }
 
@@ -34,14 +41,22 @@ bool TakesValue(const std::string& flag) {
 }
 
 bool TakeSwitch(Options& o, const std::string& flag) {
-  if (flag == "-I" || flag == "--head") o.head = true;
-  else if (flag == "-i" || flag == "--include") o.includeHead = true;
-  else if (flag == "-L" || flag == "--location") o.followRedirects = true;
-  else if (flag == "--http1.0") o.http10 = true;
-  else if (flag == "-v" || flag == "--verbose") o.verbose = true;
-  else if (flag == "--progress") o.progress = true;
-  else if (flag == "-h" || flag == "--help") o.help = true;
-  else return false;
+  if (flag == "-I" || flag == "--head")
+    o.head = true;
+  else if (flag == "-i" || flag == "--include")
+    o.includeHead = true;
+  else if (flag == "-L" || flag == "--location")
+    o.followRedirects = true;
+  else if (flag == "--http1.0")
+    o.http10 = true;
+  else if (flag == "-v" || flag == "--verbose")
+    o.verbose = true;
+  else if (flag == "--progress")
+    o.progress = true;
+  else if (flag == "-h" || flag == "--help")
+    o.help = true;
+  else
+    return false;
   return true;
 }
 

@@ -13,8 +13,8 @@ struct Options {
   bool includeHead = false;      // -i
   bool followRedirects = false;  // -L
   std::int32_t maxRedirects = 50;
-  std::string outputFile;        // -o; empty: standard output
-  std::vector<std::string> headers;  // -H, "Name: value"
+  std::string outputFile;                   // -o; empty: standard output
+  std::vector<std::string> headers;         // -H, "Name: value"
   std::optional<std::string> userPassword;  // -u
   std::optional<std::string> proxy;         // -x
   bool http10 = false;

@@ -5,6 +5,8 @@
 
 namespace brixa::tool {
 
-void PrepareBinaryStdout() { _setmode(_fileno(stdout), _O_BINARY); }
+void PrepareBinaryStdout() {
+  _setmode(_fileno(stdout), _O_BINARY);
+}
 
 }  // namespace brixa::tool

@@ -11,7 +11,9 @@ namespace brixa::tool {
 namespace {
 
 // Winsock numbers the socket layer reports on both platforms.
-bool IsHostNotFound(int error) { return error >= 11001 && error <= 11004; }
+bool IsHostNotFound(int error) {
+  return error >= 11001 && error <= 11004;
+}
 constexpr int kConnectTimedOut = 10060;
 
 int CodeFor(const Exception& e, const RunState& state) {

@@ -39,9 +39,8 @@ TEST(ParseChunkSize, ReadsHexBeforeExtensionsAndGivesZeroForJunk) {
     const char* line;
     std::int64_t size;
   } cases[] = {
-      {"5", 5},           {"1f", 31},        {"1F", 31},         {"  a  ", 10},
-      {"5 ; ext=1", 5},   {"5;ext=1", 5},    {"0", 0},           {"", 0},
-      {"zz", 0},          {"-5", 0},         {"7fffffff", 0x7FFFFFFF},
+      {"5", 5}, {"1f", 31}, {"1F", 31}, {"  a  ", 10}, {"5 ; ext=1", 5},         {"5;ext=1", 5},
+      {"0", 0}, {"", 0},    {"zz", 0},  {"-5", 0},     {"7fffffff", 0x7FFFFFFF},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseChunkSize(c.line), c.size) << c.line;
   // A peer announcing a chunk no stream should be pre-sized for is refused, not believed.
@@ -78,9 +77,9 @@ TEST(ZLibCompressorBase, TurnsGzipMembersIntoZlibStreams) {
   } cases[] = {
       {"plain", std::string("\x1f\x8b\x08\x00", 4) + mtimeXflOs},
       {"name", std::string("\x1f\x8b\x08\x08", 4) + mtimeXflOs + std::string("file.txt\0", 9)},
-      {"extra+comment+hcrc",
-       std::string("\x1f\x8b\x08\x16", 4) + mtimeXflOs + std::string("\x03\x00xyz", 5) +
-           std::string("a comment\0", 10) + "HC"},
+      {"extra+comment+hcrc", std::string("\x1f\x8b\x08\x16", 4) + mtimeXflOs +
+                                 std::string("\x03\x00xyz", 5) + std::string("a comment\0", 10) +
+                                 "HC"},
   };
   for (const auto& c : cases) {
     TMemoryStream input;

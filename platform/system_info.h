@@ -15,4 +15,9 @@ inline constexpr std::size_t kMaxComputerNameLength = 15;
 // The computer's name cut to kMaxComputerNameLength characters; empty when the call fails.
 [[nodiscard]] std::string SystemComputerName();
 
+// The path delimiter of the platform: '\\' on Windows, '/' elsewhere.
+[[nodiscard]] char SystemPathDelimiter() noexcept;
+// True for a character that separates path parts ('\\' and '/' on Windows, '/' elsewhere).
+[[nodiscard]] bool IsSystemPathDelimiter(char ch) noexcept;
+
 }  // namespace brixa

@@ -79,7 +79,8 @@ class TIdUTF8ByteDecoder {
 
  private:
   char32_t value_ = 0;
-  int remaining_ = 0;  // continuation bytes still expected
+  int remaining_ = 0;      // continuation bytes still expected
+  std::uint8_t lead_ = 0;  // the lead byte until its first continuation arrives
 };
 
 }  // namespace brixa

@@ -49,11 +49,13 @@ namespace brixa {
 [[nodiscard]] std::int64_t LastTextPos(std::string_view part, std::string_view text,
                                        std::int64_t start = -1);
 
-// Folds a long header line: where the running column exceeds `maxColumn`, the line is broken
-// after the last of `breakChars` seen outside double quotes, the break characters that follow
-// are dropped and `breakText` (e.g. CR LF space) is inserted. An occurrence of `breakText`
-// already in the line counts as a break. A multi-byte UTF-8 character is stepped over whole and
-// counts as many columns as it has bytes; it is never a break.
+// Folds a long header line: once the running column exceeds `maxColumn`, the line is broken
+// after the last of `breakChars` seen outside double quotes and `breakText` (e.g. CR LF space) is
+// inserted there, unless the break falls at the end of the line. Nothing is removed: the break
+// characters right after a break stay at the start of the next piece. An occurrence of
+// `breakText` already in the line (in any letter case) counts as a break and restarts the
+// column. A multi-byte UTF-8 character is stepped over whole, counts as many columns as it has
+// bytes and is never a break.
 [[nodiscard]] std::string WrapHeaderLine(std::string_view line, std::string_view breakText,
                                          std::string_view breakChars, std::int64_t maxColumn);
 

@@ -116,6 +116,7 @@ class TFormatArg {
 //   u     unsigned decimal (a negative signed argument is taken as its 64-bit two's complement)
 //   x X   hexadecimal, lower / upper case digits; precision = minimum digits
 //   s     text (a char argument is a one-character text); precision = maximum bytes
+//   c     a char argument, or an integer taken as a code point (written as UTF-8)
 //   f e g floating point as in C ("%.2f"); an integer argument is accepted and converted
 //   n     floating point with thousands separators ("1,234.50"), precision default 2
 //

@@ -1,0 +1,277 @@
+#include "runtime/internet_date.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
+#include "platform/exception.h"
+
+namespace brixa {
+namespace {
+
+constexpr double kOneMillisecond = 1.0 / kMillisecondsPerDay;
+
+// "yyyy-mm-dd hh:nn:ss" of a value, so failures show dates rather than day fractions.
+std::string Show(TDateTime value) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, ms = 0;
+  DecodeDate(value, y, mo, d);
+  DecodeTime(value, h, mi, s, ms);
+  return FormatInvariant("%.4d-%.2d-%.2d %.2d:%.2d:%.2d", y, mo, d, h, mi, s);
+}
+
+// Sets the TZ environment variable for one test and puts the old value back afterwards.
+class ScopedZone {
+ public:
+  explicit ScopedZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) saved_ = old;
+    Set(zone);
+  }
+  ~ScopedZone() { Set(saved_ ? saved_->c_str() : nullptr); }
+  ScopedZone(const ScopedZone&) = delete;
+  ScopedZone& operator=(const ScopedZone&) = delete;
+
+ private:
+  static void Set(const char* zone) {
+#if defined(_WIN32)
+    _putenv_s("TZ", zone != nullptr ? zone : "");
+    _tzset();
+#else
+    if (zone != nullptr) {
+      setenv("TZ", zone, 1);
+    } else {
+      unsetenv("TZ");
+    }
+    tzset();
+#endif
+  }
+  std::optional<std::string> saved_;
+};
+
+// Windows answers the zone query from its own settings, not from TZ set inside the process.
+// Tests that need a particular zone check that they got it and skip the zone-specific part
+// otherwise (there the relative tests below still run against the machine's real zone).
+#define REQUIRE_ZONE_OFFSET(hours)                                                         \
+  if (std::fabs(LocalOffsetFromUTC() - (hours) / kHoursPerDay) > kOneMillisecond) {        \
+    GTEST_SKIP() << "the system zone query does not follow TZ set in the process; offset " \
+                 << LocalOffsetFromUTC() * kHoursPerDay << " h";                           \
+  }
+
+TEST(InternetDateTest, CalendarEncodingMatchesKnownDayNumbers) {
+  EXPECT_EQ(EncodeDate(1899, 12, 30), 0);
+  EXPECT_EQ(EncodeDate(1900, 1, 1), 2);
+  EXPECT_EQ(EncodeDate(2000, 1, 1), 36526);
+  EXPECT_EQ(EncodeDate(1, 1, 1), -693593);
+  EXPECT_EQ(EncodeDate(9999, 12, 31), 2958465);
+  EXPECT_EQ(DayOfWeek(EncodeDate(2008, 1, 15)), 3);  // a Tuesday
+  EXPECT_EQ(DayOfWeek(0), 7);                        // 30 Dec 1899 was a Saturday
+  EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 24)), 1);
+
+  EXPECT_THROW((void)EncodeDate(2001, 2, 29), EConvertError);
+  EXPECT_NO_THROW((void)EncodeDate(2000, 2, 29));
+  EXPECT_THROW((void)EncodeDate(1900, 2, 29), EConvertError);
+  EXPECT_THROW((void)EncodeDate(10000, 1, 1), EConvertError);
+  EXPECT_THROW((void)EncodeTime(24, 0, 0, 0), EConvertError);
+  EXPECT_THROW((void)EncodeTime(0, 60, 0, 0), EConvertError);
+
+  // Before day 0 the time of day still counts forward from the day.
+  EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29, 6, 0, 0), -1.25);
+  EXPECT_EQ(Show(-1.25), "1899-12-29 06:00:00");
+  // Decoding rounds to the millisecond, so a value a hair below midnight is the next day.
+  EXPECT_EQ(Show(EncodeDate(2010, 3, 4) + 1 - kOneMillisecond / 4), "2010-03-05 00:00:00");
+
+  // Every day over four centuries survives the trip through its parts.
+  for (int day = -200000; day < 200000; day += 97) {
+    int y = 0, m = 0, d = 0;
+    DecodeDate(day, y, m, d);
+    ASSERT_EQ(EncodeDate(y, m, d), day) << y << "-" << m << "-" << d;
+  }
+}
+
+TEST(InternetDateTest, NamesAreThreeLettersWithoutCase) {
+  EXPECT_EQ(DayNameToNumber("sun"), 1);
+  EXPECT_EQ(DayNameToNumber("SAT"), 7);
+  EXPECT_EQ(DayNameToNumber("Sunday"), 0);
+  EXPECT_EQ(MonthNameToNumber("jan"), 1);
+  EXPECT_EQ(MonthNameToNumber("Dec"), 12);
+  EXPECT_EQ(MonthNameToNumber("06"), 0);
+  EXPECT_EQ(MonthNameToNumber(""), 0);
+}
+
+TEST(InternetDateTest, ParsesTheInternetFormsAndLeavesTheZone) {
+  struct Case {
+    const char* text;
+    const char* expected;  // nullptr: unreadable, 0
+    const char* rest;
+  };
+  const Case cases[] = {
+      // The three forms.
+      {"Sun, 06 Nov 1994 08:49:37 GMT", "1994-11-06 08:49:37", "GMT"},
+      {"Sunday, 06-Nov-94 08:49:37 GMT", "1994-11-06 08:49:37", "GMT"},
+      {"Sun Nov  6 08:49:37 1994", "1994-11-06 08:49:37", ""},
+      // Near forms servers send.
+      {"Sun,06 Nov 1994 08:49:37 GMT", "1994-11-06 08:49:37", "GMT"},
+      {"  06 Nov 1994 08:49:37 GMT  ", "1994-11-06 08:49:37", "GMT"},
+      {"Thu, 01-Jan-1970 00:00:01 GMT", "1970-01-01 00:00:01", "GMT"},
+      {"Tue, 15 Jan 2008 10:00:00 +0900", "2008-01-15 10:00:00", "+0900"},
+      {"Mon, 15 Jan 2008", "2008-01-15 00:00:00", ""},  // day name not checked, no time
+      {"Nov 6 1994 08:49:37 GMT", "1994-11-06 08:49:37", "GMT"},
+      // Two-digit years.
+      {"Sat, 01 Dec 07 10:00:00 GMT", "2007-12-01 10:00:00", "GMT"},
+      {"Sat, 01 Dec 79 10:00:00 GMT", "2079-12-01 10:00:00", "GMT"},
+      {"Sat, 01 Dec 80 10:00:00 GMT", "1980-12-01 10:00:00", "GMT"},
+      {"Sat, 01 Dec 99 10:00:00 GMT", "1999-12-01 10:00:00", "GMT"},
+      // A year of 1900 sends the parser to the text after the time.
+      {"Mon Jan 1 10:00:00 2001", "2001-01-01 10:00:00", ""},
+      // AM / PM; anything after the marker, a zone included, is dropped.
+      {"Mon, 01 Jan 2001 12:30:00 AM", "2001-01-01 00:30:00", ""},
+      {"Mon, 01 Jan 2001 12:30:00 PM", "2001-01-01 12:30:00", ""},
+      {"Mon, 01 Jan 2001 01:30:00 PM +0500", "2001-01-01 13:30:00", ""},
+      {"Mon, 01 Jan 2001 01:30:00 AM GMT", "2001-01-01 01:30:00", ""},
+      // Unreadable dates.
+      {"Mon, 32 Jan 2001 10:00:00 GMT", nullptr, nullptr},
+      {"Mon, 29 Feb 2001 10:00:00 GMT", nullptr, nullptr},
+      {"Mon, 01 Foo 2001 10:00:00 GMT", nullptr, nullptr},
+      {"Mon, 01 Jan 2001 24:00:00 GMT", nullptr, nullptr},
+      {"Mon, 01 Jan 2001 10:60:00 GMT", nullptr, nullptr},
+      {"Mon, 01 Jan 12001 10:00:00 GMT", nullptr, nullptr},
+      {"garbage", nullptr, nullptr},
+      {"", nullptr, ""},
+      {"   ", nullptr, ""},
+  };
+  for (const Case& c : cases) {
+    std::string value = c.text;
+    const TDateTime parsed = ParseInternetDate(value);
+    if (c.expected == nullptr) {
+      EXPECT_EQ(parsed, 0) << c.text << " gave " << Show(parsed);
+    } else {
+      EXPECT_EQ(Show(parsed), c.expected) << c.text;
+    }
+    if (c.rest != nullptr) {
+      EXPECT_EQ(value, c.rest) << c.text;
+    }
+  }
+}
+
+TEST(InternetDateTest, ZoneOffsetIsAppliedRelativeToTheLocalZone) {
+  // Runs in a zone east of Greenwich where TZ is honoured; elsewhere in the machine's own zone.
+  ScopedZone zone("JST-9");
+  const TDateTime local = LocalOffsetFromUTC();
+  const auto at = [](int h, int m) { return EncodeDateTime(2008, 1, 15, h, m, 0); };
+  struct Case {
+    const char* text;
+    TDateTime utc;
+  };
+  const Case cases[] = {
+      {"Tue, 15 Jan 2008 10:00:00 +0900", at(1, 0)},
+      {"Tue, 15 Jan 2008 10:00:00 -0500", at(15, 0)},  // minus five hours adds five
+      {"Tue, 15 Jan 2008 10:00:00 +0130", at(8, 30)},
+      {"Tue, 15 Jan 2008 10:00:00   +0900  ", at(1, 0)},
+      {"Tue, 15 Jan 2008 10:00:00 GMT", at(10, 0)},
+      {"Tue, 15 Jan 2008 10:00:00 EST", at(10, 0)},       // zone names count as UTC
+      {"Tue, 15 Jan 2008 10:00:00 GMT+0900", at(10, 0)},  // no sign at the start
+      {"Tue, 15 Jan 2008 10:00:00 +09", at(10, 0)},
+      {"Tue, 15 Jan 2008 10:00:00 +2500", at(10, 0)},  // impossible offsets are ignored
+      {"Tue, 15 Jan 2008 10:00:00 +09x0", at(10, 0)},
+      {"Tue, 15 Jan 2008 10:00:00 PM +0500", at(22, 0)},  // after a marker: dropped
+  };
+  for (const Case& c : cases) {
+    EXPECT_NEAR(InternetDateToLocalTime(c.text), c.utc + local, kOneMillisecond) << c.text;
+  }
+  EXPECT_EQ(InternetDateToLocalTime(""), 0);
+  // Unreadable non-empty text gives the local offset alone: a value near the zero date.
+  EXPECT_NEAR(InternetDateToLocalTime("   "), local, kOneMillisecond);
+  EXPECT_NEAR(InternetDateToLocalTime("Mon, 32 Jan 2001 10:00:00 GMT"), local, kOneMillisecond);
+}
+
+TEST(InternetDateTest, LocalOffsetFollowsTheZoneIncludingDaylightSaving) {
+  {
+    ScopedZone zone("JST-9");
+    REQUIRE_ZONE_OFFSET(9);
+    EXPECT_DOUBLE_EQ(LocalOffsetFromUTC(), 0.375);
+    EXPECT_EQ(Show(InternetDateToLocalTime("Tue, 15 Jan 2008 10:00:00 +0900")),
+              "2008-01-15 10:00:00");
+  }
+  {
+    ScopedZone zone("UTC0");
+    REQUIRE_ZONE_OFFSET(0);
+    EXPECT_EQ(Show(InternetDateToLocalTime("Tue, 15 Jan 2008 10:00:00 +0900")),
+              "2008-01-15 01:00:00");
+  }
+  {
+    // West of Greenwich, with daylight saving in force all year: -5 h + 1 h.
+    ScopedZone zone("EST5EDT,J1/0,J365/25");
+    REQUIRE_ZONE_OFFSET(-4);
+    EXPECT_EQ(Show(InternetDateToLocalTime("Tue, 15 Jan 2008 10:00:00 GMT") + 1),
+              "2008-01-16 06:00:00");
+  }
+  {
+    ScopedZone zone("IST-5:30");
+    REQUIRE_ZONE_OFFSET(5.5);
+  }
+}
+
+TEST(InternetDateTest, FormatHttpDateWritesRfc1123AndReadsBack) {
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(1994, 11, 6, 8, 49, 37)),
+            "Sun, 06 Nov 1994 08:49:37 GMT");
+  EXPECT_EQ(FormatHttpDate(EncodeDate(2009, 1, 1)), "Thu, 01 Jan 2009 00:00:00 GMT");
+  EXPECT_EQ(FormatHttpDate(0), "Sat, 30 Dec 1899 00:00:00 GMT");
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(2000, 2, 29, 23, 59, 59)),
+            "Tue, 29 Feb 2000 23:59:59 GMT");
+  EXPECT_EQ(FormatHttpDate(EncodeDateTime(812, 7, 4, 1, 2, 3)), "Wed, 04 Jul 0812 01:02:03 GMT");
+  // No calendar date: the zero date rather than garbage.
+  EXPECT_EQ(FormatHttpDate(1e12), "Sat, 30 Dec 1899 00:00:00 GMT");
+  EXPECT_EQ(FormatHttpDate(std::nan("")), "Sat, 30 Dec 1899 00:00:00 GMT");
+
+  // What is written reads back as the same second, weekday and all, across leap years.
+  for (double day = 1; day < 80000; day += 367.37) {
+    const TDateTime t = std::floor(day * kSecondsPerDay) / kSecondsPerDay;
+    std::string text = FormatHttpDate(t);
+    const TDateTime back = ParseInternetDate(text);
+    ASSERT_NEAR(back, t, kOneMillisecond) << FormatHttpDate(t);
+    EXPECT_EQ(text, "GMT");
+  }
+}
+
+TEST(InternetDateTest, FormatInvariantSubset) {
+  struct Case {
+    std::string actual, expected;
+  };
+  const Case cases[] = {
+      {FormatInvariant("%s, %.2d %s %.4d %s %s", "Sun", 6, "Nov", 1994, "08:49:37", "GMT"),
+       "Sun, 06 Nov 1994 08:49:37 GMT"},
+      {FormatInvariant("%lu", 4294967295u), "4294967295"},
+      {FormatInvariant("%u", -1), "18446744073709551615"},
+      {FormatInvariant("[%5d|%-5d|%05d|%.3d]", 42, 42, -42, -5), "[   42|42   |-0042|-005]"},
+      {FormatInvariant("%x %X %.8x", 255, 255u, 255), "ff FF 000000ff"},
+      {FormatInvariant("%.2f|%8.3f|%08.2f", 3.14159, -2.5, 1.5), "3.14|  -2.500|00001.50"},
+      {FormatInvariant("%e|%g|%.1f", 1.5, 0.0001, 2), "1.500000e+00|0.0001|2.0"},
+      {FormatInvariant("%n|%n|%.0n", 1234567.891, -999.5, 1000.0), "1,234,567.89|-999.50|1,000"},
+      {FormatInvariant("%1:s %0:s %s", "a", "b", "c"), "b a b"},
+      {FormatInvariant("100%% %s", "sure"), "100% sure"},
+      {FormatInvariant("%.3s|%-4s|%4s", "abcdef", "ab", "ab"), "abc|ab  |  ab"},
+      {FormatInvariant("Socket Error # %d\r\n%s", 10061, "Connection refused."),
+       "Socket Error # 10061\r\nConnection refused."},
+      {FormatInvariant("%s%c", "x", 'y'), "xy"},
+      {FormatInvariant("%d", std::int64_t{-9223372036854775807 - 1}), "-9223372036854775808"},
+      {FormatInvariant("no arguments"), "no arguments"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.actual, c.expected);
+
+  for (const char* bad : {"%d", "%q", "abc%", "%s %s"}) {
+    try {
+      (void)FormatInvariant(bad, "text");
+      ADD_FAILURE() << bad << " formatted";
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.Message(),
+                std::string("Format '") + bad + "' invalid or incompatible with argument");
+    }
+  }
+  EXPECT_THROW((void)FormatInvariant("%s", 5), EConvertError);
+  EXPECT_THROW((void)FormatInvariant("%f", "x"), EConvertError);
+}
+
+}  // namespace
+}  // namespace brixa

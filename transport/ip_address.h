@@ -13,7 +13,8 @@ namespace brixa {
 // A parsed IP address of either version.
 class TIdIPAddress {
  public:
-  // IPv6 text is tried first, then dotted IPv4; null when the text is neither.
+  // IPv6 text is tried first, then IPv4 text (the forms IPv4TextToValue takes); null when the
+  // text is neither.
   [[nodiscard]] static std::unique_ptr<TIdIPAddress> MakeAddressObject(const std::string& AText);
 
   [[nodiscard]] TIdIPVersion AddrType() const noexcept { return addrType_; }

@@ -35,9 +35,9 @@ class TIdSocketHandle {
   // endpoints are refreshed from the system.
   void ConnectToRemote();
   void Listen(int ABacklog = 5);
-  // Accepts one connection from AListener onto this handle (closing what it held) and takes
-  // the accepted socket's endpoints. False when AListener gave no socket.
-  bool Accept(TIdStackSocketHandle AListener);
+  // Waits for one connection on AListener and takes it over (closing what this handle held),
+  // with its endpoints.
+  void Accept(TIdStackSocketHandle AListener);
   // Shuts down and closes the socket, if one is open; safe to call from another thread while
   // ConnectToRemote blocks.
   void ReleaseSocket();

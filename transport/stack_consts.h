@@ -41,6 +41,14 @@ inline constexpr int Id_SO_RCVTIMEO = 0x1006;
 inline constexpr int Id_SO_ERROR = 0x1007;
 inline constexpr int Id_SO_TYPE = 0x1008;
 inline constexpr int Id_TCP_NODELAY = 0x0001;
+inline constexpr int Id_IP_MULTICAST_TTL = 10;
+inline constexpr int Id_IP_MULTICAST_LOOP = 11;
+inline constexpr int Id_IP_ADD_MEMBERSHIP = 12;
+inline constexpr int Id_IP_DROP_MEMBERSHIP = 13;
+inline constexpr int Id_IPV6_MULTICAST_HOPS = 10;
+inline constexpr int Id_IPV6_MULTICAST_LOOP = 11;
+inline constexpr int Id_IPV6_ADD_MEMBERSHIP = 12;
+inline constexpr int Id_IPV6_DROP_MEMBERSHIP = 13;
 
 // Socket I/O control commands (Winsock numbering, translated likewise).
 inline constexpr std::uint32_t Id_FIONBIO = 0x8004667E;

@@ -105,7 +105,14 @@ void TIdCustomHTTP::RunRequestLoop(const std::string& url, TStream* responseCont
 
 void TIdCustomHTTP::CloseAfterRequest() {
   const bool staysOpen = LastResponse().StaysOpen();
-  if (closeAfterRequest_ || !staysOpen) CloseConnection();
+  if (closeAfterRequest_ || !staysOpen) DropConnection();
+}
+
+void TIdCustomHTTP::DropConnection() {
+  CloseConnection();
+  // Bytes still buffered belong to a response nobody will read; left there, they would make
+  // the closed connection count as open and be taken for the next response.
+  if (IOHandler() != nullptr) IOHandler()->InBuffer().Clear();
 }
 
 void TIdCustomHTTP::MergeRequestURL() {
@@ -158,8 +165,8 @@ TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget() {
   std::string host = viaProxy ? ProxyParams().ProxyServer() : CurrentURI().Host();
   std::int32_t port = viaProxy ? ProxyParams().ProxyPort()
                                : StrToIntDefTrim(CurrentURI().PortText(), kDefaultHttpPort);
-  if (!viaProxy && IPVersion() != CurrentURI().IPVersion() && IsConnected()) CloseConnection();
-  if ((!SameTextNoCase(host, Host()) || port != Port()) && IsConnected()) CloseConnection();
+  if (!viaProxy && IPVersion() != CurrentURI().IPVersion() && IsConnected()) DropConnection();
+  if ((!SameTextNoCase(host, Host()) || port != Port()) && IsConnected()) DropConnection();
   // No TLS I/O handler exists in this library yet, so an https target cannot be served, not
   // even through a proxy tunnel: refusing beats sending the request in clear text.
   const bool tls = SameTextNoCase(CurrentURI().Protocol(), "HTTPS");
@@ -251,7 +258,7 @@ void TIdCustomHTTP::OpenTunnel() {
 }
 
 void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
-  if (!response.StaysOpen()) CloseConnection();
+  if (!response.StaysOpen()) DropConnection();
   if (IOHandler() != nullptr) IOHandler()->DetectClosure(false);
   if (IsConnected()) return;
   SetIPVersion(CurrentURI().IPVersion());

@@ -174,6 +174,8 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void AddRequestCookies(TIdHTTPRequest& request, const TIdURI& uri);
   void FreeOwnCookieManager();
   void CloseAfterRequest();
+  // Closes the connection and forgets what it had buffered.
+  void DropConnection();
 
   std::unique_ptr<TIdHTTPProtocol> protocol_;
   std::unique_ptr<TIdURI> currentURI_;

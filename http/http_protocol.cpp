@@ -15,6 +15,37 @@ bool HoldsLineBreak(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+// Every caller-set text that the header writer turns into header lines. The writer folds a
+// value at any CR LF it holds, so a line break in a value would come out as a line of the
+// caller's making; the check runs on the values, before they are written.
+void RequireSingleLineFields(TIdHTTPRequest& request, TIdProxyConnectionInfo& proxy) {
+  const std::string* const values[] = {
+      &request.Accept(),
+      &request.AcceptCharSet(),
+      &request.AcceptEncoding(),
+      &request.AcceptLanguage(),
+      &request.From(),
+      &request.Referer(),
+      &request.UserAgent(),
+      &request.Host(),
+      &request.ProxyConnection(),
+      &request.Range(),
+      &request.Username(),
+      &request.Connection(),
+      &request.CacheControl(),
+      &request.ContentDisposition(),
+      &request.ContentEncoding(),
+      &request.ContentLanguage(),
+      &request.ContentType(),
+      &request.ContentVersion(),
+      &request.ETag(),
+      &request.Pragma(),
+      &proxy.ProxyUsername(),
+  };
+  for (const std::string* value : values) RequireSingleLine(*value);
+  for (const std::string& line : request.CustomHeaders().Lines()) RequireSingleLine(line);
+}
+
 }  // namespace
 
 void RequireSingleLine(std::string_view text) {
@@ -30,6 +61,7 @@ TIdHTTPProtocol::~TIdHTTPProtocol() = default;
 
 void TIdHTTPProtocol::WriteRequestHead(const TIdURI* cookieUri) {
   TIdHTTPRequest& request = *request_;
+  RequireSingleLineFields(request, client_.ProxyParams());
   request.WriteFields();
   client_.ProxyParams().WriteFields(request.HeaderLines());
   if (cookieUri != nullptr && client_.CookieManager() != nullptr) {
@@ -72,7 +104,7 @@ void TIdHTTPProtocol::ReadResponseHeaders(std::int32_t lineLimit) {
       ++count;
     }
   } catch (const EIdConnClosedGracefully&) {
-    client_.CloseConnection();
+    client_.DropConnection();  // a cut line is not the start of a body
   }
   response.ReadFields();
 }

@@ -39,8 +39,8 @@ TEST(ParseChunkSize, ReadsHexBeforeExtensionsAndGivesZeroForJunk) {
     const char* line;
     std::int64_t size;
   } cases[] = {
-      {"5", 5}, {"1f", 31}, {"1F", 31}, {"  a  ", 10}, {"5 ; ext=1", 5},         {"5;ext=1", 5},
-      {"0", 0}, {"", 0},    {"zz", 0},  {"-5", 0},     {"7fffffff", 0x7FFFFFFF},
+      {"5", 5},       {"1f", 31}, {"1F", 31}, {"a  ", 10}, {" a", 0}, {"5 ; ext=1", 5},
+      {"5;ext=1", 5}, {"0", 0},   {"", 0},    {"zz", 0},   {"-5", 0}, {"7fffffff", 0x7FFFFFFF},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseChunkSize(c.line), c.size) << c.line;
   // A peer announcing a chunk no stream should be pre-sized for is refused, not believed.

@@ -131,7 +131,7 @@ TEST(ResponseReading, HeaderLineLimitKeepsTheFirstLinesAndTheBodyIntact) {
     EXPECT_EQ(body.DataString(), "body") << total;
     EXPECT_EQ(http.LastResponse().HeaderLines().Count(), std::min(total, 255)) << total;
     EXPECT_EQ(http.LastResponse().HeaderLines().HeaderValue("X-Line-253"), "v") << total;
-    EXPECT_EQ(http.LastResponse().HeaderLines().HeaderValue("X-Line-254"), total > 255 ? "" : "v");
+    EXPECT_EQ(http.LastResponse().HeaderLines().HeaderValue("X-Line-254"), "");
     TMemoryStream more;
     http.Get(test::UrlOf(server, "/more"), &more);
     EXPECT_EQ(more.DataString(), "more") << total;

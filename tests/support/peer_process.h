@@ -53,6 +53,11 @@ class PeerProcess {
 // The name scripts/peers.sh and the environment use for a kind ("nginx", "squidauth", ...).
 [[nodiscard]] std::string PeerKindName(PeerKind kind);
 
+// A file of the build tree (BRIXA_BINARY_DIR) as this process can open or start it.
+[[nodiscard]] std::string BuildTreePath(const std::string& relative);
+// ".exe" on Windows, "" elsewhere.
+[[nodiscard]] std::string ExecutableSuffix();
+
 // Result of running a program to its end.
 struct ProgramResult {
   int exitCode = -1;   // -1 when it could not be started or was killed after the time limit

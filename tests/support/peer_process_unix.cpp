@@ -213,6 +213,14 @@ void PeerProcess::Stop() {
   std::filesystem::remove_all(dir_, ec);
 }
 
+std::string BuildTreePath(const std::string& relative) {
+  return std::string(BRIXA_BINARY_DIR) + "/" + relative;
+}
+
+std::string ExecutableSuffix() {
+  return {};
+}
+
 std::string PeerProcess::ReadFile(const std::string& relative) const {
   return Slurp(dir_ + "/" + relative);
 }

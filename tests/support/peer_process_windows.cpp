@@ -81,6 +81,14 @@ std::unique_ptr<PeerProcess> PeerProcess::Start(PeerKind kind, std::string& whyN
 
 void PeerProcess::Stop() {}
 
+std::string BuildTreePath(const std::string& relative) {
+  return LinuxPathToWine(std::string(BRIXA_BINARY_DIR) + "/" + relative);
+}
+
+std::string ExecutableSuffix() {
+  return ".exe";
+}
+
 std::string PeerProcess::ReadFile(const std::string& relative) const {
   return Slurp(dir_ + "/" + relative);
 }

@@ -193,3 +193,122 @@ TEST(RequestCycle, RelativeUrlsResolveAgainstTheLastTarget) {
 
 }  // namespace
 }  // namespace brixa
+
+namespace brixa {
+namespace {
+
+TEST(RequestCycle, CookiesSetByOneResponseGoOutWithTheNextRequest) {
+  ScriptedServer server({Expect::LineBlock(),
+                         Send(test::Response("HTTP/1.1 200 OK", "1",
+                                             "Set-Cookie: session=abc; Path=/\r\n"
+                                             "set-cookie: theme=dark; Path=/app\r\n")),
+                         Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "2")),
+                         Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "3"))});
+  TestClient http;
+  TMemoryStream body;
+  http.Get(test::UrlOf(server, "/app/one"), &body);
+  ASSERT_NE(http.CookieManager(), nullptr);
+  EXPECT_TRUE(http.OwnsCookieManager());
+  http.Get(test::UrlOf(server, "/app/two"), &body);
+  http.Get(test::UrlOf(server, "/other"), &body);
+  ASSERT_TRUE(server.WaitDone());
+  const std::string received = server.Received(0);
+  const auto second = received.find("GET /app/two");
+  const auto third = received.find("GET /other");
+  ASSERT_NE(second, std::string::npos);
+  ASSERT_NE(third, std::string::npos);
+  const std::string secondHead = received.substr(second, third - second);
+  const std::string thirdHead = received.substr(third);
+  // The cookie line comes last in the head.
+  EXPECT_NE(secondHead.find("\r\nCookie: "), std::string::npos);
+  EXPECT_NE(secondHead.find("session=abc"), std::string::npos);
+  EXPECT_NE(secondHead.find("theme=dark"), std::string::npos);
+  EXPECT_EQ(
+      secondHead.substr(secondHead.rfind("\r\n", secondHead.size() - 5) + 2).rfind("Cookie: ", 0),
+      0u);
+  EXPECT_NE(thirdHead.find("session=abc"), std::string::npos);
+  EXPECT_EQ(thirdHead.find("theme=dark"), std::string::npos);
+  EXPECT_EQ(received.find("Cookie:"), received.find("\r\nCookie:", second) + 2);
+
+  TestClient noCookies;
+  noCookies.SetAllowCookies(false);
+  ScriptedServer other(
+      {Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "1", "Set-Cookie: a=b\r\n"))});
+  noCookies.Get(test::UrlOf(other, "/"), &body);
+  EXPECT_EQ(noCookies.CookieManager(), nullptr);
+}
+
+TEST(RequestCycle, OwnCookieManagerMakesWayForAnAssignedOne) {
+  ScriptedServer server(
+      {Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "1", "Set-Cookie: a=b\r\n"))});
+  TestClient http;
+  TMemoryStream body;
+  http.Get(test::UrlOf(server, "/"), &body);
+  ASSERT_TRUE(http.OwnsCookieManager());
+  {
+    TIdCookieManager assigned;
+    http.SetCookieManager(&assigned);
+    EXPECT_EQ(http.CookieManager(), &assigned);
+    EXPECT_FALSE(http.OwnsCookieManager());
+  }
+  EXPECT_EQ(http.CookieManager(), nullptr);  // told when the manager went away
+}
+
+// Records what the decompressor base hands to the inflating step.
+class RecordingCompressor : public TIdZLibCompressorBase {
+ public:
+  std::string handed;
+
+ protected:
+  void DecompressStream(TStream& input, TStream& output) override {
+    handed.resize(static_cast<std::size_t>(input.Size() - input.Position()));
+    input.ReadBuffer(handed.data(), static_cast<std::int64_t>(handed.size()));
+    output.WriteBuffer("inflated", 8);
+  }
+};
+
+TEST(RequestCycle, CompressorIsOfferedAndGivenCompressedBodies) {
+  const std::string member =
+      std::string("\x1f\x8b\x08\x00\0\0\0\0\0\x03", 10) + "DEFLATED" + "CRC4SIZE";
+  ScriptedServer server(
+      {Expect::LineBlock(),
+       Send(test::Response("HTTP/1.1 200 OK", member, "Content-Encoding: GZIP\r\n")),
+       Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "plain"))});
+  TestClient http;
+  RecordingCompressor compressor;
+  http.SetCompressor(&compressor);
+  TMemoryStream body;
+  http.Get(test::UrlOf(server, "/"), &body);
+  EXPECT_EQ(body.DataString(), "inflated");
+  EXPECT_EQ(compressor.handed, std::string("\x78\x9c", 2) + "DEFLATED");
+  TMemoryStream plain;
+  http.Get(test::UrlOf(server, "/plain"), &plain);
+  EXPECT_EQ(plain.DataString(), "plain");
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(test::Count(server.Received(0), "Accept-Encoding: deflate, gzip, identity\r\n"), 2);
+}
+
+TEST(RequestCycle, Http10ThroughAProxyAsksForProxyKeepAlive) {
+  ScriptedServer proxy(
+      {Expect::LineBlock(),
+       Send(test::Response("HTTP/1.0 200 OK", "via proxy", "Proxy-Connection: keep-alive\r\n")),
+       Expect::LineBlock(), Send(test::Response("HTTP/1.0 200 OK", "again"))});
+  TestClient http;
+  http.SetProtocolVersion(pv1_0);
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(proxy.Port());
+  TMemoryStream body;
+  http.Get("http://origin.invalid/page", &body);
+  http.Get("http://origin.invalid/page2", &body);
+  EXPECT_EQ(body.DataString(), "via proxyagain");
+  ASSERT_TRUE(proxy.WaitDone());
+  EXPECT_EQ(proxy.Accepted(), 1u);
+  const std::string received = proxy.Received(0);
+  EXPECT_EQ(received.rfind("GET http://origin.invalid/page HTTP/1.0\r\n", 0), 0u);
+  EXPECT_EQ(test::Count(received, "Proxy-Connection: keep-alive\r\n"), 2);
+  EXPECT_EQ(received.find("\r\nConnection:"), std::string::npos);
+  EXPECT_EQ(test::Count(received, "Host: origin.invalid\r\n"), 2);
+}
+
+}  // namespace
+}  // namespace brixa

@@ -279,3 +279,41 @@ TEST(StatusHandling, ProxyChallengeWithoutHandlerRaises407) {
 
 }  // namespace
 }  // namespace brixa
+
+namespace brixa {
+namespace {
+
+class KeepingStore : public TIdAuthenticationStore {
+ public:
+  std::vector<std::string> kept;
+  void AddAuthentication(const TIdAuthentication& auth, const TIdURI& uri) override {
+    kept.push_back(auth.Realm() + " " + uri.Host() + uri.Directory() + uri.Resource());
+  }
+};
+
+// A challenge accepted without retrying inside the request leaves a prepared Digest exchange;
+// when the server then closes, the finished exchange goes to the store and is freed.
+TEST(StatusHandling, FinishedExchangeGoesToTheStoreWhenTheConnectionCloses) {
+  ScriptedServer server({Expect::LineBlock(),
+                         Send(test::Response("HTTP/1.1 401 Unauthorized", "again",
+                                             "Connection: close\r\n"
+                                             "WWW-Authenticate: Digest realm=\"vault\", "
+                                             "nonce=\"n1\", algorithm=MD5, qop=\"auth\"\r\n")),
+                         test::Close()});
+  TestClient http;
+  KeepingStore store;
+  http.SetAuthStore(&store);
+  http.Request().SetUsername("bob");
+  http.Request().SetPassword("secret");
+  int disconnected = 0;
+  http.OnDisconnected = [&](TComponent*) { ++disconnected; };
+  TMemoryStream body;
+  http.Get(test::UrlOf(server, "/dir/file"), &body);
+  EXPECT_EQ(body.DataString(), "again");
+  EXPECT_EQ(disconnected, 1);
+  EXPECT_EQ(store.kept, std::vector<std::string>{"vault 127.0.0.1/dir/file"});
+  EXPECT_EQ(http.Request().AuthScheme(), nullptr);
+}
+
+}  // namespace
+}  // namespace brixa

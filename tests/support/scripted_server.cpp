@@ -44,31 +44,37 @@ std::string Describe(const Step& step) {
   return "step";
 }
 
+Step MakeStep(Step::Kind kind, std::string bytes = {}, std::size_t count = 0,
+              int milliseconds = 0) {
+  Step step{kind, std::move(bytes), count, milliseconds};
+  return step;
+}
+
 }  // namespace
 
 Step Send(std::string bytes) {
-  return Step{Step::Kind::kSend, std::move(bytes)};
+  return MakeStep(Step::Kind::kSend, std::move(bytes));
 }
 Step Pause(int milliseconds) {
-  return Step{Step::Kind::kPause, {}, 0, milliseconds};
+  return MakeStep(Step::Kind::kPause, {}, 0, milliseconds);
 }
 Step ShutdownWrite() {
-  return Step{Step::Kind::kShutdownWrite};
+  return MakeStep(Step::Kind::kShutdownWrite);
 }
 Step Close() {
-  return Step{Step::Kind::kClose};
+  return MakeStep(Step::Kind::kClose);
 }
 Step Reset() {
-  return Step{Step::Kind::kReset};
+  return MakeStep(Step::Kind::kReset);
 }
 Step Expect::Bytes(std::size_t count) {
-  return Step{Step::Kind::kExpectBytes, {}, count};
+  return MakeStep(Step::Kind::kExpectBytes, {}, count);
 }
 Step Expect::Until(std::string marker) {
-  return Step{Step::Kind::kExpectUntil, std::move(marker)};
+  return MakeStep(Step::Kind::kExpectUntil, std::move(marker));
 }
 Step Expect::Close() {
-  return Step{Step::Kind::kExpectClose};
+  return MakeStep(Step::Kind::kExpectClose);
 }
 
 ScriptedServer::ScriptedServer(Script script, ScriptedServerOptions options)

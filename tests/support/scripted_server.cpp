@@ -117,18 +117,17 @@ void ScriptedServer::AcceptLoop() {
 
 void ScriptedServer::Play(std::size_t index) {
   const Script& script = scripts_[index];
-  bool closed = false;
+  // A close ends the script: it counts as played once our side is shut, while the drain that
+  // follows waits for the peer.
   for (std::size_t i = 0; i < script.size() && !stop_; ++i) {
-    const Step::Kind kind = script[i].kind;
+    if (script[i].kind == Step::Kind::kClose) break;
     if (!PlayStep(index, i, script[i])) break;
-    closed = kind == Step::Kind::kClose || kind == Step::Kind::kReset;
-    if (closed) break;
+    if (script[i].kind == Step::Kind::kReset) break;
   }
-  Finish();
-  if (!closed) {
+  if (connections_[index]->socket != net::kNoSocket)
     net::ShutdownWrite(connections_[index]->socket);
-    Drain(index);
-  }
+  Finish();
+  if (connections_[index]->socket != net::kNoSocket) Drain(index);
 }
 
 bool ScriptedServer::PlayStep(std::size_t index, std::size_t stepIndex, const Step& step) {
@@ -150,9 +149,7 @@ bool ScriptedServer::PlayStep(std::size_t index, std::size_t stepIndex, const St
     case Step::Kind::kShutdownWrite:
       net::ShutdownWrite(socket);
       return true;
-    case Step::Kind::kClose:
-      net::ShutdownWrite(socket);
-      Drain(index);
+    case Step::Kind::kClose:  // handled by Play
       return true;
     case Step::Kind::kReset:
       net::Reset(socket);
@@ -269,7 +266,9 @@ FullBacklogListener::~FullBacklogListener() {
   net::Close(listener_);
 }
 
-RefusingPort::RefusingPort(bool ipv6) : socket_(net::BindOnly(ipv6, port_)) {}
+RefusingPort::RefusingPort(bool ipv6) {
+  socket_ = net::BindOnly(ipv6, port_);
+}
 
 RefusingPort::~RefusingPort() {
   net::Close(socket_);

@@ -18,6 +18,8 @@ constexpr int kDefaultFloatPrecision = 6;
 constexpr int kDefaultNumberPrecision = 2;
 // Precision beyond this adds nothing a double holds and would only grow the buffer.
 constexpr int kMaxFloatPrecision = 100;
+// Widths, precisions and argument indexes above this are format errors, not allocations.
+constexpr long kMaxFormatNumber = 100000;
 // Room for the longest fixed-point double (about 310 digits) plus the precision.
 constexpr std::size_t kFloatBufferSize = 512;
 
@@ -49,8 +51,9 @@ class Formatter {
 
  private:
   [[noreturn]] void Fail() const {
-    throw EConvertError("Format '" + std::string(format_) +
-                        "' invalid or incompatible with argument");
+    std::string message = "Format '";
+    message.append(format_).append("' invalid or incompatible with argument");
+    throw EConvertError(message);
   }
 
   // Reads a run of digits at `i`; -1 when there are none.
@@ -59,7 +62,7 @@ class Formatter {
     long value = 0;
     while (i < format_.size() && format_[i] >= '0' && format_[i] <= '9') {
       value = value * 10 + (format_[i] - '0');
-      if (value > 100000) Fail();
+      if (value > kMaxFormatNumber) Fail();
       ++i;
     }
     return static_cast<int>(value);
@@ -164,7 +167,9 @@ class Formatter {
     const std::int64_t value = arg.AsSigned();
     const std::uint64_t magnitude =
         value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-    return (value < 0 ? "-" : "") + Digits(magnitude, 10, false, spec.precision);
+    std::string text = value < 0 ? "-" : "";
+    text.append(Digits(magnitude, 10, false, spec.precision));
+    return text;
   }
 
   std::string Unsigned(const TFormatArg& arg, const Spec& spec, int base, bool upper) const {

@@ -185,8 +185,11 @@ TIdCookieRFC2109::~TIdCookieRFC2109() = default;
 void TIdCookieRFC2109::SetExpires(const std::string& text) {
   if (!text.empty()) {
     try {
+      // Whole seconds, truncated toward zero after rounding to the millisecond, so that day
+      // fractions that are not exact in binary do not lose a second.
       const double days = InternetDateToLocalTime(text) - Now();
-      maxAge_ = static_cast<std::int64_t>(std::trunc(days * kSecondsPerDay));
+      const double milliseconds = std::round(days * kMillisecondsPerDay);
+      maxAge_ = static_cast<std::int64_t>(std::trunc(milliseconds / 1000));
     } catch (const Exception&) {
       // Without a time-zone answer the age stays as it was; the text is still kept.
     }

@@ -86,11 +86,23 @@ TIdByteArray SingleByteFromText(std::string_view text, bool asciiOnly) {
   return bytes;
 }
 
+// Length of the run of ASCII bytes at the start; protocol text is mostly one long run, which is
+// then copied in one block.
+std::size_t AsciiRun(const std::uint8_t* data, std::size_t size) {
+  std::size_t n = 0;
+  while (n < size && data[n] < 0x80) ++n;
+  return n;
+}
+
 std::string TextFromUTF8(const std::uint8_t* data, std::size_t size) {
   std::string text;
   text.reserve(size);
   std::size_t i = 0;
   while (i < size) {
+    const std::size_t ascii = AsciiRun(data + i, size - i);
+    text.append(reinterpret_cast<const char*>(data + i), ascii);
+    i += ascii;
+    if (i == size) break;
     char32_t codePoint = 0;
     const std::size_t length = DecodeOne(data + i, size - i, codePoint);
     if (length == 0) {
@@ -107,7 +119,13 @@ std::string TextFromUTF8(const std::uint8_t* data, std::size_t size) {
 std::string TextFrom8Bit(const std::uint8_t* data, std::size_t size) {
   std::string text;
   text.reserve(size);
-  for (std::size_t i = 0; i < size; ++i) AppendUTF8(text, data[i]);
+  std::size_t i = 0;
+  while (i < size) {
+    const std::size_t ascii = AsciiRun(data + i, size - i);
+    text.append(reinterpret_cast<const char*>(data + i), ascii);
+    i += ascii;
+    if (i < size) AppendUTF8(text, data[i++]);
+  }
   return text;
 }
 

@@ -49,7 +49,8 @@ std::size_t Utf8SequenceLength(unsigned char lead) {
 }  // namespace
 
 std::string ExtractHeaderSubValue(std::string_view headerValue, std::string_view name) {
-  if (TextPos(name, headerValue, false) == 0) return {};
+  // An empty name would "occur" at the start and hand back the header's first item.
+  if (name.empty() || TextPos(name, headerValue, false) == 0) return {};
   std::string rest(headerValue);
   TakeUpTo(rest, name, true, false);
   rest = Trim(rest);

@@ -176,7 +176,9 @@ bool CharIs(std::string_view text, std::int64_t position, char ch) {
 std::int32_t StrToIntTrim(std::string_view text) {
   std::int64_t value = 0;
   if (!ParseTrimmed(text, 32, value)) {
-    throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
+    std::string message = "'";
+    message.append(text).append("' is not a valid integer value");
+    throw EConvertError(message);
   }
   return static_cast<std::int32_t>(value);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -30,6 +33,8 @@ class TIdConnectThread {
   TIdConnectThread& operator=(const TIdConnectThread&) = delete;
 
   [[nodiscard]] bool Finished() const noexcept { return finished_.load(); }
+  // Sleeps up to `AMilliseconds`, waking early when the connect finishes; returns Finished().
+  bool WaitFinished(std::int32_t AMilliseconds);
   // Marks the connect as given up; it still ends only when its socket is closed.
   void Terminate() noexcept { terminated_ = true; }
   [[nodiscard]] bool Terminated() const noexcept { return terminated_.load(); }
@@ -46,6 +51,8 @@ class TIdConnectThread {
 
   TIdSocketHandle& binding_;
   std::atomic<bool> finished_{false};
+  std::mutex mutex_;
+  std::condition_variable finishedChanged_;
   std::atomic<bool> terminated_{false};
   bool failed_ = false;
   std::string message_;

@@ -214,15 +214,16 @@ class TIdIOHandler : public TIdComponent {
   }
 
  private:
-  // One read of at most `AMaxBytes` into InBuffer(); the count (trimmed, after the intercept).
-  std::int32_t ReceiveIntoBuffer(std::int32_t AMaxBytes);
+  // One read of at most `AMaxBytes` into InBuffer(). Returns the count appended (after the
+  // intercept); VFromSource is what the source gave (0: the peer closed).
+  std::int32_t ReceiveIntoBuffer(std::int32_t AMaxBytes, std::int32_t& VFromSource);
+  // A read gave -1: 0 for a close, else raises.
+  std::int32_t HandleFailedRead();
   std::int32_t FillInputBufferUpTo(bool ARaiseExceptionIfDisconnected, std::int32_t ATimeout,
                                    bool ARaiseOnTimeout, std::int32_t AMaxBytes);
-  void HandleFailedRead();
   // Fills InBuffer() until it holds ACount bytes, asking for no more than are missing (up to
   // RecvBufferSize()), so a body read leaves what follows it in the socket.
   void FillAtLeast(std::int32_t ACount, std::int32_t AMaxBytes);
-  void MoveChunksToStream(TStream& AStream, std::int64_t ARemaining);
   void ReadIntoStreamBody(TStream& AStream, std::int64_t ASize, bool AReadUntilDisconnect);
   void WriteSizePrefix(std::int64_t ASize);
   void SendBlock(std::span<const std::uint8_t> ABlock);

@@ -44,31 +44,37 @@ std::string Describe(const Step& step) {
   return "step";
 }
 
+Step MakeStep(Step::Kind kind, std::string bytes = {}, std::size_t count = 0,
+              int milliseconds = 0) {
+  Step step{kind, std::move(bytes), count, milliseconds};
+  return step;
+}
+
 }  // namespace
 
 Step Send(std::string bytes) {
-  return Step{Step::Kind::kSend, std::move(bytes)};
+  return MakeStep(Step::Kind::kSend, std::move(bytes));
 }
 Step Pause(int milliseconds) {
-  return Step{Step::Kind::kPause, {}, 0, milliseconds};
+  return MakeStep(Step::Kind::kPause, {}, 0, milliseconds);
 }
 Step ShutdownWrite() {
-  return Step{Step::Kind::kShutdownWrite};
+  return MakeStep(Step::Kind::kShutdownWrite);
 }
 Step Close() {
-  return Step{Step::Kind::kClose};
+  return MakeStep(Step::Kind::kClose);
 }
 Step Reset() {
-  return Step{Step::Kind::kReset};
+  return MakeStep(Step::Kind::kReset);
 }
 Step Expect::Bytes(std::size_t count) {
-  return Step{Step::Kind::kExpectBytes, {}, count};
+  return MakeStep(Step::Kind::kExpectBytes, {}, count);
 }
 Step Expect::Until(std::string marker) {
-  return Step{Step::Kind::kExpectUntil, std::move(marker)};
+  return MakeStep(Step::Kind::kExpectUntil, std::move(marker));
 }
 Step Expect::Close() {
-  return Step{Step::Kind::kExpectClose};
+  return MakeStep(Step::Kind::kExpectClose);
 }
 
 ScriptedServer::ScriptedServer(Script script, ScriptedServerOptions options)
@@ -111,18 +117,17 @@ void ScriptedServer::AcceptLoop() {
 
 void ScriptedServer::Play(std::size_t index) {
   const Script& script = scripts_[index];
-  bool closed = false;
+  // A close ends the script: it counts as played once our side is shut, while the drain that
+  // follows waits for the peer.
   for (std::size_t i = 0; i < script.size() && !stop_; ++i) {
-    const Step::Kind kind = script[i].kind;
+    if (script[i].kind == Step::Kind::kClose) break;
     if (!PlayStep(index, i, script[i])) break;
-    closed = kind == Step::Kind::kClose || kind == Step::Kind::kReset;
-    if (closed) break;
+    if (script[i].kind == Step::Kind::kReset) break;
   }
-  Finish();
-  if (!closed) {
+  if (connections_[index]->socket != net::kNoSocket)
     net::ShutdownWrite(connections_[index]->socket);
-    Drain(index);
-  }
+  Finish();
+  if (connections_[index]->socket != net::kNoSocket) Drain(index);
 }
 
 bool ScriptedServer::PlayStep(std::size_t index, std::size_t stepIndex, const Step& step) {
@@ -144,9 +149,7 @@ bool ScriptedServer::PlayStep(std::size_t index, std::size_t stepIndex, const St
     case Step::Kind::kShutdownWrite:
       net::ShutdownWrite(socket);
       return true;
-    case Step::Kind::kClose:
-      net::ShutdownWrite(socket);
-      Drain(index);
+    case Step::Kind::kClose:  // handled by Play
       return true;
     case Step::Kind::kReset:
       net::Reset(socket);
@@ -263,7 +266,9 @@ FullBacklogListener::~FullBacklogListener() {
   net::Close(listener_);
 }
 
-RefusingPort::RefusingPort(bool ipv6) : socket_(net::BindOnly(ipv6, port_)) {}
+RefusingPort::RefusingPort(bool ipv6) {
+  socket_ = net::BindOnly(ipv6, port_);
+}
 
 RefusingPort::~RefusingPort() {
   net::Close(socket_);

@@ -42,6 +42,14 @@ std::string Item(const std::string& header, const std::string& name) {
   return std::regex_search(header, m, pattern) ? m[1].str() : "<absent>";
 }
 
+// Built by appending: "literal" + std::string&& trips a false -Wrestrict in g++ 12 at -O3.
+std::string Quoted(const std::string& text) {
+  std::string out(1, '"');
+  out += text;
+  out += '"';
+  return out;
+}
+
 std::string Md5Hex(const std::string& text) {
   TIdHashMessageDigest5 md5;
   return DigestToHex(md5.HashBytes(text.data(), text.size()), false);
@@ -80,13 +88,19 @@ TEST(DigestAuthTest, WithoutQopTheResponseCoversOnlyNonceAndRequest) {
 TEST(DigestAuthTest, NonceCountRunsPerNonce) {
   TIdDigestAuthentication auth;
   PrepareMufasa(auth, RfcChallenge("auth"));
+  auth.SetCNonce("");  // a fresh, unpredictable client nonce for every header
   EXPECT_EQ(auth.NonceCount(), 0u);
-  std::vector<std::string> counts;
+  std::vector<std::string> counts, cnonces;
   for (int i = 0; i < 3; ++i) {
     ASSERT_EQ(auth.Next(), naRetry);
-    counts.push_back(Item(auth.BuildAuthorization(), "nc"));
+    const std::string header = auth.BuildAuthorization();
+    counts.push_back(Item(header, "nc"));
+    cnonces.push_back(Item(header, "cnonce"));
+    EXPECT_TRUE(std::regex_match(cnonces.back(), std::regex("\"[0-9a-f]{32}\""))) << header;
   }
   EXPECT_EQ(counts, (std::vector<std::string>{"00000001", "00000002", "00000003"}));
+  EXPECT_NE(cnonces[0], cnonces[1]);
+  EXPECT_NE(cnonces[1], cnonces[2]);
 
   Challenge(auth, "Digest realm=\"testrealm@host.com\", qop=\"auth\", nonce=\"fresh\", stale=true");
   ASSERT_EQ(auth.Next(), naRetry);
@@ -179,7 +193,7 @@ TEST(DigestAuthTest, IntegrityProtectionHashesTheEntityBody) {
   const std::string ha1 = Md5Hex("Mufasa:testrealm@host.com:Circle Of Life");
   const std::string ha2 = Md5Hex("POST:/dir/index.html:" + Md5Hex("a=1, b=\"two\"\r\n"));
   const std::string expected = Md5Hex(ha1 + ":" + kRfcNonce + ":00000001:0a4f113b:auth-int:" + ha2);
-  EXPECT_EQ(Item(auth.BuildAuthorization(), "response"), "\"" + expected + "\"");
+  EXPECT_EQ(Item(auth.BuildAuthorization(), "response"), Quoted(expected));
 }
 
 TEST(DigestAuthTest, CredentialsAreHashedAsTheirUtf8Bytes) {
@@ -191,24 +205,10 @@ TEST(DigestAuthTest, CredentialsAreHashedAsTheirUtf8Bytes) {
   const std::string ha2 = Md5Hex("GET:/dir/index.html");
   const auto expect = [&](const std::string& password) {
     const std::string ha1 = Md5Hex("Mufasa:testrealm@host.com:" + password);
-    return "\"" + Md5Hex(ha1 + ":" + kRfcNonce + ":00000001:0a4f113b:auth:" + ha2) + "\"";
+    return Quoted(Md5Hex(ha1 + ":" + kRfcNonce + ":00000001:0a4f113b:auth:" + ha2));
   };
   EXPECT_EQ(response, expect("p\xC3\xA4ss"));
   EXPECT_NE(response, expect("p?ss"));
-}
-
-TEST(DigestAuthTest, FreshClientNonceForEveryHeader) {
-  TIdDigestAuthentication auth;
-  auth.StoreUsername("u");
-  Challenge(auth, "Digest realm=\"r\", nonce=\"n\", qop=\"auth\"");
-  std::vector<std::string> cnonces;
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(auth.Next(), naRetry);
-    cnonces.push_back(Item(auth.BuildAuthorization(), "cnonce"));
-    EXPECT_TRUE(std::regex_match(cnonces.back(), std::regex("\"[0-9a-f]{32}\""))) << cnonces.back();
-  }
-  EXPECT_NE(cnonces[0], cnonces[1]);
-  EXPECT_NE(cnonces[1], cnonces[2]);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ TEST(HeaderValueTest, ExtractHeaderSubValueFindsQuotedAndPlainItems) {
       {"a; xcharset=one; charset=two", "charset", "one"},  // first occurrence anywhere wins
       {"Basic realm=\"a;b\"", "realm", "a;b"},
       {"charset=", "charset", ""},
+      {"text/html; charset=utf-8", "", ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ExtractHeaderSubValue(c.header, c.name), c.expected) << c.header;

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "socket_test_pair.h"
+#include "transport/stack.h"
+#include "transport/stack_exceptions.h"
+#include "transport/stack_windows.h"
+
+namespace brixa {
+namespace {
+
+using testing::StackUse;
+
+TEST(WinsockStackTest, ALibraryThatCannotBeLoadedFailsStackInitialisation) {
+  try {
+    (void)detail::LoadAndStartSocketLibrary("NO-SUCH-WINSOCK.DLL");
+    FAIL() << "a library that does not exist was loaded";
+  } catch (const EIdStackInitializationFailed& e) {
+    const std::string title = "Error on loading Winsock2 library (NO-SUCH-WINSOCK.DLL)";
+    EXPECT_EQ(e.Message().substr(0, title.size()), title);
+    // The system's text for the load error follows the title.
+    EXPECT_GT(e.Message().size(), title.size() + 2);
+    EXPECT_EQ(e.Message().substr(title.size(), 2), ": ");
+  }
+}
+
+TEST(WinsockStackTest, TheRealLibraryLoadsAndALoadOfOneOwnIsUndoneCleanly) {
+  StackUse use;
+  void* library = detail::LoadAndStartSocketLibrary("WS2_32.DLL");
+  ASSERT_NE(library, nullptr);
+  detail::StopAndUnloadSocketLibrary(library);
+  // The process's own library is still started: sockets keep working.
+  testing::LoopbackPair pair;
+  testing::LoopbackPair::SendText(pair.client, "still");
+  EXPECT_TRUE(pair.server.WaitReadable(2000));
+}
+
+// Switches the system resolver off for one test.
+struct ResolverOff {
+  ResolverOff() : was(detail::WinsockResolverAvailable()) {
+    detail::SetWinsockResolverEnabled(false);
+  }
+  ~ResolverOff() { detail::SetWinsockResolverEnabled(was); }
+  bool was;
+};
+
+TEST(WinsockStackTest, WithoutTheResolverIPv6IsUnavailableAndIPv4UsesTheOldLookup) {
+  StackUse use;
+  ASSERT_TRUE(detail::WinsockResolverAvailable()) << "the system resolver was not found";
+  ResolverOff off;
+  try {
+    (void)GStack().NameToAddress("localhost", Id_IPv6);
+    FAIL();
+  } catch (const EIdIPv6Unavailable& e) {
+    EXPECT_EQ(e.Message(), "IPv6 unavailable");
+  }
+  EXPECT_THROW((void)GStack().ResolveHostAddress("some.name", Id_IPv6), EIdIPv6Unavailable);
+  EXPECT_EQ(GStack().NameToAddress("localhost", Id_IPv4), "127.0.0.1");
+  try {
+    (void)GStack().NameToAddress("no-such-host.invalid", Id_IPv4);
+    FAIL();
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), 11001);
+    EXPECT_EQ(e.Message(), "Socket Error # 11001\r\nHost not found.");
+  }
+}
+
+}  // namespace
+}  // namespace brixa

@@ -1,0 +1,542 @@
+// The Winsock 2 stack. The socket library is loaded at run time and never linked: each entry
+// point is looked up by name on its first call, so start-up costs one library load and one
+// WSAStartup, and a missing entry point fails only the call that needs it.
+#include "transport/stack_windows.h"
+
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <array>
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <mutex>
+
+#include "platform/system_error.h"
+#include "transport/stack_bsd.h"
+#include "transport/stack_exceptions.h"
+
+namespace brixa {
+
+namespace {
+
+constexpr char kWinsockLibrary[] = "WS2_32.DLL";
+constexpr char kIPv6ResolverLibrary[] = "Wship6.dll";
+constexpr UINT kNoOpenFileErrorBox = 0x8000;
+constexpr WORD kWinsockVersion = 0x0202;
+constexpr int kHostNameMax = 256;
+constexpr int kNameInfoMax = 1025;
+constexpr int kMaxPort = 65535;
+constexpr int kResolverSystemError = 11;
+
+[[nodiscard]] std::string Filled(const char* format, const std::string& value) {
+  std::string text = format;
+  text.replace(text.find("%s"), 2, value);
+  return text;
+}
+
+// ---- The library and its entry points ------------------------------------------------------
+
+std::atomic<HMODULE> gWinsock{nullptr};
+
+struct EntryPoint {
+  const char* name;
+  std::atomic<FARPROC> address{nullptr};
+};
+
+[[noreturn]] void RaiseStubError(int number, const char* function) {
+  throw EIdWinsockStubError(number, SystemErrorText(static_cast<unsigned long>(number)),
+                            Filled(RSWinsockCallError, function));
+}
+
+// The entry point's address, looked up and kept on first use. Two threads binding the same
+// entry point at once both store the same address.
+[[nodiscard]] FARPROC Bound(EntryPoint& entry) {
+  if (FARPROC known = entry.address.load(std::memory_order_acquire)) return known;
+  const HMODULE library = gWinsock.load();
+  if (library == nullptr) RaiseStubError(Id_WSANOTINITIALISED, entry.name);
+  const FARPROC found = ::GetProcAddress(library, entry.name);
+  if (found == nullptr) RaiseStubError(Id_WSAEINVAL, entry.name);
+  entry.address.store(found, std::memory_order_release);
+  return found;
+}
+
+template <class Fn>
+[[nodiscard]] Fn Call(EntryPoint& entry) {
+  return std::bit_cast<Fn>(Bound(entry));
+}
+
+#define BRIXA_WINSOCK_ENTRIES(X)                                                                   \
+  X(WSAStartup)                                                                                    \
+  X(WSACleanup)                                                                                    \
+  X(WSAGetLastError)                                                                               \
+  X(WSASetLastError) X(socket) X(WSASocketW) X(bind) X(connect) X(listen) X(accept) X(closesocket) \
+      X(shutdown) X(recv) X(send) X(recvfrom) X(sendto) X(getsockopt) X(setsockopt) X(getsockname) \
+          X(getpeername) X(ioctlsocket) X(select) X(gethostname) X(gethostbyname) X(gethostbyaddr) \
+              X(getservbyname) X(getservbyport)
+
+#define BRIXA_DEFINE_ENTRY(fn) EntryPoint g_##fn{#fn};
+BRIXA_WINSOCK_ENTRIES(BRIXA_DEFINE_ENTRY)
+#undef BRIXA_DEFINE_ENTRY
+
+#define BRIXA_LIST_ENTRY(fn) &g_##fn,
+EntryPoint* const kAllEntries[] = {BRIXA_WINSOCK_ENTRIES(BRIXA_LIST_ENTRY)};
+#undef BRIXA_LIST_ENTRY
+
+// WS(fn) is the library's fn, with the prototype the Winsock headers declare.
+#define WS(fn) Call<decltype(&::fn)>(g_##fn)
+
+void ForgetEntryPoints() {
+  for (EntryPoint* entry : kAllEntries) entry->address.store(nullptr);
+}
+
+// ---- The optional system resolver ----------------------------------------------------------
+
+struct Resolver {
+  decltype(&::GetAddrInfoW) getAddrInfo = nullptr;
+  decltype(&::GetNameInfoW) getNameInfo = nullptr;
+  decltype(&::FreeAddrInfoW) freeAddrInfo = nullptr;
+  HMODULE extraLibrary = nullptr;  // Wship6.dll, when the functions came from there
+  bool found = false;
+};
+
+Resolver gResolver;  // written once, under gLoadLock, before any lookup
+std::atomic<bool> gResolverEnabled{false};
+std::mutex gLoadLock;
+
+template <class Fn>
+[[nodiscard]] Fn Lookup(HMODULE library, const char* name) {
+  return std::bit_cast<Fn>(::GetProcAddress(library, name));
+}
+
+// GetAddrInfoW from the socket library, else from Wship6.dll; usable only when GetNameInfoW and
+// FreeAddrInfoW come with it. Every Windows this runs on belongs to the NT family from 5.0 on.
+void ProbeResolver(HMODULE winsock) {
+  Resolver resolver;
+  HMODULE source = winsock;
+  resolver.getAddrInfo = Lookup<decltype(&::GetAddrInfoW)>(source, "GetAddrInfoW");
+  if (resolver.getAddrInfo == nullptr) {
+    resolver.extraLibrary = ::LoadLibraryA(kIPv6ResolverLibrary);
+    source = resolver.extraLibrary;
+    if (source != nullptr) {
+      resolver.getAddrInfo = Lookup<decltype(&::GetAddrInfoW)>(source, "GetAddrInfoW");
+    }
+  }
+  if (resolver.getAddrInfo != nullptr) {
+    resolver.getNameInfo = Lookup<decltype(&::GetNameInfoW)>(source, "GetNameInfoW");
+    resolver.freeAddrInfo = Lookup<decltype(&::FreeAddrInfoW)>(source, "FreeAddrInfoW");
+  }
+  resolver.found = resolver.getAddrInfo != nullptr && resolver.getNameInfo != nullptr &&
+                   resolver.freeAddrInfo != nullptr;
+  if (!resolver.found) {
+    if (resolver.extraLibrary != nullptr) ::FreeLibrary(resolver.extraLibrary);
+    resolver = Resolver{};
+  }
+  gResolver = resolver;
+  gResolverEnabled.store(resolver.found);
+}
+
+// Unloads everything when the process ends: the resolver library, then the socket library.
+struct LibraryUnloader {
+  ~LibraryUnloader() {
+    const HMODULE winsock = gWinsock.exchange(nullptr);
+    if (winsock == nullptr) return;
+    gResolverEnabled.store(false);
+    if (gResolver.extraLibrary != nullptr) ::FreeLibrary(gResolver.extraLibrary);
+    ForgetEntryPoints();
+    detail::StopAndUnloadSocketLibrary(winsock);
+  }
+};
+
+// Loads and starts the socket library the first time a stack is made; a failed attempt leaves
+// nothing loaded, so a later stack tries again.
+void EnsureSocketLibrary() {
+  static LibraryUnloader unloader;
+  std::lock_guard guard(gLoadLock);
+  if (gWinsock.load() != nullptr) return;
+  const auto library = static_cast<HMODULE>(detail::LoadAndStartSocketLibrary(kWinsockLibrary));
+  gWinsock.store(library);
+  ProbeResolver(library);
+}
+
+// ---- Helpers -------------------------------------------------------------------------------
+
+[[nodiscard]] std::wstring Widened(const std::string& text) {
+  if (text.empty()) return {};
+  const int length =
+      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        length);
+  return wide;
+}
+
+[[nodiscard]] std::string Narrowed(const wchar_t* text) {
+  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return {};
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
+  narrow.resize(static_cast<std::size_t>(length) - 1);
+  return narrow;
+}
+
+// GetAddrInfoW's failure numbers as socket error numbers. Winsock already returns its own
+// numbers (11001 for host not found), which pass unchanged; the small numbers are the
+// resolver's generic codes.
+[[nodiscard]] int ResolverErrorNumber(int code) {
+  switch (code) {
+    case 1:
+      return 0;
+    case 2:
+      return Id_WSATRY_AGAIN;
+    case 3:
+      return Id_WSAEINVAL;
+    case 4:
+      return Id_WSANO_RECOVERY;
+    case 5:
+      return Id_WSAEAFNOSUPPORT;
+    case 6:
+      return 8;
+    case 7:
+      return Id_WSANO_DATA;
+    case 8:
+      return Id_WSAHOST_NOT_FOUND;
+    case 9:
+      return 10109;
+    case 10:
+      return 10044;
+    default:
+      return code;
+  }
+}
+
+[[nodiscard]] SOCKET Native(TIdStackSocketHandle socket) {
+  return socket == Id_INVALID_SOCKET ? INVALID_SOCKET : static_cast<SOCKET>(socket);
+}
+
+[[nodiscard]] TIdStackSocketHandle Ours(SOCKET socket) {
+  return socket == INVALID_SOCKET ? Id_INVALID_SOCKET : static_cast<TIdStackSocketHandle>(socket);
+}
+
+[[nodiscard]] const sockaddr* AsNative(const TIdSockAddr& address) {
+  return reinterpret_cast<const sockaddr*>(address.Bytes);
+}
+[[nodiscard]] sockaddr* AsNative(TIdSockAddr& address) {
+  return reinterpret_cast<sockaddr*>(address.Bytes);
+}
+
+// A GetAddrInfoW result list, freed with FreeAddrInfoW however the caller leaves.
+class AddressList {
+ public:
+  AddressList() = default;
+  ~AddressList() {
+    if (list_ != nullptr) gResolver.freeAddrInfo(list_);
+  }
+  AddressList(const AddressList&) = delete;
+  AddressList& operator=(const AddressList&) = delete;
+  ADDRINFOW** Out() { return &list_; }
+  [[nodiscard]] const ADDRINFOW* First() const { return list_; }
+
+ private:
+  ADDRINFOW* list_ = nullptr;
+};
+
+[[nodiscard]] TIdSockAddr CopiedAddress(const sockaddr* address, std::size_t length) {
+  TIdSockAddr copy;
+  length = std::min<std::size_t>(length, sizeof copy.Bytes);
+  std::memcpy(copy.Bytes, address, length);
+  copy.Length = static_cast<int>(length);
+  return copy;
+}
+
+// ---- The stack -----------------------------------------------------------------------------
+
+class TIdStackWindows final : public TIdStackBSDBase {
+ public:
+  TIdStackWindows() { EnsureSocketLibrary(); }
+
+  std::string NameToAddress(const std::string& AHost, TIdIPVersion AIPVersion) override;
+  std::string AddressToName(const std::string& AAddress, TIdIPVersion AIPVersion) override;
+  std::string LocalHostName() override;
+  void AddLocalAddressesToList(std::vector<std::string>& AList) override;
+  bool SupportsIPv6() override { return gResolverEnabled.load() && CheckIPVersionSupport(Id_IPv6); }
+  std::uint16_t ServiceToPort(const std::string& AService) override;
+  std::vector<std::string> PortToServices(std::uint16_t APort) override;
+  int IOControl(TIdStackSocketHandle ASocket, std::uint32_t ACommand,
+                std::uint32_t& VValue) override {
+    u_long value = VValue;
+    const int result = WS(ioctlsocket)(Native(ASocket), static_cast<long>(ACommand), &value);
+    VValue = static_cast<std::uint32_t>(value);
+    return result;
+  }
+
+  TIdStackSocketHandle RawSocket(int AFamily, int AType, int AProtocol, bool AOverlapped) override {
+    if (AOverlapped) {
+      return Ours(WS(WSASocketW)(AFamily, AType, AProtocol, nullptr, 0, WSA_FLAG_OVERLAPPED));
+    }
+    return Ours(WS(socket)(AFamily, AType, AProtocol));
+  }
+  int RawClose(TIdStackSocketHandle ASocket) override { return WS(closesocket)(Native(ASocket)); }
+  int RawShutdown(TIdStackSocketHandle ASocket, int AHow) override {
+    return WS(shutdown)(Native(ASocket), AHow);
+  }
+  int RawReceive(TIdStackSocketHandle ASocket, void* AData, int ALength, int AFlags) override {
+    return WS(recv)(Native(ASocket), static_cast<char*>(AData), ALength, AFlags);
+  }
+  int RawSend(TIdStackSocketHandle ASocket, const void* AData, int ALength, int AFlags) override {
+    return CheckSocketResult(
+        WS(send)(Native(ASocket), static_cast<const char*>(AData), ALength, AFlags));
+  }
+  int RawReceiveFrom(TIdStackSocketHandle ASocket, void* AData, int ALength, int AFlags,
+                     TIdSockAddr& VFrom) override {
+    int length = sizeof VFrom.Bytes;
+    const int result = WS(recvfrom)(Native(ASocket), static_cast<char*>(AData), ALength, AFlags,
+                                    AsNative(VFrom), &length);
+    VFrom.Length = length;
+    return result;
+  }
+  int RawSendTo(TIdStackSocketHandle ASocket, const void* AData, int ALength, int AFlags,
+                const TIdSockAddr& ATo) override {
+    return WS(sendto)(Native(ASocket), static_cast<const char*>(AData), ALength, AFlags,
+                      AsNative(ATo), ATo.Length);
+  }
+  int RawGetOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName, void* VValue,
+                   int& VLength) override {
+    return WS(getsockopt)(Native(ASocket), ALevel, AOptName, static_cast<char*>(VValue), &VLength);
+  }
+  int RawSelect(TIdSocketSet* VRead, TIdSocketSet* VWrite, TIdSocketSet* VExcept,
+                int ATimeout) override;
+
+  int LastSocketError() override { return WS(WSAGetLastError)(); }
+  void SetLastSocketError(int AError) override { WS(WSASetLastError)(AError); }
+
+ protected:
+  int NativeFamily(TIdIPVersion AIPVersion) const override {
+    return AIPVersion == Id_IPv6 ? AF_INET6 : AF_INET;
+  }
+  int RawBind(TIdStackSocketHandle ASocket, const TIdSockAddr& AAddress) override {
+    return WS(bind)(Native(ASocket), AsNative(AAddress), AAddress.Length);
+  }
+  int RawConnect(TIdStackSocketHandle ASocket, const TIdSockAddr& AAddress) override {
+    return WS(connect)(Native(ASocket), AsNative(AAddress), AAddress.Length);
+  }
+  int RawListen(TIdStackSocketHandle ASocket, int ABacklog) override {
+    return WS(listen)(Native(ASocket), ABacklog);
+  }
+  TIdStackSocketHandle RawAccept(TIdStackSocketHandle ASocket, TIdSockAddr& VAddress) override {
+    int length = sizeof VAddress.Bytes;
+    const SOCKET accepted = WS(accept)(Native(ASocket), AsNative(VAddress), &length);
+    VAddress.Length = length;
+    return Ours(accepted);
+  }
+  int RawLocalName(TIdStackSocketHandle ASocket, TIdSockAddr& VAddress) override {
+    int length = sizeof VAddress.Bytes;
+    const int result = WS(getsockname)(Native(ASocket), AsNative(VAddress), &length);
+    VAddress.Length = length;
+    return result;
+  }
+  int RawPeerName(TIdStackSocketHandle ASocket, TIdSockAddr& VAddress) override {
+    int length = sizeof VAddress.Bytes;
+    const int result = WS(getpeername)(Native(ASocket), AsNative(VAddress), &length);
+    VAddress.Length = length;
+    return result;
+  }
+  int RawSetOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName, const void* AValue,
+                   int ALength) override {
+    return WS(setsockopt)(Native(ASocket), ALevel, AOptName, static_cast<const char*>(AValue),
+                          ALength);
+  }
+
+ private:
+  [[nodiscard]] std::string FirstAddressOf(const std::string& AHost, TIdIPVersion AIPVersion);
+  [[nodiscard]] std::string FirstAddressWithoutResolver(const std::string& AHost);
+};
+
+std::string TIdStackWindows::NameToAddress(const std::string& AHost, TIdIPVersion AIPVersion) {
+  CheckIPVersion(AIPVersion);
+  if (gResolverEnabled.load()) return FirstAddressOf(AHost, AIPVersion);
+  if (AIPVersion == Id_IPv6) throw EIdIPv6Unavailable(RSIPv6Unavailable);
+  return FirstAddressWithoutResolver(AHost);
+}
+
+std::string TIdStackWindows::FirstAddressOf(const std::string& AHost, TIdIPVersion AIPVersion) {
+  // A name with an embedded NUL would be looked up cut short; no such host exists.
+  if (AHost.find('\0') != std::string::npos) ThrowSocketError(Id_WSAHOST_NOT_FOUND);
+  ADDRINFOW hints{};
+  hints.ai_family = NativeFamily(AIPVersion);
+  hints.ai_socktype = SOCK_STREAM;
+  const std::wstring host = Widened(AHost);
+  AddressList found;
+  const int code = gResolver.getAddrInfo(host.c_str(), nullptr, &hints, found.Out());
+  if (code == kResolverSystemError) {
+    const DWORD error = ::GetLastError();
+    throw EOSError(SystemErrorText(error), error);
+  }
+  if (code != 0) ThrowSocketError(ResolverErrorNumber(code));
+  // Only the first address is used; there is no fall-back to the others.
+  const ADDRINFOW* first = found.First();
+  return ParseSockAddr(CopiedAddress(first->ai_addr, first->ai_addrlen)).IP;
+}
+
+std::string TIdStackWindows::FirstAddressWithoutResolver(const std::string& AHost) {
+  const hostent* entry = WS(gethostbyname)(AHost.c_str());
+  if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
+    ThrowSocketError(LastSocketError());
+  }
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(entry->h_addr_list[0]);
+  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+}
+
+std::string TIdStackWindows::AddressToName(const std::string& AAddress, TIdIPVersion AIPVersion) {
+  const TIdSockAddr address = MakeSockAddr(AAddress, AIPVersion, 0);
+  if (gResolverEnabled.load()) {
+    std::array<wchar_t, kNameInfoMax> host{};
+    const int code =
+        gResolver.getNameInfo(AsNative(address), address.Length, host.data(),
+                              static_cast<DWORD>(host.size()), nullptr, 0, NI_NAMEREQD);
+    if (code != 0) ThrowSocketError(ResolverErrorNumber(code));
+    return Narrowed(host.data());
+  }
+  if (AIPVersion == Id_IPv6) throw EIdIPv6Unavailable(RSIPv6Unavailable);
+  const char* ipv4 = reinterpret_cast<const char*>(address.Bytes + 4);
+  const hostent* entry = WS(gethostbyaddr)(ipv4, 4, AF_INET);
+  if (entry == nullptr) ThrowSocketError(LastSocketError());
+  return entry->h_name;
+}
+
+std::string TIdStackWindows::LocalHostName() {
+  std::array<char, kHostNameMax + 1> name{};
+  CheckSocketResult(WS(gethostname)(name.data(), kHostNameMax));
+  return name.data();
+}
+
+void TIdStackWindows::AddLocalAddressesToList(std::vector<std::string>& AList) {
+  const std::string host = LocalHostName();
+  if (!gResolverEnabled.load()) {
+    const hostent* entry = WS(gethostbyname)(host.c_str());
+    if (entry == nullptr) ThrowSocketError(LastSocketError());
+    for (char** at = entry->h_addr_list; at != nullptr && *at != nullptr; ++at) {
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(*at);
+      AList.push_back(std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+                      std::to_string(bytes[2]) + "." + std::to_string(bytes[3]));
+    }
+    return;
+  }
+  ADDRINFOW hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  const std::wstring wideHost = Widened(host);
+  AddressList found;
+  const int code = gResolver.getAddrInfo(wideHost.c_str(), nullptr, &hints, found.Out());
+  if (code != 0) ThrowSocketError(ResolverErrorNumber(code));
+  for (const ADDRINFOW* entry = found.First(); entry != nullptr; entry = entry->ai_next) {
+    if (entry->ai_family != AF_INET && entry->ai_family != AF_INET6) continue;
+    AList.push_back(ParseSockAddr(CopiedAddress(entry->ai_addr, entry->ai_addrlen)).IP);
+  }
+}
+
+std::uint16_t TIdStackWindows::ServiceToPort(const std::string& AService) {
+  if (!AService.empty() && AService.size() <= 5 &&
+      AService.find_first_not_of("0123456789") == std::string::npos) {
+    const int port = std::stoi(AService);
+    if (port <= kMaxPort) return static_cast<std::uint16_t>(port);
+  }
+  const servent* entry = AService.find('\0') == std::string::npos
+                             ? WS(getservbyname)(AService.c_str(), nullptr)
+                             : nullptr;
+  if (entry == nullptr) throw EIdInvalidServiceName(AService + " is not a valid service.");
+  return NetworkToHost(static_cast<std::uint16_t>(entry->s_port));
+}
+
+std::vector<std::string> TIdStackWindows::PortToServices(std::uint16_t APort) {
+  std::vector<std::string> names;
+  const servent* entry = WS(getservbyport)(HostToNetwork(APort), nullptr);
+  if (entry == nullptr) return names;
+  names.emplace_back(entry->s_name);
+  for (char** alias = entry->s_aliases; alias != nullptr && *alias != nullptr; ++alias) {
+    names.emplace_back(*alias);
+  }
+  return names;
+}
+
+int TIdStackWindows::RawSelect(TIdSocketSet* VRead, TIdSocketSet* VWrite, TIdSocketSet* VExcept,
+                               int ATimeout) {
+  static_assert(FD_SETSIZE >= Id_SOCKET_SET_SIZE, "a descriptor set holds a socket list");
+  fd_set native[3];
+  TIdSocketSet* sets[3] = {VRead, VWrite, VExcept};
+  fd_set* given[3] = {};
+  for (int s = 0; s < 3; ++s) {
+    if (sets[s] == nullptr) continue;
+    native[s].fd_count = static_cast<u_int>(sets[s]->Count);
+    for (int i = 0; i < sets[s]->Count; ++i) native[s].fd_array[i] = Native(sets[s]->Sockets[i]);
+    given[s] = &native[s];
+  }
+  timeval limit{ATimeout / 1000, (ATimeout % 1000) * 1000};
+  const int result = WS(select)(0, given[0], given[1], given[2], ATimeout < 0 ? nullptr : &limit);
+  if (result < 0) return result;
+  // Winsock leaves only the ready sockets in each set.
+  for (int s = 0; s < 3; ++s) {
+    if (sets[s] == nullptr) continue;
+    sets[s]->Count = static_cast<int>(native[s].fd_count);
+    for (u_int i = 0; i < native[s].fd_count; ++i)
+      sets[s]->Sockets[i] = Ours(native[s].fd_array[i]);
+  }
+  return result;
+}
+
+}  // namespace
+
+namespace detail {
+
+void* LoadAndStartSocketLibrary(const std::string& AFileName) {
+  const std::string title = Filled(RSWinsockLoadError, AFileName);
+  try {
+    const UINT oldMode = ::SetErrorMode(kNoOpenFileErrorBox);
+    const HMODULE library = ::LoadLibraryA(AFileName.c_str());
+    const DWORD loadError = ::GetLastError();
+    ::SetErrorMode(oldMode);
+    if (library == nullptr) {
+      throw EIdWinsockStubError(static_cast<int>(loadError), SystemErrorText(loadError), title);
+    }
+    using StartupFn = decltype(&::WSAStartup);
+    const auto startup = std::bit_cast<StartupFn>(::GetProcAddress(library, "WSAStartup"));
+    WSADATA data{};
+    const int started = startup == nullptr ? Id_WSAEINVAL : startup(kWinsockVersion, &data);
+    if (started != 0) {
+      ::FreeLibrary(library);
+      throw EIdWinsockStubError(started, SystemErrorText(static_cast<unsigned long>(started)),
+                                title);
+    }
+    return library;
+  } catch (const Exception& failure) {
+    throw EIdStackInitializationFailed(failure.Message());
+  }
+}
+
+void StopAndUnloadSocketLibrary(void* ALibrary) {
+  const auto library = static_cast<HMODULE>(ALibrary);
+  using CleanupFn = decltype(&::WSACleanup);
+  if (const auto cleanup = std::bit_cast<CleanupFn>(::GetProcAddress(library, "WSACleanup"))) {
+    cleanup();
+  }
+  ::FreeLibrary(library);
+}
+
+bool WinsockResolverAvailable() {
+  return gResolverEnabled.load();
+}
+
+void SetWinsockResolverEnabled(bool AEnabled) {
+  std::lock_guard guard(gLoadLock);
+  gResolverEnabled.store(AEnabled && gResolver.found);
+}
+
+}  // namespace detail
+
+std::unique_ptr<TIdStack> NewPlatformStack() {
+  return std::make_unique<TIdStackWindows>();
+}
+
+}  // namespace brixa

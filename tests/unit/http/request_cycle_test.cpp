@@ -2,6 +2,8 @@
 // the keep-alive rule, interim responses, and the checks made before anything is sent.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "http_test_support.h"
 
 namespace brixa {
@@ -308,6 +310,56 @@ TEST(RequestCycle, Http10ThroughAProxyAsksForProxyKeepAlive) {
   EXPECT_EQ(test::Count(received, "Proxy-Connection: keep-alive\r\n"), 2);
   EXPECT_EQ(received.find("\r\nConnection:"), std::string::npos);
   EXPECT_EQ(test::Count(received, "Host: origin.invalid\r\n"), 2);
+}
+
+}  // namespace
+}  // namespace brixa
+
+namespace brixa {
+namespace {
+
+TEST(RequestCycle, BodiesGoOutAfterTheHeadAndUnwantedAnswersAreDrained) {
+  ScriptedServer server({Expect::Until("payload"),
+                         Send(test::Response("HTTP/1.1 201 Created", "made")), Expect::LineBlock(),
+                         Send(test::Response("HTTP/1.1 200 OK", "gone")), Expect::LineBlock(),
+                         Send(test::Response("HTTP/1.1 200 OK", "", "Allow: GET\r\n")),
+                         Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "last"))});
+  TestClient http;
+  TMemoryStream source;
+  source.WriteBuffer("payload", 7);
+  source.SetPosition(3);  // the whole stream is sent, wherever it stands
+  TMemoryStream answer;
+  http.PerformRequest("PUT", test::UrlOf(server, "/item"), &source, &answer, {});
+  EXPECT_EQ(answer.DataString(), "made");
+  // No stream for the answer: its body still has to leave the connection.
+  http.PerformRequest("DELETE", test::UrlOf(server, "/item"), nullptr, nullptr, {});
+  http.PerformRequest("OPTIONS", test::UrlOf(server, "/*"), nullptr, nullptr, {});
+  TMemoryStream last;
+  http.Get(test::UrlOf(server, "/after"), &last);
+  EXPECT_EQ(last.DataString(), "last");
+  ASSERT_TRUE(server.WaitDone());
+  const std::string received = server.Received(0);
+  EXPECT_EQ(received.rfind("PUT /item HTTP/1.1\r\nContent-Length: 7\r\n", 0), 0u);
+  EXPECT_NE(received.find("\r\n\r\npayloadDELETE /item HTTP/1.1\r\n"), std::string::npos);
+  EXPECT_NE(received.find("OPTIONS * HTTP/1.1\r\n"), std::string::npos);
+  EXPECT_EQ(server.Accepted(), 1u);
+}
+
+// A HEAD's redirect carries no body, so the client looks for one only briefly (the HEAD limit
+// of 100 ms, not the 5 s it gives the body of a GET's redirect).
+TEST(RequestCycle, HeadFollowingARedirectDoesNotWaitForABody) {
+  ScriptedServer server(
+      {Expect::LineBlock(),
+       Send("HTTP/1.1 302 Found\r\nLocation: /there\r\nContent-Length: 9\r\n\r\n"),
+       Expect::LineBlock(), Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n")});
+  TestClient http;
+  http.SetHandleRedirects(true);
+  const auto start = std::chrono::steady_clock::now();
+  http.Head(test::UrlOf(server, "/here"));
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(http.StatusCode(), 200);
+  EXPECT_EQ(http.LastResponse().ContentLength(), 3);
+  EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
 }
 
 }  // namespace

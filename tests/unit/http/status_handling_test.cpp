@@ -292,14 +292,15 @@ class KeepingStore : public TIdAuthenticationStore {
 };
 
 // A challenge accepted without retrying inside the request leaves a prepared Digest exchange;
-// when the server then closes, the finished exchange goes to the store and is freed.
+// when the connection then closes, the finished exchange goes to the store and is freed.
 TEST(StatusHandling, FinishedExchangeGoesToTheStoreWhenTheConnectionCloses) {
   ScriptedServer server({Expect::LineBlock(),
                          Send(test::Response("HTTP/1.1 401 Unauthorized", "again",
                                              "Connection: close\r\n"
                                              "WWW-Authenticate: Digest realm=\"vault\", "
                                              "nonce=\"n1\", algorithm=MD5, qop=\"auth\"\r\n")),
-                         test::Close()});
+                         // The client closes first, as "Connection: close" tells it to.
+                         test::Pause(1000)});
   TestClient http;
   KeepingStore store;
   http.SetAuthStore(&store);

@@ -1,12 +1,11 @@
 // The pure parts of response reading: status codes, chunk sizes, the gzip header handling of
-// the decompressor base and the discard stream.
+// the decompressor base.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "http/compressor.h"
-#include "http/discard_stream.h"
 #include "http/http_protocol_exception.h"
 #include "http/http_response.h"
 #include "http/response_body_reader.h"
@@ -109,17 +108,6 @@ TEST(ZLibCompressorBase, RefusesCutGzipHeadersAndHandsDeflateOverUnchanged) {
   RecordingCompressor compressor;
   compressor.InflateDeflate(zlib, output);
   EXPECT_EQ(compressor.handed, std::string("\x78\x9c", 2) + "DATA");
-}
-
-TEST(DiscardStream, SwallowsWritesAndHoldsNothing) {
-  TIdDiscardStream discard;
-  char buffer[16] = {};
-  EXPECT_EQ(discard.Write("abcdef", 6), 6);
-  EXPECT_EQ(discard.Read(buffer, 16), 0);
-  EXPECT_EQ(discard.Seek(100, TSeekOrigin::soBeginning), 0);
-  discard.SetSize(1000);
-  EXPECT_EQ(discard.Size(), 0);
-  EXPECT_EQ(discard.Position(), 0);
 }
 
 }  // namespace

@@ -67,17 +67,17 @@ bool ApplyHeaders(TIdHTTP& http, const Options& o, std::string& error) {
 
 bool ApplyProxy(TIdHTTP& http, const Options& o, std::string& error) {
   if (!o.proxy) return true;
-  const auto spec = ParseProxy(*o.proxy);
-  if (!spec) {
+  const auto address = ParseProxy(*o.proxy);
+  if (!address) {
     error = "-x needs [http://][user:pass@]host:port, not '" + *o.proxy + "'";
     return false;
   }
   TIdProxyConnectionInfo& proxy = http.ProxyParams();
-  proxy.SetProxyServer(spec->host);
-  proxy.SetProxyPort(spec->port);
-  proxy.SetProxyUsername(spec->username);
-  proxy.SetProxyPassword(spec->password);
-  http.OnProxyAuthorization = [user = spec->username, pass = spec->password](
+  proxy.SetProxyServer(address->host);
+  proxy.SetProxyPort(address->port);
+  proxy.SetProxyUsername(address->username);
+  proxy.SetProxyPassword(address->password);
+  http.OnProxyAuthorization = [user = address->username, pass = address->password](
                                   TComponent*, TIdAuthentication* auth, bool& handled) {
     auth->StoreUsername(user);
     auth->StorePassword(pass);

@@ -88,28 +88,28 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
   return o;
 }
 
-std::optional<ProxySpec> ParseProxy(const std::string& text) {
+std::optional<ProxyAddress> ParseProxy(const std::string& text) {
   std::string rest = text;
   if (rest.rfind("http://", 0) == 0) rest = rest.substr(7);
-  ProxySpec spec;
+  ProxyAddress address;
   if (const auto at = rest.rfind('@'); at != std::string::npos) {
     const std::string user = rest.substr(0, at);
     rest = rest.substr(at + 1);
     const auto colon = user.find(':');
-    spec.username = user.substr(0, colon);
-    if (colon != std::string::npos) spec.password = user.substr(colon + 1);
+    address.username = user.substr(0, colon);
+    if (colon != std::string::npos) address.password = user.substr(colon + 1);
   }
   if (!rest.empty() && rest.back() == '/') rest.pop_back();
   const auto colon = rest.rfind(':');
   if (colon == std::string::npos || colon == 0) return std::nullopt;
-  spec.host = rest.substr(0, colon);
-  if (spec.host.size() > 2 && spec.host.front() == '[' && spec.host.back() == ']') {
-    spec.host = spec.host.substr(1, spec.host.size() - 2);
+  address.host = rest.substr(0, colon);
+  if (address.host.size() > 2 && address.host.front() == '[' && address.host.back() == ']') {
+    address.host = address.host.substr(1, address.host.size() - 2);
   }
-  if (!ParseInt(rest.substr(colon + 1), spec.port) || spec.port <= 0 || spec.port > 65535) {
+  if (!ParseInt(rest.substr(colon + 1), address.port) || address.port <= 0 || address.port > 65535) {
     return std::nullopt;
   }
-  return spec;
+  return address;
 }
 
 const char* const kHelpText = R"(Usage: brixa-http [options] URL...

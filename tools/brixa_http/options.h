@@ -31,13 +31,13 @@ struct Options {
                                                   std::string& error);
 
 // A proxy given as [http://][user:pass@]host:port.
-struct ProxySpec {
+struct ProxyAddress {
   std::string host;
   std::int32_t port = 0;
   std::string username;
   std::string password;
 };
-[[nodiscard]] std::optional<ProxySpec> ParseProxy(const std::string& text);
+[[nodiscard]] std::optional<ProxyAddress> ParseProxy(const std::string& text);
 
 extern const char* const kHelpText;
 

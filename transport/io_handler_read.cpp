@@ -91,6 +91,8 @@ void TIdIOHandler::FillAtLeast(std::int32_t ACount, std::int32_t AMaxBytes) {
     const std::int32_t count =
         FillInputBufferUpTo(false, TimeoutUseDefault, true, std::min(AMaxBytes, missing));
     if (count <= 0 || inBuffer_->Size() < ACount) DetectClosure(true, true);
+    // A handler closed over a source that is still there would otherwise wait here for ever.
+    if (count <= 0 && !isOpen_) throw EIdNotConnected(RSNotConnected);
   }
 }
 

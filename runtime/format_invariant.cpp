@@ -25,7 +25,7 @@ constexpr std::size_t kFloatBufferSize = 512;
 
 enum class Kind { kInteger, kFloat, kText };
 
-struct Spec {
+struct Conversion {
   bool leftAlign = false;
   bool zeroPad = false;
   int width = -1;
@@ -69,7 +69,7 @@ class Formatter {
   }
 
   // Parses the specifier after a '%' at `i`; returns the position after it.
-  std::size_t ParseSpec(std::size_t i, Spec& spec) {
+  std::size_t ParseConversion(std::size_t i, Conversion& conversion) {
     if (i < format_.size() && format_[i] >= '1' && format_[i] <= '9') {
       std::size_t j = i;
       const int number = ReadNumber(j);
@@ -82,20 +82,20 @@ class Formatter {
       i += 2;
     }
     for (; i < format_.size() && (format_[i] == '-' || format_[i] == '0'); ++i) {
-      (format_[i] == '-' ? spec.leftAlign : spec.zeroPad) = true;
+      (format_[i] == '-' ? conversion.leftAlign : conversion.zeroPad) = true;
     }
-    spec.width = ReadNumber(i);
+    conversion.width = ReadNumber(i);
     if (i < format_.size() && format_[i] == '.') {
       ++i;
-      spec.precision = ReadNumber(i);
-      if (spec.precision < 0) spec.precision = 0;
+      conversion.precision = ReadNumber(i);
+      if (conversion.precision < 0) conversion.precision = 0;
     }
     while (i < format_.size() && (format_[i] == 'h' || format_[i] == 'l' || format_[i] == 'z' ||
                                   format_[i] == 'j' || format_[i] == 'L')) {
       ++i;
     }
     if (i >= format_.size()) Fail();
-    spec.type = format_[i];
+    conversion.type = format_[i];
     return i + 1;
   }
 
@@ -104,35 +104,35 @@ class Formatter {
       out_.push_back('%');
       return i + 1;
     }
-    Spec spec;
-    const std::size_t after = ParseSpec(i, spec);
+    Conversion conversion;
+    const std::size_t after = ParseConversion(i, conversion);
     if (next_ >= args_.size()) Fail();
     const TFormatArg& arg = args_[next_++];
     std::string body;
     Kind kind = Kind::kInteger;
-    switch (spec.type) {
+    switch (conversion.type) {
       case 'd':
       case 'i':
-        body = Signed(arg, spec);
+        body = Signed(arg, conversion);
         break;
       case 'u':
-        body = Unsigned(arg, spec, 10, false);
+        body = Unsigned(arg, conversion, 10, false);
         break;
       case 'x':
-        body = Unsigned(arg, spec, 16, false);
+        body = Unsigned(arg, conversion, 16, false);
         break;
       case 'X':
-        body = Unsigned(arg, spec, 16, true);
+        body = Unsigned(arg, conversion, 16, true);
         break;
       case 'f':
       case 'e':
       case 'g':
       case 'n':
-        body = Float(arg, spec);
+        body = Float(arg, conversion);
         kind = Kind::kFloat;
         break;
       case 's':
-        body = Text(arg, spec);
+        body = Text(arg, conversion);
         kind = Kind::kText;
         break;
       case 'c':
@@ -142,7 +142,7 @@ class Formatter {
       default:
         Fail();
     }
-    Pad(body, spec, kind);
+    Pad(body, conversion, kind);
     return after;
   }
 
@@ -159,20 +159,20 @@ class Formatter {
     return text;
   }
 
-  std::string Signed(const TFormatArg& arg, const Spec& spec) const {
+  std::string Signed(const TFormatArg& arg, const Conversion& conversion) const {
     if (arg.kind() == TFormatArg::Kind::kUnsigned) {
-      return Digits(arg.AsUnsigned(), 10, false, spec.precision);
+      return Digits(arg.AsUnsigned(), 10, false, conversion.precision);
     }
     if (arg.kind() != TFormatArg::Kind::kSigned) Fail();
     const std::int64_t value = arg.AsSigned();
     const std::uint64_t magnitude =
         value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     std::string text = value < 0 ? "-" : "";
-    text.append(Digits(magnitude, 10, false, spec.precision));
+    text.append(Digits(magnitude, 10, false, conversion.precision));
     return text;
   }
 
-  std::string Unsigned(const TFormatArg& arg, const Spec& spec, int base, bool upper) const {
+  std::string Unsigned(const TFormatArg& arg, const Conversion& conversion, int base, bool upper) const {
     std::uint64_t value = 0;
     if (arg.kind() == TFormatArg::Kind::kUnsigned) {
       value = arg.AsUnsigned();
@@ -181,10 +181,10 @@ class Formatter {
     } else {
       Fail();
     }
-    return Digits(value, base, upper, spec.precision);
+    return Digits(value, base, upper, conversion.precision);
   }
 
-  std::string Float(const TFormatArg& arg, const Spec& spec) const {
+  std::string Float(const TFormatArg& arg, const Conversion& conversion) const {
     double value = 0;
     switch (arg.kind()) {
       case TFormatArg::Kind::kFloat:
@@ -201,18 +201,18 @@ class Formatter {
     }
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
-    int precision = spec.precision >= 0 ? spec.precision
-                    : spec.type == 'n'  ? kDefaultNumberPrecision
+    int precision = conversion.precision >= 0 ? conversion.precision
+                    : conversion.type == 'n'  ? kDefaultNumberPrecision
                                         : kDefaultFloatPrecision;
     if (precision > kMaxFloatPrecision) precision = kMaxFloatPrecision;
-    const std::chars_format style = spec.type == 'e'   ? std::chars_format::scientific
-                                    : spec.type == 'g' ? std::chars_format::general
+    const std::chars_format style = conversion.type == 'e'   ? std::chars_format::scientific
+                                    : conversion.type == 'g' ? std::chars_format::general
                                                        : std::chars_format::fixed;
     char buffer[kFloatBufferSize];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, style, precision);
     if (result.ec != std::errc()) Fail();
     std::string text(buffer, result.ptr);
-    return spec.type == 'n' ? GroupThousands(text) : text;
+    return conversion.type == 'n' ? GroupThousands(text) : text;
   }
 
   static std::string GroupThousands(const std::string& fixed) {
@@ -245,27 +245,27 @@ class Formatter {
     return text;
   }
 
-  std::string Text(const TFormatArg& arg, const Spec& spec) const {
+  std::string Text(const TFormatArg& arg, const Conversion& conversion) const {
     if (arg.kind() != TFormatArg::Kind::kText) Fail();
     const std::string& text = arg.AsText();
-    if (spec.precision >= 0 && static_cast<std::size_t>(spec.precision) < text.size()) {
-      return text.substr(0, static_cast<std::size_t>(spec.precision));
+    if (conversion.precision >= 0 && static_cast<std::size_t>(conversion.precision) < text.size()) {
+      return text.substr(0, static_cast<std::size_t>(conversion.precision));
     }
     return text;
   }
 
   // A '0' flag pads floats always and integers only without a precision, as in C.
-  void Pad(std::string& body, const Spec& spec, Kind kind) {
-    const auto width = static_cast<std::size_t>(spec.width > 0 ? spec.width : 0);
+  void Pad(std::string& body, const Conversion& conversion, Kind kind) {
+    const auto width = static_cast<std::size_t>(conversion.width > 0 ? conversion.width : 0);
     if (body.size() >= width) {
       out_.append(body);
       return;
     }
     const std::size_t fill = width - body.size();
-    if (spec.leftAlign) {
+    if (conversion.leftAlign) {
       out_.append(body).append(fill, ' ');
-    } else if (spec.zeroPad &&
-               (kind == Kind::kFloat || (kind == Kind::kInteger && spec.precision < 0))) {
+    } else if (conversion.zeroPad &&
+               (kind == Kind::kFloat || (kind == Kind::kInteger && conversion.precision < 0))) {
       const std::size_t sign = !body.empty() && body[0] == '-' ? 1 : 0;
       body.insert(sign, fill, '0');
       out_.append(body);

@@ -59,6 +59,48 @@ TEST(SocketHandleTest, AnUnresolvableNameIsHostNotFound11001) {
   EXPECT_EQ(GStack().NameToAddress("localhost", Id_IPv4), "127.0.0.1");
 }
 
+// The system's own failures arrive with the Winsock numbers on every platform.
+TEST(SocketHandleTest, FailingCallsReportWinsockNumbers) {
+  StackUse use;
+  TIdSocketHandle holder;
+  holder.OpenHandle();
+  holder.SetIP("127.0.0.1");
+  holder.BindLocal();
+  TIdSocketHandle other;
+  other.OpenHandle();
+  try {
+    GStack().BindSocket(other.SocketId(), "127.0.0.1", Id_IPv4, holder.Port());
+    FAIL();
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.Message(), "Socket Error # 10048\r\nAddress already in use.");
+  }
+  try {
+    (void)GStack().RemoteEndpoint(other.SocketId());
+    FAIL();
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.Message(), "Socket Error # 10057\r\nSocket is not connected.");
+  }
+  EXPECT_THROW(GStack().SetOption(other.SocketId(), Id_SOL_SOCKET, 0x7777, 1), EIdSocketError);
+}
+
+// Writing to a connection the peer has dropped raises; it never ends the process with SIGPIPE.
+TEST(SocketHandleTest, SendingAfterThePeerLeftRaisesInsteadOfSignalling) {
+  StackUse use;
+  LoopbackPair pair;
+  pair.server.ReleaseSocket();
+  const TIdByteArray data(1024, 'x');
+  int error = 0;
+  for (int attempt = 0; attempt < 50 && error == 0; ++attempt) {
+    try {
+      (void)pair.client.Send(data);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } catch (const EIdSocketError& e) {
+      error = e.LastError();
+    }
+  }
+  EXPECT_TRUE(error == 10053 || error == 10054 || error == 10058) << error;
+}
+
 TEST(SocketHandleTest, ConnectRefreshesBothEndpointsOfBothSides) {
   StackUse use;
   LoopbackPair pair;

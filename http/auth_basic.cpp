@@ -1,0 +1,35 @@
+#include "http/auth_basic.h"
+
+#include "http/auth_challenge.h"
+#include "http/header_list.h"
+#include "http/mime_coder.h"
+#include "runtime/text.h"
+
+namespace brixa {
+
+namespace {
+
+constexpr std::string_view kScheme = "Basic";
+
+// Challenge items never replace the credentials that share Params with them.
+[[nodiscard]] bool IsCredentialName(std::string_view name) {
+  return SameTextNoCase(name, "Username") || SameTextNoCase(name, "Password");
+}
+
+}  // namespace
+
+TAuthNextAction TIdBasicAuthentication::Next() {
+  const std::string challenge = AuthParamStartingWith(kScheme);
+  for (const TIdAuthChallengeItem& item : SplitChallengeItems(DropSchemeWord(challenge))) {
+    if (item.Name.empty() || IsCredentialName(item.Name)) continue;
+    Params().SetHeaderValue(item.Name, item.Value);
+  }
+  SetRealm(UnquoteChallengeValue(Params().HeaderValue("realm")));
+  return Username().empty() ? naAskApplication : naRetry;
+}
+
+std::string TIdBasicAuthentication::BuildAuthorization() {
+  return std::string(kScheme) + " " + TIdEncoderMIME::EncodeString(Username() + ":" + Password());
+}
+
+}  // namespace brixa

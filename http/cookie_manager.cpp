@@ -1,0 +1,87 @@
+#include "http/cookie_manager.h"
+
+#include "http/uri.h"
+#include "platform/exception.h"
+#include "runtime/header_value.h"
+
+namespace brixa {
+
+namespace {
+constexpr const char* CookieSeparator = "; ";
+}  // namespace
+
+TIdCookieManager::TIdCookieManager(TComponent* owner, TOnManagerEvent onCreate)
+    : TIdInitializerComponent(owner), cookies_(std::make_unique<TIdCookies>()) {
+  OnCreate = std::move(onCreate);
+  if (OnCreate) OnCreate(this, cookies_.get());
+}
+
+TIdCookieManager::~TIdCookieManager() {
+  try {
+    PurgeExpired();
+  } catch (const Exception&) {
+    // Without a time-zone answer nothing can be judged expired; the cookies go anyway.
+  }
+  if (OnDestroy) OnDestroy(this, cookies_.get());
+}
+
+void TIdCookieManager::AddSetCookie(const std::string& cookieText, const std::string& host) {
+  StoreCookie(std::make_unique<TIdCookieRFC2109>(), cookieText, host);
+}
+
+void TIdCookieManager::AddSetCookie2(const std::string& cookieText, const std::string& host) {
+  StoreCookie(std::make_unique<TIdCookieRFC2965>(), cookieText, host);
+}
+
+// Cookies that are malformed, that name a domain the host does not lie in, or that the
+// application refuses are dropped without a report.
+void TIdCookieManager::StoreCookie(std::unique_ptr<TIdCookieRFC2109> cookie,
+                                   const std::string& cookieText, const std::string& host) {
+  cookie->SetClock(clock_);
+  try {
+    cookie->ParseCookieText(cookieText);
+  } catch (const EConvertError&) {
+    return;  // a "Port" list item that is not a number
+  }
+  if (cookie->Name().empty()) return;
+  if (cookie->Domain().empty()) cookie->SetDomain(host);
+  if (!DomainMatches(host, cookie->Domain())) return;
+  bool accept = true;
+  if (OnNewCookie) OnNewCookie(this, cookie.get(), accept);
+  if (accept) cookies_->FileCookie(std::move(cookie));
+}
+
+void TIdCookieManager::PurgeExpired() {
+  cookies_->PurgeExpired(LocalNowBy(clock_));
+}
+
+std::string TIdCookieManager::BuildCookieHeader(const TIdURI& uri, bool secure) {
+  PurgeExpired();  // takes the write lock, so never while the read lock below is held
+  const std::string path = uri.Directory() + uri.Resource();
+  const TIdCookieTableLock guard(*cookies_, caRead);
+  const TIdCookieDomainTable& domains = guard.Table();
+  // (path, cookie) pairs: per domain in table order, each domain's cookies newest name first;
+  // read back to front below, which gives the last matching domain first and each domain's
+  // cookies in the order their names were first stored.
+  TIdCookieList matches;
+  for (int d = 0; d < domains.Count(); ++d) {
+    if (!DomainMatches(uri.Host(), domains.Strings(d))) continue;
+    const TIdCookieList& names = *domains.Objects(d);
+    for (int i = names.Count() - 1; i >= 0; --i) {
+      TIdCookieRFC2109* cookie = names.Objects(i);
+      // A plain prefix of the path: "/a" also covers "/ab".
+      if (path.compare(0, cookie->Path().size(), cookie->Path()) != 0) continue;
+      if (cookie->Secure() && !secure) continue;
+      if (cookie->Value().empty()) continue;
+      matches.AddObject(cookie->Path(), cookie);
+    }
+  }
+  std::string header;
+  for (int i = matches.Count() - 1; i >= 0; --i) {
+    if (!header.empty()) header += CookieSeparator;
+    header += matches.Objects(i)->GetNameValue();
+  }
+  return header;
+}
+
+}  // namespace brixa

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "http/cookie_collection.h"
+#include "http/local_time.h"
+#include "runtime/component.h"
+
+namespace brixa {
+
+class TIdURI;
+
+using TOnManagerEvent = std::function<void(TComponent* ASender, TIdCookies* ACookieCollection)>;
+// VAccept arrives true; a handler that sets it false keeps the cookie out of the store.
+using TOnNewCookieEvent =
+    std::function<void(TComponent* ASender, TIdCookieRFC2109* ACookie, bool& VAccept)>;
+
+// Keeps the cookies servers set and builds the "Cookie" header for later requests.
+//
+// The HTTP client hands every "Set-cookie" / "Set-cookie2" value to AddSetCookie /
+// AddSetCookie2 with the request host, and asks BuildCookieHeader before each request.
+// Cookies live in memory only, until they expire or the manager goes. Every method may be
+// called from any thread; events run on the calling thread, without the store's lock held.
+class TIdCookieManager : public TIdInitializerComponent {
+ public:
+  // `onCreate`, when given, is kept as OnCreate and fired once the store exists.
+  explicit TIdCookieManager(TComponent* owner = nullptr, TOnManagerEvent onCreate = {});
+  // Purges expired cookies, fires OnDestroy, then frees the store.
+  ~TIdCookieManager() override;
+
+  // The "Cookie" value for a request to `uri`: name=value of every unexpired cookie with a
+  // value whose domain matches the host and whose path is a prefix of the request path
+  // (secure cookies only when `secure`), "; " between them. Empty text when none.
+  [[nodiscard]] std::string BuildCookieHeader(const TIdURI& uri, bool secure);
+  // Stores the cookie of one "Set-cookie" value received from `host`.
+  void AddSetCookie(const std::string& cookieText, const std::string& host);
+  // Stores the cookie of one "Set-cookie2" value received from `host`.
+  void AddSetCookie2(const std::string& cookieText, const std::string& host);
+  // Frees every cookie whose expiry has passed.
+  void PurgeExpired();
+
+  [[nodiscard]] TIdCookieDomainTable& LockDomainTable(TIdCookieAccess access) {
+    return cookies_->LockDomainTable(access);
+  }
+  void UnlockDomainTable(TIdCookieAccess access) { cookies_->UnlockDomainTable(access); }
+  [[nodiscard]] TIdCookies& CookieCollection() noexcept { return *cookies_; }
+
+  // What "now" is for expiry; empty means LocalNow. Cookies stored later use it too.
+  void SetClock(TIdLocalClock clock) { clock_ = std::move(clock); }
+
+  TOnManagerEvent OnCreate;
+  TOnManagerEvent OnDestroy;
+  TOnNewCookieEvent OnNewCookie;
+
+ private:
+  void StoreCookie(std::unique_ptr<TIdCookieRFC2109> cookie, const std::string& cookieText,
+                   const std::string& host);
+
+  std::unique_ptr<TIdCookies> cookies_;
+  TIdLocalClock clock_;
+};
+
+}  // namespace brixa

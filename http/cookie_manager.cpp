@@ -56,33 +56,32 @@ void TIdCookieManager::PurgeExpired() {
 }
 
 std::string TIdCookieManager::BuildCookieHeader(const TIdURI& uri, bool secure) {
-  PurgeExpired();
+  PurgeExpired();  // takes the write lock, so never while the read lock below is held
   const std::string path = uri.Directory() + uri.Resource();
+  const TIdCookieTableLock guard(*cookies_, caRead);
+  const TIdCookieDomainTable& domains = guard.Table();
   // (path, cookie) pairs: per domain in table order, each domain's cookies newest name first;
   // read back to front below, which gives the last matching domain first and each domain's
   // cookies in the order their names were first stored.
-  TIdCookieListOf<TIdCookieRFC2109*> matches;
-  {
-    const TIdCookieTableLock guard(*cookies_, caRead);
-    const TIdCookieDomainTable& domains = guard.Table();
-    for (int d = 0; d < domains.Count(); ++d) {
-      if (!DomainMatches(uri.Host(), domains.Strings(d))) continue;
-      const TIdCookieList& names = *domains.Objects(d);
-      for (int i = names.Count() - 1; i >= 0; --i) {
-        TIdCookieRFC2109* cookie = names.Objects(i);
-        if (path.compare(0, cookie->Path().size(), cookie->Path()) != 0) continue;
-        if (cookie->Secure() && !secure) continue;
-        if (cookie->Value().empty()) continue;
-        matches.AddObject(cookie->Path(), cookie);
-      }
+  TIdCookieList matches;
+  for (int d = 0; d < domains.Count(); ++d) {
+    if (!DomainMatches(uri.Host(), domains.Strings(d))) continue;
+    const TIdCookieList& names = *domains.Objects(d);
+    for (int i = names.Count() - 1; i >= 0; --i) {
+      TIdCookieRFC2109* cookie = names.Objects(i);
+      // A plain prefix of the path: "/a" also covers "/ab".
+      if (path.compare(0, cookie->Path().size(), cookie->Path()) != 0) continue;
+      if (cookie->Secure() && !secure) continue;
+      if (cookie->Value().empty()) continue;
+      matches.AddObject(cookie->Path(), cookie);
     }
-    std::string header;
-    for (int i = matches.Count() - 1; i >= 0; --i) {
-      if (!header.empty()) header += CookieSeparator;
-      header += matches.Objects(i)->GetNameValue();
-    }
-    return header;
   }
+  std::string header;
+  for (int i = matches.Count() - 1; i >= 0; --i) {
+    if (!header.empty()) header += CookieSeparator;
+    header += matches.Objects(i)->GetNameValue();
+  }
+  return header;
 }
 
 }  // namespace brixa

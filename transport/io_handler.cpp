@@ -25,7 +25,15 @@ TIdIOHandler::TIdIOHandler(TComponent* owner)
       inBuffer_(std::make_unique<TIdBuffer>(
           [this](TIdBuffer*, std::int32_t count) { AddWork(wmRead, count); })) {}
 
-TIdIOHandler::~TIdIOHandler() = default;
+TIdIOHandler::~TIdIOHandler() {
+  // Descendants close their source in their own destructors; here only the intercept is told.
+  if (!isOpen_) return;
+  try {
+    TIdIOHandler::CloseHandler();
+  } catch (...) {
+    // A destructor cannot report; the handler is gone either way.
+  }
+}
 
 void TIdIOHandler::SetIntercept(TIdConnectionIntercept* AValue) {
   if (AValue == intercept_) return;

@@ -28,7 +28,12 @@ std::string TIdIOHandler::ReadLine(std::string_view ATerminator, std::int32_t AT
   const TIdCharEncoding encoding = Resolve(AEncoding);
   const std::int32_t maxLength = AMaxLineLength < 0 ? maxLineLength_ : AMaxLineLength;
   const std::string_view terminator = ATerminator.empty() ? kLF : ATerminator;
-  const TIdByteArray pattern = TextToBytes(terminator, encoding);
+  // LF is the same byte in every encoding; only other terminators need encoding.
+  static constexpr std::uint8_t kLFByte[] = {'\n'};
+  const TIdByteArray encoded =
+      terminator == kLF ? TIdByteArray() : TextToBytes(terminator, encoding);
+  const std::span<const std::uint8_t> pattern =
+      terminator == kLF ? std::span<const std::uint8_t>(kLFByte) : std::span(encoded);
   const auto patternLength = static_cast<std::int32_t>(pattern.size());
   lineWasSplit_ = false;
   lineTimedOut_ = false;
@@ -86,6 +91,8 @@ void TIdIOHandler::FillAtLeast(std::int32_t ACount, std::int32_t AMaxBytes) {
     const std::int32_t count =
         FillInputBufferUpTo(false, TimeoutUseDefault, true, std::min(AMaxBytes, missing));
     if (count <= 0 || inBuffer_->Size() < ACount) DetectClosure(true, true);
+    // A handler closed over a source that is still there would otherwise wait here for ever.
+    if (count <= 0 && !isOpen_) throw EIdNotConnected(RSNotConnected);
   }
 }
 

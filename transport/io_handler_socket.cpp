@@ -6,7 +6,14 @@ namespace brixa {
 
 TIdIOHandlerSocket::TIdIOHandlerSocket(TComponent* owner) : TIdIOHandler(owner) {}
 
-TIdIOHandlerSocket::~TIdIOHandlerSocket() = default;
+TIdIOHandlerSocket::~TIdIOHandlerSocket() {
+  if (!IsOpen()) return;
+  try {
+    TIdIOHandlerSocket::CloseHandler();
+  } catch (...) {
+    // A destructor cannot report; the socket is closed either way.
+  }
+}
 
 void TIdIOHandlerSocket::OpenHandler() {
   TIdIOHandler::OpenHandler();

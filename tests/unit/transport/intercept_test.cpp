@@ -121,5 +121,24 @@ TEST(InterceptTest, ConnectionAndHandlerMustShareOneIntercept) {
   EXPECT_EQ(client.Intercept(), nullptr);
 }
 
+TEST(InterceptTest, DestroyingAConnectedClientEndsItsConnectionOnce) {
+  ScriptedServer server({Expect::Close()});
+  TIdConnectionIntercept intercept;
+  int disconnects = 0;
+  intercept.OnDisconnect = [&](TIdConnectionIntercept*) { ++disconnects; };
+  {
+    TIdTCPClient client;
+    client.SetIntercept(&intercept);
+    client.SetHost(server.Host());
+    client.SetPort(server.Port());
+    client.ConnectToHost();
+    EXPECT_EQ(intercept.Connection(), &client);
+  }
+  EXPECT_EQ(disconnects, 1);
+  EXPECT_EQ(intercept.Connection(), nullptr);
+  EXPECT_TRUE(server.WaitDone());  // the peer saw the socket close
+  EXPECT_EQ(server.Failures(), "");
+}
+
 }  // namespace
 }  // namespace brixa

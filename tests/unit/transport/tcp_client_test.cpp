@@ -152,6 +152,66 @@ TEST(TCPClientTest, ConnectTimeoutEndsAHangingConnectAndAllowsANewOne) {
   EXPECT_EQ(client.IOHandler()->ReadLine(), "again");
 }
 
+// A proxy that asks the peer it is connected to for the real target in one line.
+class LineProxy : public TIdCustomTransparentProxy {
+ public:
+  bool enabled = true;
+  bool IsEnabled() const override { return enabled; }
+  void ConnectThrough(TIdIOHandler& io, const std::string& host, std::uint16_t port,
+                      TIdIPVersion) override {
+    io.WriteLine("CONNECT " + host + ":" + std::to_string(port));
+    if (io.ReadLine() != "OK") throw EIdException("proxy said no");
+  }
+};
+
+TEST(TCPClientTest, EnabledTransparentProxyIsConnectedToAndTunnelsToTheTarget) {
+  ScriptedServer proxyPeer({Expect::Line(), Send("OK\nfrom target\n"), Expect::Close()});
+  LineProxy proxy;
+  proxy.SetHost(proxyPeer.Host());
+  proxy.SetPort(proxyPeer.Port());
+  TIdIOHandlerStack handler;
+  handler.SetTransparentProxy(&proxy);
+  TIdTCPClient client;
+  EventLog log;
+  log.Attach(client);
+  client.SetIOHandler(&handler);
+  handler.OnStatus = client.OnStatus;
+  client.SetHost("target.invalid");  // never resolved: the proxy's address is used
+  client.SetPort(8443);
+  client.ConnectToHost();
+  EXPECT_EQ(handler.ReadLine(), "from target");
+  EXPECT_EQ(proxyPeer.Received(), "CONNECT target.invalid:8443\r\n");
+  EXPECT_EQ(log.status.front(), "Connecting to 127.0.0.1.");
+  client.CloseConnection();
+
+  // A disabled proxy is ignored; a destroyed one is forgotten.
+  proxy.enabled = false;
+  ScriptedServer direct({Send("direct\n"), Expect::Close()});
+  client.SetHost(direct.Host());
+  client.SetPort(direct.Port());
+  client.ConnectToHost();
+  EXPECT_EQ(handler.ReadLine(), "direct");
+  {
+    LineProxy shortLived;
+    handler.SetTransparentProxy(&shortLived);
+  }
+  EXPECT_EQ(handler.TransparentProxy(), nullptr);
+}
+
+TEST(TCPClientTest, SocketOptionsFollowTheSettings) {
+  ScriptedServer server({Expect::Close()});
+  TIdTCPClient client;
+  client.SetHost(server.Host());
+  client.SetPort(server.Port());
+  client.SetReuseSocket(rsTrue);
+  client.ConnectToHost();
+  TIdSocketHandle& binding = *client.SocketHandler()->Binding();
+  EXPECT_NE(binding.GetSockOpt(Id_SOL_SOCKET, Id_SO_REUSEADDR), 0);
+  EXPECT_EQ(binding.GetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY), 0);  // Nagle on by default
+  client.SocketHandler()->SetUseNagle(false);                        // applied at once
+  EXPECT_NE(binding.GetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY), 0);
+}
+
 TEST(TCPClientTest, SettingsReachTheHandlerWhenSetAndWhenAttached) {
   TIdTCPClient client;
   client.SetHost("example.test");

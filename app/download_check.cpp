@@ -1,0 +1,54 @@
+#include "app/download_check.h"
+
+#include <cctype>
+
+#include "http/hash_sha256.h"
+#include "platform/stream.h"
+
+namespace brixa {
+
+namespace {
+
+constexpr std::int32_t kFirstSuccessStatus = 200;
+constexpr std::int32_t kLastSuccessStatus = 299;
+
+bool EqualIgnoringCase(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsSha256Text(std::string_view text) noexcept {
+  if (text.size() != kSha256HexDigits) return false;
+  for (const char c : text) {
+    if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return false;
+  }
+  return true;
+}
+
+void VerifyDownload(std::int32_t statusCode, std::int64_t contentLength, TStream& file,
+                    const std::string& expectedSha256) {
+  if (statusCode < kFirstSuccessStatus || statusCode > kLastSuccessStatus) {
+    throw EUpdateDownloadIncomplete("the download ended with status " + std::to_string(statusCode));
+  }
+  const std::int64_t size = file.Size();
+  if (contentLength >= 0 && size != contentLength) {
+    throw EUpdateDownloadIncomplete("the download holds " + std::to_string(size) + " of " +
+                                    std::to_string(contentLength) + " bytes");
+  }
+  if (expectedSha256.empty()) return;
+  TIdHashSHA256 hash;
+  const std::string actual = DigestToHex(hash.HashStream(file), false);
+  if (!IsSha256Text(expectedSha256) || !EqualIgnoringCase(actual, expectedSha256)) {
+    throw EUpdateIntegrityError("the download's SHA-256 is " + actual + ", not " + expectedSha256);
+  }
+}
+
+}  // namespace brixa

@@ -15,7 +15,8 @@ TfrmProgress* frmProgress = nullptr;
 namespace {
 
 // The form description's values for the client; most equal the class defaults and are set
-// anyway, so the window does not depend on them staying so.
+// anyway, so the window does not depend on them staying so. The read timeout is added: see
+// kUpdaterReadTimeoutMs.
 void SetUpClient(TIdHTTP& http) {
   http.SetAllowCookies(true);
   http.ProxyParams().SetBasicAuthentication(false);
@@ -25,6 +26,7 @@ void SetUpClient(TIdHTTP& http) {
   http.Request().SetBasicAuthentication(false);
   http.Request().SetUserAgent("Mozilla/3.0 (compatible; Brixa Library)");
   http.SetHTTPOptions({hoForceEncodeParams});
+  http.SetReadTimeout(kUpdaterReadTimeoutMs);
 }
 
 void SetUpWorker(TIdThreadComponent& worker) {

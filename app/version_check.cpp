@@ -30,6 +30,7 @@ std::string UpdateServerUrl(const std::string& server, const std::string& path) 
 
 std::string DownloadVersionFile(const std::string& url, const std::string& fileName) {
   const auto client = std::make_unique<TIdHTTP>();
+  client->SetReadTimeout(kUpdaterReadTimeoutMs);
   std::string result;
   try {
     // The stream is closed when this block ends, also through an exception, so the caller can

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace brixa {
@@ -25,6 +26,11 @@ inline constexpr std::size_t kSha256BufferSize = 128;
 
 inline constexpr const char* kTempVersionFileName = "version_update.ini";
 
+// The longest the updater's clients wait for the next byte from the server. Without a limit a
+// server that stalls would keep the updater, and with it the single-instance marker, forever;
+// the download window offers no way to close it.
+inline constexpr std::int32_t kUpdaterReadTimeoutMs = 20000;
+
 // DownloadVersionFile's result when anything failed.
 inline constexpr const char* RSVersionCheckError = "Version check error.";
 
@@ -32,8 +38,9 @@ inline constexpr const char* RSVersionCheckError = "Version check error.";
 [[nodiscard]] std::string UpdateServerUrl(const std::string& server, const std::string& path);
 
 // Fetches `url` with HEAD and then GET into the file `fileName` (created or truncated), using a
-// client of its own with every setting at its default: no redirect is followed, and an error
-// status is a failure like a refused connection. Returns "" when the file was fetched and
+// client of its own with every setting at its default but the read timeout
+// (kUpdaterReadTimeoutMs): no redirect is followed, and an error status, like a refused
+// connection or a stalled server, is a failure. Returns "" when the file was fetched and
 // RSVersionCheckError otherwise; never raises. The file is closed before the call returns; a
 // failed fetch can leave a partial or empty file behind.
 [[nodiscard]] std::string DownloadVersionFile(const std::string& url, const std::string& fileName);

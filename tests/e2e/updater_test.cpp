@@ -1,0 +1,451 @@
+// The updater as a binary: a copy of BrixaUpdater in a temp product folder, run against nginx
+// serving /brixakit/ on the address it was built for, with a stand-in installer that leaves a
+// marker. Outcomes are read from the files left behind, the exit code, stderr (the console
+// window and message boxes when no display is set) and the server's access log. On Windows
+// (under Wine) only runs without a message box are made: a box would wait for a person.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "http/hash_base.h"
+#include "http/hash_sha256.h"
+#include "support/peer_process.h"
+#include "support/scripted_server.h"
+#include "support/temp_dir.h"
+#include "update_server.h"
+
+namespace brixa {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ProgramResult;
+using test::UpdateServer;
+using test::UpdateServerOptions;
+
+constexpr int kRunTimeoutMs = 60000;
+constexpr int kMarkerTimeoutMs = 15000;
+constexpr int kDownloadStartTimeoutMs = 15000;
+constexpr const char* kMarker = "installer_ran.txt";
+constexpr const char* kTempExe = "brixaupdatetemp.exe";
+constexpr const char* kTempVersion = "version_update.ini";
+constexpr const char* kDownloadError = "BrixaUpdater: Download Error!";
+
+std::string VersionFile(const std::string& stamp, const std::string& sha256 = {}) {
+  std::string text = "[Updater]\r\nVersion=" + stamp + "\r\n";
+  if (!sha256.empty()) text += "SHA256=" + sha256 + "\r\n";
+  return text;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+  TIdHashSHA256 hash;
+  return DigestToHex(hash.HashBytes(bytes.data(), bytes.size()), false);
+}
+
+// The stand-in installer of the platform under test, with `padding` zero bytes appended (both
+// executable formats ignore bytes past their end), so a rate-limited download lasts a while.
+std::string InstallerBytes(std::size_t padding = 0) {
+  std::string bytes = test::ReadFileText(
+      test::BuildTreePath("tests/brixa_demo_installer" + test::ExecutableSuffix()));
+  bytes.append(padding, '\0');
+  return bytes;
+}
+
+bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(test::kPollStep);
+  }
+  return true;
+}
+
+// A product folder holding a copy of the updater and, when given, a local version file.
+class ProductDir {
+ public:
+  ProductDir() {
+    const std::string built = test::BuildTreePath("app/BrixaUpdater" + test::ExecutableSuffix());
+    updater_ = dir_.Path("BrixaUpdater" + test::ExecutableSuffix());
+    fs::copy_file(built, updater_);
+  }
+  void SetLocalStamp(const std::string& stamp) const {
+    test::WriteFileText(Path("version.ini"), VersionFile(stamp));
+  }
+  [[nodiscard]] std::string Path(const std::string& name) const { return dir_.Path(name); }
+  [[nodiscard]] bool Has(const std::string& name) const { return fs::exists(Path(name)); }
+  [[nodiscard]] ProgramResult Run() const { return test::RunProgram(updater_, {}, kRunTimeoutMs); }
+  [[nodiscard]] bool WaitForMarker() const {
+    return WaitFor([this] { return Has(kMarker); }, kMarkerTimeoutMs);
+  }
+
+ private:
+  test::TempDir dir_;
+  std::string updater_;
+};
+
+class UpdaterEndToEnd : public ::testing::Test {
+ protected:
+  // Every run of the suite gets its own single-instance lock folder, and no display: the
+  // console window prints on stderr and message boxes return at once.
+  static void SetUpTestSuite() {
+#ifndef _WIN32
+    lockDir_ = new test::TempDir();
+    Save("XDG_RUNTIME_DIR", savedRuntimeDir_);
+    Save("DISPLAY", savedDisplay_);
+    ::setenv("XDG_RUNTIME_DIR", lockDir_->Root().c_str(), 1);
+    ::unsetenv("DISPLAY");
+#endif
+  }
+  static void TearDownTestSuite() {
+#ifndef _WIN32
+    Restore("XDG_RUNTIME_DIR", savedRuntimeDir_);
+    Restore("DISPLAY", savedDisplay_);
+    delete lockDir_;
+    lockDir_ = nullptr;
+#endif
+  }
+
+  static bool OnWindows() {
+#ifdef _WIN32
+    return true;
+#else
+    return false;
+#endif
+  }
+
+ private:
+  static void Save(const char* name, std::unique_ptr<std::string>& slot) {
+    const char* value = std::getenv(name);
+    slot = value == nullptr ? nullptr : std::make_unique<std::string>(value);
+  }
+  static void Restore(const char* name, const std::unique_ptr<std::string>& slot) {
+#ifndef _WIN32
+    if (slot)
+      ::setenv(name, slot->c_str(), 1);
+    else
+      ::unsetenv(name);
+#endif
+  }
+  static inline test::TempDir* lockDir_ = nullptr;
+  static inline std::unique_ptr<std::string> savedRuntimeDir_;
+  static inline std::unique_ptr<std::string> savedDisplay_;
+};
+
+#define SERVER_OR_SKIP(var, options)                            \
+  std::string var##WhyNot;                                      \
+  auto var = test::UpdateServer::Start((options), var##WhyNot); \
+  if (!(var)) GTEST_SKIP() << var##WhyNot
+
+TEST_F(UpdaterEndToEnd, DifferingStampsDownloadAndStartTheInstaller) {
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  const std::string installer = InstallerBytes();
+  const struct {
+    const char* local;  // nullptr: no local version file
+    const char* remote;
+    bool announceHash;
+  } cases[] = {
+      {"1.0.0", "1.0.1", false},
+      {"2.0", "1.9", true},              // a lower server stamp is an update too
+      {"release-A", "release-a", true},  // letter case counts
+      {nullptr, "1.0", false},           // no local file: "0000000000"
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.remote);
+    ProductDir product;
+    if (c.local != nullptr) product.SetLocalStamp(c.local);
+    server->Publish("version.ini",
+                    VersionFile(c.remote, c.announceHash ? Sha256Hex(installer) : ""));
+    server->Publish("update.exe", installer);
+    const int downloadsBefore = server->Requests("GET", "/brixakit/update.exe");
+
+    const ProgramResult run = product.Run();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_TRUE(product.WaitForMarker()) << run.stdErr;
+    const std::string marker = test::ReadFileText(product.Path(kMarker));
+    EXPECT_NE(marker.find(kTempExe), std::string::npos) << marker;
+    EXPECT_NE(marker.find("arguments=0"), std::string::npos) << marker;
+    EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+    EXPECT_FALSE(product.Has(kTempVersion));
+    EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), downloadsBefore + 1);
+    if (!OnWindows()) {
+      EXPECT_NE(run.stdErr.find("100%"), std::string::npos) << run.stdErr;
+      EXPECT_EQ(run.stdErr.find("Error"), std::string::npos) << run.stdErr;
+    }
+  }
+}
+
+TEST_F(UpdaterEndToEnd, EqualStampsEndWithoutWindowOrDownload) {
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  server->Publish("update.exe", InstallerBytes());
+  const struct {
+    const char* local;  // nullptr: no local version file
+    const char* remote;
+  } cases[] = {
+      {"2024.06.01", "2024.06.01"},
+      // Only 19 bytes of each stamp take part.
+      {"1234567890123456789-local", "1234567890123456789-server"},
+      {nullptr, "0000000000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.remote);
+    ProductDir product;
+    if (c.local != nullptr) product.SetLocalStamp(c.local);
+    server->Publish("version.ini", VersionFile(c.remote));
+
+    const ProgramResult run = product.Run();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdErr, "");  // no window, no message
+    EXPECT_FALSE(product.Has(kTempExe));
+    EXPECT_FALSE(product.Has(kTempVersion));
+  }
+  EXPECT_EQ(server->Requests("HEAD", "/brixakit/version.ini"), 3);
+  EXPECT_EQ(server->Requests("HEAD", "/brixakit/update.exe"), 0);
+  EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
+}
+
+// No version file to be had: the program ends silently, whatever the local stamp.
+TEST_F(UpdaterEndToEnd, FailedVersionCheckEndsSilently) {
+  ProductDir product;
+  product.SetLocalStamp("1.0");
+  {
+    SERVER_OR_SKIP(server, UpdateServerOptions{});
+    server->Publish("update.exe", InstallerBytes());  // there, but never asked for
+    const ProgramResult run = product.Run();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdErr, "");
+    EXPECT_EQ(server->Requests("HEAD", "/brixakit/version.ini"), 1);  // a 404 ends the check
+    EXPECT_EQ(server->Requests("GET", "/brixakit/version.ini"), 0);
+    EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
+  }
+  if (OnWindows()) return;  // the Linux side keeps its server running for the whole Wine run
+  ASSERT_FALSE(test::Listening(test::BuiltInServer().port));
+  const ProgramResult down = product.Run();
+  EXPECT_FALSE(down.timedOut);
+  EXPECT_EQ(down.exitCode, 0);
+  EXPECT_EQ(down.stdErr, "");
+  EXPECT_FALSE(product.Has(kTempExe));
+  EXPECT_FALSE(product.Has(kMarker));
+}
+
+// A server that announces more bytes than it sends (through nginx, which passes the announced
+// length on and closes when its upstream does).
+std::unique_ptr<test::ScriptedServer> ShortInstallerUpstream() {
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: 100000\r\n"
+      "Connection: close\r\n\r\n";
+  using test::Expect;
+  using test::Send;
+  return std::make_unique<test::ScriptedServer>(std::vector<test::Script>{
+      {Expect::LineBlock(), Send(head), test::Close()},
+      {Expect::LineBlock(), Send(head + std::string(3000, 'x')), test::Close()},
+  });
+}
+
+TEST_F(UpdaterEndToEnd, IncompleteOrForgedInstallerIsNeverStarted) {
+  if (OnWindows()) GTEST_SKIP() << "shows a message box, which under Wine waits for a person";
+  const std::string installer = InstallerBytes();
+  const auto upstream = ShortInstallerUpstream();
+  const struct {
+    const char* name;
+    bool publish;
+    std::string sha256;
+    std::string locations;
+  } cases[] = {
+      {"missing installer", false, "", ""},
+      {"forged installer", true, Sha256Hex(installer + "tampered"), ""},
+      {"hash that is no hash", true, "not-a-sha256", ""},
+      {"short installer", false, "",
+       "location = /brixakit/update.exe { proxy_pass http://127.0.0.1:" +
+           std::to_string(upstream->Port()) + "; proxy_buffering off; }"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpdateServerOptions options;
+    options.extraLocations = c.locations;
+    SERVER_OR_SKIP(server, options);
+    ProductDir product;
+    product.SetLocalStamp("1");
+    server->Publish("version.ini", VersionFile("2", c.sha256));
+    if (c.publish) server->Publish("update.exe", installer);
+
+    const ProgramResult run = product.Run();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
+    EXPECT_FALSE(product.Has(kTempExe));
+    EXPECT_FALSE(product.Has(kTempVersion));
+    // Started installers write their marker at once; give one that slipped through a moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(product.Has(kMarker));
+  }
+  EXPECT_TRUE(upstream->WaitDone(5000)) << upstream->Failures();
+}
+
+TEST_F(UpdaterEndToEnd, SecondCopyExitsAtOnceWhileTheFirstDownloads) {
+  const std::string installer = InstallerBytes(512 * 1024);
+  UpdateServerOptions slow;
+  // About three seconds for the whole installer.
+  slow.rateBytesPerSecond = static_cast<std::int64_t>(installer.size() / 3);
+  SERVER_OR_SKIP(server, slow);
+  server->Publish("version.ini", VersionFile("new"));
+  server->Publish("update.exe", installer);
+  ProductDir first;
+  ProductDir second;
+  first.SetLocalStamp("old");
+  second.SetLocalStamp("old");
+
+  std::atomic<bool> firstEnded{false};
+  ProgramResult firstRun;
+  std::thread runner([&] {
+    firstRun = first.Run();
+    firstEnded = true;
+  });
+  // nginx logs a request when it ends: the file growing shows the download under way.
+  const bool downloading = WaitFor(
+      [&] {
+        std::error_code ec;
+        const auto size = fs::file_size(first.Path(kTempExe), ec);
+        return (!ec && size > 0) || firstEnded;
+      },
+      kDownloadStartTimeoutMs);
+  const ProgramResult secondRun = second.Run();
+  const bool firstStillRunning = !firstEnded;
+  runner.join();
+
+  ASSERT_TRUE(downloading);
+  EXPECT_TRUE(firstStillRunning) << "the first copy ended before the second one did: "
+                                 << firstRun.stdErr;
+  EXPECT_EQ(secondRun.exitCode, 0);
+  EXPECT_EQ(secondRun.stdErr, "");
+  EXPECT_FALSE(second.Has(kTempVersion));
+  EXPECT_FALSE(second.Has(kTempExe));
+  // The first copy asked once for each file; the second one asked for nothing.
+  EXPECT_EQ(server->Requests("GET", "/brixakit/version.ini"), 1);
+  EXPECT_EQ(firstRun.exitCode, 0);
+  EXPECT_TRUE(first.WaitForMarker()) << firstRun.stdErr;
+}
+
+#ifndef _WIN32
+
+// An image in binary PPM form (what `convert ... ppm:` writes).
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::string rgb;  // width * height * 3 bytes, row by row
+  [[nodiscard]] bool Load(const std::string& bytes) {
+    std::istringstream in(bytes);
+    std::string magic;
+    int maxValue = 0;
+    in >> magic >> width >> height >> maxValue;
+    in.get();  // the single blank after the header
+    if (magic != "P6" || maxValue != 255 || width <= 0 || height <= 0) return false;
+    rgb = bytes.substr(static_cast<std::size_t>(in.tellg()));
+    return rgb.size() == static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+  }
+  [[nodiscard]] bool Is(int x, int y, int r, int g, int b) const {
+    const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 3;
+    return static_cast<unsigned char>(rgb[at]) == r &&
+           static_cast<unsigned char>(rgb[at + 1]) == g &&
+           static_cast<unsigned char>(rgb[at + 2]) == b;
+  }
+};
+
+constexpr int kScreenWidth = 1024;
+constexpr int kScreenHeight = 768;
+// The window system may place a window a few pixels off what was asked (border, rounding).
+constexpr int kCentreTolerance = 12;
+
+// Runs the updater on a fresh X server and photographs the screen once a third of the installer
+// has arrived; the picture (a PNG for a person, a PPM for the checks) stays in the build tree.
+TEST_F(UpdaterEndToEnd, WindowIsCentredAndShowsTheBarMoving) {
+  for (const char* tool : {"/usr/bin/xvfb-run", "/usr/bin/xwd", "/usr/bin/convert"}) {
+    if (!fs::exists(tool))
+      GTEST_SKIP() << tool << " is missing (packages xvfb, x11-apps, imagemagick)";
+  }
+  const std::string installer = InstallerBytes(768 * 1024);
+  UpdateServerOptions slow;
+  slow.rateBytesPerSecond = static_cast<std::int64_t>(installer.size() / 3);
+  SERVER_OR_SKIP(server, slow);
+  server->Publish("version.ini", VersionFile("new"));
+  server->Publish("update.exe", installer);
+  ProductDir product;
+  product.SetLocalStamp("old");
+
+  const std::string script =
+      "cd \"$1\" || exit 2\n"
+      "./BrixaUpdater 2> updater.err & pid=$!\n"
+      "i=0\n"
+      "while [ $i -lt 300 ]; do\n"
+      "  size=$(stat -c %s brixaupdatetemp.exe 2>/dev/null || echo 0)\n"
+      "  [ \"$size\" -ge $(($2 / 3)) ] && break\n"
+      "  sleep 0.05; i=$((i + 1))\n"
+      "done\n"
+      "sleep 0.2\n"  // one more progress report, so the window is drawn at this size
+      "xwd -root -silent > shot.xwd\n"
+      "wait $pid; echo $? > updater.rc\n";
+  const std::string screen = "-screen 0 " + std::to_string(kScreenWidth) + "x" +
+                             std::to_string(kScreenHeight) + "x24 -br -nolisten tcp";
+  const ProgramResult run = test::RunProgram("/usr/bin/xvfb-run",
+                                             {"-a", "-s", screen, "/bin/sh", "-c", script, "shot",
+                                              product.Path(""), std::to_string(installer.size())},
+                                             kRunTimeoutMs);
+  ASSERT_FALSE(run.timedOut);
+  ASSERT_EQ(run.exitCode, 0) << run.stdErr;
+  EXPECT_EQ(test::ReadFileText(product.Path("updater.rc")), "0\n");
+  EXPECT_EQ(test::ReadFileText(product.Path("updater.err")), "");  // a window, not the console
+  EXPECT_TRUE(product.WaitForMarker());
+
+  const std::string png = test::BuildTreePath("tests/updater_window.png");
+  const std::string ppm = product.Path("shot.ppm");
+  ASSERT_EQ(test::RunProgram("/usr/bin/convert", {"xwd:" + product.Path("shot.xwd"), png}, 30000)
+                .exitCode,
+            0);
+  ASSERT_EQ(
+      test::RunProgram("/usr/bin/convert", {png, "-depth", "8", "ppm:" + ppm}, 30000).exitCode, 0);
+  Picture shot;
+  ASSERT_TRUE(shot.Load(test::ReadFileText(ppm)));
+  ASSERT_EQ(shot.width, kScreenWidth);
+  ASSERT_EQ(shot.height, kScreenHeight);
+
+  // The window is everything that is not the black root; the bar is green over a grey trough.
+  int left = shot.width, top = shot.height, right = -1, bottom = -1, filled = 0, trough = 0;
+  for (int y = 0; y < shot.height; ++y) {
+    for (int x = 0; x < shot.width; ++x) {
+      if (shot.Is(x, y, 0, 0, 0)) continue;
+      left = std::min(left, x);
+      right = std::max(right, x);
+      top = std::min(top, y);
+      bottom = std::max(bottom, y);
+      if (shot.Is(x, y, 6, 176, 37)) ++filled;
+      if (shot.Is(x, y, 230, 230, 230)) ++trough;
+    }
+  }
+  ASSERT_GE(right, 0) << "blank screenshot " << png;
+  const int width = right - left + 1;
+  const int height = bottom - top + 1;
+  EXPECT_GE(width, 305) << png;
+  EXPECT_LE(width, 305 + 2 * kCentreTolerance) << png;
+  EXPECT_GE(height, 41) << png;
+  EXPECT_LE(height, 41 + 4 * kCentreTolerance) << png;
+  EXPECT_NEAR(left + width / 2, kScreenWidth / 2, kCentreTolerance) << png;
+  EXPECT_NEAR(top + height / 2, kScreenHeight / 2, kCentreTolerance) << png;
+  EXPECT_GT(filled, 0) << "no part of the bar is filled: " << png;
+  EXPECT_GT(trough, 0) << "the bar is already full: " << png;
+  std::cout << "screenshot: " << png << " window " << width << "x" << height << " at " << left
+            << "," << top << ", bar " << filled << " filled / " << trough << " empty pixels\n";
+}
+
+#endif  // _WIN32
+
+}  // namespace
+}  // namespace brixa

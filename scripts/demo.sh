@@ -1,3 +1,97 @@
 #!/usr/bin/env bash
-# Runs the updater against the demo update server on 127.0.0.1:8471.
-echo "demo: not yet available (the updater is still being built)"
+# The updater at work: installs what is missing, builds it, lays out a demo product (the updater
+# with an old version stamp) and a demo update tree (a new stamp and a demo installer), serves the
+# tree with nginx on 127.0.0.1:8471 at a limited rate so the progress bar visibly moves, runs the
+# updater (a window when a display is present, the console otherwise), then runs it once more to
+# show that an up-to-date product ends silently, and stops the server.
+#
+#   BRIXA_DEMO_RATE     bytes per second the server sends (default 1m)
+#   BRIXA_DEMO_PADDING  bytes of padding in the demo installer (default 4194304)
+set -euo pipefail
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$ROOT"
+LISTEN=127.0.0.1:8471
+RATE="${BRIXA_DEMO_RATE:-1m}"
+PADDING="${BRIXA_DEMO_PADDING:-4194304}"
+OLD_STAMP=2024.05.1
+NEW_STAMP=2024.06.1
+DEMO="$ROOT/build/demo"
+INSTALL_TIMEOUT_S=60
+
+say() { printf '\n== %s\n' "$*"; }
+
+say "installing what is missing"
+bash scripts/deps.sh
+
+say "building the updater"
+GEN=()
+if command -v ninja >/dev/null; then GEN=(-G Ninja); fi
+cmake -S "$ROOT" -B "$ROOT/build/linux" "${GEN[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$ROOT/build/linux" --target BrixaUpdater -j "${BRIXA_JOBS:-$(nproc)}"
+grep -q '"127.0.0.1:8471"' "$ROOT/build/linux/generated/brixa/build_config.h" || {
+  echo "demo: this build's update server is not $LISTEN (BRIXA_UPDATE_SERVER); rebuild with the default" >&2
+  exit 1
+}
+if (exec 3<>"/dev/tcp/127.0.0.1/8471") 2>/dev/null; then
+  echo "demo: something already listens on $LISTEN; stop it first" >&2
+  exit 1
+fi
+
+say "laying out the demo product and update tree in $DEMO"
+rm -rf "$DEMO"
+mkdir -p "$DEMO/product" "$DEMO/server/html/brixakit" "$DEMO/server/tmp"
+chmod 755 "$DEMO" "$DEMO/server"
+cp "$ROOT/build/linux/app/BrixaUpdater" "$DEMO/product/"
+printf '[Updater]\nVersion=%s\n' "$OLD_STAMP" > "$DEMO/product/version.ini"
+installer="$DEMO/server/html/brixakit/update.exe"
+sed "s/@NEW_STAMP@/$NEW_STAMP/g" tools/demo/installer.sh > "$installer"
+head -c "$PADDING" /dev/zero | tr '\0' '#' >> "$installer"
+printf '[Updater]\nVersion=%s\nSHA256=%s\n' "$NEW_STAMP" \
+  "$(sha256sum "$installer" | cut -d' ' -f1)" > "$DEMO/server/html/brixakit/version.ini"
+sed -e "s#@ROOT@#$DEMO/server#g" -e "s#@LISTEN@#$LISTEN#g" -e "s#@RATE@#$RATE#g" \
+  -e "s#@LOCATIONS@##g" tools/demo/nginx.conf.in > "$DEMO/server/nginx.conf"
+echo "product:  $DEMO/product (version $OLD_STAMP)"
+echo "server:   http://$LISTEN/brixakit/ (version $NEW_STAMP, installer $(stat -c %s "$installer") bytes at $RATE/s)"
+
+say "starting nginx on $LISTEN"
+nginx -p "$DEMO/server/" -c "$DEMO/server/nginx.conf" -e "$DEMO/server/error.log" \
+  > "$DEMO/server/stdout.log" 2>&1 &
+NGINX_PID=$!
+stop_server() {
+  kill -TERM "$NGINX_PID" 2>/dev/null || true
+  wait "$NGINX_PID" 2>/dev/null || true
+}
+trap stop_server EXIT
+for _ in $(seq 1 100); do
+  if (exec 3<>"/dev/tcp/127.0.0.1/8471") 2>/dev/null; then break; fi
+  kill -0 "$NGINX_PID" 2>/dev/null || { cat "$DEMO/server/error.log" >&2; exit 1; }
+  sleep 0.05
+done
+
+cd "$DEMO/product"
+if [[ -n "${DISPLAY:-}" ]]; then
+  say "run 1: the update window should appear for a few seconds"
+else
+  say "run 1: no display, the console stands in for the window"
+fi
+start=$SECONDS
+./BrixaUpdater
+echo "updater exited with code $? after $((SECONDS - start)) s"
+for _ in $(seq 1 $((INSTALL_TIMEOUT_S * 10))); do
+  grep -q "$NEW_STAMP" version.ini 2>/dev/null && break
+  sleep 0.1
+done
+if grep -q "$NEW_STAMP" version.ini; then
+  echo "installer ran: $(cat install.log)"
+else
+  echo "demo: the installer did not run (see $DEMO)" >&2
+  exit 1
+fi
+
+say "run 2: the product is up to date, so the updater ends silently"
+start=$SECONDS
+./BrixaUpdater
+echo "updater exited with code $? after $((SECONDS - start)) s, showing nothing"
+
+say "requests the server saw"
+cut -d'"' -f2 "$DEMO/server/access.log"

@@ -9,7 +9,10 @@
 #   scripts/peers.sh command KIND DIR PORT  print the server's command line, one word per line
 #   scripts/peers.sh start ENVFILE          start every peer on a free port, wait until each
 #                                           answers, write BRIXA_PEER_<KIND>_{PORT,DIR,PID}
-#                                           lines to ENVFILE (for `source`)
+#                                           lines to ENVFILE (for `source`); also the update
+#                                           server the updater binary is built for (kind
+#                                           updateserver, BRIXA_UPDATE_SERVER, default
+#                                           127.0.0.1:8471) from tools/demo/nginx.conf.in
 #   scripts/peers.sh stop ENVFILE           stop the peers ENVFILE names, remove their folders
 set -euo pipefail
 
@@ -228,12 +231,45 @@ start_all() {
   done
 }
 
+# The update server sits on the fixed address the updater was built for, serving an empty
+# /brixakit/ tree that the updater's end-to-end tests fill. Skipped when that port is taken.
+start_update_server() {
+  local envfile="$1" server="${BRIXA_UPDATE_SERVER:-127.0.0.1:8471}" d pid port
+  local root template
+  root="$(cd "$(dirname "$0")/.." && pwd)"
+  template="$root/tools/demo/nginx.conf.in"
+  port="${server##*:}"
+  [[ "${server%:*}" == 127.0.0.1 && -x /usr/sbin/nginx && -f "$template" ]] || return 0
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    echo "peers: port $port of the update server is taken; updateserver skipped" >&2
+    return 0
+  fi
+  d="$(mktemp -d /tmp/brixa-peer-updateserver.XXXXXX)"
+  chmod 755 "$d"
+  mkdir -p "$d/html/brixakit" "$d/tmp"
+  sed -e "s#@ROOT@#$d#g" -e "s#@LISTEN@#127.0.0.1:$port#g" -e "s#@RATE@#0#g" \
+    -e "s#@LOCATIONS@##g" "$template" > "$d/nginx.conf"
+  setsid /usr/sbin/nginx -p "$d/" -c "$d/nginx.conf" -e "$d/error.log" > "$d/stdout.log" 2>&1 \
+    < /dev/null &
+  pid=$!
+  if ! wait_ready "$port" "$pid"; then
+    echo "peers: updateserver did not start on port $port (see $d)" >&2
+    kill -TERM "$pid" 2>/dev/null || true
+    return 0
+  fi
+  {
+    echo "export BRIXA_PEER_UPDATESERVER_PORT=$port"
+    echo "export BRIXA_PEER_UPDATESERVER_DIR=$d"
+    echo "export BRIXA_PEER_UPDATESERVER_PID=$pid"
+  } >> "$envfile"
+}
+
 stop_all() {
   local envfile="$1" kind upper pid d port
   [[ -f "$envfile" ]] || return 0
   # shellcheck disable=SC1090
   source "$envfile"
-  for kind in "${KINDS[@]}"; do
+  for kind in "${KINDS[@]}" updateserver; do
     upper="$(echo "$kind" | tr '[:lower:]' '[:upper:]')"
     pid="$(eval echo "\${BRIXA_PEER_${upper}_PID:-}")"
     d="$(eval echo "\${BRIXA_PEER_${upper}_DIR:-}")"
@@ -251,7 +287,7 @@ stop_all() {
 case "${1:-}" in
   config) [[ $# -eq 4 ]] || die "usage: peers.sh config KIND DIR PORT"; config "$2" "$3" "$4" ;;
   command) [[ $# -eq 4 ]] || die "usage: peers.sh command KIND DIR PORT"; command_of "$2" "$3" "$4" ;;
-  start) [[ $# -eq 2 ]] || die "usage: peers.sh start ENVFILE"; start_all "$2" ;;
+  start) [[ $# -eq 2 ]] || die "usage: peers.sh start ENVFILE"; start_all "$2"; start_update_server "$2" ;;
   stop) [[ $# -eq 2 ]] || die "usage: peers.sh stop ENVFILE"; stop_all "$2" ;;
   *) die "usage: peers.sh config|command KIND DIR PORT | start|stop ENVFILE" ;;
 esac

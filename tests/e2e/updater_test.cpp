@@ -122,21 +122,21 @@ class UpdaterEndToEnd : public ::testing::Test {
   }
 
  private:
+#ifndef _WIN32
   static void Save(const char* name, std::unique_ptr<std::string>& slot) {
     const char* value = std::getenv(name);
     slot = value == nullptr ? nullptr : std::make_unique<std::string>(value);
   }
   static void Restore(const char* name, const std::unique_ptr<std::string>& slot) {
-#ifndef _WIN32
     if (slot)
       ::setenv(name, slot->c_str(), 1);
     else
       ::unsetenv(name);
-#endif
   }
   static inline test::TempDir* lockDir_ = nullptr;
   static inline std::unique_ptr<std::string> savedRuntimeDir_;
   static inline std::unique_ptr<std::string> savedDisplay_;
+#endif
 };
 
 #define SERVER_OR_SKIP(var, options)                            \

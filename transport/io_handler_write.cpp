@@ -1,0 +1,121 @@
+// The writing half of TIdIOHandler: text, numbers, lists and streams turned into WriteBytes.
+
+#include <algorithm>
+#include <limits>
+
+#include "platform/stream.h"
+#include "runtime/stream_bytes.h"
+#include "transport/io_handler.h"
+#include "transport/stack.h"
+
+namespace brixa {
+
+namespace {
+
+constexpr std::string_view kEOL = "\r\n";
+
+std::string FormatFileNotFound(const std::string& fileName) {
+  std::string message = RSFileNotFound;
+  message.replace(message.find("%s"), 2, fileName);
+  return message;
+}
+
+}  // namespace
+
+void TIdIOHandler::WriteText(std::string_view AText, TIdCharEncoding AEncoding) {
+  if (AText.empty()) return;
+  WriteBytes(TextToBytes(AText, Resolve(AEncoding)));
+}
+
+void TIdIOHandler::WriteLine(std::string_view AText, TIdCharEncoding AEncoding) {
+  std::string line;
+  line.reserve(AText.size() + kEOL.size());
+  line.append(AText).append(kEOL);
+  WriteText(line, AEncoding);
+}
+
+void TIdIOHandler::WriteLineDotStuffed(std::string_view AText, TIdCharEncoding AEncoding) {
+  if (!AText.starts_with('.')) {
+    WriteLine(AText, AEncoding);
+    return;
+  }
+  std::string line(".");
+  line.append(AText);
+  WriteLine(line, AEncoding);
+}
+
+void TIdIOHandler::WriteStrings(const std::vector<std::string>& ALines, bool AWriteLinesCount,
+                                TIdCharEncoding AEncoding) {
+  // Inside a write buffer the caller opened, the lines simply join it: opening our own would
+  // throw away what the caller collected.
+  const bool ownBuffer = !WriteBufferingActive();
+  if (ownBuffer) OpenWriteBuffer();
+  try {
+    if (AWriteLinesCount) WriteInt32(static_cast<std::int32_t>(ALines.size()));
+    for (const std::string& line : ALines) WriteLine(line, AEncoding);
+  } catch (...) {
+    if (ownBuffer) CancelWriteBuffer();
+    throw;
+  }
+  if (ownBuffer) CloseWriteBuffer();
+}
+
+void TIdIOHandler::WriteChar(char32_t AChar, TIdCharEncoding AEncoding) {
+  WriteBytes(CharToBytes(AChar, Resolve(AEncoding)));
+}
+
+void TIdIOHandler::WriteInt32(std::int32_t AValue, bool AConvertToNetworkOrder) {
+  auto value = static_cast<std::uint32_t>(AValue);
+  if (AConvertToNetworkOrder) value = TIdStack::HostToNetwork(value);
+  WriteBytes(BytesFromUInt32(value));
+}
+
+void TIdIOHandler::WriteInt64(std::int64_t AValue, bool AConvertToNetworkOrder) {
+  auto value = static_cast<std::uint64_t>(AValue);
+  if (AConvertToNetworkOrder) value = TIdStack::HostToNetwork(value);
+  WriteBytes(BytesFromInt64(static_cast<std::int64_t>(value)));
+}
+
+void TIdIOHandler::WriteSizePrefix(std::int64_t ASize) {
+  if (largeStream_) {
+    WriteInt64(ASize);
+  } else {
+    WriteInt32(static_cast<std::int32_t>(ASize));
+  }
+}
+
+void TIdIOHandler::WriteFromStream(TStream& AStream, std::int64_t ASize, bool AWriteByteCount) {
+  if (ASize == 0) {
+    AStream.SetPosition(0);
+    ASize = AStream.Size();
+  } else if (ASize < 0) {
+    ASize = std::max<std::int64_t>(0, AStream.Size() - AStream.Position());
+  }
+  if (ASize > std::numeric_limits<std::int32_t>::max() && !largeStream_) {
+    throw EIdIOHandlerRequiresLargeStream("");
+  }
+  if (AWriteByteCount) WriteSizePrefix(ASize);
+  StartWork(wmWrite, ASize);
+  try {
+    TIdByteArray block;
+    for (std::int64_t left = ASize; left > 0;) {
+      const std::int64_t wanted = std::min<std::int64_t>(sendBufferSize_, left);
+      const std::int64_t got = ReadBytesFromStream(AStream, block, wanted);
+      if (got <= 0) throw EIdNoDataToRead(RSNoDataToRead);
+      WriteBytes(std::span<const std::uint8_t>(block.data(), static_cast<std::size_t>(got)));
+      left -= got;
+    }
+  } catch (...) {
+    FinishWork(wmWrite);
+    throw;
+  }
+  FinishWork(wmWrite);
+}
+
+void TIdIOHandler::WriteFile(const std::string& AFileName) {
+  if (!FileExists(AFileName)) throw EIdFileNotFound(FormatFileNotFound(AFileName));
+  TFileStream file(AFileName, fmOpenRead | fmShareDenyWrite);
+  WriteFromStream(file, 0);
+}
+
+}  // namespace brixa

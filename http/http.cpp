@@ -1,0 +1,308 @@
+#include "http/http.h"
+
+#include <limits>
+
+#include "http/response_body_reader.h"
+#include "runtime/header_value.h"
+#include "runtime/text.h"
+#include "transport/io_handler.h"
+
+namespace brixa {
+namespace {
+
+constexpr std::int64_t kMaxStartPosition = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kDefaultHttpPort = 80;
+constexpr std::int32_t kMaxPort = 65535;
+
+bool IsOneOfNoCase(std::string_view text, std::initializer_list<std::string_view> words) {
+  for (const auto word : words) {
+    if (SameTextNoCase(text, word)) return true;
+  }
+  return false;
+}
+
+// "Host" value: the host, and ":" with the port unless it is 80. An IPv6 literal is written in
+// brackets (RFC 9110, 7.2), or the colons of the address could not be told from the port's.
+std::string HostHeaderValue(const TIdURI& uri) {
+  const std::string host =
+      uri.Host().find(':') != std::string::npos ? "[" + uri.Host() + "]" : uri.Host();
+  return uri.PortText() == "80" ? host : host + ":" + uri.PortText();
+}
+
+}  // namespace
+
+TIdCustomHTTP::TIdCustomHTTP(TComponent* owner)
+    : TIdTCPClientCustom(owner),
+      protocol_(std::make_unique<TIdHTTPProtocol>(*this)),
+      currentURI_(std::make_unique<TIdURI>()),
+      proxyParams_(std::make_unique<TIdProxyConnectionInfo>()) {}
+
+TIdCustomHTTP::~TIdCustomHTTP() {
+  FreeOwnCookieManager();
+}
+
+void TIdCustomHTTP::Head(const std::string& AURL) {
+  PerformRequest("HEAD", AURL, nullptr, nullptr, {});
+}
+
+void TIdCustomHTTP::Get(const std::string& AURL, TStream* AResponseContent) {
+  Get(AURL, AResponseContent, {});
+}
+
+void TIdCustomHTTP::Get(const std::string& AURL, TStream* AResponseContent,
+                        const TIdIgnoreReplies& AIgnoreReplies) {
+  Require(AResponseContent != nullptr, "Get needs a response stream");
+  PerformRequest("GET", AURL, nullptr, AResponseContent, AIgnoreReplies);
+}
+
+void TIdCustomHTTP::PerformRequest(const std::string& AMethod, const std::string& AURL,
+                                   TStream* ASource, TStream* AResponseContent,
+                                   const TIdIgnoreReplies& AIgnoreReplies) {
+  redirectsSeen_ = 0;
+  serverAuthAttempts_ = 0;
+  proxyAuthAttempts_ = 0;
+  closeAfterRequest_ = false;
+  RequireSingleLine(AMethod);
+  RequireSingleLine(AURL);
+  const std::int64_t start = AResponseContent != nullptr ? AResponseContent->Position() : 0;
+  if (start > kMaxStartPosition) throw ERangeError(RSRangeError);
+  Request().SetURL(AURL);
+  Request().SetRequestMethod(AMethod);
+  Request().SetBodySource(ASource);
+  LastResponse().SetBodyStream(AResponseContent);
+  try {
+    RunRequestLoop(AURL, AResponseContent, start, AIgnoreReplies);
+  } catch (...) {
+    CloseAfterRequest();
+    throw;
+  }
+  CloseAfterRequest();
+}
+
+void TIdCustomHTTP::RunRequestLoop(const std::string& url, TStream* responseContent,
+                                   std::int64_t start, const TIdIgnoreReplies& ignoreReplies) {
+  while (true) {
+    MergeRequestURL();
+    OpenAndSendRequest();
+    ReadStatusAndHeaders(*protocol_);
+    switch (protocol_->DecideNextStep(ignoreReplies)) {
+      case nsFollowRedirect:
+        if (responseContent != nullptr) {
+          responseContent->SetPosition(start);
+          responseContent->SetSize(start);
+        }
+        serverAuthAttempts_ = 0;
+        proxyAuthAttempts_ = 0;
+        break;
+      case nsRetryWithAuth:
+        Request().SetURL(url);
+        break;
+      case nsDone:
+        return;
+    }
+  }
+}
+
+void TIdCustomHTTP::CloseAfterRequest() {
+  const bool staysOpen = LastResponse().StaysOpen();
+  if (closeAfterRequest_ || !staysOpen) DropConnection();
+}
+
+void TIdCustomHTTP::DropConnection() {
+  CloseConnection();
+  // Bytes still buffered belong to a response nobody will read; left there, they would make
+  // the closed connection count as open and be taken for the next response.
+  if (IOHandler() != nullptr) IOHandler()->InBuffer().Clear();
+}
+
+void TIdCustomHTTP::MergeRequestURL() {
+  TIdHTTPRequest& request = Request();
+  TIdURI& current = CurrentURI();
+  const TIdURI next(request.URL());
+  if (!next.User().empty()) {
+    request.SetUsername(next.User());
+    request.SetPassword(next.Password());
+  }
+  current.SetUser(request.Username());
+  current.SetPassword(request.Password());
+  current.SetDirectory(ResolveRelativePath(current.Directory(), next.Directory(), "/"));
+  current.SetResource(next.Resource());
+  current.SetQuery(next.Query());
+  if (!next.Host().empty()) {
+    current.SetHost(next.Host());
+    // A relative URL keeps the address family of the host it resolves against.
+    current.SetIPVersion(next.IPVersion());
+  }
+  if (!next.Protocol().empty()) {
+    current.SetProtocol(next.Protocol());
+  } else {
+    current.SetProtocol(SameTextNoCase(current.Protocol(), "https") ? "https" : "http");
+  }
+  if (!next.PortText().empty()) {
+    current.SetPortText(next.PortText());
+  } else if (SameTextNoCase(next.Protocol(), "http")) {
+    current.SetPortText("80");
+  } else if (SameTextNoCase(next.Protocol(), "https")) {
+    current.SetPortText("443");
+  } else if (current.PortText().empty()) {
+    throw EIdUnknownProtocol(RSHTTPUnknownProtocol);
+  }
+  request.SetURL(current.PathAndQuery());
+  if (request.RequestMethod() == "OPTIONS" && next.Resource() == "*") request.SetURL("*");
+  request.SetIPVersion(current.IPVersion());
+  if (IsOneOfNoCase(request.RequestMethod(), {"TRACE", "PUT", "OPTIONS", "DELETE"}) &&
+      ProtocolVersion() != pv1_1) {
+    throw EIdException(RSHTTPMethodRequiresVersion);
+  }
+  request.SetContentLength(request.BodySource() != nullptr ? request.BodySource()->Size() : -1);
+  request.SetHost(HostHeaderValue(current));
+}
+
+// The connection target for CurrentURI: the origin server or the proxy. A kept connection to
+// another target (or over another address family) is closed here.
+TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget() {
+  const bool viaProxy = !ProxyParams().ProxyServer().empty();
+  std::string host = viaProxy ? ProxyParams().ProxyServer() : CurrentURI().Host();
+  std::int32_t port = viaProxy ? ProxyParams().ProxyPort()
+                               : StrToIntDefTrim(CurrentURI().PortText(), kDefaultHttpPort);
+  if (!viaProxy && IPVersion() != CurrentURI().IPVersion() && IsConnected()) DropConnection();
+  if ((!SameTextNoCase(host, Host()) || port != Port()) && IsConnected()) DropConnection();
+  // No TLS I/O handler exists in this library yet, so an https target cannot be served, not
+  // even through a proxy tunnel: refusing beats sending the request in clear text.
+  const bool tls = SameTextNoCase(CurrentURI().Protocol(), "HTTPS");
+  if (tls) throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid);
+  if (port < 0 || port > kMaxPort) throw ERangeError(RSRangeError);
+  SetHost(host);
+  SetPort(static_cast<std::uint16_t>(port));
+  return viaProxy ? ckProxy : ckDirect;
+}
+
+void TIdCustomHTTP::OpenAndSendRequest() {
+  TIdHTTPRequest& request = Request();
+  const TIdHTTPConnectionKind kind = ChooseConnectionTarget();
+  request.SetConnectionKind(kind);
+  if (kind == ckProxy) request.SetURL(CurrentURI().URI());
+  SetConnectionFields(kind);
+  SetAcceptEncoding();
+  if (kind == ckTLSProxy) {
+    OpenTunnel();
+  } else {
+    EnsureConnected(LastResponse());
+  }
+  protocol_->WriteRequestHead(&CurrentURI());
+  if (request.BodySource() != nullptr)
+    IOHandler()->WriteFromStream(*request.BodySource(), 0, false);
+}
+
+void TIdCustomHTTP::SetConnectionFields(TIdHTTPConnectionKind kind) {
+  TIdHTTPRequest& request = Request();
+  const bool wantKeepAlive = ProtocolVersion() == pv1_0 && request.Connection().empty();
+  switch (kind) {
+    case ckDirect:
+      if (wantKeepAlive) request.SetConnection("keep-alive");
+      break;
+    case ckProxy:
+      if (wantKeepAlive) request.SetProxyConnection("keep-alive");
+      break;
+    case ckTLS:
+    case ckTLSProxy:
+      request.SetConnection("");
+      break;
+  }
+}
+
+void TIdCustomHTTP::SetAcceptEncoding() {
+  TIdHTTPRequest& request = Request();
+  auto offer = [&request](const std::string& coding) {
+    const std::string current = request.AcceptEncoding();
+    if (current.find(coding) != std::string::npos) return;
+    request.SetAcceptEncoding(current.empty() ? coding : current + ", " + coding);
+  };
+  if (compressor_ != nullptr && compressor_->CanInflate()) {
+    offer("deflate");
+    offer("gzip");
+  }
+  offer("identity");
+}
+
+// A CONNECT tunnel through the proxy for a TLS target: the CONNECT request (answering the
+// proxy's 407 challenges) goes out on a short-lived exchange of its own; TLS starts over the
+// tunnel once the proxy answers 200.
+void TIdCustomHTTP::OpenTunnel() {
+  TIdHTTPProtocol tunnel(*this);
+  TIdHTTPRequest& connect = tunnel.Request();
+  connect.SetUserAgent(Request().UserAgent());
+  connect.SetHost(Request().Host());
+  connect.SetContentLength(Request().ContentLength());
+  connect.SetPragma("no-cache");
+  connect.SetURL(CurrentURI().Host() + ":" + CurrentURI().PortText());
+  connect.SetRequestMethod("CONNECT");
+  connect.SetProxyConnection("keep-alive");
+  TMemoryStream content;
+  tunnel.Response().SetBodyStream(&content);
+  while (true) {
+    EnsureConnected(tunnel.Response());
+    tunnel.WriteRequestHead(nullptr);
+    TIdHTTPResponse& answer = tunnel.Response();
+    answer.SetStatusLine(ReadProtocolLine(*IOHandler()));
+    if (answer.StatusLine().empty()) {
+      answer.SetStatusLine("HTTP/1.0 200 OK");
+      answer.SetConnection("close");
+    } else {
+      tunnel.ReadResponseHeaders(HeaderLineLimit());
+      StoreResponseCookies(answer);
+    }
+    if (answer.StatusCode() == 200) return;
+    (void)tunnel.DecideNextStep({});
+  }
+}
+
+void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
+  if (!response.StaysOpen()) DropConnection();
+  if (IOHandler() != nullptr) IOHandler()->DetectClosure(false);
+  if (IsConnected()) return;
+  SetIPVersion(CurrentURI().IPVersion());
+  ConnectToHost();
+}
+
+void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& protocol) {
+  TIdHTTPResponse& response = protocol.Response();
+  do {
+    response.SetStatusLine(ReadProtocolLine(*IOHandler()));
+    protocol.ReadResponseHeaders(HeaderLineLimit());
+    StoreResponseCookies(response);
+  } while (response.StatusCode() == 100);
+}
+
+void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response, std::int32_t waitMs,
+                                     bool shortBodyIsError) {
+  TStream* const body = response.BodyStream();
+  if (body == nullptr || IOHandler() == nullptr) return;
+  enum class Coding { kNone, kDeflate, kGzip } coding = Coding::kNone;
+  if (compressor_ != nullptr && compressor_->CanInflate()) {
+    if (SameTextNoCase(response.ContentEncoding(), "deflate")) coding = Coding::kDeflate;
+    if (SameTextNoCase(response.ContentEncoding(), "gzip")) coding = Coding::kGzip;
+  }
+  std::unique_ptr<TMemoryStream> compressed;
+  if (coding != Coding::kNone) compressed = std::make_unique<TMemoryStream>();
+  TStream& target = compressed ? *compressed : *body;
+  TIdIOHandler& io = *IOHandler();
+  const std::string transferEncoding = response.HeaderLines().HeaderValue("Transfer-Encoding");
+  if (LowerCase(transferEncoding).find("chunked") != std::string::npos) {
+    ReportStatus(hsStatusText, RSHTTPChunkStarted);
+    if (!ReadChunkedBody(io, target)) closeAfterRequest_ = true;
+  } else if (response.ContentLength() > 0) {
+    ReadCountedBody(io, target, response.ContentLength(), waitMs, shortBodyIsError);
+  } else if (!response.LengthKnown()) {
+    ReadBodyUntilClose(io, target, waitMs);
+  }
+  if (!compressed) return;
+  compressed->SetPosition(0);
+  if (coding == Coding::kGzip) {
+    compressor_->InflateGZip(*compressed, *body);
+  } else {
+    compressor_->InflateDeflate(*compressed, *body);
+  }
+}
+
+}  // namespace brixa

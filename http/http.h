@@ -1,0 +1,211 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include "http/authentication.h"
+#include "http/compressor.h"
+#include "http/cookie_manager.h"
+#include "http/header_list.h"
+#include "http/http_protocol.h"
+#include "http/http_protocol_exception.h"
+#include "http/proxy_connection_info.h"
+#include "http/request_header_info.h"
+#include "http/response_header_info.h"
+#include "http/uri.h"
+#include "transport/tcp_client.h"
+
+namespace brixa {
+
+enum TIdHTTPOption { hoInProcessAuth, hoKeepOrigProtocol, hoForceEncodeParams };
+
+// A set of TIdHTTPOption values.
+class TIdHTTPOptions {
+ public:
+  constexpr TIdHTTPOptions() noexcept = default;
+  constexpr TIdHTTPOptions(std::initializer_list<TIdHTTPOption> options) noexcept {
+    for (const auto o : options) bits_ |= Bit(o);
+  }
+  [[nodiscard]] constexpr bool Contains(TIdHTTPOption o) const noexcept {
+    return (bits_ & Bit(o)) != 0;
+  }
+  constexpr void Include(TIdHTTPOption o) noexcept { bits_ |= Bit(o); }
+  constexpr void Exclude(TIdHTTPOption o) noexcept { bits_ &= ~Bit(o); }
+  friend constexpr bool operator==(TIdHTTPOptions, TIdHTTPOptions) noexcept = default;
+
+ private:
+  static constexpr unsigned Bit(TIdHTTPOption o) noexcept { return 1u << static_cast<unsigned>(o); }
+  unsigned bits_ = 0;
+};
+
+// Receives the authentication exchanges that finished on a connection, with the URI they were
+// made for, so that an application can offer the credentials again; the client frees its own
+// object right after handing it over.
+class TIdAuthenticationStore : public TComponent {
+ public:
+  explicit TIdAuthenticationStore(TComponent* owner = nullptr) : TComponent(owner) {}
+  virtual void AddAuthentication(const TIdAuthentication& authentication, const TIdURI& uri) = 0;
+};
+
+// Event types. All events fire on the thread that runs the request, inside the call.
+using TIdHTTPOnHeadersAvailable =
+    std::function<void(TComponent* Sender, TIdHeaderList& AHeaders, bool& VContinue)>;
+using TIdHTTPOnRedirectEvent =
+    std::function<void(TComponent* Sender, std::string& dest, std::int32_t& NumRedirect,
+                       bool& Handled, std::string& VMethod)>;
+using TIdOnSelectAuthorization =
+    std::function<void(TComponent* Sender, TIdAuthenticationClass& AuthenticationClass,
+                       const TIdHeaderList& AuthInfo)>;
+using TIdOnAuthorization =
+    std::function<void(TComponent* Sender, TIdAuthentication* Authentication, bool& Handled)>;
+
+// The HTTP/1.x client: HEAD and GET (and any method through PerformRequest) over a kept-alive
+// or new connection, directly or through an HTTP proxy, with redirects, Basic/Digest
+// authorisation, cookies and progress reports through the work events.
+//
+// A client is used by one thread at a time; requests block that thread, and every event fires
+// on it. Between requests the client keeps its connection (when the last response allowed it),
+// CurrentURI (relative URLs resolve against it), every Request field and the last response.
+class TIdCustomHTTP : public TIdTCPClientCustom {
+ public:
+  static constexpr std::int32_t DefaultRedirectMaximum = 15;
+  static constexpr std::int32_t DefaultMaxAuthRetries = 3;
+  static constexpr std::int32_t DefaultHeaderLineLimit = 255;
+
+  explicit TIdCustomHTTP(TComponent* owner = nullptr);
+  ~TIdCustomHTTP() override;
+
+  // HEAD: the answer lands in LastResponse's header fields; any body is dropped.
+  void Head(const std::string& AURL);
+  // GET into `AResponseContent` (required). Status codes in `AIgnoreReplies` end the request
+  // normally, without the error body in the stream.
+  void Get(const std::string& AURL, TStream* AResponseContent);
+  void Get(const std::string& AURL, TStream* AResponseContent,
+           const TIdIgnoreReplies& AIgnoreReplies);
+  // The whole request cycle for any method. `ASource` is sent as the body when given; the body
+  // of an accepted response goes to `AResponseContent` when given.
+  virtual void PerformRequest(const std::string& AMethod, const std::string& AURL, TStream* ASource,
+                              TStream* AResponseContent, const TIdIgnoreReplies& AIgnoreReplies);
+
+  // --- properties ----------------------------------------------------------------------------
+  [[nodiscard]] bool HandleRedirects() const noexcept { return handleRedirects_; }
+  void SetHandleRedirects(bool value) noexcept { handleRedirects_ = value; }
+  [[nodiscard]] std::int32_t RedirectMaximum() const noexcept { return redirectMaximum_; }
+  void SetRedirectMaximum(std::int32_t value) noexcept { redirectMaximum_ = value; }
+  [[nodiscard]] TIdHTTPProtocolVersion ProtocolVersion() const noexcept { return protocolVersion_; }
+  void SetProtocolVersion(TIdHTTPProtocolVersion value) noexcept { protocolVersion_ = value; }
+  [[nodiscard]] TIdHTTPOptions HTTPOptions() const noexcept { return options_; }
+  void SetHTTPOptions(TIdHTTPOptions value) noexcept { options_ = value; }
+  [[nodiscard]] std::int32_t MaxAuthRetries() const noexcept { return maxAuthRetries_; }
+  void SetMaxAuthRetries(std::int32_t value) noexcept { maxAuthRetries_ = value; }
+  [[nodiscard]] bool AllowCookies() const noexcept { return allowCookies_; }
+  void SetAllowCookies(bool value) noexcept { allowCookies_ = value; }
+  [[nodiscard]] TIdProxyConnectionInfo& ProxyParams() noexcept { return *proxyParams_; }
+  void SetProxyParams(const TIdProxyConnectionInfo& value);
+  [[nodiscard]] TIdHTTPRequest& Request() noexcept { return protocol_->Request(); }
+  // Copies the request fields of `value` (as assigning one request record to another does).
+  void SetRequest(const TIdHTTPRequest& value);
+  [[nodiscard]] TIdCookieManager* CookieManager() const noexcept { return cookieManager_; }
+  // Takes `value` without owning it; a manager the client made itself is freed first.
+  void SetCookieManager(TIdCookieManager* value);
+  [[nodiscard]] TIdZLibCompressorBase* Compressor() const noexcept { return compressor_; }
+  void SetCompressor(TIdZLibCompressorBase* value);
+  [[nodiscard]] TIdAuthenticationStore* AuthStore() const noexcept { return authStore_; }
+  void SetAuthStore(TIdAuthenticationStore* value);
+  [[nodiscard]] std::int32_t HeaderLineLimit() const noexcept { return headerLineLimit_; }
+  void SetHeaderLineLimit(std::int32_t value) noexcept { headerLineLimit_ = value; }
+
+  [[nodiscard]] TIdHTTPResponse& LastResponse() noexcept { return protocol_->Response(); }
+  [[nodiscard]] std::int32_t StatusCode() { return LastResponse().StatusCode(); }
+  [[nodiscard]] const std::string& StatusLine() noexcept { return LastResponse().StatusLine(); }
+  [[nodiscard]] TIdURI& CurrentURI() noexcept { return *currentURI_; }
+  [[nodiscard]] std::int32_t RedirectsSeen() const noexcept { return redirectsSeen_; }
+  [[nodiscard]] std::int32_t ServerAuthAttempts() const noexcept { return serverAuthAttempts_; }
+  [[nodiscard]] std::int32_t ProxyAuthAttempts() const noexcept { return proxyAuthAttempts_; }
+  // True when the current CookieManager was made by the client and is freed by it.
+  [[nodiscard]] bool OwnsCookieManager() const noexcept { return ownsCookieManager_; }
+
+  TIdHTTPOnHeadersAvailable OnHeadersAvailable;
+  TIdHTTPOnRedirectEvent OnRedirect;
+  TIdOnSelectAuthorization OnSelectAuthorization;
+  TIdOnSelectAuthorization OnSelectProxyAuthorization;
+  TIdOnAuthorization OnAuthorization;
+  TIdOnAuthorization OnProxyAuthorization;
+
+  // Reads the body of `response` into its BodyStream by its framing (chunked, counted, until
+  // close), inflating it through the Compressor when one can. A positive `waitMs` first waits
+  // that long for bytes and reads nothing when none arrived. With `shortBodyIsError`, a counted
+  // body cut short by the peer raises EIdConnClosedGracefully instead of ending quietly.
+  void ReadResponseBody(TIdHTTPResponse& response, std::int32_t waitMs,
+                        bool shortBodyIsError = false);
+
+ protected:
+  // Whether the 401 of `response` can be answered with credentials on the next request; makes
+  // the request's authentication object when it has none.
+  virtual bool AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& response);
+  // The same for a proxy's 407 with ProxyParams' object.
+  virtual bool AuthorizeProxy(TIdHTTPRequest& request, TIdHTTPResponse& response);
+  // Whether a redirect to `location` is followed; OnRedirect may change the location, the
+  // method and the answer.
+  virtual bool ConfirmRedirect(std::string& location, std::string& method,
+                               std::int32_t redirectCount);
+  // After the connection closed: a finished server authentication goes to the AuthStore and is
+  // freed; a finished proxy authentication starts over.
+  void DoOnDisconnected() override;
+  void Notification(TComponent* component, TOperation operation) override;
+
+ private:
+  friend class TIdHTTPProtocol;
+
+  void RunRequestLoop(const std::string& url, TStream* responseContent, std::int64_t start,
+                      const TIdIgnoreReplies& ignoreReplies);
+  void MergeRequestURL();
+  [[nodiscard]] TIdHTTPConnectionKind ChooseConnectionTarget();
+  void OpenAndSendRequest();
+  void SetConnectionFields(TIdHTTPConnectionKind kind);
+  void SetAcceptEncoding();
+  void OpenTunnel();
+  void EnsureConnected(TIdHTTPResponse& response);
+  void ReadStatusAndHeaders(TIdHTTPProtocol& protocol);
+  void StoreResponseCookies(TIdHTTPResponse& response);
+  void AddRequestCookies(TIdHTTPRequest& request, const TIdURI& uri);
+  void FreeOwnCookieManager();
+  void CloseAfterRequest();
+  // Closes the connection and forgets what it had buffered.
+  void DropConnection();
+
+  std::unique_ptr<TIdHTTPProtocol> protocol_;
+  std::unique_ptr<TIdURI> currentURI_;
+  std::unique_ptr<TIdProxyConnectionInfo> proxyParams_;
+  TIdCookieManager* cookieManager_ = nullptr;
+  bool ownsCookieManager_ = false;
+  TIdZLibCompressorBase* compressor_ = nullptr;
+  TIdAuthenticationStore* authStore_ = nullptr;
+
+  bool handleRedirects_ = false;
+  std::int32_t redirectMaximum_ = DefaultRedirectMaximum;
+  TIdHTTPProtocolVersion protocolVersion_ = pv1_1;
+  TIdHTTPOptions options_{hoForceEncodeParams};
+  std::int32_t maxAuthRetries_ = DefaultMaxAuthRetries;
+  bool allowCookies_ = true;
+  std::int32_t headerLineLimit_ = DefaultHeaderLineLimit;
+
+  std::int32_t redirectsSeen_ = 0;
+  std::int32_t serverAuthAttempts_ = 0;
+  std::int32_t proxyAuthAttempts_ = 0;
+  // Set when the connection cannot serve another request whatever the response said: the
+  // application stopped before the body, or a trailer block ran past its limit.
+  bool closeAfterRequest_ = false;
+};
+
+// The client with its properties published (settable from a form description); it adds
+// nothing else.
+class TIdHTTP : public TIdCustomHTTP {
+ public:
+  using TIdCustomHTTP::TIdCustomHTTP;
+};
+
+}  // namespace brixa

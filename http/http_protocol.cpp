@@ -1,0 +1,112 @@
+#include "http/http_protocol.h"
+
+#include "http/http.h"
+#include "http/response_body_reader.h"
+#include "transport/io_handler.h"
+
+namespace brixa {
+namespace {
+
+const char* const kVersionText[] = {"1.0", "1.1"};
+
+// Caller text that ends up inside the request head must not be able to end a line early:
+// a CR or LF would start a header (or a second request) of the caller's making.
+bool HoldsLineBreak(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// Every caller-set text that the header writer turns into header lines. The writer folds a
+// value at any CR LF it holds, so a line break in a value would come out as a line of the
+// caller's making; the check runs on the values, before they are written.
+void RequireSingleLineFields(TIdHTTPRequest& request, TIdProxyConnectionInfo& proxy) {
+  const std::string* const values[] = {
+      &request.Accept(),
+      &request.AcceptCharSet(),
+      &request.AcceptEncoding(),
+      &request.AcceptLanguage(),
+      &request.From(),
+      &request.Referer(),
+      &request.UserAgent(),
+      &request.Host(),
+      &request.ProxyConnection(),
+      &request.Range(),
+      &request.Username(),
+      &request.Connection(),
+      &request.CacheControl(),
+      &request.ContentDisposition(),
+      &request.ContentEncoding(),
+      &request.ContentLanguage(),
+      &request.ContentType(),
+      &request.ContentVersion(),
+      &request.ETag(),
+      &request.Pragma(),
+      &proxy.ProxyUsername(),
+  };
+  for (const std::string* value : values) RequireSingleLine(*value);
+  for (const std::string& line : request.CustomHeaders().Lines()) RequireSingleLine(line);
+}
+
+}  // namespace
+
+void RequireSingleLine(std::string_view text) {
+  if (HoldsLineBreak(text)) throw EIdHTTPInvalidRequestText(RSHTTPInvalidRequestText);
+}
+
+TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client)
+    : client_(client),
+      request_(std::make_unique<TIdHTTPRequest>()),
+      response_(std::make_unique<TIdHTTPResponse>(client)) {}
+
+TIdHTTPProtocol::~TIdHTTPProtocol() = default;
+
+void TIdHTTPProtocol::WriteRequestHead(const TIdURI* cookieUri) {
+  TIdHTTPRequest& request = *request_;
+  RequireSingleLineFields(request, client_.ProxyParams());
+  request.WriteFields();
+  client_.ProxyParams().WriteFields(request.HeaderLines());
+  if (cookieUri != nullptr && client_.CookieManager() != nullptr) {
+    client_.AddRequestCookies(request, *cookieUri);
+  }
+  const std::string requestLine = request.RequestMethod() + " " + request.URL() + " HTTP/" +
+                                  kVersionText[client_.ProtocolVersion()];
+  RequireSingleLine(requestLine);
+  const TIdHeaderList& lines = request.HeaderLines();
+  for (const std::string& line : lines.Lines()) RequireSingleLine(line);
+
+  TIdIOHandler& io = *client_.IOHandler();
+  io.OpenWriteBuffer();
+  try {
+    io.WriteLine(requestLine);
+    for (const std::string& line : lines.Lines()) {
+      if (!line.empty()) io.WriteLine(line);
+    }
+    io.WriteLine("");
+    io.CloseWriteBuffer();
+  } catch (...) {
+    io.CancelWriteBuffer();
+    throw;
+  }
+}
+
+void TIdHTTPProtocol::ReadResponseHeaders(std::int32_t lineLimit) {
+  TIdHTTPResponse& response = *response_;
+  TIdIOHandler& io = *client_.IOHandler();
+  TIdHeaderList& lines = response.HeaderLines();
+  lines.Clear();
+  std::string line = ReadProtocolLine(io);  // a close before the first line passes on
+  try {
+    std::int32_t count = 0;
+    while (!line.empty()) {
+      // Lines past the limit are read and dropped rather than left in the connection, where
+      // they would be taken for the body.
+      if (lineLimit <= 0 || count < lineLimit) lines.Add(line);
+      line = ReadProtocolLine(io);
+      ++count;
+    }
+  } catch (const EIdConnClosedGracefully&) {
+    client_.DropConnection();  // a cut line is not the start of a body
+  }
+  response.ReadFields();
+}
+
+}  // namespace brixa

@@ -1,0 +1,257 @@
+#!/usr/bin/env bash
+# Real HTTP peers on loopback for the tests: nginx, Apache httpd, squid (open and with proxy
+# Basic authentication). This file holds the one canonical configuration and document tree of
+# each peer; the Linux test support (tests/support/peer_process_unix.cpp) asks it for them and
+# runs the server itself, while a Windows test run under Wine uses servers started here.
+#
+#   scripts/peers.sh config KIND DIR PORT   write KIND's configuration and documents into DIR
+#                                           (KIND: nginx apache squid squidauth)
+#   scripts/peers.sh command KIND DIR PORT  print the server's command line, one word per line
+#   scripts/peers.sh start ENVFILE          start every peer on a free port, wait until each
+#                                           answers, write BRIXA_PEER_<KIND>_{PORT,DIR,PID}
+#                                           lines to ENVFILE (for `source`)
+#   scripts/peers.sh stop ENVFILE           stop the peers ENVFILE names, remove their folders
+set -euo pipefail
+
+KINDS=(nginx apache squid squidauth)
+APACHE_MODULES=/usr/lib/apache2/modules
+NCSA_HELPER=/usr/lib/squid/basic_ncsa_auth
+BIG_FILE_BYTES=4194304
+
+die() { echo "peers: $*" >&2; exit 2; }
+
+binary_of() {
+  case "$1" in
+    nginx) echo /usr/sbin/nginx ;;
+    apache) echo /usr/sbin/apache2 ;;
+    squid | squidauth) echo /usr/sbin/squid ;;
+    *) die "unknown peer kind: $1" ;;
+  esac
+}
+
+package_of() {
+  case "$1" in
+    nginx) echo nginx ;;
+    apache) echo apache2 ;;
+    squid | squidauth) echo squid ;;
+  esac
+}
+
+# Documents both web servers serve: a small page, a deterministic-size random file, a page two
+# folders down for relative redirects.
+write_documents() {
+  local root="$1"
+  mkdir -p "$root/a/b" "$root/basic" "$root/digest"
+  printf '<html><body>brixa index page</body></html>\n' > "$root/index.html"
+  printf 'second page\n' > "$root/a/index.html"
+  printf 'basic secret\n' > "$root/basic/secret.txt"
+  printf 'digest secret\n' > "$root/digest/secret.txt"
+  head -c "$BIG_FILE_BYTES" /dev/urandom > "$root/big.bin"
+  head -c 1000 /dev/urandom > "$root/k1.bin"
+}
+
+config_nginx() {
+  local d="$1" port="$2"
+  mkdir -p "$d/tmp" "$d/html"
+  write_documents "$d/html"
+  cat > "$d/nginx.conf" <<EOF
+daemon off; worker_processes 1; user root;
+pid $d/nginx.pid; error_log $d/error.log info;
+events { worker_connections 256; }
+http {
+  log_format peer '\$connection \$connection_requests "\$request" \$status';
+  access_log $d/access.log peer;
+  client_body_temp_path $d/tmp/body; proxy_temp_path $d/tmp/proxy;
+  fastcgi_temp_path $d/tmp/fcgi; uwsgi_temp_path $d/tmp/uwsgi; scgi_temp_path $d/tmp/scgi;
+  default_type application/octet-stream; sendfile on; keepalive_requests 100000;
+  server {
+    listen 127.0.0.1:$port; server_name localhost;
+    root $d/html;
+    absolute_redirect off;
+    location = /redirect { return 302 /index.html; }
+    location = /redirect-abs { return 301 http://127.0.0.1:$port/index.html; }
+    location = /a/b/go { return 302 ../index.html; }
+    location = /loop { return 302 /loop; }
+    location = /created { return 201 "created body\n"; }
+    location = /nocontent { return 204; }
+    location /close/ { alias $d/html/; keepalive_timeout 0; }
+    location /chunked/ { alias $d/html/; sub_filter_types *; sub_filter '@@never@@' 'x'; }
+    location /gz/ { alias $d/html/; gzip on; gzip_types *; gzip_min_length 1; }
+  }
+}
+EOF
+}
+
+config_apache() {
+  local d="$1" port="$2"
+  mkdir -p "$d/htdocs"
+  write_documents "$d/htdocs"
+  htpasswd -cb "$d/htpasswd" alice secret 2>/dev/null
+  printf 'bob:Test Realm:%s\n' "$(printf 'bob:Test Realm:secret' | md5sum | cut -d' ' -f1)" \
+    > "$d/htdigest"
+  local m="$APACHE_MODULES"
+  cat > "$d/httpd.conf" <<EOF
+ServerRoot $d
+ServerName localhost
+Listen 127.0.0.1:$port
+PidFile $d/httpd.pid
+DefaultRuntimeDir $d
+ErrorLog $d/error.log
+LoadModule mpm_event_module $m/mod_mpm_event.so
+LoadModule authn_core_module $m/mod_authn_core.so
+LoadModule authn_file_module $m/mod_authn_file.so
+LoadModule authz_core_module $m/mod_authz_core.so
+LoadModule authz_user_module $m/mod_authz_user.so
+LoadModule auth_basic_module $m/mod_auth_basic.so
+LoadModule auth_digest_module $m/mod_auth_digest.so
+LoadModule dir_module $m/mod_dir.so
+DocumentRoot $d/htdocs
+<Location /basic/>
+  AuthType Basic
+  AuthName "Test Realm"
+  AuthUserFile $d/htpasswd
+  Require valid-user
+</Location>
+<Location /digest/>
+  AuthType Digest
+  AuthName "Test Realm"
+  AuthDigestDomain /digest/
+  AuthUserFile $d/htdigest
+  AuthDigestQop auth
+  Require valid-user
+</Location>
+EOF
+}
+
+config_squid() {
+  local d="$1" port="$2" auth="$3"
+  mkdir -p "$d"
+  {
+    echo "http_port 127.0.0.1:$port"
+    echo "visible_hostname localhost"
+    echo "pid_filename $d/squid.pid"
+    echo "cache_log $d/cache.log"
+    echo "access_log stdio:$d/access.log"
+    echo "cache_store_log none"
+    echo "cache deny all"
+    echo "cache_mem 8 MB"
+    echo "coredump_dir $d"
+    echo "shutdown_lifetime 0 seconds"
+    echo "pinger_enable off"
+    echo "dns_nameservers 127.0.0.1"
+    if [[ "$auth" == auth ]]; then
+      htpasswd -cb "$d/passwd" alice secret 2>/dev/null
+      echo "auth_param basic program $NCSA_HELPER $d/passwd"
+      echo "auth_param basic children 2 startup=1"
+      echo "auth_param basic realm proxy-test"
+      echo "acl authed proxy_auth REQUIRED"
+      echo "http_access allow localhost authed"
+    else
+      echo "http_access allow localhost"
+    fi
+    echo "http_access deny all"
+  } > "$d/squid.conf"
+  chown -R proxy:proxy "$d"
+}
+
+config() {
+  local kind="$1" d="$2" port="$3"
+  case "$kind" in
+    nginx) config_nginx "$d" "$port" ;;
+    apache) config_apache "$d" "$port" ;;
+    squid) config_squid "$d" "$port" open ;;
+    squidauth) config_squid "$d" "$port" auth ;;
+    *) die "unknown peer kind: $kind" ;;
+  esac
+}
+
+# The foreground command line of KIND; squid's instance name carries the port so that two
+# instances never share their /dev/shm segments.
+command_of() {
+  local kind="$1" d="$2" port="$3"
+  case "$kind" in
+    nginx) printf '%s\n' /usr/sbin/nginx -p "$d" -c "$d/nginx.conf" -e "$d/error.log" ;;
+    apache) printf '%s\n' /usr/sbin/apache2 -f "$d/httpd.conf" -DFOREGROUND ;;
+    squid | squidauth) printf '%s\n' /usr/sbin/squid -N -n "sq$port" -f "$d/squid.conf" ;;
+    *) die "unknown peer kind: $kind" ;;
+  esac
+}
+
+free_port() {
+  local port
+  for _ in $(seq 1 50); do
+    port=$((20000 + RANDOM % 30000))
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+  done
+  die "no free port found"
+}
+
+wait_ready() {
+  local port="$1" pid="$2"
+  for _ in $(seq 1 200); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then return 0; fi
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+
+start_all() {
+  local envfile="$1" kind d port pid upper
+  : > "$envfile"
+  for kind in "${KINDS[@]}"; do
+    if [[ ! -x "$(binary_of "$kind")" ]]; then
+      echo "peers: $(binary_of "$kind") missing (package $(package_of "$kind")); skipped" >&2
+      continue
+    fi
+    d="$(mktemp -d /tmp/brixa-peer-"$kind".XXXXXX)"
+    chmod 755 "$d"
+    port="$(free_port)"
+    config "$kind" "$d" "$port"
+    mapfile -t cmd < <(command_of "$kind" "$d" "$port")
+    setsid "${cmd[@]}" > "$d/stdout.log" 2>&1 < /dev/null &
+    pid=$!
+    if ! wait_ready "$port" "$pid"; then
+      echo "peers: $kind did not start on port $port (see $d)" >&2
+      kill -TERM "$pid" 2>/dev/null || true
+      continue
+    fi
+    upper="$(echo "$kind" | tr '[:lower:]' '[:upper:]')"
+    {
+      echo "export BRIXA_PEER_${upper}_PORT=$port"
+      echo "export BRIXA_PEER_${upper}_DIR=$d"
+      echo "export BRIXA_PEER_${upper}_PID=$pid"
+    } >> "$envfile"
+  done
+}
+
+stop_all() {
+  local envfile="$1" kind upper pid d port
+  [[ -f "$envfile" ]] || return 0
+  # shellcheck disable=SC1090
+  source "$envfile"
+  for kind in "${KINDS[@]}"; do
+    upper="$(echo "$kind" | tr '[:lower:]' '[:upper:]')"
+    pid="$(eval echo "\${BRIXA_PEER_${upper}_PID:-}")"
+    d="$(eval echo "\${BRIXA_PEER_${upper}_DIR:-}")"
+    port="$(eval echo "\${BRIXA_PEER_${upper}_PORT:-}")"
+    [[ -n "$pid" ]] || continue
+    kill -TERM "$pid" 2>/dev/null || true
+    for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$pid" 2>/dev/null || true
+    rm -f /dev/shm/sq"$port"-* 2>/dev/null || true
+    [[ "$d" == /tmp/brixa-peer-* ]] && rm -rf "$d"
+  done
+  rm -f "$envfile"
+}
+
+case "${1:-}" in
+  config) [[ $# -eq 4 ]] || die "usage: peers.sh config KIND DIR PORT"; config "$2" "$3" "$4" ;;
+  command) [[ $# -eq 4 ]] || die "usage: peers.sh command KIND DIR PORT"; command_of "$2" "$3" "$4" ;;
+  start) [[ $# -eq 2 ]] || die "usage: peers.sh start ENVFILE"; start_all "$2" ;;
+  stop) [[ $# -eq 2 ]] || die "usage: peers.sh stop ENVFILE"; stop_all "$2" ;;
+  *) die "usage: peers.sh config|command KIND DIR PORT | start|stop ENVFILE" ;;
+esac

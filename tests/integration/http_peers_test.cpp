@@ -1,0 +1,267 @@
+// The HTTP client against real servers on loopback: nginx (keep-alive, chunked, big bodies,
+// redirects, error pages), Apache httpd (Basic and Digest), squid (forward proxy with and
+// without proxy authentication).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "http/http.h"
+#include "support/peer_process.h"
+#include "transport/io_handler_exceptions.h"
+
+namespace brixa {
+namespace {
+
+using test::PeerKind;
+using test::PeerProcess;
+
+constexpr std::int32_t kReadTimeoutMs = 10000;
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+class Client : public TIdHTTP {
+ public:
+  Client() { SetReadTimeout(kReadTimeoutMs); }
+};
+
+// One server of each kind for the whole binary: starting squid and stopping it take seconds.
+class Peers : public ::testing::Test {
+ protected:
+  static PeerProcess* Get(PeerKind kind, std::string& whyNot) {
+    auto& slot = peers_[static_cast<int>(kind)];
+    if (!slot && whyNot_[static_cast<int>(kind)].empty()) {
+      slot = PeerProcess::Start(kind, whyNot_[static_cast<int>(kind)]);
+    }
+    whyNot = whyNot_[static_cast<int>(kind)];
+    return slot.get();
+  }
+  static void TearDownTestSuite() {
+    for (auto& p : peers_) p.reset();
+  }
+
+ private:
+  static inline std::unique_ptr<PeerProcess> peers_[4];
+  static inline std::string whyNot_[4];
+};
+
+#define PEER_OR_SKIP(var, kind)              \
+  std::string var##WhyNot;                   \
+  PeerProcess* var = Get(kind, var##WhyNot); \
+  if (var == nullptr) GTEST_SKIP() << var##WhyNot
+
+// The connection ids nginx logged for each request line containing `path`.
+std::vector<std::string> ConnectionsOf(const PeerProcess& nginx, const std::string& path) {
+  std::vector<std::string> ids;
+  std::istringstream log(nginx.ReadFile("access.log"));
+  for (std::string line; std::getline(log, line);) {
+    if (line.find(" " + path + " ") != std::string::npos)
+      ids.push_back(line.substr(0, line.find(' ')));
+  }
+  return ids;
+}
+
+// nginx logs a request after its last byte went out, so the client may be faster than the
+// log: wait (bounded) until `count` lines for `path` are there.
+std::vector<std::string> LoggedConnections(const PeerProcess& nginx, const std::string& path,
+                                           std::size_t count) {
+  std::vector<std::string> ids = ConnectionsOf(nginx, path);
+  for (int i = 0; i < 150 && ids.size() < count; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ids = ConnectionsOf(nginx, path);
+  }
+  return ids;
+}
+
+using HttpPeers = Peers;
+
+TEST_F(HttpPeers, NginxHeadThenGetShareOneConnectionAndCloseMakesANewOne) {
+  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  const std::string expected = ReadBytes(nginx->DocPath("index.html"));
+  Client http;
+  http.Head(nginx->BaseUrl() + "/index.html");
+  EXPECT_EQ(http.LastResponse().ContentLength(), static_cast<std::int64_t>(expected.size()));
+  TMemoryStream body;
+  http.Get(nginx->BaseUrl() + "/index.html", &body);
+  EXPECT_EQ(body.DataString(), expected);
+  const auto kept = LoggedConnections(*nginx, "/index.html", 2);
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept[0], kept[1]);
+
+  Client closing;
+  closing.Head(nginx->BaseUrl() + "/close/index.html");
+  EXPECT_EQ(closing.LastResponse().Connection(), "close");
+  TMemoryStream again;
+  closing.Get(nginx->BaseUrl() + "/close/index.html", &again);
+  EXPECT_EQ(again.DataString(), expected);
+  const auto fresh = LoggedConnections(*nginx, "/close/index.html", 2);
+  ASSERT_EQ(fresh.size(), 2u);
+  EXPECT_NE(fresh[0], fresh[1]);
+}
+
+TEST_F(HttpPeers, NginxBigBodyArrivesExactlyWithMatchingWorkTotals) {
+  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  const std::string expected = ReadBytes(nginx->DocPath("big.bin"));
+  ASSERT_FALSE(expected.empty());
+  Client http;
+  std::int64_t announced = -1;
+  std::int64_t last = -1;
+  int spans = 0;
+  http.OnWorkBegin = [&](TComponent*, TWorkMode m, std::int64_t max) {
+    if (m == wmRead) announced = max, ++spans;
+  };
+  http.OnWork = [&](TComponent*, TWorkMode m, std::int64_t n) {
+    if (m == wmRead) last = n;
+  };
+  TMemoryStream body;
+  http.Get(nginx->BaseUrl() + "/big.bin", &body);
+  EXPECT_TRUE(body.DataString() == expected) << "body differs from the served file";
+  EXPECT_EQ(announced, static_cast<std::int64_t>(expected.size()));
+  EXPECT_EQ(last, static_cast<std::int64_t>(expected.size()));
+  EXPECT_EQ(spans, 1);
+}
+
+TEST_F(HttpPeers, NginxChunkedBodiesAndKeepAlive) {
+  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  Client http;
+  for (const char* name : {"index.html", "k1.bin", "big.bin"}) {
+    TMemoryStream body;
+    http.Get(nginx->BaseUrl() + "/chunked/" + name, &body);
+    EXPECT_EQ(http.LastResponse().HeaderLines().HeaderValue("Transfer-Encoding"), "chunked");
+    EXPECT_TRUE(body.DataString() == ReadBytes(nginx->DocPath(name))) << name;
+  }
+  const auto ids = LoggedConnections(*nginx, "/chunked/big.bin", 1);
+  ASSERT_EQ(ids.size(), 1u);
+  EXPECT_EQ(ConnectionsOf(*nginx, "/chunked/index.html").at(0), ids[0]);
+}
+
+TEST_F(HttpPeers, NginxRedirectsRelativeAndAbsolute) {
+  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  Client http;
+  http.SetHandleRedirects(true);
+  const struct {
+    const char* path;
+    const char* document;
+  } cases[] = {
+      {"/redirect", "index.html"}, {"/redirect-abs", "index.html"}, {"/a/b/go", "a/index.html"}};
+  for (const auto& c : cases) {
+    TMemoryStream body;
+    http.Get(nginx->BaseUrl() + c.path, &body);
+    EXPECT_EQ(body.DataString(), ReadBytes(nginx->DocPath(c.document))) << c.path;
+    EXPECT_EQ(http.RedirectsSeen(), 1) << c.path;
+    EXPECT_EQ(http.StatusCode(), 200);
+  }
+  TMemoryStream loop;
+  http.Get(nginx->BaseUrl() + "/loop", &loop);
+  EXPECT_EQ(http.StatusCode(), 302);
+  EXPECT_EQ(http.RedirectsSeen(), 15);
+  EXPECT_EQ(loop.Size(), 0);
+}
+
+TEST_F(HttpPeers, Nginx404CarriesItsPageAndOtherStatuses) {
+  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  Client http;
+  TMemoryStream body;
+  try {
+    http.Get(nginx->BaseUrl() + "/no-such-file", &body);
+    ADD_FAILURE() << "404 accepted";
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), 404);
+    EXPECT_EQ(e.Message(), "HTTP/1.1 404 Not Found");
+    EXPECT_NE(e.BodyText().find("404 Not Found"), std::string::npos);
+  }
+  http.Get(nginx->BaseUrl() + "/created", &body);
+  EXPECT_EQ(http.StatusCode(), 201);
+  EXPECT_EQ(body.DataString(), "created body\n");
+  TMemoryStream none;
+  http.Get(nginx->BaseUrl() + "/nocontent", &none);
+  EXPECT_EQ(http.StatusCode(), 204);
+  EXPECT_EQ(none.Size(), 0);
+  http.SetProtocolVersion(pv1_0);
+  TMemoryStream old;
+  http.Get(nginx->BaseUrl() + "/index.html", &old);
+  EXPECT_EQ(old.DataString(), ReadBytes(nginx->DocPath("index.html")));
+}
+
+TEST_F(HttpPeers, ApacheBasicAndDigestWithRetriesInsideTheRequest) {
+  PEER_OR_SKIP(apache, PeerKind::Apache);
+  const struct {
+    const char* path;
+    const char* user;
+  } cases[] = {{"/basic/secret.txt", "alice"}, {"/digest/secret.txt", "bob"}};
+  for (const auto& c : cases) {
+    Client http;
+    http.SetHTTPOptions({hoInProcessAuth});
+    http.Request().SetUsername(c.user);
+    http.Request().SetPassword("secret");
+    TMemoryStream body;
+    http.Get(apache->BaseUrl() + c.path, &body);
+    EXPECT_EQ(body.DataString(), ReadBytes(apache->DocPath(std::string(c.path).substr(1))))
+        << c.path;
+    EXPECT_EQ(http.ServerAuthAttempts(), 1) << c.path;
+
+    Client wrong;
+    wrong.SetHTTPOptions({hoInProcessAuth});
+    wrong.Request().SetUsername(c.user);
+    wrong.Request().SetPassword("not-the-password");
+    try {
+      wrong.Get(apache->BaseUrl() + c.path, &body);
+      ADD_FAILURE() << c.path << ": wrong password accepted";
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.ReplyCode(), 401) << c.path;
+    }
+    EXPECT_EQ(wrong.ServerAuthAttempts(), 3) << c.path;
+  }
+}
+
+TEST_F(HttpPeers, SquidForwardsAbsoluteTargetsAndAnswersProxyChallenges) {
+  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  PEER_OR_SKIP(squid, PeerKind::Squid);
+  PEER_OR_SKIP(authed, PeerKind::SquidAuth);
+  const std::string expected = ReadBytes(nginx->DocPath("index.html"));
+  {
+    Client http;
+    http.ProxyParams().SetProxyServer("127.0.0.1");
+    http.ProxyParams().SetProxyPort(squid->Port());
+    TMemoryStream body;
+    http.Get(nginx->BaseUrl() + "/index.html?via=squid", &body);
+    EXPECT_EQ(body.DataString(), expected);
+    EXPECT_EQ(http.Request().ConnectionKind(), ckProxy);
+    // A forward proxy serves only absolute-form targets, so arriving proves the form.
+    EXPECT_EQ(LoggedConnections(*nginx, "/index.html?via=squid", 1).size(), 1u);
+  }
+  {
+    Client http;
+    http.ProxyParams().SetProxyServer("127.0.0.1");
+    http.ProxyParams().SetProxyPort(authed->Port());
+    TMemoryStream body;
+    try {
+      http.Get(nginx->BaseUrl() + "/index.html", &body);
+      ADD_FAILURE() << "no proxy credentials, yet no 407";
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.ReplyCode(), 407);
+    }
+    http.SetHTTPOptions({hoInProcessAuth});
+    int asked = 0;
+    http.OnProxyAuthorization = [&](TComponent*, TIdAuthentication* auth, bool& handled) {
+      ++asked;
+      auth->StoreUsername("alice");
+      auth->StorePassword("secret");
+      handled = true;
+    };
+    http.Get(nginx->BaseUrl() + "/index.html", &body);
+    EXPECT_EQ(body.DataString(), expected);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(http.ProxyParams().ProxyUsername(), "alice");
+  }
+}
+
+}  // namespace
+}  // namespace brixa

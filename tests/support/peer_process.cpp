@@ -1,0 +1,32 @@
+#include "support/peer_process.h"
+
+namespace brixa::test {
+
+std::string PeerKindName(PeerKind kind) {
+  switch (kind) {
+    case PeerKind::Nginx:
+      return "nginx";
+    case PeerKind::Apache:
+      return "apache";
+    case PeerKind::Squid:
+      return "squid";
+    case PeerKind::SquidAuth:
+      return "squidauth";
+  }
+  return "unknown";
+}
+
+std::string PeerProcess::BaseUrl() const {
+  return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+std::string PeerProcess::DocPath(const std::string& relative) const {
+  const std::string root = kind_ == PeerKind::Apache ? "/htdocs/" : "/html/";
+  return dir_ + root + relative;
+}
+
+PeerProcess::~PeerProcess() {
+  Stop();
+}
+
+}  // namespace brixa::test

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brixa::tool {
+
+// What the command line asked for.
+struct Options {
+  bool head = false;             // -I
+  bool includeHead = false;      // -i
+  bool followRedirects = false;  // -L
+  std::int32_t maxRedirects = 50;
+  std::string outputFile;                   // -o; empty: standard output
+  std::vector<std::string> headers;         // -H, "Name: value"
+  std::optional<std::string> userPassword;  // -u
+  std::optional<std::string> proxy;         // -x
+  bool http10 = false;
+  std::int32_t connectTimeoutMs = 0;
+  std::int32_t readTimeoutMs = -1;
+  bool verbose = false;
+  bool progress = false;
+  bool help = false;
+  std::vector<std::string> urls;
+};
+
+// Parses argv[1..]; fills `error` and returns nothing on a usage error.
+[[nodiscard]] std::optional<Options> ParseOptions(const std::vector<std::string>& args,
+                                                  std::string& error);
+
+// A proxy given as [http://][user:pass@]host:port.
+struct ProxyAddress {
+  std::string host;
+  std::int32_t port = 0;
+  std::string username;
+  std::string password;
+};
+[[nodiscard]] std::optional<ProxyAddress> ParseProxy(const std::string& text);
+
+extern const char* const kHelpText;
+
+}  // namespace brixa::tool

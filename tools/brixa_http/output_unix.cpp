@@ -1,0 +1,7 @@
+#include "output.h"
+
+namespace brixa::tool {
+
+void PrepareBinaryStdout() {}
+
+}  // namespace brixa::tool

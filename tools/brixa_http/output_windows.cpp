@@ -1,0 +1,12 @@
+#include <fcntl.h>
+#include <io.h>
+
+#include "output.h"
+
+namespace brixa::tool {
+
+void PrepareBinaryStdout() {
+  _setmode(_fileno(stdout), _O_BINARY);
+}
+
+}  // namespace brixa::tool

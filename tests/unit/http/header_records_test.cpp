@@ -54,6 +54,21 @@ TEST(HeaderRecordsTest, FreshRecordsStartWithTheirDefaults) {
   EXPECT_EQ(response.HeaderLines().Lines(), (Lines{"Content-Type: text/html"}));
 }
 
+TEST(HeaderRecordsTest, RequestLinesAreNeverFoldedHoweverLong) {
+  TIdRequestHeaderInfo request;
+  const std::string referer = "http://example.org/" + std::string(2000, 'r') + "?a=b, c=d";
+  const std::string token = "Bearer " + std::string(300, 't');
+  request.SetReferer(referer);
+  request.CustomHeaders().SetHeaderValue("X-Token", token);
+  request.WriteFields();
+  for (const std::string& line : request.HeaderLines().Lines()) {
+    ASSERT_FALSE(line.empty());
+    EXPECT_NE(line.front(), ' ') << "a continuation line was written";
+  }
+  EXPECT_EQ(request.HeaderLines().HeaderValue("Referer"), referer);
+  EXPECT_EQ(request.HeaderLines().HeaderValue("X-Token"), token);
+}
+
 TEST(HeaderRecordsTest, EntityAndRequestFieldsAreWrittenInTheirFixedOrder) {
   const ScopedZone zone("JST-9");
   TIdRequestHeaderInfo request;

@@ -16,6 +16,11 @@ void SetIfNotEmpty(TIdHeaderList& lines, std::string_view name, const std::strin
 }  // namespace
 
 TIdRequestHeaderInfo::TIdRequestHeaderInfo() {
+  // A request's lines go on the wire, where folded continuation lines are forbidden and servers
+  // answer them with 400: long values stay on one line. (A received header may still be folded;
+  // reading joins it.)
+  HeaderLines().SetBreakLongLines(false);
+  CustomHeaders().SetBreakLongLines(false);
   ResetRequestFields();
 }
 

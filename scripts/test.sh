@@ -40,19 +40,24 @@ run_sanitized_unit() {
 
 run_wine_tests() {
   local rc=0 exe peers
-  # A Windows test binary cannot start Linux servers: the real peers run beside it, and their
-  # ports and folders reach it through the BRIXA_PEER_* variables.
-  peers="$(mktemp)"
-  bash scripts/peers.sh start "$peers" || true
-  # shellcheck disable=SC1090
-  source "$peers"
   for exe in build/windows/tests/*_tests.exe; do
     [[ -e "$exe" ]] || continue
     echo "--- wine $(basename "$exe")"
+    # A Windows test binary cannot start Linux servers: fresh real peers run beside each binary
+    # (so one binary's requests never show in another's server logs), and their ports and
+    # folders reach it through the BRIXA_PEER_* variables.
+    peers="$(mktemp)"
+    bash scripts/peers.sh start "$peers" || true
     # A zone east of Greenwich, so the date tests exercise the Windows offset arithmetic.
-    TZ=JST-9 BRIXA_WINDOWS_BUILD="$ROOT/build/windows" xvfb-run -a "$WINE64" "$exe" || rc=1
+    (
+      set -a
+      # shellcheck disable=SC1090
+      source "$peers"
+      TZ=JST-9 BRIXA_WINDOWS_BUILD="$ROOT/build/windows" xvfb-run -a "$WINE64" "$exe"
+    ) || rc=1
+    bash scripts/peers.sh stop "$peers" || true
+    rm -f "$peers"
   done
-  bash scripts/peers.sh stop "$peers" || true
   return $rc
 }
 

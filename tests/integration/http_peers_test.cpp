@@ -106,6 +106,17 @@ TEST_F(HttpPeers, NginxHeadThenGetShareOneConnectionAndCloseMakesANewOne) {
   EXPECT_NE(fresh[0], fresh[1]);
 }
 
+TEST_F(HttpPeers, NginxAcceptsLongRequestHeadersSentOnOneLine) {
+  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  Client http;
+  http.Request().CustomHeaders().SetHeaderValue("X-Long", std::string(400, 'x'));
+  http.Request().SetReferer(nginx->BaseUrl() + "/" + std::string(1500, 'p'));
+  TMemoryStream body;
+  http.Get(nginx->BaseUrl() + "/index.html", &body);  // a folded line would be a 400
+  EXPECT_EQ(http.StatusCode(), 200);
+  EXPECT_EQ(body.DataString(), ReadBytes(nginx->DocPath("index.html")));
+}
+
 TEST_F(HttpPeers, NginxBigBodyArrivesExactlyWithMatchingWorkTotals) {
   PEER_OR_SKIP(nginx, PeerKind::Nginx);
   const std::string expected = ReadBytes(nginx->DocPath("big.bin"));

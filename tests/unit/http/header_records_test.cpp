@@ -15,6 +15,7 @@
 #include "http/response_header_info.h"
 #include "runtime/internet_date.h"
 #include "runtime/text.h"
+#include "support/scoped_zone.h"
 
 namespace brixa {
 namespace {
@@ -33,34 +34,7 @@ std::string Unfolded(const std::string& value) {
   return result;
 }
 
-// Puts a zone east of Greenwich in force where the process can choose its zone, so that local
-// and GMT differ and a missing conversion shows.
-class ScopedZone {
- public:
-  explicit ScopedZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    Set(zone);
-  }
-  ~ScopedZone() { Set(saved_ ? saved_->c_str() : nullptr); }
-  ScopedZone(const ScopedZone&) = delete;
-  ScopedZone& operator=(const ScopedZone&) = delete;
-
- private:
-  static void Set(const char* zone) {
-#if defined(_WIN32)
-    _putenv_s("TZ", zone != nullptr ? zone : "");
-    _tzset();
-#else
-    if (zone != nullptr) {
-      setenv("TZ", zone, 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-#endif
-  }
-  std::optional<std::string> saved_;
-};
+using test::ScopedZone;
 
 TEST(HeaderRecordsTest, FreshRecordsStartWithTheirDefaults) {
   TIdRequestHeaderInfo request;
@@ -78,6 +52,21 @@ TEST(HeaderRecordsTest, FreshRecordsStartWithTheirDefaults) {
   EXPECT_EQ(response.ContentLength(), -1);
   response.WriteFields();
   EXPECT_EQ(response.HeaderLines().Lines(), (Lines{"Content-Type: text/html"}));
+}
+
+TEST(HeaderRecordsTest, RequestLinesAreNeverFoldedHoweverLong) {
+  TIdRequestHeaderInfo request;
+  const std::string referer = "http://example.org/" + std::string(2000, 'r') + "?a=b, c=d";
+  const std::string token = "Bearer " + std::string(300, 't');
+  request.SetReferer(referer);
+  request.CustomHeaders().SetHeaderValue("X-Token", token);
+  request.WriteFields();
+  for (const std::string& line : request.HeaderLines().Lines()) {
+    ASSERT_FALSE(line.empty());
+    EXPECT_NE(line.front(), ' ') << "a continuation line was written";
+  }
+  EXPECT_EQ(request.HeaderLines().HeaderValue("Referer"), referer);
+  EXPECT_EQ(request.HeaderLines().HeaderValue("X-Token"), token);
 }
 
 TEST(HeaderRecordsTest, EntityAndRequestFieldsAreWrittenInTheirFixedOrder) {

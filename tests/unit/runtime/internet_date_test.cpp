@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/exception.h"
+#include "support/scoped_zone.h"
 
 namespace brixa {
 namespace {
@@ -22,33 +23,7 @@ std::string Show(TDateTime value) {
   return FormatInvariant("%.4d-%.2d-%.2d %.2d:%.2d:%.2d", y, mo, d, h, mi, s);
 }
 
-// Sets the TZ environment variable for one test and puts the old value back afterwards.
-class ScopedZone {
- public:
-  explicit ScopedZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) saved_ = old;
-    Set(zone);
-  }
-  ~ScopedZone() { Set(saved_ ? saved_->c_str() : nullptr); }
-  ScopedZone(const ScopedZone&) = delete;
-  ScopedZone& operator=(const ScopedZone&) = delete;
-
- private:
-  static void Set(const char* zone) {
-#if defined(_WIN32)
-    _putenv_s("TZ", zone != nullptr ? zone : "");
-    _tzset();
-#else
-    if (zone != nullptr) {
-      setenv("TZ", zone, 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-#endif
-  }
-  std::optional<std::string> saved_;
-};
+using test::ScopedZone;
 
 // Windows answers the zone query from its own settings, not from TZ set inside the process, so
 // there a zone-specific test checks that it got its zone and skips otherwise (the relative tests

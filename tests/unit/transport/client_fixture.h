@@ -16,7 +16,7 @@ namespace brixa::test {
 
 // Every work event as "begin r 100", "work r 30", "end r" ("w" for writes); status events as
 // their text.
-struct EventLog {
+struct ConnectionEventLog {
   std::vector<std::string> work;
   std::vector<std::string> status;
 
@@ -40,7 +40,7 @@ struct EventLog {
 
 // A TIdTCPClient aimed at `server`, connected, with its events recorded in `log`.
 inline std::unique_ptr<TIdTCPClient> ConnectedClient(const ScriptedServer& server,
-                                                     EventLog* log = nullptr) {
+                                                     ConnectionEventLog* log = nullptr) {
   auto client = std::make_unique<TIdTCPClient>();
   if (log != nullptr) log->Attach(*client);
   client->SetHost(server.Host());

@@ -14,7 +14,7 @@ namespace brixa {
 namespace {
 
 using test::Close;
-using test::EventLog;
+using test::ConnectionEventLog;
 using test::Expect;
 using test::Pause;
 using test::Reset;
@@ -161,7 +161,7 @@ TEST(IOHandlerReadStreamTest, MovesBufferedBytesFirstThenWholeChunks) {
   const std::string body = Pattern(100000);
   ScriptedServer server(
       {Send("HEAD\n" + body.substr(0, 1000)), Pause(200), Send(body.substr(1000)), Close()});
-  EventLog log;
+  ConnectionEventLog log;
   auto client = test::ConnectedClient(server, &log);
   TIdIOHandler& io = *client->IOHandler();
   ASSERT_EQ(io.ReadLine(), "HEAD");
@@ -181,7 +181,7 @@ TEST(IOHandlerReadStreamTest, MovesBufferedBytesFirstThenWholeChunks) {
 TEST(IOHandlerReadStreamTest, PeerClosingEarlyCutsTheStreamBackAndRaises) {
   const std::string body = Pattern(60000);
   ScriptedServer server({Send(body), Close()});
-  EventLog log;
+  ConnectionEventLog log;
   auto client = test::ConnectedClient(server, &log);
   TMemoryStream stream;
   EXPECT_THROW(client->IOHandler()->ReadIntoStream(stream, 100000), EIdConnClosedGracefully);
@@ -196,7 +196,7 @@ TEST(IOHandlerReadStreamTest, PeerClosingEarlyCutsTheStreamBackAndRaises) {
 TEST(IOHandlerReadStreamTest, UntilCloseEndsNormallyWithEveryByte) {
   const std::string body = Pattern(70001);
   ScriptedServer server({Send(body.substr(0, 5)), Pause(100), Send(body.substr(5)), Close()});
-  EventLog log;
+  ConnectionEventLog log;
   auto client = test::ConnectedClient(server, &log);
   TMemoryStream stream;
   client->IOHandler()->ReadIntoStream(stream, -1, true);
@@ -221,7 +221,7 @@ TEST(IOHandlerReadStreamTest, LengthPrefixedStreamsReadTheirSizeFirst) {
 
 TEST(IOHandlerReadStreamTest, ResetMidBodyEndsTheReadAndClosesTheSpan) {
   ScriptedServer server({Send(Pattern(5000)), Pause(100), Reset()});
-  EventLog log;
+  ConnectionEventLog log;
   auto client = test::ConnectedClient(server, &log);
   TMemoryStream stream;
   // The read must end with an exception, never hang. A socket layer that reports the reset
@@ -243,7 +243,7 @@ TEST(IOHandlerReadStreamTest, ResetMidBodyEndsTheReadAndClosesTheSpan) {
 
 TEST(IOHandlerReadTest, ReadUntilCloseCollectsEverythingAsText) {
   ScriptedServer server({Send("abc"), Pause(300), Send("def"), Close()});
-  EventLog log;
+  ConnectionEventLog log;
   auto client = test::ConnectedClient(server, &log);
   EXPECT_EQ(client->IOHandler()->ReadUntilClose(), "abcdef");
   EXPECT_EQ(log.work, (std::vector<std::string>{"begin r 0", "work r 6", "end r"}));
@@ -251,7 +251,7 @@ TEST(IOHandlerReadTest, ReadUntilCloseCollectsEverythingAsText) {
 
 TEST(IOHandlerReadTest, ConnectedWhileUnreadBytesRemainAfterThePeerClosed) {
   ScriptedServer server({Send("0123456789"), Close()});
-  EventLog log;
+  ConnectionEventLog log;
   auto client = test::ConnectedClient(server, &log);
   TIdIOHandler& io = *client->IOHandler();
   TIdByteArray bytes;

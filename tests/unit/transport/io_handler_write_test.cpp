@@ -12,7 +12,7 @@
 namespace brixa {
 namespace {
 
-using test::EventLog;
+using test::ConnectionEventLog;
 using test::Expect;
 using test::ScriptedServer;
 using test::Send;
@@ -101,7 +101,7 @@ TEST(IOHandlerWriteTest, WriteBufferSendsOnCloseOrAtTheThreshold) {
 
 TEST(IOHandlerWriteTest, StreamsAreSentInChunksInsideOneWriteSpan) {
   ScriptedServer server({Expect::Bytes(10 + 4 + 3 + 4 + 2), Send("ok\n")});
-  EventLog log;
+  ConnectionEventLog log;
   auto client = test::ConnectedClient(server, &log);
   TIdIOHandler& io = *client->IOHandler();
   io.SetSendBufferSize(4);
@@ -122,7 +122,7 @@ TEST(IOHandlerWriteTest, StreamsAreSentInChunksInsideOneWriteSpan) {
 
 TEST(IOHandlerWriteTest, StreamFailuresRaiseAndCloseTheSpan) {
   ScriptedServer server({Expect::Bytes(3), Expect::Close()});
-  EventLog log;
+  ConnectionEventLog log;
   auto client = test::ConnectedClient(server, &log);
   TIdIOHandler& io = *client->IOHandler();
   HugeEmptyStream huge;

@@ -16,7 +16,7 @@
 namespace brixa {
 namespace {
 
-using test::EventLog;
+using test::ConnectionEventLog;
 using test::Expect;
 using test::ScriptedServer;
 using test::Send;
@@ -24,7 +24,7 @@ using test::Send;
 TEST(TCPClientTest, ReportsResolvingConnectingAndConnectedThenCloses) {
   ScriptedServer server({Send("hi\n"), Expect::Close()});
   TIdTCPClient client;
-  EventLog log;
+  ConnectionEventLog log;
   log.Attach(client);
   std::vector<std::string> events;
   client.OnConnected = [&](TComponent* sender) {
@@ -65,7 +65,7 @@ TEST(TCPClientTest, ReportsResolvingConnectingAndConnectedThenCloses) {
 
 TEST(TCPClientTest, RefusesToConnectTwiceOrWithoutATarget) {
   TIdTCPClient client;
-  EventLog log;
+  ConnectionEventLog log;
   log.Attach(client);
   try {
     client.ConnectToHost();
@@ -172,7 +172,7 @@ TEST(TCPClientTest, EnabledTransparentProxyIsConnectedToAndTunnelsToTheTarget) {
   TIdIOHandlerStack handler;
   handler.SetTransparentProxy(&proxy);
   TIdTCPClient client;
-  EventLog log;
+  ConnectionEventLog log;
   log.Attach(client);
   client.SetIOHandler(&handler);
   handler.OnStatus = client.OnStatus;

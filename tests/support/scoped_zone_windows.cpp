@@ -1,0 +1,13 @@
+#include <cstdlib>
+#include <ctime>
+
+#include "support/scoped_zone.h"
+
+namespace brixa::test {
+
+void SetZoneVariable(const char* zone) {
+  _putenv_s("TZ", zone != nullptr ? zone : "");
+  _tzset();
+}
+
+}  // namespace brixa::test

@@ -47,44 +47,21 @@ std::string NotAProgram(std::size_t size) {
   return std::string(size, 'x');
 }
 
-TEST(DownloadWindow, IsLaidOutAsDescribed) {
+// The installer goes beside the program, behind a doubled separator; a leftover of an earlier
+// run is gone once the window exists.
+TEST(DownloadWindow, StartsWithoutALeftoverInstaller) {
   test::CapturedOutput console;
   test::BackendScope scope(NewConsoleGuiBackend(console.File()));
   const std::string leftover =
       ExtractFilePath(ProgramFileName()) + SystemPathDelimiter() + "brixaupdatetemp.exe";
   test::WriteFileText(leftover, "left from an earlier run");
+  ASSERT_TRUE(FileExists(leftover));
 
   TfrmProgress form(nullptr, "http://127.0.0.1:1/brixakit/update.exe");
   EXPECT_EQ(form.TempExePath(), leftover);
-  EXPECT_FALSE(FileExists(leftover)) << "a leftover installer is deleted at creation";
-  EXPECT_EQ(form.UpdateUrl(), "http://127.0.0.1:1/brixakit/update.exe");
-  EXPECT_EQ(form.Caption(), "BrixaUpdater");
-  EXPECT_EQ(form.BorderStyle(), bsDialog);
-  EXPECT_EQ(form.BorderIcons(), biMinimize | biMaximize);
-  EXPECT_EQ(form.FormStyle(), fsStayOnTop);
-  EXPECT_EQ(form.ClientWidth(), 305);
-  EXPECT_EQ(form.ClientHeight(), 41);
-  EXPECT_EQ(form.Font().Name, "Tahoma");
-  EXPECT_EQ(form.Font().Height, -11);
-  const TProgressBar& bar = *form.ProgressBarDownload;
-  EXPECT_EQ(bar.Parent(), &form);
-  EXPECT_EQ(bar.Left() + bar.Top(), 0);
-  EXPECT_EQ(bar.Width(), 305);
-  EXPECT_EQ(bar.Height(), 41);
-  EXPECT_EQ(bar.Max(), 0);
-  EXPECT_TRUE(bar.DoubleBuffered());
-  TIdHTTP& http = *form.IdHTTP1;
-  EXPECT_EQ(http.Owner(), &form);
-  EXPECT_TRUE(http.AllowCookies());
-  EXPECT_EQ(http.Request().UserAgent(), "Mozilla/3.0 (compatible; Brixa Library)");
-  EXPECT_EQ(http.Request().Accept(), "text/html, */*");
-  EXPECT_EQ(http.HTTPOptions(), TIdHTTPOptions{hoForceEncodeParams});
-  EXPECT_FALSE(http.HandleRedirects()) << "switched on by the download itself";
-  const TIdThreadComponent& worker = *form.IdThreadComponent1;
-  EXPECT_FALSE(worker.Active());
-  EXPECT_FALSE(worker.Loop());
-  EXPECT_EQ(worker.StopMode(), smTerminate);
-  EXPECT_EQ(worker.Priority(), tpNormal);
+  EXPECT_FALSE(FileExists(leftover));
+  EXPECT_EQ(form.ProgressBarDownload->Max(), 0);
+  EXPECT_FALSE(form.IdThreadComponent1->Active()) << "the worker starts with the creation event";
 }
 
 class DownloadUpdateTest : public ::testing::Test {

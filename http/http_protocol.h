@@ -67,6 +67,8 @@ class TIdHTTPProtocol {
   // A response that cannot carry a body (to HEAD, 204, 304) and announces chunked transfer:
   // there is no chunk to wait for.
   [[nodiscard]] bool BodylessChunked(std::int32_t code);
+  // `waitMs`, or the short look when the answer cannot carry a body (HEAD, 1xx, 204, 304).
+  [[nodiscard]] std::int32_t BodyWait(std::int32_t code, std::int32_t waitMs) const;
 
   TIdCustomHTTP& client_;
   std::unique_ptr<TIdHTTPRequest> request_;

@@ -73,8 +73,7 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdIgnoreReplies& ignoreRe
     if (!AcceptChallenge(code, ignoreReplies)) return nsDone;
     return FinishAccepted(code, client_.HTTPOptions().Contains(hoInProcessAuth));
   }
-  const bool bodyless = statusClass == 1 || code == 304;
-  RaiseProtocolError(code, bodyless ? kBodylessWaitMs : kNoWaitLimit, ignoreReplies);
+  RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
   return nsDone;
 }
 
@@ -119,7 +118,7 @@ bool TIdHTTPProtocol::AcceptChallenge(std::int32_t code, const TIdIgnoreReplies&
 
 TIdHTTPNextStep TIdHTTPProtocol::FinishAccepted(std::int32_t code, bool retryInside) {
   if (retryInside) {
-    DiscardResponseBody(kNoWaitLimit);
+    DiscardResponseBody(BodyWait(code, kNoWaitLimit));
     return nsRetryWithAuth;
   }
   if (request_->RequestMethod() == "HEAD" || code == 204) {
@@ -138,7 +137,7 @@ void TIdHTTPProtocol::RaiseProtocolError(std::int32_t code, std::int32_t waitMs,
   TMemoryStream body;
   {
     BodyStreamSwap swap(*response_, &body);
-    if (!BodylessChunked(code)) client_.ReadResponseBody(*response_, waitMs);
+    if (!BodylessChunked(code)) client_.ReadResponseBody(*response_, BodyWait(code, waitMs));
   }
   if (IsIgnored(code, ignoreReplies)) return;
   throw EIdHTTPProtocolException(code, response_->StatusLine(),
@@ -149,6 +148,15 @@ void TIdHTTPProtocol::DiscardResponseBody(std::int32_t waitMs) {
   TIdDiscardStream discard;
   BodyStreamSwap swap(*response_, &discard);
   client_.ReadResponseBody(*response_, waitMs);
+}
+
+// An answer to HEAD never has a body, whatever its length field announces (an error page's
+// length included): waiting for the announced bytes would block until the server gives up on
+// the connection.
+std::int32_t TIdHTTPProtocol::BodyWait(std::int32_t code, std::int32_t waitMs) const {
+  const bool bodyless =
+      request_->RequestMethod() == "HEAD" || code / 100 == 1 || code == 204 || code == 304;
+  return bodyless ? kBodylessWaitMs : waitMs;
 }
 
 bool TIdHTTPProtocol::BodylessChunked(std::int32_t code) {

@@ -220,6 +220,37 @@ TEST(ResponseReading, BodylessAnswersLeaveTheConnectionReadyForTheNext) {
   }
 }
 
+// An error answer to HEAD announces its page's length but sends no page: the client raises the
+// status at once instead of waiting for bytes that never come (the server keeps the connection
+// open past the client's read timeout, so waiting would end in a timeout instead).
+TEST(ResponseReading, HeadErrorAnswersAnnouncingABodyRaiseTheirStatus) {
+  const struct {
+    const char* answer;
+    std::int32_t code;
+  } cases[] = {
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 153\r\n\r\n", 404},
+      {"HTTP/1.1 500 Internal Server Error\r\nContent-Length: 20\r\n\r\n", 500},
+      {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n"
+       "Content-Length: 20\r\n\r\n",
+       401},
+  };
+  for (const auto& c : cases) {
+    constexpr std::int32_t kReadTimeoutMs = 800;
+    ScriptedServer server(
+        {Expect::LineBlock(), Send(c.answer), test::Pause(kReadTimeoutMs + 400), test::Close()});
+    TestClient http;
+    http.SetReadTimeout(kReadTimeoutMs);
+    try {
+      http.Head(test::UrlOf(server, "/missing"));
+      ADD_FAILURE() << c.code << ": no exception";
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.ReplyCode(), c.code);
+    } catch (const Exception& e) {
+      ADD_FAILURE() << c.code << ": " << e.ClassName() << " " << e.Message();
+    }
+  }
+}
+
 TEST(ResponseReading, CompressedBodyIsStoredAsSentWithoutACompressor) {
   const std::string gz(
       "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03KL\x04\x00\x45\x9f\x2f\x87\x02\x00\x00\x00", 22);

@@ -16,7 +16,7 @@ class Exception : public std::exception {
   void SetMessage(std::string message) { message_ = std::move(message); }
   [[nodiscard]] const char* what() const noexcept override { return message_.c_str(); }
 
-  // The class name as the spec'd exception tree names it; used where an exception is reported
+  // The class name as the exception tree names it; used where an exception is reported
   // by class and message (the command-line tool, the thread component's terminating exception).
   [[nodiscard]] virtual const char* ClassName() const noexcept { return "Exception"; }
 

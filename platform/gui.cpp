@@ -112,20 +112,20 @@ void TForm::SetTop(int value) {
 
 namespace {
 
-TWindowSpec SpecOf(const TForm& form) {
-  TWindowSpec spec;
-  spec.Caption = form.Caption();
-  spec.BorderStyle = form.BorderStyle();
-  spec.BorderIcons = form.BorderIcons();
-  spec.FormStyle = form.FormStyle();
-  spec.OnTaskBar = &form == Application().MainForm() && Application().MainFormOnTaskBar();
-  spec.Left = form.Left();
-  spec.Top = form.Top();
-  spec.ClientWidth = form.ClientWidth();
-  spec.ClientHeight = form.ClientHeight();
-  spec.Color = form.Color();
-  spec.Font = form.Font();
-  return spec;
+TWindowParams SpecOf(const TForm& form) {
+  TWindowParams params;
+  params.Caption = form.Caption();
+  params.BorderStyle = form.BorderStyle();
+  params.BorderIcons = form.BorderIcons();
+  params.FormStyle = form.FormStyle();
+  params.OnTaskBar = &form == Application().MainForm() && Application().MainFormOnTaskBar();
+  params.Left = form.Left();
+  params.Top = form.Top();
+  params.ClientWidth = form.ClientWidth();
+  params.ClientHeight = form.ClientHeight();
+  params.Color = form.Color();
+  params.Font = form.Font();
+  return params;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 namespace brixa {
 
 // What a backend needs to make a form's native window.
-struct TWindowSpec {
+struct TWindowParams {
   std::string Caption;
   TFormBorderStyle BorderStyle = bsSizeable;
   TBorderIcons BorderIcons = 0;
@@ -63,9 +63,9 @@ class TGuiBackend {
   [[nodiscard]] virtual const char* Name() const noexcept = 0;
   [[nodiscard]] virtual int ScreenWidth() = 0;
   [[nodiscard]] virtual int ScreenHeight() = 0;
-  // The outer size a window made from `spec` will have.
-  [[nodiscard]] virtual TOuterSize OuterSizeFor(const TWindowSpec& spec) = 0;
-  [[nodiscard]] virtual std::unique_ptr<TNativeWindow> NewWindow(const TWindowSpec& spec) = 0;
+  // The outer size a window made from `params` will have.
+  [[nodiscard]] virtual TOuterSize OuterSizeFor(const TWindowParams& params) = 0;
+  [[nodiscard]] virtual std::unique_ptr<TNativeWindow> NewWindow(const TWindowParams& params) = 0;
   // Handles every pending message, then every queued main-thread call, and returns.
   virtual void ProcessMessages() = 0;
   // Blocks until a message or a main-thread call arrives, or `timeout` passes.

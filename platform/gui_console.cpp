@@ -89,8 +89,8 @@ class ConsoleProgressBar : public TNativeProgressBar {
 
 class ConsoleWindow : public TNativeWindow {
  public:
-  ConsoleWindow(ConsoleOutput& output, const TWindowSpec& spec)
-      : output_(output), caption_(spec.Caption), size_{spec.ClientWidth, spec.ClientHeight} {}
+  ConsoleWindow(ConsoleOutput& output, const TWindowParams& params)
+      : output_(output), caption_(params.Caption), size_{params.ClientWidth, params.ClientHeight} {}
   ~ConsoleWindow() override { Hide(); }
 
   void SetCaption(const std::string& caption) override {
@@ -150,11 +150,11 @@ class ConsoleBackend : public TGuiBackend {
   [[nodiscard]] const char* Name() const noexcept override { return "console"; }
   [[nodiscard]] int ScreenWidth() override { return 0; }
   [[nodiscard]] int ScreenHeight() override { return 0; }
-  [[nodiscard]] TOuterSize OuterSizeFor(const TWindowSpec& spec) override {
-    return {spec.ClientWidth, spec.ClientHeight};
+  [[nodiscard]] TOuterSize OuterSizeFor(const TWindowParams& params) override {
+    return {params.ClientWidth, params.ClientHeight};
   }
-  [[nodiscard]] std::unique_ptr<TNativeWindow> NewWindow(const TWindowSpec& spec) override {
-    return std::make_unique<ConsoleWindow>(output_, spec);
+  [[nodiscard]] std::unique_ptr<TNativeWindow> NewWindow(const TWindowParams& params) override {
+    return std::make_unique<ConsoleWindow>(output_, params);
   }
   void ProcessMessages() override { ProcessMainThreadCalls(); }
   void WaitForMessages(std::chrono::milliseconds timeout) override {

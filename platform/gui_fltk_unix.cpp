@@ -66,28 +66,28 @@ bool Resizable(TFormBorderStyle style) {
 
 // Asks the window manager for the frame the form describes: no close function without the
 // system menu, no resizing for a fixed border. Best effort: window managers may ignore hints.
-void ApplyFrameHints(Window xid, const TWindowSpec& spec) {
+void ApplyFrameHints(Window xid, const TWindowParams& params) {
   MotifWmHints hints{};
   hints.flags = kMwmHintsFunctions | kMwmHintsDecorations;
   hints.functions = kMwmFuncMove;
   hints.decorations = kMwmDecorBorder | kMwmDecorTitle;
-  if ((spec.BorderIcons & biSystemMenu) != 0) {
+  if ((params.BorderIcons & biSystemMenu) != 0) {
     hints.functions |= kMwmFuncClose;
     hints.decorations |= kMwmDecorMenu;
   }
-  if ((spec.BorderIcons & biMinimize) != 0) {
+  if ((params.BorderIcons & biMinimize) != 0) {
     hints.functions |= kMwmFuncMinimize;
     hints.decorations |= kMwmDecorMinimize;
   }
-  if (Resizable(spec.BorderStyle)) {
+  if (Resizable(params.BorderStyle)) {
     hints.functions |= kMwmFuncResize;
     hints.decorations |= kMwmDecorResizeH;
-    if ((spec.BorderIcons & biMaximize) != 0) {
+    if ((params.BorderIcons & biMaximize) != 0) {
       hints.functions |= kMwmFuncMaximize;
       hints.decorations |= kMwmDecorMaximize;
     }
   }
-  if (spec.BorderStyle == bsNone) hints.decorations = 0;
+  if (params.BorderStyle == bsNone) hints.decorations = 0;
   const Atom atom = XInternAtom(fl_display, "_MOTIF_WM_HINTS", False);
   XChangeProperty(fl_display, xid, atom, atom, 32, PropModeReplace,
                   reinterpret_cast<unsigned char*>(&hints), sizeof hints / sizeof(long));
@@ -136,17 +136,17 @@ void IgnoreCloseRequest(Fl_Widget*, void*) {}
 
 class FltkWindow : public TNativeWindow {
  public:
-  explicit FltkWindow(const TWindowSpec& spec)
-      : spec_(spec),
-        window_(std::make_unique<Fl_Double_Window>(spec.Left, spec.Top, spec.ClientWidth,
-                                                   spec.ClientHeight)) {
+  explicit FltkWindow(const TWindowParams& params)
+      : spec_(params),
+        window_(std::make_unique<Fl_Double_Window>(params.Left, params.Top, params.ClientWidth,
+                                                   params.ClientHeight)) {
     window_->end();
-    window_->copy_label(spec.Caption.c_str());
-    window_->color(ColorOf(spec.Color));
+    window_->copy_label(params.Caption.c_str());
+    window_->color(ColorOf(params.Color));
     window_->callback(IgnoreCloseRequest);  // Escape and the frame's close button
-    window_->border(spec.BorderStyle == bsNone ? 0 : 1);
-    if (!Resizable(spec.BorderStyle)) {
-      window_->size_range(spec.ClientWidth, spec.ClientHeight, spec.ClientWidth, spec.ClientHeight);
+    window_->border(params.BorderStyle == bsNone ? 0 : 1);
+    if (!Resizable(params.BorderStyle)) {
+      window_->size_range(params.ClientWidth, params.ClientHeight, params.ClientWidth, params.ClientHeight);
     }
   }
   ~FltkWindow() override { window_->hide(); }
@@ -183,7 +183,7 @@ class FltkWindow : public TNativeWindow {
   }
 
  private:
-  TWindowSpec spec_;
+  TWindowParams spec_;
   std::unique_ptr<Fl_Double_Window> window_;
 };
 
@@ -214,11 +214,11 @@ class FltkBackend : public TGuiBackend {
   [[nodiscard]] int ScreenWidth() override { return Fl::w(); }
   [[nodiscard]] int ScreenHeight() override { return Fl::h(); }
   // The frame belongs to the window manager and is unknown until the window shows.
-  [[nodiscard]] TOuterSize OuterSizeFor(const TWindowSpec& spec) override {
-    return {spec.ClientWidth, spec.ClientHeight};
+  [[nodiscard]] TOuterSize OuterSizeFor(const TWindowParams& params) override {
+    return {params.ClientWidth, params.ClientHeight};
   }
-  [[nodiscard]] std::unique_ptr<TNativeWindow> NewWindow(const TWindowSpec& spec) override {
-    return std::make_unique<FltkWindow>(spec);
+  [[nodiscard]] std::unique_ptr<TNativeWindow> NewWindow(const TWindowParams& params) override {
+    return std::make_unique<FltkWindow>(params);
   }
   void ProcessMessages() override {
     Fl::check();

@@ -22,9 +22,9 @@ HINSTANCE Instance() {
   return ::GetModuleHandleA(nullptr);
 }
 
-DWORD StyleOf(const TWindowSpec& spec) {
+DWORD StyleOf(const TWindowParams& params) {
   DWORD style = WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-  switch (spec.BorderStyle) {
+  switch (params.BorderStyle) {
     case bsNone:
       style |= WS_POPUP;
       break;
@@ -40,26 +40,26 @@ DWORD StyleOf(const TWindowSpec& spec) {
       style |= WS_POPUP | WS_CAPTION | DS_MODALFRAME;
       break;
   }
-  if (spec.BorderStyle == bsNone) return style;
+  if (params.BorderStyle == bsNone) return style;
   // Without the system menu there is no close box (and Windows shows no other frame buttons).
-  if ((spec.BorderIcons & biSystemMenu) != 0) style |= WS_SYSMENU;
-  if ((spec.BorderIcons & biMinimize) != 0) style |= WS_MINIMIZEBOX;
-  if ((spec.BorderIcons & biMaximize) != 0 && spec.BorderStyle != bsDialog) style |= WS_MAXIMIZEBOX;
+  if ((params.BorderIcons & biSystemMenu) != 0) style |= WS_SYSMENU;
+  if ((params.BorderIcons & biMinimize) != 0) style |= WS_MINIMIZEBOX;
+  if ((params.BorderIcons & biMaximize) != 0 && params.BorderStyle != bsDialog) style |= WS_MAXIMIZEBOX;
   return style;
 }
 
-DWORD ExStyleOf(const TWindowSpec& spec) {
+DWORD ExStyleOf(const TWindowParams& params) {
   DWORD ex = 0;
-  if (spec.BorderStyle == bsDialog) ex |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
-  if (spec.BorderStyle == bsToolWindow || spec.BorderStyle == bsSizeToolWin) ex |= WS_EX_TOOLWINDOW;
-  if (spec.FormStyle == fsStayOnTop) ex |= WS_EX_TOPMOST;
-  if (spec.OnTaskBar) ex |= WS_EX_APPWINDOW;
+  if (params.BorderStyle == bsDialog) ex |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+  if (params.BorderStyle == bsToolWindow || params.BorderStyle == bsSizeToolWin) ex |= WS_EX_TOOLWINDOW;
+  if (params.FormStyle == fsStayOnTop) ex |= WS_EX_TOPMOST;
+  if (params.OnTaskBar) ex |= WS_EX_APPWINDOW;
   return ex;
 }
 
-RECT OuterRect(const TWindowSpec& spec) {
-  RECT rect{0, 0, spec.ClientWidth, spec.ClientHeight};
-  ::AdjustWindowRectEx(&rect, StyleOf(spec), FALSE, ExStyleOf(spec));
+RECT OuterRect(const TWindowParams& params) {
+  RECT rect{0, 0, params.ClientWidth, params.ClientHeight};
+  ::AdjustWindowRectEx(&rect, StyleOf(params), FALSE, ExStyleOf(params));
   return rect;
 }
 
@@ -99,15 +99,15 @@ class Win32ProgressBar : public TNativeProgressBar {
 
 class Win32Window : public TNativeWindow {
  public:
-  explicit Win32Window(const TWindowSpec& spec) {
-    const RECT outer = OuterRect(spec);
-    window_ = ::CreateWindowExA(ExStyleOf(spec), kFormClass, spec.Caption.c_str(), StyleOf(spec),
-                                spec.Left, spec.Top, outer.right - outer.left,
+  explicit Win32Window(const TWindowParams& params) {
+    const RECT outer = OuterRect(params);
+    window_ = ::CreateWindowExA(ExStyleOf(params), kFormClass, params.Caption.c_str(), StyleOf(params),
+                                params.Left, params.Top, outer.right - outer.left,
                                 outer.bottom - outer.top, nullptr, nullptr, Instance(), nullptr);
     if (window_ == nullptr) RaiseLastError("Cannot create the window");
-    font_ = ::CreateFontA(spec.Font.Height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+    font_ = ::CreateFontA(params.Font.Height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, spec.Font.Name.c_str());
+                          DEFAULT_PITCH | FF_DONTCARE, params.Font.Name.c_str());
     if (font_ != nullptr) ::SendMessageA(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), 0);
   }
   ~Win32Window() override {
@@ -185,12 +185,12 @@ class Win32Backend : public TGuiBackend {
   [[nodiscard]] const char* Name() const noexcept override { return "win32"; }
   [[nodiscard]] int ScreenWidth() override { return ::GetSystemMetrics(SM_CXSCREEN); }
   [[nodiscard]] int ScreenHeight() override { return ::GetSystemMetrics(SM_CYSCREEN); }
-  [[nodiscard]] TOuterSize OuterSizeFor(const TWindowSpec& spec) override {
-    const RECT rect = OuterRect(spec);
+  [[nodiscard]] TOuterSize OuterSizeFor(const TWindowParams& params) override {
+    const RECT rect = OuterRect(params);
     return {rect.right - rect.left, rect.bottom - rect.top};
   }
-  [[nodiscard]] std::unique_ptr<TNativeWindow> NewWindow(const TWindowSpec& spec) override {
-    return std::make_unique<Win32Window>(spec);
+  [[nodiscard]] std::unique_ptr<TNativeWindow> NewWindow(const TWindowParams& params) override {
+    return std::make_unique<Win32Window>(params);
   }
   void ProcessMessages() override {
     MSG message;

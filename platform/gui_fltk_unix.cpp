@@ -146,7 +146,8 @@ class FltkWindow : public TNativeWindow {
     window_->callback(IgnoreCloseRequest);  // Escape and the frame's close button
     window_->border(params.BorderStyle == bsNone ? 0 : 1);
     if (!Resizable(params.BorderStyle)) {
-      window_->size_range(params.ClientWidth, params.ClientHeight, params.ClientWidth, params.ClientHeight);
+      window_->size_range(params.ClientWidth, params.ClientHeight, params.ClientWidth,
+                          params.ClientHeight);
     }
   }
   ~FltkWindow() override { window_->hide(); }

@@ -44,14 +44,16 @@ DWORD StyleOf(const TWindowParams& params) {
   // Without the system menu there is no close box (and Windows shows no other frame buttons).
   if ((params.BorderIcons & biSystemMenu) != 0) style |= WS_SYSMENU;
   if ((params.BorderIcons & biMinimize) != 0) style |= WS_MINIMIZEBOX;
-  if ((params.BorderIcons & biMaximize) != 0 && params.BorderStyle != bsDialog) style |= WS_MAXIMIZEBOX;
+  if ((params.BorderIcons & biMaximize) != 0 && params.BorderStyle != bsDialog)
+    style |= WS_MAXIMIZEBOX;
   return style;
 }
 
 DWORD ExStyleOf(const TWindowParams& params) {
   DWORD ex = 0;
   if (params.BorderStyle == bsDialog) ex |= WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
-  if (params.BorderStyle == bsToolWindow || params.BorderStyle == bsSizeToolWin) ex |= WS_EX_TOOLWINDOW;
+  if (params.BorderStyle == bsToolWindow || params.BorderStyle == bsSizeToolWin)
+    ex |= WS_EX_TOOLWINDOW;
   if (params.FormStyle == fsStayOnTop) ex |= WS_EX_TOPMOST;
   if (params.OnTaskBar) ex |= WS_EX_APPWINDOW;
   return ex;
@@ -101,8 +103,8 @@ class Win32Window : public TNativeWindow {
  public:
   explicit Win32Window(const TWindowParams& params) {
     const RECT outer = OuterRect(params);
-    window_ = ::CreateWindowExA(ExStyleOf(params), kFormClass, params.Caption.c_str(), StyleOf(params),
-                                params.Left, params.Top, outer.right - outer.left,
+    window_ = ::CreateWindowExA(ExStyleOf(params), kFormClass, params.Caption.c_str(),
+                                StyleOf(params), params.Left, params.Top, outer.right - outer.left,
                                 outer.bottom - outer.top, nullptr, nullptr, Instance(), nullptr);
     if (window_ == nullptr) RaiseLastError("Cannot create the window");
     font_ = ::CreateFontA(params.Font.Height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,

@@ -24,6 +24,8 @@ void SleepMs(std::uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-bool IsMainThread() { return std::this_thread::get_id() == kMainThread; }
+bool IsMainThread() {
+  return std::this_thread::get_id() == kMainThread;
+}
 
 }  // namespace brixa

@@ -82,6 +82,8 @@ void TComponent::AddWatcher(TComponent* watcher) {
   if (!Contains(watchers_, watcher)) watchers_.push_back(watcher);
 }
 
-void TComponent::RemoveWatcher(TComponent* watcher) { EraseOne(watchers_, watcher); }
+void TComponent::RemoveWatcher(TComponent* watcher) {
+  EraseOne(watchers_, watcher);
+}
 
 }  // namespace brixa

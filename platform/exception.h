@@ -25,16 +25,16 @@ class Exception : public std::exception {
 };
 
 // Declares `Name` deriving from `Base` with the message constructors and a ClassName override.
-#define BRIXA_DECLARE_EXCEPTION(Name, Base)                                        \
-  class Name : public Base {                                                       \
-   public:                                                                         \
-    using Base::Base;                                                              \
+#define BRIXA_DECLARE_EXCEPTION(Name, Base)                                         \
+  class Name : public Base {                                                        \
+   public:                                                                          \
+    using Base::Base;                                                               \
     [[nodiscard]] const char* ClassName() const noexcept override { return #Name; } \
   }
 
 // Language-runtime failures the platform layer raises.
-BRIXA_DECLARE_EXCEPTION(EConvertError, Exception);   // text is not a number
-BRIXA_DECLARE_EXCEPTION(EIntOverflow, Exception);    // 32-bit counter overflow
+BRIXA_DECLARE_EXCEPTION(EConvertError, Exception);  // text is not a number
+BRIXA_DECLARE_EXCEPTION(EIntOverflow, Exception);   // 32-bit counter overflow
 BRIXA_DECLARE_EXCEPTION(EAssertionFailed, Exception);
 BRIXA_DECLARE_EXCEPTION(EStreamError, Exception);
 BRIXA_DECLARE_EXCEPTION(EFCreateError, EStreamError);

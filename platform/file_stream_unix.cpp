@@ -28,9 +28,12 @@ namespace {
 int OpenFlags(unsigned mode) {
   if (mode == fmCreate) return O_RDWR | O_CREAT | O_TRUNC;
   switch (mode & 3u) {
-    case fmOpenWrite: return O_WRONLY;
-    case fmOpenReadWrite: return O_RDWR;
-    default: return O_RDONLY;
+    case fmOpenWrite:
+      return O_WRONLY;
+    case fmOpenReadWrite:
+      return O_RDWR;
+    default:
+      return O_RDONLY;
   }
 }
 
@@ -84,7 +87,9 @@ void TFileStream::SetSize(std::int64_t size) {
   if (Position() > size) SetPosition(size);
 }
 
-bool RemoveFile(const std::string& fileName) { return ::unlink(fileName.c_str()) == 0; }
+bool RemoveFile(const std::string& fileName) {
+  return ::unlink(fileName.c_str()) == 0;
+}
 
 bool FileExists(const std::string& fileName) {
   struct stat st {};

@@ -26,19 +26,26 @@ namespace {
 DWORD ShareFlags(unsigned mode) {
   if (mode == fmCreate) return 0;
   switch (mode & 0xF0u) {
-    case fmShareExclusive: return 0;
-    case fmShareDenyWrite: return FILE_SHARE_READ;
-    case fmShareDenyNone: return FILE_SHARE_READ | FILE_SHARE_WRITE;
-    default: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    case fmShareExclusive:
+      return 0;
+    case fmShareDenyWrite:
+      return FILE_SHARE_READ;
+    case fmShareDenyNone:
+      return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default:
+      return FILE_SHARE_READ | FILE_SHARE_WRITE;
   }
 }
 
 DWORD AccessFlags(unsigned mode) {
   if (mode == fmCreate) return GENERIC_READ | GENERIC_WRITE;
   switch (mode & 3u) {
-    case fmOpenWrite: return GENERIC_WRITE;
-    case fmOpenReadWrite: return GENERIC_READ | GENERIC_WRITE;
-    default: return GENERIC_READ;
+    case fmOpenWrite:
+      return GENERIC_WRITE;
+    case fmOpenReadWrite:
+      return GENERIC_READ | GENERIC_WRITE;
+    default:
+      return GENERIC_READ;
   }
 }
 
@@ -100,7 +107,9 @@ void TFileStream::SetSize(std::int64_t size) {
   SetPosition(std::min(position, size));
 }
 
-bool RemoveFile(const std::string& fileName) { return ::DeleteFileA(fileName.c_str()) != 0; }
+bool RemoveFile(const std::string& fileName) {
+  return ::DeleteFileA(fileName.c_str()) != 0;
+}
 
 bool FileExists(const std::string& fileName) {
   const DWORD attributes = ::GetFileAttributesA(fileName.c_str());

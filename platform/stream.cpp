@@ -58,9 +58,15 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
 
 std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
   switch (origin) {
-    case TSeekOrigin::soBeginning: position_ = offset; break;
-    case TSeekOrigin::soCurrent: position_ += offset; break;
-    case TSeekOrigin::soEnd: position_ = Size() + offset; break;
+    case TSeekOrigin::soBeginning:
+      position_ = offset;
+      break;
+    case TSeekOrigin::soCurrent:
+      position_ += offset;
+      break;
+    case TSeekOrigin::soEnd:
+      position_ = Size() + offset;
+      break;
   }
   position_ = std::max<std::int64_t>(0, position_);
   return position_;

@@ -5,8 +5,12 @@
 
 namespace brixa {
 
-std::string SystemErrorText(unsigned long code) { return std::strerror(static_cast<int>(code)); }
+std::string SystemErrorText(unsigned long code) {
+  return std::strerror(static_cast<int>(code));
+}
 
-unsigned long LastSystemError() { return static_cast<unsigned long>(errno); }
+unsigned long LastSystemError() {
+  return static_cast<unsigned long>(errno);
+}
 
 }  // namespace brixa

@@ -15,6 +15,8 @@ std::string SystemErrorText(unsigned long code) {
   return text;
 }
 
-unsigned long LastSystemError() { return ::GetLastError(); }
+unsigned long LastSystemError() {
+  return ::GetLastError();
+}
 
 }  // namespace brixa

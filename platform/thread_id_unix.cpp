@@ -5,6 +5,8 @@
 
 namespace brixa {
 
-std::uint64_t CurrentThreadId() { return static_cast<std::uint64_t>(::syscall(SYS_gettid)); }
+std::uint64_t CurrentThreadId() {
+  return static_cast<std::uint64_t>(::syscall(SYS_gettid));
+}
 
 }  // namespace brixa

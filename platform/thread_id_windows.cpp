@@ -4,6 +4,8 @@
 
 namespace brixa {
 
-std::uint64_t CurrentThreadId() { return ::GetCurrentThreadId(); }
+std::uint64_t CurrentThreadId() {
+  return ::GetCurrentThreadId();
+}
 
 }  // namespace brixa

@@ -25,21 +25,31 @@ void CheckedStep(std::int32_t& level, int delta) {
 
 std::string StatusText(TIdStatus status, const std::string& argument) {
   switch (status) {
-    case hsResolving: return "Resolving hostname " + argument + ".";
-    case hsConnecting: return "Connecting to " + argument + ".";
-    case hsConnected: return "Connected.";
-    case hsDisconnecting: return "Disconnecting.";
-    case hsDisconnected: return "Disconnected.";
+    case hsResolving:
+      return "Resolving hostname " + argument + ".";
+    case hsConnecting:
+      return "Connecting to " + argument + ".";
+    case hsConnected:
+      return "Connected.";
+    case hsDisconnecting:
+      return "Disconnecting.";
+    case hsDisconnected:
+      return "Disconnected.";
     case hsStatusText:
     case ftpTransfer:
     case ftpReady:
-    case ftpAborted: return argument;
+    case ftpAborted:
+      return argument;
   }
   return argument;
 }
 
-detail::StackUse::StackUse() { AcquireStack(); }
-detail::StackUse::~StackUse() { ReleaseStack(); }
+detail::StackUse::StackUse() {
+  AcquireStack();
+}
+detail::StackUse::~StackUse() {
+  ReleaseStack();
+}
 
 void TIdComponent::StartWork(TWorkMode AWorkMode, std::int64_t AWorkCountMax) {
   if (workDelegate_ != nullptr) {
@@ -101,7 +111,9 @@ TIdAntiFreezeBase::~TIdAntiFreezeBase() {
   gAntiFreeze.compare_exchange_strong(self, nullptr);
 }
 
-TIdAntiFreezeBase* TIdAntiFreezeBase::Registered() noexcept { return gAntiFreeze.load(); }
+TIdAntiFreezeBase* TIdAntiFreezeBase::Registered() noexcept {
+  return gAntiFreeze.load();
+}
 
 bool TIdAntiFreezeBase::AntiFreezeApplies() noexcept {
   const TIdAntiFreezeBase* current = gAntiFreeze.load();

@@ -172,7 +172,8 @@ class Formatter {
     return text;
   }
 
-  std::string Unsigned(const TFormatArg& arg, const Conversion& conversion, int base, bool upper) const {
+  std::string Unsigned(const TFormatArg& arg, const Conversion& conversion, int base,
+                       bool upper) const {
     std::uint64_t value = 0;
     if (arg.kind() == TFormatArg::Kind::kUnsigned) {
       value = arg.AsUnsigned();
@@ -203,11 +204,11 @@ class Formatter {
     if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
     int precision = conversion.precision >= 0 ? conversion.precision
                     : conversion.type == 'n'  ? kDefaultNumberPrecision
-                                        : kDefaultFloatPrecision;
+                                              : kDefaultFloatPrecision;
     if (precision > kMaxFloatPrecision) precision = kMaxFloatPrecision;
     const std::chars_format style = conversion.type == 'e'   ? std::chars_format::scientific
                                     : conversion.type == 'g' ? std::chars_format::general
-                                                       : std::chars_format::fixed;
+                                                             : std::chars_format::fixed;
     char buffer[kFloatBufferSize];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, style, precision);
     if (result.ec != std::errc()) Fail();

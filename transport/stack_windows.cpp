@@ -71,8 +71,9 @@ template <class Fn>
   X(WSAStartup)                                                                                    \
   X(WSACleanup)                                                                                    \
   X(WSAGetLastError)                                                                               \
-  X(WSASetLastError) X(socket) X(WSASocketW) X(bind) X(connect) X(listen) X(accept) X(closesocket) \
-      X(shutdown) X(recv) X(send) X(recvfrom) X(sendto) X(getsockopt) X(setsockopt) X(getsockname) \
+  X(WSASetLastError)                                                                               \
+  X(socket) X(WSASocketW) X(bind) X(connect) X(listen) X(accept) X(closesocket) X(shutdown)        \
+      X(recv) X(send) X(recvfrom) X(sendto) X(getsockopt) X(setsockopt) X(getsockname)             \
           X(getpeername) X(ioctlsocket) X(select) X(gethostname) X(gethostbyname) X(gethostbyaddr) \
               X(getservbyname) X(getservbyport)
 

@@ -24,7 +24,9 @@ TempDir::~TempDir() {
   fs::remove_all(root_, ignored);
 }
 
-std::string TempDir::Path(const std::string& name) const { return (fs::path(root_) / name).string(); }
+std::string TempDir::Path(const std::string& name) const {
+  return (fs::path(root_) / name).string();
+}
 
 std::string ReadFileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

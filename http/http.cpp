@@ -108,6 +108,23 @@ void TIdCustomHTTP::CloseAfterRequest() {
   if (closeAfterRequest_ || !staysOpen) DropConnection();
 }
 
+void TIdCustomHTTP::CloseConnection(bool ANotifyPeer) {
+  try {
+    TIdTCPClientCustom::CloseConnection(ANotifyPeer);
+  } catch (...) {
+    if (disconnectPending_) DoOnDisconnected();
+    throw;
+  }
+  // The connection closes the handler and runs the step only while the handler is open; a
+  // handler that saw the peer go has already closed itself.
+  if (disconnectPending_) DoOnDisconnected();
+}
+
+void TIdCustomHTTP::DoOnConnected() {
+  TIdTCPClientCustom::DoOnConnected();
+  disconnectPending_ = true;
+}
+
 void TIdCustomHTTP::DropConnection() {
   CloseConnection();
   // Bytes still buffered belong to a response nobody will read; left there, they would make
@@ -261,17 +278,25 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
   if (!response.StaysOpen()) DropConnection();
   if (IOHandler() != nullptr) IOHandler()->DetectClosure(false);
   if (IsConnected()) return;
+  // A kept connection the peer closed while idle ends here, before its successor opens.
+  DropConnection();
   SetIPVersion(CurrentURI().IPVersion());
   ConnectToHost();
 }
 
 void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& protocol) {
   TIdHTTPResponse& response = protocol.Response();
-  do {
+  for (std::int32_t interim = 0;; ++interim) {
+    if (interim > MaxInterimResponses) {
+      // The server is still mid-answer: nothing more on this connection can be trusted.
+      closeAfterRequest_ = true;
+      throw EIdHTTPTooManyInterimResponses(RSHTTPTooManyInterimResponses);
+    }
     response.SetStatusLine(ReadProtocolLine(*IOHandler()));
     protocol.ReadResponseHeaders(HeaderLineLimit());
     StoreResponseCookies(response);
-  } while (response.StatusCode() == 100);
+    if (response.StatusCode() != 100) return;
+  }
 }
 
 void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response, std::int32_t waitMs,

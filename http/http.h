@@ -74,6 +74,9 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   static constexpr std::int32_t DefaultRedirectMaximum = 15;
   static constexpr std::int32_t DefaultMaxAuthRetries = 3;
   static constexpr std::int32_t DefaultHeaderLineLimit = 255;
+  // Interim 100 responses skipped before one request's final status. Servers send one, or a
+  // handful; a server that never stops would otherwise keep the client reading for ever.
+  static constexpr std::int32_t MaxInterimResponses = 64;
 
   explicit TIdCustomHTTP(TComponent* owner = nullptr);
   ~TIdCustomHTTP() override;
@@ -142,6 +145,12 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void ReadResponseBody(TIdHTTPResponse& response, std::int32_t waitMs,
                         bool shortBodyIsError = false);
 
+  // Closes as the connection does, and runs the after-close step (OnDisconnected, then the
+  // settling of finished authentications) exactly once for every connection the client opened:
+  // here when the client closes it, and here too when the peer had closed it first (the
+  // handler then closed itself while reading, without that step).
+  void CloseConnection(bool ANotifyPeer = true) override;
+
  protected:
   // Whether the 401 of `response` can be answered with credentials on the next request; makes
   // the request's authentication object when it has none.
@@ -155,6 +164,8 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   // After the connection closed: a finished server authentication goes to the AuthStore and is
   // freed; a finished proxy authentication starts over.
   void DoOnDisconnected() override;
+  // Marks the new connection as one whose end is still to be settled.
+  void DoOnConnected() override;
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
@@ -199,6 +210,8 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   // Set when the connection cannot serve another request whatever the response said: the
   // application stopped before the body, or a trailer block ran past its limit.
   bool closeAfterRequest_ = false;
+  // Set while a connection the client opened has not had its after-close step.
+  bool disconnectPending_ = false;
 };
 
 // The client with its properties published (settable from a form description); it adds

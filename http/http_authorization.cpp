@@ -96,6 +96,7 @@ bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse&
 }
 
 void TIdCustomHTTP::DoOnDisconnected() {
+  disconnectPending_ = false;
   TIdTCPClientCustom::DoOnDisconnected();
   if (TIdAuthentication* auth = Request().AuthScheme();
       auth != nullptr && auth->Step() == auth->StepCount()) {

@@ -36,6 +36,8 @@ BRIXA_DECLARE_ID_EXCEPTION(EIdIOHandlerPropInvalid, EIdException);
 BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPInvalidRequestText, EIdException);
 // A chunk-size line announcing more than the client reads in one chunk.
 BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPChunkTooLarge, EIdException);
+// A server that kept answering with interim 100 responses instead of a final status.
+BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPTooManyInterimResponses, EIdException);
 
 // A number outside the range its target can hold (a port above 65535, a response stream
 // positioned beyond what the cycle can note); the language runtime's range-check failure.
@@ -50,5 +52,6 @@ inline constexpr const char* RSHTTPChunkStarted = "Chunk Started";
 inline constexpr const char* RSHTTPInvalidRequestText =
     "Request text holds a CR, LF or NUL character";
 inline constexpr const char* RSHTTPChunkTooLarge = "Chunk size too large";
+inline constexpr const char* RSHTTPTooManyInterimResponses = "Too many interim responses";
 
 }  // namespace brixa

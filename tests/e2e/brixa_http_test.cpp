@@ -206,6 +206,17 @@ TEST_F(BrixaHttpTool, ExitCodesAndErrorText) {
   }
 }
 
+// A name that no lookup can carry off the machine: the top-level domain is reserved as never
+// existing, and a 64-octet label does not fit a DNS query (labels end at 63), so the resolver
+// refuses it locally instead of asking a name server.
+TEST_F(BrixaHttpTool, UnresolvableHostIsHostNotFound) {
+  const std::string host = std::string(64, 'h') + ".invalid";
+  const auto run = BrixaHttp({"http://" + host + "/"});
+  EXPECT_EQ(run.exitCode, 6) << run.stdErr;
+  EXPECT_EQ(run.stdErr.rfind("EIdSocketError: Socket Error # 11001", 0), 0u) << run.stdErr;
+  EXPECT_EQ(run.stdOut, "");
+}
+
 TEST_F(BrixaHttpTool, CustomHeadersReachTheServer) {
   test::ScriptedServer server(
       {test::Expect::LineBlock(), test::Send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok")});

@@ -111,6 +111,37 @@ TEST(RequestCycle, InterimContinueIsSkippedAndItsHeadersReplaced) {
   EXPECT_EQ(http.LastResponse().HeaderLines().HeaderValue("X-Final"), "yes");
 }
 
+// A server may send many interim answers, but not without end: past the limit the request
+// fails at once, without waiting for another line, and the connection is given up.
+TEST(RequestCycle, InterimResponsesAreBounded) {
+  std::string interims;
+  for (int i = 0; i < TIdHTTP::MaxInterimResponses; ++i)
+    interims += "HTTP/1.1 100 Continue\r\n\r\n";
+  {
+    ScriptedServer server(
+        {Expect::LineBlock(), Send(interims + test::Response("HTTP/1.1 200 OK", "final"))});
+    TestClient http;
+    TMemoryStream body;
+    http.Get(test::UrlOf(server, "/"), &body);
+    EXPECT_EQ(body.DataString(), "final");
+  }
+  ScriptedServer server({Expect::LineBlock(), Send(interims + "HTTP/1.1 100 Continue\r\n\r\n"),
+                         // The client must hang up by itself: no final status ever comes.
+                         Expect::Close()});
+  TestClient http;
+  TMemoryStream body;
+  try {
+    http.Get(test::UrlOf(server, "/"), &body);
+    ADD_FAILURE() << "endless interim answers accepted";
+  } catch (const EIdHTTPTooManyInterimResponses& e) {
+    EXPECT_EQ(e.Message(), "Too many interim responses");
+  }
+  EXPECT_FALSE(http.IsConnected());
+  EXPECT_EQ(body.Size(), 0);
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(server.Failures(), "");
+}
+
 TEST(RequestCycle, RefusesBadTargetsBeforeConnecting) {
   ScriptedServer server(test::Script{});
   const std::string port = std::to_string(server.Port());

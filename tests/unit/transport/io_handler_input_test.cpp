@@ -58,8 +58,6 @@ TEST(IOHandlerInputLnTest, EditsTheTypedLineAndEchoesWhatItAccepted) {
        "a\xFF"
        "b\n",
        "ab", "ab\r\n", "", true, 8, -1, ceUTF8},
-      {"a multi-byte mask in UTF-8", "ab\n", "ab", "\xE2\x80\xA2\xE2\x80\xA2\r\n", "\xE2\x80\xA2",
-       true, 8, -1, ceUTF8},
   };
   for (const InputCase& c : cases) {
     SCOPED_TRACE(c.what);

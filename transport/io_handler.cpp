@@ -73,6 +73,10 @@ void TIdIOHandler::OpenHandler() {
   peerClosed_ = false;
   ClearWriteBuffer();
   inBuffer_->Clear();
+  // A line typed on an earlier connection is no part of this one.
+  inputChars_.clear();
+  inputDecoder_.Reset();
+  inputEndPartner_ = 0;
   isOpen_ = true;
 }
 

@@ -30,6 +30,8 @@ inline constexpr std::int32_t IdMaxCapturedLinesUnlimited = -1;
 inline constexpr std::int32_t IdReadUntilCloseStepMs = 250;
 // Attempts of ReadLineSkipEmpty that line-based command replies use: as many as there are.
 inline constexpr std::int32_t IdMaxLineAttempts = 0x7FFFFFFF;
+// Distance between the tab stops of InputLn.
+inline constexpr std::int32_t IdInputLnTabWidth = 8;
 
 // The buffered byte and line layer between a protocol and a byte source.
 //
@@ -148,6 +150,29 @@ class TIdIOHandler : public TIdComponent {
   std::int64_t ReadInt64(bool AConvertFromNetworkOrder = true);
   // One character as text: one byte, or for UTF-8 as many as the character takes.
   std::string ReadChar(TIdCharEncoding AEncoding = ceNone);
+  // Interactive line input from a person typing at a terminal on the other end. Reads one byte
+  // at a time and edits the line as a terminal would:
+  //  - CR or LF ends the line; the other one of a CR LF or LF CR pair is consumed with it (when
+  //    it has not arrived yet, the next InputLn skips it if it comes first). The end is echoed
+  //    as CR LF.
+  //  - BS (0x08) and DEL (0x7F) remove the last character and echo BS SP BS; nothing at an
+  //    empty line. A character is one code point, so a multi-byte UTF-8 character goes at once.
+  //  - TAB becomes spaces up to the next multiple of `ATabWidth` characters (each space is a
+  //    character of its own); `ATabWidth` <= 0 ignores tabs.
+  //  - Other control characters (below 0x20, and 0x80-0x9F as code points) are ignored, and so
+  //    are bytes that are not valid UTF-8 when decoding UTF-8. Escape sequences are not
+  //    interpreted: their ESC is dropped, the rest is text.
+  //  - At `AMaxLineLength` characters (< 0: MaxLineLength(); 0 after that: no limit) further
+  //    characters are ignored, not echoed; tabs are cut at the limit.
+  //  - Every accepted character is echoed when `AEcho`: `AMask` when that is not empty (a
+  //    password prompt), else the character itself, encoded in `AEncoding` (ceNone: the default
+  //    encoding). Echoes go through WriteBytes, batched per received block.
+  // ReadTimeout() (> 0) limits the whole line: when it passes, LineTimedOut() is set and
+  // EIdReadTimeout "Read timed out." is raised; the part typed so far is kept and the next
+  // InputLn continues it. A peer that closes raises EIdConnClosedGracefully.
+  std::string InputLn(std::string_view AMask = {}, bool AEcho = true,
+                      std::int32_t ATabWidth = IdInputLnTabWidth, std::int32_t AMaxLineLength = -1,
+                      TIdCharEncoding AEncoding = ceNone);
   // Reads lines up to one that equals `ADelimiter` (not included) into `VLines`; with
   // `AUsesDotTransparency` a doubled leading dot loses one dot. Raises
   // EIdMaxCaptureLineExceeded when MaxCapturedLines() >= 0 lines would be exceeded.
@@ -226,6 +251,10 @@ class TIdIOHandler : public TIdComponent {
   void FillAtLeast(std::int32_t ACount, std::int32_t AMaxBytes);
   void ReadIntoStreamBody(TStream& AStream, std::int64_t ASize, bool AReadUntilDisconnect);
   void WriteSizePrefix(std::int64_t ASize);
+  // The next byte of InputLn, waiting until the line's time limit (counted from `AStarted`)
+  // passes; false on a timeout. `VEcho` is sent before waiting.
+  bool NextInputByte(std::uint32_t AStarted, std::uint8_t& VByte, TIdByteArray& VEcho);
+  void SendEcho(TIdByteArray& VEcho);
   void SendBlock(std::span<const std::uint8_t> ABlock);
 
   std::string host_;
@@ -248,6 +277,11 @@ class TIdIOHandler : public TIdComponent {
   bool peerClosed_ = false;
   bool lineWasSplit_ = false;
   bool lineTimedOut_ = false;
+  // InputLn's line in progress (kept across a timeout): its characters as UTF-8 text, the state
+  // of a UTF-8 character being read, and the byte that would complete the last line's end.
+  std::vector<std::string> inputChars_;
+  TIdUTF8ByteDecoder inputDecoder_;
+  std::uint8_t inputEndPartner_ = 0;
 };
 
 }  // namespace brixa

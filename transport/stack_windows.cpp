@@ -67,15 +67,37 @@ template <class Fn>
   return std::bit_cast<Fn>(Bound(entry));
 }
 
-#define BRIXA_WINSOCK_ENTRIES(X)                                                                   \
-  X(WSAStartup)                                                                                    \
-  X(WSACleanup)                                                                                    \
-  X(WSAGetLastError)                                                                               \
-  X(WSASetLastError)                                                                               \
-  X(socket) X(WSASocketW) X(bind) X(connect) X(listen) X(accept) X(closesocket) X(shutdown)        \
-      X(recv) X(send) X(recvfrom) X(sendto) X(getsockopt) X(setsockopt) X(getsockname)             \
-          X(getpeername) X(ioctlsocket) X(select) X(gethostname) X(gethostbyname) X(gethostbyaddr) \
-              X(getservbyname) X(getservbyport)
+// Every entry point the stack uses, one per line (the list stays as written).
+// clang-format off
+#define BRIXA_WINSOCK_ENTRIES(X)         \
+  X(WSAStartup)                          \
+  X(WSACleanup)                          \
+  X(WSAGetLastError)                     \
+  X(WSASetLastError)                     \
+  X(socket)                              \
+  X(WSASocketW)                          \
+  X(bind)                                \
+  X(connect)                             \
+  X(listen)                              \
+  X(accept)                              \
+  X(closesocket)                         \
+  X(shutdown)                            \
+  X(recv)                                \
+  X(send)                                \
+  X(recvfrom)                            \
+  X(sendto)                              \
+  X(getsockopt)                          \
+  X(setsockopt)                          \
+  X(getsockname)                         \
+  X(getpeername)                         \
+  X(ioctlsocket)                         \
+  X(select)                              \
+  X(gethostname)                         \
+  X(gethostbyname)                       \
+  X(gethostbyaddr)                       \
+  X(getservbyname)                       \
+  X(getservbyport)
+// clang-format on
 
 #define BRIXA_DEFINE_ENTRY(fn) EntryPoint g_##fn{#fn};
 BRIXA_WINSOCK_ENTRIES(BRIXA_DEFINE_ENTRY)

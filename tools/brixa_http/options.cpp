@@ -106,7 +106,8 @@ std::optional<ProxyAddress> ParseProxy(const std::string& text) {
   if (address.host.size() > 2 && address.host.front() == '[' && address.host.back() == ']') {
     address.host = address.host.substr(1, address.host.size() - 2);
   }
-  if (!ParseInt(rest.substr(colon + 1), address.port) || address.port <= 0 || address.port > 65535) {
+  if (!ParseInt(rest.substr(colon + 1), address.port) || address.port <= 0 ||
+      address.port > 65535) {
     return std::nullopt;
   }
   return address;

@@ -9,18 +9,6 @@ namespace {
 constexpr int kMaxOctet = 255;
 constexpr int kIPv4Parts = 4;
 
-// Decimal digits only, at most `limit`; false for anything else (empty text, signs, hex).
-bool ReadDecimal(std::string_view text, int limit, int& value) {
-  if (text.empty()) return false;
-  value = 0;
-  for (const char ch : text) {
-    if (!IsDigit(ch)) return false;
-    value = value * 10 + (ch - '0');
-    if (value > limit) return false;
-  }
-  return true;
-}
-
 bool EndsWithChar(const std::string& text, char ch) {
   return !text.empty() && text.back() == ch;
 }
@@ -72,8 +60,8 @@ TIdCharEncoding CharsetEncodingOf(std::string_view contentType) {
 bool IsDottedIPv4(std::string_view text) {
   std::string rest = Trim(text);
   for (int part = 0; part < kIPv4Parts; ++part) {
-    int value = 0;
-    if (!ReadDecimal(TakeUpTo(rest, "."), kMaxOctet, value)) return false;
+    // Decimal digits only: no sign, blank or hexadecimal form.
+    if (!ParseDigits(TakeUpTo(rest, "."), kMaxOctet)) return false;
   }
   return true;
 }

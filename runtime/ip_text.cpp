@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "runtime/exception.h"
+#include "runtime/text.h"
 
 namespace brixa {
 
@@ -18,22 +19,6 @@ constexpr std::uint32_t kMaxGroup = 0xFFFF;
 constexpr std::uint32_t kMaxIPv4Byte = 255;
 constexpr int kIPv4Parts = 4;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-[[nodiscard]] bool IsDecimalDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-[[nodiscard]] bool IsHexLetter(char c) {
-  return (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-[[nodiscard]] bool IsHexDigit(char c) {
-  return IsDecimalDigit(c) || IsHexLetter(c);
-}
-
-[[nodiscard]] int HexValue(char c) {
-  if (IsDecimalDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return c - 'A' + 10;
-}
 
 // Splits at every occurrence of the separator; "a::b" gives "a", "", "b".
 [[nodiscard]] std::vector<std::string_view> Split(std::string_view text, char separator) {
@@ -50,29 +35,18 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
   }
 }
 
-// A run of hexadecimal digits as a value no greater than `limit`; nothing when empty, not hex
-// or too big. Leading zeros are allowed in any number.
+// One group or byte as a value no greater than `limit`; leading zeros are allowed.
 [[nodiscard]] std::optional<std::uint32_t> ParseHex(std::string_view text, std::uint32_t limit) {
-  if (text.empty()) return std::nullopt;
-  std::uint32_t value = 0;
-  for (const char c : text) {
-    if (!IsHexDigit(c)) return std::nullopt;
-    value = value * 16 + static_cast<std::uint32_t>(HexValue(c));
-    if (value > limit) return std::nullopt;
-  }
-  return value;
+  const std::optional<std::uint64_t> value = ParseHexDigits(text, limit);
+  if (!value) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
 }
 
 [[nodiscard]] std::optional<std::uint32_t> ParseDecimal(std::string_view text,
                                                         std::uint32_t limit) {
-  if (text.empty()) return std::nullopt;
-  std::uint32_t value = 0;
-  for (const char c : text) {
-    if (!IsDecimalDigit(c)) return std::nullopt;
-    value = value * 10 + static_cast<std::uint32_t>(c - '0');
-    if (value > limit) return std::nullopt;
-  }
-  return value;
+  const std::optional<std::uint64_t> value = ParseDigits(text, limit);
+  if (!value) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
 }
 
 // Upper-case hexadecimal without leading zeros ("0" for zero).
@@ -109,9 +83,9 @@ struct CharCounts {
     } else if (c == ':') {
       if (++counts.colons > kMaxColons) return std::nullopt;
       counts.lastColon = i;
-    } else if (IsDecimalDigit(c)) {
+    } else if (IsDigit(c)) {
       continue;
-    } else if (!IsHexLetter(c) || counts.dots > 0) {
+    } else if (HexDigitValue(c) < 0 || counts.dots > 0) {
       return std::nullopt;
     }
   }
@@ -235,9 +209,9 @@ namespace {
   }
   std::uint64_t value = 0;
   for (const char c : digits) {
-    const bool ok = base == 16 ? IsHexDigit(c) : IsDecimalDigit(c);
-    if (!ok) return std::nullopt;
-    value = value * base + static_cast<std::uint64_t>(HexValue(c));
+    const int digit = HexDigitValue(c);
+    if (digit < 0 || (base != 16 && !IsDigit(c))) return std::nullopt;
+    value = value * base + static_cast<std::uint64_t>(digit);
   }
   return value;
 }

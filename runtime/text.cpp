@@ -22,19 +22,12 @@ void CheckCharPos(std::int64_t position) {
   if (position < 1) throw EIdException(RSInvalidCharPos);
 }
 
-int HexValue(char ch) noexcept {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  return -1;
-}
-
 // Hexadecimal digits into a value of `bits` bits, taken as two's complement of that width.
 bool ParseHex(std::string_view digits, int bits, std::uint64_t& value) noexcept {
   if (digits.empty()) return false;
   value = 0;
   for (const char ch : digits) {
-    const int nibble = HexValue(ch);
+    const int nibble = HexDigitValue(ch);
     if (nibble < 0) return false;
     if (bits < 64 && (value >> (bits - 4)) != 0) return false;
     if (bits == 64 && (value >> 60) != 0) return false;
@@ -91,6 +84,32 @@ bool ParseTrimmed(std::string_view text, int bits, std::int64_t& result) noexcep
 }
 
 }  // namespace
+
+int HexDigitValue(char ch) noexcept {
+  if (ch >= '0' && ch <= '9') return ch - '0';
+  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+  return -1;
+}
+
+std::optional<std::uint64_t> ParseDigits(std::string_view digits, std::uint64_t limit) noexcept {
+  std::uint64_t value = 0;
+  if (!ParseDecimal(digits, limit, value)) return std::nullopt;
+  return value;
+}
+
+std::optional<std::uint64_t> ParseHexDigits(std::string_view digits, std::uint64_t limit) noexcept {
+  if (digits.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char ch : digits) {
+    const int nibble = HexDigitValue(ch);
+    if (nibble < 0 || value > (limit - static_cast<std::uint64_t>(nibble)) / 16) {
+      return std::nullopt;
+    }
+    value = value * 16 + static_cast<std::uint64_t>(nibble);
+  }
+  return value;
+}
 
 char PathDelimiter() noexcept {
   return SystemPathDelimiter();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,14 @@ std::string TakeUpTo(std::string& input, std::string_view delimiter, bool remove
 [[nodiscard]] constexpr bool IsDigit(char ch) noexcept {
   return ch >= '0' && ch <= '9';
 }
+// The value 0-15 of a hexadecimal digit in either case, or -1 for any other character.
+[[nodiscard]] int HexDigitValue(char ch) noexcept;
+// A run of decimal (hexadecimal) digits and nothing else, with a value of at most `limit`;
+// nothing for empty text, any other character (sign, blank, prefix) or a larger value.
+[[nodiscard]] std::optional<std::uint64_t> ParseDigits(std::string_view digits,
+                                                       std::uint64_t limit) noexcept;
+[[nodiscard]] std::optional<std::uint64_t> ParseHexDigits(std::string_view digits,
+                                                          std::uint64_t limit) noexcept;
 
 // `text` with the first occurrence of `oldPart` (case-sensitive) replaced by `newPart`; the text
 // unchanged when it does not occur or `oldPart` is empty.

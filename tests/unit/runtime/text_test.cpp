@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "platform/exception.h"
 #include "runtime/exception.h"
@@ -136,6 +138,38 @@ TEST(TextTest, IntegerConversionsTrimAndReadDecimalOrHex) {
   EXPECT_FALSE(IsNumericText("$10"));
   EXPECT_FALSE(IsNumericText(""));
   EXPECT_FALSE(IsNumericText("+"));
+}
+
+// The strict digit readers the address and length parsers share: digits only, bounded, and no
+// overflow past the limit (a value that would wrap must not come back small).
+TEST(TextTest, StrictDigitRunsRespectTheirLimit) {
+  const struct {
+    const char* text;
+    std::uint64_t limit;
+    std::optional<std::uint64_t> decimal;
+    std::optional<std::uint64_t> hex;
+  } cases[] = {
+      {"255", 255, 255, std::nullopt},
+      {"256", 255, std::nullopt, std::nullopt},
+      {"00ff", 255, std::nullopt, 255},
+      {"FfFf", 0xFFFF, std::nullopt, 0xFFFF},
+      {"10000", 0xFFFF, 10000, std::nullopt},
+      {"", 9, std::nullopt, std::nullopt},
+      {"+1", 9, std::nullopt, std::nullopt},
+      {" 1", 9, std::nullopt, std::nullopt},
+      {"0x1", 9, std::nullopt, std::nullopt},
+      {"18446744073709551615", UINT64_MAX, UINT64_MAX, std::nullopt},
+      {"18446744073709551616", UINT64_MAX, std::nullopt, std::nullopt},
+      {"FFFFFFFFFFFFFFFF", UINT64_MAX, std::nullopt, UINT64_MAX},
+      {"10000000000000000", UINT64_MAX, 10000000000000000ULL, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseDigits(c.text, c.limit), c.decimal) << c.text;
+    EXPECT_EQ(ParseHexDigits(c.text, c.limit), c.hex) << c.text;
+  }
+  EXPECT_EQ(HexDigitValue('a'), 10);
+  EXPECT_EQ(HexDigitValue('F'), 15);
+  EXPECT_EQ(HexDigitValue('g'), -1);
 }
 
 TEST(TextTest, TrimReplaceAndPaths) {

@@ -9,6 +9,12 @@ shift || true
 JOBS="${BRIXA_JOBS:-$(nproc)}"
 GEN=()
 if command -v ninja >/dev/null; then GEN=(-G Ninja); fi
+# A compiler cache, when present, makes rebuilds in several checkouts cheap.
+LAUNCH=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$ROOT")}"
+  LAUNCH=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 
 case "$CONFIG" in
   linux)    ARGS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
@@ -21,5 +27,5 @@ case "$CONFIG" in
   *) echo "unknown configuration: $CONFIG" >&2; exit 2 ;;
 esac
 
-cmake -S "$ROOT" -B "$ROOT/build/$CONFIG" "${GEN[@]}" "${ARGS[@]}" "$@" >/dev/null
+cmake -S "$ROOT" -B "$ROOT/build/$CONFIG" "${GEN[@]}" "${LAUNCH[@]}" "${ARGS[@]}" "$@" >/dev/null
 cmake --build "$ROOT/build/$CONFIG" -j "$JOBS"

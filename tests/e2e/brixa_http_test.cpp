@@ -182,7 +182,9 @@ TEST_F(BrixaHttpTool, ExitCodesAndErrorText) {
        7,  // nothing listens on port 1 of loopback
        "EIdSocketError: Socket Error # 10061"},
       {{"--read-timeout", "300", port(silent.Port())}, 28, "EIdReadTimeout: Read timed out."},
-      {{port(shortBody.Port())}, 18, "EIdConnClosedGracefully: Connection Closed Gracefully."},
+      {{port(shortBody.Port())},
+       18,
+       "EIdHTTPIncompleteResponse: Connection closed before the response body was complete"},
       {{"-L", "--max-redirs", "3", nginx->BaseUrl() + "/loop"},
        47,
        "brixa-http: maximum redirects"},

@@ -27,6 +27,7 @@ int CodeFor(const Exception& e, const RunState& state) {
   }
   if (dynamic_cast<const EIdConnectException*>(&e) != nullptr) return kExitConnectFailed;
   // A close after the head: the body ended before its announced length.
+  if (dynamic_cast<const EIdHTTPIncompleteResponse*>(&e) != nullptr) return kExitShortBody;
   if (dynamic_cast<const EIdConnClosedGracefully*>(&e) != nullptr && state.headersSeen) {
     return kExitShortBody;
   }

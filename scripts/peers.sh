@@ -5,7 +5,7 @@
 # runs the server itself, while a Windows test run under Wine uses servers started here.
 #
 #   scripts/peers.sh config KIND DIR PORT   write KIND's configuration and documents into DIR
-#                                           (KIND: nginx apache squid squidauth)
+#                                           (KIND: nginx apache squid squidauth pyhttp)
 #   scripts/peers.sh command KIND DIR PORT  print the server's command line, one word per line
 #   scripts/peers.sh start ENVFILE          start every peer on a free port, wait until each
 #                                           answers, write BRIXA_PEER_<KIND>_{PORT,DIR,PID}
@@ -16,7 +16,7 @@
 #   scripts/peers.sh stop ENVFILE           stop the peers ENVFILE names, remove their folders
 set -euo pipefail
 
-KINDS=(nginx apache squid squidauth)
+KINDS=(nginx apache squid squidauth pyhttp)
 APACHE_MODULES=/usr/lib/apache2/modules
 NCSA_HELPER=/usr/lib/squid/basic_ncsa_auth
 BIG_FILE_BYTES=4194304
@@ -28,6 +28,7 @@ binary_of() {
     nginx) echo /usr/sbin/nginx ;;
     apache) echo /usr/sbin/apache2 ;;
     squid | squidauth) echo /usr/sbin/squid ;;
+    pyhttp) echo /usr/bin/python3 ;;
     *) die "unknown peer kind: $1" ;;
   esac
 }
@@ -37,6 +38,7 @@ package_of() {
     nginx) echo nginx ;;
     apache) echo apache2 ;;
     squid | squidauth) echo squid ;;
+    pyhttp) echo python3 ;;
   esac
 }
 
@@ -164,6 +166,7 @@ config() {
     apache) config_apache "$d" "$port" ;;
     squid) config_squid "$d" "$port" open ;;
     squidauth) config_squid "$d" "$port" auth ;;
+    pyhttp) mkdir -p "$d/html" && write_documents "$d/html" ;;
     *) die "unknown peer kind: $kind" ;;
   esac
 }
@@ -176,6 +179,8 @@ command_of() {
     nginx) printf '%s\n' /usr/sbin/nginx -p "$d" -c "$d/nginx.conf" -e "$d/error.log" ;;
     apache) printf '%s\n' /usr/sbin/apache2 -f "$d/httpd.conf" -DFOREGROUND ;;
     squid | squidauth) printf '%s\n' /usr/sbin/squid -N -n "sq$port" -f "$d/squid.conf" ;;
+    pyhttp) printf '%s\n' /usr/bin/python3 -m http.server "$port" --bind 127.0.0.1 \
+      --directory "$d/html" ;;
     *) die "unknown peer kind: $kind" ;;
   esac
 }

@@ -12,6 +12,8 @@ std::string PeerKindName(PeerKind kind) {
       return "squid";
     case PeerKind::SquidAuth:
       return "squidauth";
+    case PeerKind::PyHttp:
+      return "pyhttp";
   }
   return "unknown";
 }

@@ -13,6 +13,7 @@ enum class PeerKind {
   Apache,     // /basic/ (alice:secret) and /digest/ (bob:secret, qop=auth), realm "Test Realm"
   Squid,      // an open forward proxy
   SquidAuth,  // a forward proxy that wants Basic credentials alice:secret
+  PyHttp,     // python3's http.server: HTTP/1.0 answers without keep-alive, the nginx documents
 };
 
 // One running peer. On Linux the peer is started by the test in a temp dir on a free port and

@@ -41,6 +41,8 @@ std::string BinaryOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
       return "/usr/sbin/squid";
+    case PeerKind::PyHttp:
+      return "/usr/bin/python3";
   }
   return {};
 }
@@ -54,6 +56,8 @@ std::string PackageOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
       return "squid";
+    case PeerKind::PyHttp:
+      return "python3";
   }
   return {};
 }

@@ -164,7 +164,9 @@ void TIdIOHandler::ReadIntoStreamBody(TStream& AStream, std::int64_t ASize,
 }
 
 bool TIdIOHandler::HasDataOnSource(std::int32_t ATimeout) {
+  // Connected() may itself have pulled the bytes in that the caller asks about.
   if (!Connected()) return false;
+  if (inBuffer_->Size() > 0) return true;
   return FillInputBuffer(false, ATimeout, false) > 0;
 }
 

@@ -145,8 +145,9 @@ class TIdIOHandler : public TIdComponent {
   void ReadByteCount(TIdByteArray& VBuffer, std::int32_t ACount, bool AAppend = true);
   // Reads ASize bytes (-1: a length prefix is read first, unless `AReadUntilDisconnect`), or
   // everything until the peer closes, into the stream at its position, in chunks of
-  // RecvBufferSize() with one work report per chunk. The stream is pre-sized for a known size
-  // and cut back to what arrived; the read work span is closed whatever happens.
+  // RecvBufferSize() with one work report per chunk. The stream grows only by the bytes that
+  // arrive (never ahead to ASize) and ends where they end; the read work span (announcing ASize)
+  // is closed whatever happens.
   void ReadIntoStream(TStream& AStream, std::int64_t ASize = -1, bool AReadUntilDisconnect = false);
   // True when connected and InBuffer() already holds bytes, or one read within `ATimeout`
   // brought some.

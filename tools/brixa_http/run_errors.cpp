@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 
 #include "http/http.h"
 #include "http/http_exceptions.h"
@@ -52,15 +53,20 @@ constexpr ClassRule kClassRules[] = {
     {Is<EIdConnectException>, kExitConnectFailed},
     {Is<EIdUnknownProtocol>, kExitOther},
     {Is<EIdURIException>, kExitMalformedUrl},
-    {Is<EIdReadLnMaxLineLengthExceeded>, kExitNotHttp},
-    {Is<EIdHTTPTooManyInterimResponses>, kExitNotHttp},
+    // Not an HTTP/1.x answer at all.
     {Is<EIdHTTPInvalidStatusLine>, kExitNotHttp},
+    {Is<EIdHTTPTooManyInterimResponses>, kExitNotHttp},
+    {Is<EIdReadLnMaxLineLengthExceeded>, kExitNotHttp},
+    // An HTTP answer whose framing is broken: lengths, chunk sizes, an endless header block.
+    {Is<EIdHTTPResponseError>, kExitReceiveFailed},
     {Is<EStreamError>, kExitWriteError},
 };
 
 }  // namespace
 
 int ExitCodeFor(const Exception& e, const RunState& state) {
+  // Incomplete is a broken framing too, but its code says where the answer stopped.
+  if (Is<EIdHTTPIncompleteResponse>(e)) return ClosedCode(state);
   for (const ClassRule& rule : kClassRules) {
     if (rule.matches(e)) return rule.code;
   }
@@ -78,7 +84,12 @@ int ExitCodeFor(const Exception& e, const RunState& state) {
 
 int ReportFailure(const Exception& e, const RunState& state) {
   std::fflush(stdout);
-  std::fprintf(stderr, "%s: %s\n", e.ClassName(), TerminalSafe(e.Message(), true).c_str());
+  std::string message = e.Message();
+  // The line that was not a status line says what the peer speaks instead.
+  if (const auto* invalid = dynamic_cast<const EIdHTTPInvalidStatusLine*>(&e)) {
+    message += ": " + invalid->StatusLine();
+  }
+  std::fprintf(stderr, "%s: %s\n", e.ClassName(), TerminalSafe(message, true).c_str());
   return ExitCodeFor(e, state);
 }
 

@@ -65,8 +65,12 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdIgnoreReplies& ignoreRe
   }
   const std::int32_t code = response.StatusCode();
   const std::int32_t statusClass = code / 100;  // -1 (unreadable) is class 0
-  if ((statusClass == 3 && code != 304) || !response.Location().empty()) {
-    return HandleRedirect(code, ignoreReplies);
+  if (!response.Location().empty()) return HandleRedirect(code, ignoreReplies);
+  if (statusClass == 3 && code != 304) {
+    // A redirect that names no target cannot be followed; going to "" would fetch the
+    // directory of the current target instead.
+    RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
+    return nsDone;
   }
   if (statusClass == 2) return FinishAccepted(code, false);
   if (code == 401 || code == 407) {

@@ -189,7 +189,7 @@ TEST_F(BrixaHttpTool, ExitCodesAndErrorText) {
       {{"--no-such-flag", nginx->BaseUrl()}, 2, "brixa-http: unknown option"},
       {{}, 2, "brixa-http: no URL given"},
       {{"-x", "no-port-here", nginx->BaseUrl()}, 2, "brixa-http: -x needs"},
-      {{"ftp://127.0.0.1/"}, 1, "EIdUnknownProtocol: Unknown Protocol"},
+      {{"ftp://127.0.0.1/"}, 1, "EIdUnsupportedProtocol: Protocol not supported"},
   };
   for (const auto& c : cases) {
     const auto run = BrixaHttp(c.args);

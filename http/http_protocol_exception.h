@@ -31,6 +31,9 @@ class EIdHTTPProtocolException : public EIdReplyRFCError {
 
 // The other failures of the request cycle.
 BRIXA_DECLARE_ID_EXCEPTION(EIdUnknownProtocol, EIdException);
+// A URL (the caller's or a redirect's) whose scheme is neither http nor https: nothing is sent,
+// and no other scheme is ever fetched over HTTP.
+BRIXA_DECLARE_ID_EXCEPTION(EIdUnsupportedProtocol, EIdUnknownProtocol);
 BRIXA_DECLARE_ID_EXCEPTION(EIdIOHandlerPropInvalid, EIdException);
 // Caller text (URL, method, header value) holding a character that would end a line.
 BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPInvalidRequestText, EIdException);
@@ -78,6 +81,7 @@ BRIXA_DECLARE_EXCEPTION(ERangeError, Exception);
 inline constexpr const char* RSRangeError = "Range check error";
 
 inline constexpr const char* RSHTTPUnknownProtocol = "Unknown Protocol";
+inline constexpr const char* RSHTTPUnsupportedProtocol = "Protocol not supported";
 inline constexpr const char* RSIOHandlerPropInvalid = "IOHandler value is not valid";
 inline constexpr const char* RSHTTPMethodRequiresVersion =
     "Request method requires HTTP version 1.1";

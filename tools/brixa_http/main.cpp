@@ -99,8 +99,11 @@ bool Configure(TIdHTTP& http, const Options& o, std::string& error) {
     http.Request().SetPassword(colon == std::string::npos ? "" : o.userPassword->substr(colon + 1));
     options.Include(hoInProcessAuth);
   }
-  if (o.proxy) options.Include(hoInProcessAuth);
+  // Credentials from -u, the URL or -x answer their server's challenge inside the request, as
+  // curl does; without any the 401 ends the request as before.
+  options.Include(hoInProcessAuth);
   http.SetHTTPOptions(options);
+  http.SetLocationTrusted(o.locationTrusted);
   return ApplyHeaders(http, o, error) && ApplyProxy(http, o, error);
 }
 

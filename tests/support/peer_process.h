@@ -13,6 +13,8 @@ enum class PeerKind {
   Apache,     // /basic/ (alice:secret) and /digest/ (bob:secret, qop=auth), realm "Test Realm"
   Squid,      // an open forward proxy
   SquidAuth,  // a forward proxy that wants Basic credentials alice:secret
+  Dante,      // SOCKS 4 and 5 without authentication, to loopback targets only
+  DanteAuth,  // SOCKS 5 that wants user name and password alice:secret
 };
 
 // One running peer. On Linux the peer is started by the test in a temp dir on a free port and

@@ -11,6 +11,7 @@
 #include "output.h"
 #include "progress.h"
 #include "run_errors.h"
+#include "socks_chain.h"
 
 namespace brixa::tool {
 namespace {
@@ -138,8 +139,14 @@ void Fetch(TIdHTTP& http, const Options& o, const std::string& url, HeadFirstStr
 }
 
 int Run(const Options& o) {
+  SocksChain socks;  // outlives the client, which borrows its handler
   TIdHTTP http;
   std::string error;
+  if (!socks.Build(o.socks, error)) {
+    std::fprintf(stderr, "brixa-http: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  socks.Attach(http);
   if (!Configure(http, o, error)) {
     std::fprintf(stderr, "brixa-http: %s\n", error.c_str());
     return kExitUsage;

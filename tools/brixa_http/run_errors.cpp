@@ -5,6 +5,7 @@
 #include "http/http.h"
 #include "transport/connect_thread.h"
 #include "transport/io_handler_exceptions.h"
+#include "transport/socks_info.h"
 #include "transport/stack_exceptions.h"
 
 namespace brixa::tool {
@@ -18,6 +19,7 @@ constexpr int kConnectTimedOut = 10060;
 
 int CodeFor(const Exception& e, const RunState& state) {
   if (dynamic_cast<const EIdHTTPProtocolException*>(&e) != nullptr) return kExitHttpError;
+  if (dynamic_cast<const EIdSocksError*>(&e) != nullptr) return kExitSocks;
   if (dynamic_cast<const EIdReadTimeout*>(&e) != nullptr) return kExitTimeout;
   if (dynamic_cast<const EIdConnectTimeout*>(&e) != nullptr) return kExitTimeout;
   if (const auto* socket = dynamic_cast<const EIdSocketError*>(&e)) {

@@ -18,6 +18,7 @@ inline constexpr int kExitShortBody = 18;
 inline constexpr int kExitHttpError = 22;
 inline constexpr int kExitTimeout = 28;
 inline constexpr int kExitTooManyRedirects = 47;
+inline constexpr int kExitSocks = 97;
 
 // What a run learned before it failed.
 struct RunState {

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Real peers on loopback for the tests: nginx, Apache httpd, squid (open and with proxy Basic
-# authentication), dante (SOCKS 4 and 5, open and with user name and password). This file holds the one canonical configuration and document tree of
-# each peer; the Linux test support (tests/support/peer_process_unix.cpp) asks it for them and
+# authentication), dante (SOCKS 4 and 5, open and with user name and password), and servers the
+# client was not developed with: lighttpd, tinyproxy (an open forward proxy) and python's
+# http.server (HTTP/1.0, one request per connection). This file holds the one canonical
+# configuration and document tree of each peer; the Linux test support (tests/support/peer_process_unix.cpp) asks it for them and
 # runs the server itself, while a Windows test run under Wine uses servers started here.
 #
 #   scripts/peers.sh config KIND DIR PORT   write KIND's configuration and documents into DIR
 #                                           (KIND: nginx apache squid squidauth dante
-#                                           danteauth)
+#                                           danteauth lighttpd tinyproxy pyhttp)
 #   scripts/peers.sh command KIND DIR PORT  print the server's command line, one word per line
 #   scripts/peers.sh start ENVFILE          start every peer on a free port, wait until each
 #                                           answers, write BRIXA_PEER_<KIND>_{PORT,DIR,PID}
@@ -18,7 +20,7 @@
 #   scripts/peers.sh cleanup KIND PORT      remove what a stopped peer left outside its folder
 set -euo pipefail
 
-KINDS=(nginx apache squid squidauth dante danteauth)
+KINDS=(nginx apache squid squidauth dante danteauth lighttpd tinyproxy pyhttp)
 APACHE_MODULES=/usr/lib/apache2/modules
 NCSA_HELPER=/usr/lib/squid/basic_ncsa_auth
 BIG_FILE_BYTES=4194304
@@ -31,6 +33,9 @@ binary_of() {
     apache) echo /usr/sbin/apache2 ;;
     squid | squidauth) echo /usr/sbin/squid ;;
     dante | danteauth) echo /usr/sbin/danted ;;
+    lighttpd) echo /usr/sbin/lighttpd ;;
+    tinyproxy) echo /usr/bin/tinyproxy ;;
+    pyhttp) echo /usr/bin/python3 ;;
     *) die "unknown peer kind: $1" ;;
   esac
 }
@@ -41,6 +46,9 @@ package_of() {
     apache) echo apache2 ;;
     squid | squidauth) echo squid ;;
     dante | danteauth) echo dante-server ;;
+    lighttpd) echo lighttpd ;;
+    tinyproxy) echo tinyproxy ;;
+    pyhttp) echo python3 ;;
   esac
 }
 
@@ -195,9 +203,49 @@ socks pass { from: 0.0.0.0/0 to: 127.0.0.0/8 command: bindreply udpreply }
 EOF
 }
 
+# lighttpd logs, per request, how many requests its connection carried before it (%k), so a
+# test can tell a kept-alive connection from a new one.
+config_lighttpd() {
+  local d="$1" port="$2"
+  mkdir -p "$d/html"
+  write_documents "$d/html"
+  cat > "$d/lighttpd.conf" <<EOF
+server.document-root = "$d/html"
+server.bind = "127.0.0.1"
+server.port = $port
+server.pid-file = "$d/lighttpd.pid"
+server.errorlog = "$d/error.log"
+server.modules = ("mod_accesslog")
+accesslog.filename = "$d/access.log"
+accesslog.format = "%k \"%r\" %s"
+mimetype.assign = (".html" => "text/html", "" => "application/octet-stream")
+EOF
+}
+
+config_tinyproxy() {
+  local d="$1" port="$2"
+  cat > "$d/tinyproxy.conf" <<EOF
+Port $port
+Listen 127.0.0.1
+Timeout 30
+LogFile "$d/tinyproxy.log"
+LogLevel Info
+MaxClients 20
+Allow 127.0.0.1
+EOF
+}
+
+config_pyhttp() {
+  mkdir -p "$1/html"
+  write_documents "$1/html"
+}
+
 config() {
   local kind="$1" d="$2" port="$3"
   case "$kind" in
+    lighttpd) config_lighttpd "$d" "$port" ;;
+    tinyproxy) config_tinyproxy "$d" "$port" ;;
+    pyhttp) config_pyhttp "$d" ;;
     nginx) config_nginx "$d" "$port" ;;
     apache) config_apache "$d" "$port" ;;
     squid) config_squid "$d" "$port" open ;;
@@ -226,6 +274,11 @@ command_of() {
     apache) printf '%s\n' /usr/sbin/apache2 -f "$d/httpd.conf" -DFOREGROUND ;;
     squid | squidauth) printf '%s\n' /usr/sbin/squid -N -n "sq$port" -f "$d/squid.conf" ;;
     dante | danteauth) printf '%s\n' /usr/sbin/danted -f "$d/danted.conf" -p "$d/danted.pid" ;;
+    lighttpd) printf '%s\n' /usr/sbin/lighttpd -D -f "$d/lighttpd.conf" ;;
+    tinyproxy) printf '%s\n' /usr/bin/tinyproxy -d -c "$d/tinyproxy.conf" ;;
+    pyhttp)
+      printf '%s\n' /usr/bin/python3 -m http.server "$port" --bind 127.0.0.1 --directory "$d/html"
+      ;;
     *) die "unknown peer kind: $kind" ;;
   esac
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/dynamic_library.h"
 #include "transport/stack_consts.h"
 
 // Parts of the Winsock stack that tests reach directly. Defined only in the Windows build.
@@ -10,11 +11,11 @@ namespace brixa::detail {
 // Loads the named socket library (with the missing-file dialog suppressed) and starts it for
 // version 2.2; unloads it again when starting fails. Raises EIdStackInitializationFailed whose
 // message begins with "Error on loading Winsock2 library (<name>)". Used once per process with
-// "WS2_32.DLL"; a test may try a name that does not exist. Returns the library handle.
-void* LoadAndStartSocketLibrary(const std::string& AFileName);
+// "WS2_32.DLL"; a test may try a name that does not exist.
+[[nodiscard]] TDynamicLibrary LoadAndStartSocketLibrary(const std::string& AFileName);
 // Stops and unloads a library that LoadAndStartSocketLibrary returned. Loads are counted by the
 // system, so a test's own load and unload leave the process's library in place.
-void StopAndUnloadSocketLibrary(void* ALibrary);
+void StopAndUnloadSocketLibrary(TDynamicLibrary&& ALibrary);
 
 // Whether the system resolver (GetAddrInfoW and friends) is in use. A test may switch it off to
 // exercise the fall-back lookup; it is switched back on only if the probe found it.
@@ -28,8 +29,9 @@ void SetWinsockResolverEnabled(bool AEnabled);
 // The socket provider's extension function `AName` ("TransmitFile", "AcceptEx",
 // "GetAcceptExSockaddrs", "TransmitPackets", "ConnectEx", "DisconnectEx", "WSARecvMsg",
 // "WSASendMsg", "WSAPoll") for the provider of the open socket; the older ones come from
-// "MSWSOCK.DLL" when the provider does not hand them out. Raises EIdWinsockStubError titled "Error
-// on call to Winsock2 library function <name>" with the last socket error when there is none.
+// "MSWSOCK.DLL" when the provider does not hand them out. Raises EIdWinsockStubError titled
+// "Error on call to Winsock2 library function <name>" with the last socket error when there is
+// none.
 [[nodiscard]] void* WinsockExtensionFunction(TIdStackSocketHandle ASocket,
                                              const std::string& AName);
 

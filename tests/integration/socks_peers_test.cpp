@@ -74,8 +74,8 @@ class SocksPeers : public ::testing::Test {
   }
 
  private:
-  static inline std::unique_ptr<PeerProcess> peers_[8];
-  static inline std::string whyNot_[8];
+  static inline std::unique_ptr<PeerProcess> peers_[test::kPeerKindCount];
+  static inline std::string whyNot_[test::kPeerKindCount];
   static inline std::unique_ptr<PeerProcess> secondDante_;
   static inline std::string secondWhyNot_;
   static inline bool bigBodyWritten_ = false;

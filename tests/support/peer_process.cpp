@@ -16,6 +16,12 @@ std::string PeerKindName(PeerKind kind) {
       return "dante";
     case PeerKind::DanteAuth:
       return "danteauth";
+    case PeerKind::Lighttpd:
+      return "lighttpd";
+    case PeerKind::Tinyproxy:
+      return "tinyproxy";
+    case PeerKind::PyHttp:
+      return "pyhttp";
   }
   return "unknown";
 }

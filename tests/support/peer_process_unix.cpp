@@ -44,6 +44,12 @@ std::string BinaryOf(PeerKind kind) {
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
       return "/usr/sbin/danted";
+    case PeerKind::Lighttpd:
+      return "/usr/sbin/lighttpd";
+    case PeerKind::Tinyproxy:
+      return "/usr/bin/tinyproxy";
+    case PeerKind::PyHttp:
+      return "/usr/bin/python3";
   }
   return {};
 }
@@ -60,6 +66,12 @@ std::string PackageOf(PeerKind kind) {
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
       return "dante-server";
+    case PeerKind::Lighttpd:
+      return "lighttpd";
+    case PeerKind::Tinyproxy:
+      return "tinyproxy";
+    case PeerKind::PyHttp:
+      return "python3";
   }
   return {};
 }

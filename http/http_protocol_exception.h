@@ -75,11 +75,6 @@ BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPHeaderBlockTooLarge, EIdHTTPResponseError);
 // A server that kept answering with interim 1xx responses instead of a final status.
 BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPTooManyInterimResponses, EIdHTTPResponseError);
 
-// A number outside the range its target can hold (a port above 65535, a response stream
-// positioned beyond what the cycle can note); the language runtime's range-check failure.
-BRIXA_DECLARE_EXCEPTION(ERangeError, Exception);
-inline constexpr const char* RSRangeError = "Range check error";
-
 inline constexpr const char* RSHTTPUnknownProtocol = "Unknown Protocol";
 inline constexpr const char* RSHTTPUnsupportedProtocol = "Protocol not supported";
 inline constexpr const char* RSIOHandlerPropInvalid = "IOHandler value is not valid";

@@ -11,6 +11,7 @@
 #include "output.h"
 #include "progress.h"
 #include "run_errors.h"
+#include "socks_chain.h"
 #include "terminal_text.h"
 #include "transfer_watch.h"
 
@@ -218,8 +219,14 @@ int FetchAll(RunContext& run, LazyFileStream* file) {
 }
 
 int Run(const Options& o) {
+  SocksChain socks;  // outlives the client, which borrows its handler
   TIdHTTP http;
   std::string error;
+  if (!socks.Build(o.socks, error)) {
+    std::fprintf(stderr, "brixa-http: %s\n", TerminalSafe(error).c_str());
+    return kExitUsage;
+  }
+  socks.Attach(http);
   if (!Configure(http, o, error)) {
     std::fprintf(stderr, "brixa-http: %s\n", TerminalSafe(error).c_str());
     return kExitUsage;

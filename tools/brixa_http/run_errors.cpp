@@ -10,6 +10,7 @@
 #include "transfer_watch.h"
 #include "transport/connect_thread.h"
 #include "transport/io_handler_exceptions.h"
+#include "transport/socks_info.h"
 #include "transport/stack_exceptions.h"
 
 namespace brixa::tool {
@@ -46,6 +47,7 @@ struct ClassRule {
 };
 constexpr ClassRule kClassRules[] = {
     {Is<EIdHTTPProtocolException>, kExitHttpError},
+    {Is<EIdSocksError>, kExitSocks},
     {Is<EOperationTimeout>, kExitTimeout},
     {Is<EOperationTooSlow>, kExitTimeout},
     {Is<EIdReadTimeout>, kExitTimeout},

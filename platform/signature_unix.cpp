@@ -1,13 +1,7 @@
+#include "platform/dynamic_library.h"
 #include "platform/signature.h"
 
-#if __has_include("platform/dynamic_library.h")
-#include "platform/dynamic_library.h"
-#define BRIXA_HAVE_DYNAMIC_LIBRARY 1
-#endif
-
 namespace brixa {
-
-#ifdef BRIXA_HAVE_DYNAMIC_LIBRARY
 
 namespace {
 
@@ -118,20 +112,5 @@ bool TSignatureVerifier::Verify(std::string_view derSignature) {
              state_->context, reinterpret_cast<const unsigned char*>(derSignature.data()),
              derSignature.size()) == 1;
 }
-
-#else  // no run-time library loader in this tree yet: signed updates fail closed
-
-struct TSignatureVerifier::State {};
-
-TSignatureVerifier::TSignatureVerifier(std::string_view /*publicKeyPem*/) {
-  throw ESignatureError("this build cannot load libcrypto");
-}
-TSignatureVerifier::~TSignatureVerifier() = default;
-void TSignatureVerifier::Update(const void* /*data*/, std::size_t /*size*/) {}
-bool TSignatureVerifier::Verify(std::string_view /*derSignature*/) {
-  return false;
-}
-
-#endif
 
 }  // namespace brixa

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "memory_io_handler.h"
 #include "platform/stream.h"
 #include "transport/io_handler.h"
 #include "transport/tcp_client.h"
@@ -26,32 +27,7 @@
 namespace brixa {
 namespace {
 
-// A handler whose source is a block of memory, handed out RecvBufferSize() bytes at a time.
-class MemoryIOHandler : public TIdIOHandler {
- public:
-  void Load(const std::string& data) {
-    OpenHandler();
-    data_ = data;
-    offset_ = 0;
-  }
-
- protected:
-  bool SourceIsAvailable() const override { return IsOpen(); }
-  bool SourceReadable(std::int32_t) override { return true; }
-  std::int32_t ReadDataFromSource(std::span<std::uint8_t> buffer) override {
-    const std::size_t n = std::min(buffer.size(), data_.size() - offset_);
-    std::memcpy(buffer.data(), data_.data() + offset_, n);
-    offset_ += n;
-    return static_cast<std::int32_t>(n);
-  }
-  std::int32_t WriteDataToTarget(std::span<const std::uint8_t> buffer) override {
-    return static_cast<std::int32_t>(buffer.size());
-  }
-
- private:
-  std::string data_;
-  std::size_t offset_ = 0;
-};
+using bench::MemoryIOHandler;
 
 std::string ResponseHead() {
   std::string head = "HTTP/1.1 200 OK\r\n";

@@ -2,15 +2,15 @@
 // plain TCP connection and copies every byte received (heads included) to standard output,
 // with no HTTP processing beyond finding where each response ends.
 //
-//   raw-get [-m METHOD] [-n COUNT] [--close] [-o FILE] HOST PORT PATH
+//   raw-get [-m METHOD] [-n COUNT] [--close] [-o FILE] [-b READ_SIZE] HOST PORT PATH
 //
 // COUNT requests go one after the other over the same connection; each response must carry a
 // Content-Length (or be the answer to HEAD). With --close the last request asks the server to
 // close and its response is read until the connection ends: that is how a chunked body is read
 // without decoding it. With -o the bytes go to FILE (created or truncated) instead of standard
-// output, so opening it is part of what is timed, as for a client's -o. Reads use a 256 KiB buffer,
-// the size a fast reader would pick. Exit status 0 when every response arrived complete, 1
-// otherwise.
+// output, so opening it is part of what is timed, as for a client's -o. Reads ask for 256 KiB,
+// the size a fast reader would pick, unless -b gives another size (to see what the read size
+// costs). Exit status 0 when every response arrived complete, 1 otherwise.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -28,13 +28,14 @@
 
 namespace {
 
-constexpr std::size_t kReadSize = 256 * 1024;
+constexpr std::size_t kDefaultReadSize = 256 * 1024;
 
 struct Options {
   std::string method = "GET";
   long count = 1;
   bool close = false;
   std::string output;
+  std::size_t readSize = kDefaultReadSize;
   std::string host;
   int port = 0;
   std::string path;
@@ -73,7 +74,7 @@ long long ContentLength(std::string_view head) {
 
 class Reader {
  public:
-  Reader(int fd, int out) : fd_(fd), out_(out), buffer_(kReadSize) {}
+  Reader(int fd, int out, std::size_t readSize) : fd_(fd), out_(out), buffer_(readSize) {}
 
   // Reads one response; false when the connection ended early or the framing is unknown.
   bool Response(bool head, bool untilClose) {
@@ -130,13 +131,15 @@ bool Parse(int argc, char** argv, Options& o) {
       o.count = std::strtol(argv[++i], nullptr, 10);
     } else if (arg == "-o" && i + 1 < argc) {
       o.output = argv[++i];
+    } else if (arg == "-b" && i + 1 < argc) {
+      o.readSize = std::strtoul(argv[++i], nullptr, 10);
     } else if (arg == "--close") {
       o.close = true;
     } else {
       positional.push_back(arg);
     }
   }
-  if (positional.size() != 3 || o.count < 1) return false;
+  if (positional.size() != 3 || o.count < 1 || o.readSize == 0) return false;
   o.host = positional[0];
   o.port = std::atoi(positional[1].c_str());
   o.path = positional[2];
@@ -163,7 +166,8 @@ int main(int argc, char** argv) {
   Options o;
   if (!Parse(argc, argv, o)) {
     std::fprintf(stderr,
-                 "usage: raw-get [-m METHOD] [-n COUNT] [--close] [-o FILE] HOST PORT PATH\n");
+                 "usage: raw-get [-m METHOD] [-n COUNT] [--close] [-o FILE] [-b READ_SIZE] HOST "
+                 "PORT PATH\n");
     return 2;
   }
   const int fd = Connect(o);
@@ -177,7 +181,7 @@ int main(int argc, char** argv) {
     std::perror("raw-get: output");
     return 1;
   }
-  Reader reader(fd, out);
+  Reader reader(fd, out, o.readSize);
   const bool head = o.method == "HEAD";
   for (long i = 0; i < o.count; ++i) {
     const bool last = i + 1 == o.count;

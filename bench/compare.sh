@@ -51,7 +51,7 @@ if [[ "$QUICK" == 1 ]]; then BIG=$((100 * MIB)) BIG_NAME="100 MiB"; else BIG=$((
 
 D="$(mktemp -d /tmp/brixa-bench.XXXXXX)"
 NGINX_PIDS=()
-CLEAN=()
+CLEAN=() EXPECT="" OUTPUT=""
 cleanup() {
   for pid in "${NGINX_PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
   if [[ "${BRIXA_BENCH_KEEP:-0}" == 1 ]]; then echo "kept $D" >&2; else rm -rf "$D"; fi
@@ -221,9 +221,27 @@ fmt_side() {  # median-wall median-cpu rss-KiB
   awk -v w="$1" -v c="$2" -v r="$3" 'BEGIN { printf "%.4f s | %.4f s | %.1f MiB", w, c, r / 1024 }'
 }
 
+# One more untimed run of A, its output (stdout, or the file OUTPUT names) compared with the
+# file EXPECT names.
+output_matches() {
+  local got="$D/out/verify.bin"
+  if [[ ${#CLEAN[@]} -gt 0 ]]; then rm -f "${CLEAN[@]}"; fi
+  if [[ -n "$OUTPUT" ]]; then
+    "${A[@]}" > /dev/null 2>&1 || return 1
+    got="$OUTPUT"
+  else
+    "${A[@]}" > "$got" 2>/dev/null || return 1
+  fi
+  cmp -s "$got" "$EXPECT"
+  local same=$?
+  rm -f "$D/out/verify.bin"
+  return $same
+}
+
 # Runs global arrays A, B (and R when set) alternately and prints one table row. A side that
 # fails stops being run (it fails at once, so one run shows it); the other side goes on. The
 # files in CLEAN are removed before every run, outside the timing: each run writes a new file.
+# With EXPECT set, A's output is checked once after the timed runs (see output_matches).
 #   compare_case NAME B-LABEL GOAL
 compare_case() {
   local name="$1" label="$2" goal="$3" dir round
@@ -238,6 +256,7 @@ compare_case() {
   done
   local failA failB failR colsA colsB wa ca ra wb cb rb wr
   failA=$(failure "$dir/a" "$dir/a.err")
+  if [[ -z "$failA" && -n "$EXPECT" ]] && ! output_matches; then name+=" (A's OUTPUT DIFFERS from the file)"; fi
   failB=$(failure "$dir/b" "$dir/b.err")
   if [[ -z "$failA" ]]; then
     read -r wa ca ra < <(stats "$dir/a")
@@ -283,21 +302,25 @@ section_compare() {
   echo
   table_head
   A=("$BRIXA" -o /dev/null "$big") B=(curl -s -o /dev/null "$big") R=("$RAW" 127.0.0.1 "$PORT" /big.bin)
+  EXPECT=""  # nothing to compare: the output is /dev/null
   compare_case "$BIG_NAME to -o /dev/null" curl "wall <= 0.75, cpu <= 0.6, raw/A >= 90 %"
-  A=("$BRIXA" "$big") B=(curl -s "$big")
+  A=("$BRIXA" "$big") B=(curl -s "$big") EXPECT="$D/html/big.bin"
   compare_case "$BIG_NAME to stdout > /dev/null" curl "(as -o /dev/null)"
   A=("$BRIXA" -o "$D/out/a.bin" "$big") B=(curl -s -o "$D/out/b.bin" "$big")
   R=("$RAW" -o "$D/out/r.bin" 127.0.0.1 "$PORT" /big.bin) CLEAN=("$D/out/a.bin" "$D/out/b.bin" "$D/out/r.bin")
+  OUTPUT="$D/out/a.bin"
   compare_case "$BIG_NAME to a file" curl "wall <= 0.9"
-  CLEAN=()
+  CLEAN=() OUTPUT=""
   for i in $(seq 1 2000); do small+=("$BASE/1k.bin"); done
+  for i in $(seq 1 2000); do cat "$D/html/1k.bin"; done > "$D/out/2000k.bin"
+  EXPECT="$D/out/2000k.bin"
   A=("$BRIXA" "${small[@]}") B=(curl -s "${small[@]}") R=("$RAW" -n 2000 127.0.0.1 "$PORT" /1k.bin)
   compare_case "2000 x 1 KiB kept alive, stdout > /dev/null" curl "wall <= 0.5"
   A=("$BRIXA" "$BASE/chunked/100mi.bin") B=(curl -s "$BASE/chunked/100mi.bin")
-  R=("$RAW" --close 127.0.0.1 "$PORT" /chunked/100mi.bin)
+  R=("$RAW" --close 127.0.0.1 "$PORT" /chunked/100mi.bin) EXPECT="$D/html/100mi.bin"
   compare_case "100 MiB chunked$CHUNKED_NOTE, stdout > /dev/null" curl "cpu <= 0.7"
   A=(env SSL_CERT_FILE="$D/ca.crt" "$BRIXA" -o /dev/null "https://127.0.0.1:$TLSPORT/big.bin")
-  B=(curl -s --cacert "$D/ca.crt" -o /dev/null "https://127.0.0.1:$TLSPORT/big.bin") R=()
+  B=(curl -s --cacert "$D/ca.crt" -o /dev/null "https://127.0.0.1:$TLSPORT/big.bin") R=() EXPECT=""
   compare_case "$BIG_NAME over https to -o /dev/null" curl "wall <= 1.0, RSS <= 6 MiB"
   A=("$BRIXA" -I "$BASE/1k.bin") B=(curl -s -I "$BASE/1k.bin") R=("$RAW" -m HEAD 127.0.0.1 "$PORT" /1k.bin)
   compare_case "-I of a 1 KiB file" curl "wall <= 2"

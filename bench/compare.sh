@@ -254,7 +254,7 @@ compare_case() {
     if [[ -z "$(failure "$dir/b" "$dir/b.err")" ]]; then one_run "$dir/b" "$dir/b.err" /dev/null "${B[@]}"; fi
     if [[ ${#R[@]} -gt 0 ]]; then one_run "$dir/r" "$dir/r.err" /dev/null "${R[@]}"; fi
   done
-  local failA failB failR colsA colsB wa ca ra wb cb rb wr
+  local failA failB failR colsA colsB wa ca ra wb cb rb wr cr
   failA=$(failure "$dir/a" "$dir/a.err")
   if [[ -z "$failA" && -n "$EXPECT" ]] && ! output_matches; then name+=" (A's OUTPUT DIFFERS from the file)"; fi
   failB=$(failure "$dir/b" "$dir/b.err")
@@ -280,8 +280,8 @@ compare_case() {
     if [[ -n "$failR" ]]; then
       raw="$failR"
     else
-      read -r wr _ _ < <(stats "$dir/r")
-      raw=$(printf '%.4f s' "$wr")
+      read -r wr cr _ < <(stats "$dir/r")
+      raw=$(printf '%.4f s (cpu %.4f s)' "$wr" "$cr")
       [[ -z "$failA" ]] && share=$(awk -v a="$wa" -v r="$wr" 'BEGIN { printf "%.0f %%", 100 * r / a }')
     fi
   fi
@@ -350,7 +350,7 @@ section_compare() {
   echo
   echo "wall, cpu (user + system) and peak RSS are medians; A/B ratios are the median of the per-pair"
   echo "ratios with their min-max; raw/A is the raw TCP read's wall time over A's (A's share of the"
-  echo "raw speed). Ratios in the goal column are A/B. Files: $BIG_NAME = $BIG bytes. The raw reader"
+  echo "raw speed); the raw read's CPU is the floor for CPU. Ratios in the goal column are A/B. Files: $BIG_NAME = $BIG bytes. The raw reader"
   echo "speaks no TLS: the https case has no raw figure (openssl s_client, tried as one, ran at half"
   echo "curl's speed, so it is no floor)."
 }

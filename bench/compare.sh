@@ -348,11 +348,13 @@ section_compare() {
     echo "What the server can do: ab -k -c1 -n 2000 of the 1 KiB file took ${abtime:-?} s (one run)."
   fi
   echo
-  echo "wall, cpu (user + system) and peak RSS are medians; A/B ratios are the median of the per-pair"
-  echo "ratios with their min-max; raw/A is the raw TCP read's wall time over A's (A's share of the"
-  echo "raw speed); the raw read's CPU is the floor for CPU. Ratios in the goal column are A/B. Files: $BIG_NAME = $BIG bytes. The raw reader"
-  echo "speaks no TLS: the https case has no raw figure (openssl s_client, tried as one, ran at half"
-  echo "curl's speed, so it is no floor)."
+  cat <<EOF
+wall, cpu (user + system) and peak RSS are medians; A/B ratios are the median of the per-pair
+ratios with their min-max; raw/A is the raw TCP read's wall time over A's (A's share of the raw
+speed), and the raw read's CPU is the floor for CPU. Ratios in the goal column are A/B. Files:
+$BIG_NAME = $BIG bytes. The raw reader speaks no TLS: the https case has no raw figure (openssl
+s_client, tried as one, ran at half curl's speed, so it is no floor).
+EOF
 }
 
 # ---- cost as the work grows -----------------------------------------------------------------

@@ -103,7 +103,7 @@ free_port() {
 }
 
 # Locations /h/N answering with exactly N header lines: nginx writes 5 of its own (Server, Date,
-# Content-Type, Content-Length, Connection), add_header the rest.
+# Content-Type, Content-Length, Connection), add_header the rest. The counts are growth.cpp's.
 header_locations() {
   local n i
   for n in 10 25 50 100 200 255; do

@@ -7,7 +7,8 @@
 // Every figure is per request, in microseconds: wall time and the process's CPU time (user +
 // system) over a batch of requests on one kept-alive connection. The cases of one table are
 // measured in interleaved rounds and the median round is printed, so a burst of load from
-// elsewhere on the machine lands on one round rather than on one case.
+// elsewhere on the machine lands on one round rather than on one case (kRounds is odd, so
+// the median is one round's figure).
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -26,6 +27,7 @@ namespace {
 constexpr int kRounds = 5;
 constexpr int kWarmUp = 100;
 constexpr int kBatch = 400;
+// compare.sh makes the server's /h/N locations for exactly these counts.
 constexpr int kHeaderLines[] = {10, 25, 50, 100, 200, 255};
 constexpr int kCookieCounts[] = {0, 100, 3000};
 constexpr int kDriftBucket = 1000;
@@ -52,10 +54,19 @@ Cost Batch(TIdHTTP& http, const std::string& url, int count) {
   return {wall.count() / count, (CpuSeconds() - cpu) * 1e6 / count};
 }
 
-Cost Median(std::vector<Cost> rounds) {
-  std::sort(rounds.begin(), rounds.end(),
-            [](const Cost& a, const Cost& b) { return a.wallUs < b.wallUs; });
-  return rounds[rounds.size() / 2];
+// The median wall time and the median CPU time of the rounds, each taken on its own.
+Cost Median(const std::vector<Cost>& rounds) {
+  std::vector<double> wall;
+  std::vector<double> cpu;
+  for (const Cost& round : rounds) {
+    wall.push_back(round.wallUs);
+    cpu.push_back(round.cpuUs);
+  }
+  const auto middle = [](std::vector<double>& values) {
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+  };
+  return {middle(wall), middle(cpu)};
 }
 
 // One client per case, each warmed up on its own connection, then kRounds rounds of one batch

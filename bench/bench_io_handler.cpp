@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "http/discard_stream.h"
 #include "memory_io_handler.h"
 #include "platform/stream.h"
 #include "transport/io_handler.h"
@@ -131,6 +132,28 @@ void BM_ReadIntoStreamLoopback(benchmark::State& state) {
   client.CloseConnection();
 }
 BENCHMARK(BM_ReadIntoStreamLoopback)->Arg(1 << 20)->Arg(16 << 20)->UseRealTime();
+
+// 16 MiB bodies into a stream that drops them, read RecvBufferSize() = `range` bytes at a time:
+// what the read size alone costs the client (the CPU column is the reading thread's only; the
+// peer sends from a thread of its own).
+void BM_ReadSizeLoopback(benchmark::State& state) {
+  constexpr std::int64_t kBody = 16 << 20;
+  BodyServer server;
+  TIdTCPClient client;
+  client.SetHost("127.0.0.1");
+  client.SetPort(server.Port());
+  client.ConnectToHost();
+  TIdIOHandler& io = *client.IOHandler();
+  io.SetRecvBufferSize(static_cast<std::int32_t>(state.range(0)));
+  TIdDiscardStream sink;
+  for (auto _ : state) {
+    io.WriteInt64(kBody);
+    io.ReadIntoStream(sink, kBody);
+  }
+  state.SetBytesProcessed(state.iterations() * kBody);
+  client.CloseConnection();
+}
+BENCHMARK(BM_ReadSizeLoopback)->Arg(16 << 10)->Arg(32 << 10)->Arg(128 << 10)->Arg(256 << 10);
 
 }  // namespace
 }  // namespace brixa

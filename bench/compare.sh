@@ -50,7 +50,7 @@ MIB=$((1024 * 1024))
 if [[ "$QUICK" == 1 ]]; then BIG=$((100 * MIB)) BIG_NAME="100 MiB"; else BIG=$((1024 * MIB)) BIG_NAME="1 GiB"; fi
 
 D="$(mktemp -d /tmp/brixa-bench.XXXXXX)"
-NGINX_PIDS=()
+NGINX_PIDS=() LAST_NGINX="" UPDATE_PID=""
 CLEAN=() EXPECT="" OUTPUT=""
 cleanup() {
   for pid in "${NGINX_PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
@@ -137,12 +137,17 @@ $(header_locations)
 EOF
 }
 
-# Starts nginx on FILE; returns 1 when it is not answering on URL within 5 s.
-start_nginx() {  # FILE URL
+# Starts nginx on FILE; returns 1 unless URL gives the bytes of EXPECTED within 5 s. Comparing
+# the bytes tells our server from another one already listening on that port.
+start_nginx() {  # FILE URL EXPECTED
   nginx -p "$D" -c "$1" -e "$1.error.log" 2>>"$LOG" &
   local pid=$!
   for _ in $(seq 1 50); do
-    if curl -s -o /dev/null "$2"; then NGINX_PIDS+=("$pid"); return 0; fi
+    if curl -s "$2" 2>/dev/null | cmp -s - "$3"; then
+      NGINX_PIDS+=("$pid")
+      LAST_NGINX=$pid
+      return 0
+    fi
     kill -0 "$pid" 2>/dev/null || return 1
     sleep 0.1
   done
@@ -151,36 +156,50 @@ start_nginx() {  # FILE URL
   return 1
 }
 
-start_servers() {
-  local attempt
-  for attempt in 1 2 3; do
-    PORT=$(free_port) TLSPORT=$(free_port)
-    write_nginx_config "$D/nginx.conf" "    listen 127.0.0.1:$PORT; listen 127.0.0.1:$TLSPORT ssl;"
-    start_nginx "$D/nginx.conf" "http://127.0.0.1:$PORT/1k.bin" && break
-    [[ $attempt == 3 ]] && { echo "nginx did not start:" >&2; cat "$D/nginx.conf.error.log" >&2; exit 1; }
-  done
-  BASE="http://127.0.0.1:$PORT"
-  # The updater talks to the server it was built for; a second nginx serves the same tree there
-  # when that port is free.
+stop_nginx() {  # PID
+  kill -TERM "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+  local kept=() pid
+  for pid in "${NGINX_PIDS[@]}"; do [[ "$pid" == "$1" ]] || kept+=("$pid"); done
+  NGINX_PIDS=("${kept[@]}")
+}
+
+# The updater talks to the server it was built for: a second nginx serves the same tree there,
+# when that port is free, for the updater's cases only (other checkouts' tests use that port
+# too). Sets UPDATE_WHY to the reason when it cannot.
+start_update_server() {
   UPDATE_SERVER=$(sed -n 's/.*kUpdateServer = "\(.*\)";/\1/p' "$BUILD/generated/brixa/build_config.h" 2>/dev/null || true)
-  UPDATE_WHY=""
-  if [[ "${NO_UPDATE_SERVER:-0}" == 1 ]]; then
-    UPDATE_WHY="not started by serve: other checkouts' tests use that port"
-  elif [[ ! -x "$UPDATER" ]]; then
+  UPDATE_WHY="" UPDATE_PID=""
+  if [[ ! -x "$UPDATER" ]]; then
     UPDATE_WHY="no BrixaUpdater in $BUILD"
   elif [[ "$UPDATE_SERVER" != 127.0.0.1:* ]]; then
     UPDATE_WHY="the updater is built for ${UPDATE_SERVER:-an unknown server}, not a 127.0.0.1 port"
   else
     write_nginx_config "$D/update.conf" "    listen $UPDATE_SERVER;"
-    start_nginx "$D/update.conf" "http://$UPDATE_SERVER/brixakit/version.ini" ||
+    if start_nginx "$D/update.conf" "http://$UPDATE_SERVER/brixakit/version.ini" "$D/html/brixakit/version.ini"; then
+      UPDATE_PID=$LAST_NGINX
+    else
       UPDATE_WHY="port ${UPDATE_SERVER#*:} of the built-in update server is busy"
+    fi
   fi
+  note "updater server ${UPDATE_SERVER:-none}${UPDATE_WHY:+ ($UPDATE_WHY)}"
+}
+
+start_servers() {
+  local attempt
+  for attempt in 1 2 3; do
+    PORT=$(free_port) TLSPORT=$(free_port)
+    write_nginx_config "$D/nginx.conf" "    listen 127.0.0.1:$PORT; listen 127.0.0.1:$TLSPORT ssl;"
+    start_nginx "$D/nginx.conf" "http://127.0.0.1:$PORT/1k.bin" "$D/html/1k.bin" && break
+    [[ $attempt == 3 ]] && { echo "nginx did not start:" >&2; cat "$D/nginx.conf.error.log" >&2; exit 1; }
+  done
+  BASE="http://127.0.0.1:$PORT"
   if curl -sv -o /dev/null "$BASE/chunked/1k.bin" 2>&1 | grep -qi '^< transfer-encoding: chunked'; then
     CHUNKED_NOTE=""
   else
     CHUNKED_NOTE=" (NOT chunked: check the nginx config)"
   fi
-  note "nginx on $BASE (https $TLSPORT), updater server ${UPDATE_SERVER:-none} ${UPDATE_WHY:+($UPDATE_WHY)}"
+  note "nginx on $BASE (https $TLSPORT)"
 }
 
 # ---- one case ---------------------------------------------------------------------------------
@@ -329,6 +348,7 @@ section_compare() {
   compare_case "$BIG_NAME over https to -o /dev/null" curl "wall <= 1.0, RSS <= 6 MiB"
   A=("$BRIXA" -I "$BASE/1k.bin") B=(curl -s -I "$BASE/1k.bin") R=("$RAW" -m HEAD 127.0.0.1 "$PORT" /1k.bin)
   compare_case "-I of a 1 KiB file" curl "wall <= 2"
+  start_update_server
   if [[ -z "$UPDATE_WHY" ]]; then
     local version="http://$UPDATE_SERVER/brixakit/version.ini"
     A=("$D/app-same/BrixaUpdater") B=(curl -s -I "$version" --next -s -o "$D/out/version.ini" "$version") R=()
@@ -341,6 +361,7 @@ section_compare() {
     printf '| updater, up to date | n/a (%s) | | | | | | | | | | | A wall <= 15 ms |\n' "$UPDATE_WHY"
     printf '| updater, downloads a %s installer | n/a (%s) | | | | | | | | | | | wall <= 1.1 |\n' "$BIG_NAME" "$UPDATE_WHY"
   fi
+  if [[ -n "$UPDATE_PID" ]]; then stop_nginx "$UPDATE_PID"; fi
   if command -v ab >/dev/null; then
     local abtime
     abtime=$(ab -k -c1 -n 2000 "$BASE/1k.bin" 2>/dev/null | awk '/Time taken for tests/ { print $5 }')
@@ -428,11 +449,7 @@ echo "# bench/compare.sh, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load
 echo "brixa-http: $BRIXA"
 echo "curl: $(curl --version | head -1 | cut -d' ' -f1-2), nginx: $(nginx -v 2>&1 | cut -d/ -f2)"
 needs_server=0
-for s in "${SECTIONS[@]}"; do
-  [[ "$s" != micro ]] && needs_server=1
-  # The updater's port is shared with other checkouts' tests: held only for a measured run.
-  [[ "$s" == serve ]] && NO_UPDATE_SERVER=1
-done
+for s in "${SECTIONS[@]}"; do [[ "$s" != micro ]] && needs_server=1; done
 if [[ $needs_server == 1 ]]; then
   make_documents
   make_certificates
@@ -444,7 +461,7 @@ for s in "${SECTIONS[@]}"; do
     growth) section_growth ;;
     micro) section_micro ;;
     serve)
-      echo "serving $D/html on $BASE and https://127.0.0.1:$TLSPORT (CA $D/ca.crt); updater server ${UPDATE_SERVER:-none}${UPDATE_WHY:+ ($UPDATE_WHY)}"
+      echo "serving $D/html on $BASE and https://127.0.0.1:$TLSPORT (CA $D/ca.crt)"
       echo "stop with Ctrl-C or kill -TERM $$"
       trap 'exit 0' TERM INT
       while true; do sleep 1; done ;;

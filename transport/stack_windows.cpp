@@ -604,7 +604,14 @@ int TIdStackWindows::ReceiveMsg(TIdStackSocketHandle ASocket, TIdByteArray& VBuf
   message.Control.len = static_cast<ULONG>(VControl.size());
   message.Control.buf = VControl.empty() ? nullptr : reinterpret_cast<CHAR*>(VControl.data());
   DWORD received = 0;
-  CheckSocketResult(receiveMessage(Native(ASocket), &message, &received, nullptr, nullptr));
+  const int result = receiveMessage(Native(ASocket), &message, &received, nullptr, nullptr);
+  // A datagram larger than the buffer arrives cut, as on POSIX systems, rather than as a failure
+  // (some providers report the cut without MSG_TRUNC in the flags).
+  if (result != 0 && LastSocketError() == Id_WSAEMSGSIZE) {
+    received = data.len;
+  } else {
+    CheckSocketResult(result);
+  }
   from.Length = message.namelen;
   VControl.resize(message.Control.len);
   VSender = ParseSockAddr(from);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the Linux, sanitizer, Windows and fuzzing configurations and
 # runs every test: the Linux tests natively, the unit tests again under ASan + UBSan, the same
-# tests as Windows binaries under Wine, and each fuzz target for a bounded time.
+# tests as Windows binaries under Wine, and each fuzz target for a bounded time. Also checks that
+# every header compiles on its own (Linux and Windows).
 # Prints one closing summary line; exits non-zero when anything failed.
 #
 #   BRIXA_FUZZ_SECONDS   seconds per fuzz target (default 20)
@@ -32,6 +33,8 @@ step() {  # step <name> <command...>
 wanted() { [[ "$SKIP" != *" $1 "* ]]; }
 
 run_ctest() { ctest --test-dir "build/$1" --output-on-failure --timeout 1200; }
+
+check_headers() { cmake --build "build/$1" --target brixa_header_check -j "${BRIXA_JOBS:-$(nproc)}"; }
 
 run_sanitized_unit() {
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -79,6 +82,7 @@ run_fuzzers() {
 step deps bash scripts/deps.sh
 if wanted linux; then
   step "linux build" scripts/build.sh linux
+  step "linux headers" check_headers linux
   step "linux tests" run_ctest linux
 fi
 if wanted sanitize; then
@@ -87,6 +91,7 @@ if wanted sanitize; then
 fi
 if wanted windows; then
   step "windows build" scripts/build.sh windows
+  step "windows headers" check_headers windows
   step "windows tests under wine" run_wine_tests
 fi
 if wanted fuzz; then

@@ -39,11 +39,6 @@ BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPChunkTooLarge, EIdException);
 // A server that kept answering with interim 100 responses instead of a final status.
 BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPTooManyInterimResponses, EIdException);
 
-// A number outside the range its target can hold (a port above 65535, a response stream
-// positioned beyond what the cycle can note); the language runtime's range-check failure.
-BRIXA_DECLARE_EXCEPTION(ERangeError, Exception);
-inline constexpr const char* RSRangeError = "Range check error";
-
 inline constexpr const char* RSHTTPUnknownProtocol = "Unknown Protocol";
 inline constexpr const char* RSIOHandlerPropInvalid = "IOHandler value is not valid";
 inline constexpr const char* RSHTTPMethodRequiresVersion =

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/dynamic_library.h"
 #include "platform/system_error.h"
 #include "transport/stack_bsd.h"
 #include "transport/stack_exceptions.h"
@@ -23,7 +24,6 @@ namespace {
 
 constexpr char kWinsockLibrary[] = "WS2_32.DLL";
 constexpr char kIPv6ResolverLibrary[] = "Wship6.dll";
-constexpr UINT kNoOpenFileErrorBox = 0x8000;
 constexpr WORD kWinsockVersion = 0x0202;
 constexpr int kHostNameMax = 256;
 constexpr int kNameInfoMax = 1025;
@@ -38,7 +38,10 @@ constexpr int kResolverSystemError = 11;
 
 // ---- The library and its entry points ------------------------------------------------------
 
-std::atomic<HMODULE> gWinsock{nullptr};
+// The process's socket library, loaded once under gLoadLock; gWinsock points at it while it is
+// loaded, so entry points bind without taking the lock.
+TDynamicLibrary gWinsockLibrary;
+std::atomic<const TDynamicLibrary*> gWinsock{nullptr};
 
 struct EntryPoint {
   const char* name;
@@ -54,9 +57,9 @@ struct EntryPoint {
 // entry point at once both store the same address.
 [[nodiscard]] FARPROC Bound(EntryPoint& entry) {
   if (FARPROC known = entry.address.load(std::memory_order_acquire)) return known;
-  const HMODULE library = gWinsock.load();
+  const TDynamicLibrary* library = gWinsock.load();
   if (library == nullptr) RaiseStubError(Id_WSANOTINITIALISED, entry.name);
-  const FARPROC found = ::GetProcAddress(library, entry.name);
+  const auto found = library->Function<FARPROC>(entry.name);
   if (found == nullptr) RaiseStubError(Id_WSAEINVAL, entry.name);
   entry.address.store(found, std::memory_order_release);
   return found;
@@ -120,7 +123,7 @@ struct Resolver {
   decltype(&::GetAddrInfoW) getAddrInfo = nullptr;
   decltype(&::GetNameInfoW) getNameInfo = nullptr;
   decltype(&::FreeAddrInfoW) freeAddrInfo = nullptr;
-  HMODULE extraLibrary = nullptr;  // Wship6.dll, when the functions came from there
+  TDynamicLibrary extraLibrary;  // Wship6.dll, when the functions came from there
   bool found = false;
 };
 
@@ -128,47 +131,36 @@ Resolver gResolver;  // written once, under gLoadLock, before any lookup
 std::atomic<bool> gResolverEnabled{false};
 std::mutex gLoadLock;
 
-template <class Fn>
-[[nodiscard]] Fn Lookup(HMODULE library, const char* name) {
-  return std::bit_cast<Fn>(::GetProcAddress(library, name));
-}
-
 // GetAddrInfoW from the socket library, else from Wship6.dll; usable only when GetNameInfoW and
 // FreeAddrInfoW come with it. Every Windows this runs on belongs to the NT family from 5.0 on.
-void ProbeResolver(HMODULE winsock) {
+void ProbeResolver(const TDynamicLibrary& winsock) {
+  using GetAddrInfoFn = decltype(&::GetAddrInfoW);
   Resolver resolver;
-  HMODULE source = winsock;
-  resolver.getAddrInfo = Lookup<decltype(&::GetAddrInfoW)>(source, "GetAddrInfoW");
-  if (resolver.getAddrInfo == nullptr) {
-    resolver.extraLibrary = ::LoadLibraryA(kIPv6ResolverLibrary);
-    source = resolver.extraLibrary;
-    if (source != nullptr) {
-      resolver.getAddrInfo = Lookup<decltype(&::GetAddrInfoW)>(source, "GetAddrInfoW");
-    }
+  const TDynamicLibrary* source = &winsock;
+  resolver.getAddrInfo = source->Function<GetAddrInfoFn>("GetAddrInfoW");
+  if (resolver.getAddrInfo == nullptr && resolver.extraLibrary.Load(kIPv6ResolverLibrary)) {
+    source = &resolver.extraLibrary;
+    resolver.getAddrInfo = source->Function<GetAddrInfoFn>("GetAddrInfoW");
   }
   if (resolver.getAddrInfo != nullptr) {
-    resolver.getNameInfo = Lookup<decltype(&::GetNameInfoW)>(source, "GetNameInfoW");
-    resolver.freeAddrInfo = Lookup<decltype(&::FreeAddrInfoW)>(source, "FreeAddrInfoW");
+    resolver.getNameInfo = source->Function<decltype(&::GetNameInfoW)>("GetNameInfoW");
+    resolver.freeAddrInfo = source->Function<decltype(&::FreeAddrInfoW)>("FreeAddrInfoW");
   }
   resolver.found = resolver.getAddrInfo != nullptr && resolver.getNameInfo != nullptr &&
                    resolver.freeAddrInfo != nullptr;
-  if (!resolver.found) {
-    if (resolver.extraLibrary != nullptr) ::FreeLibrary(resolver.extraLibrary);
-    resolver = Resolver{};
-  }
-  gResolver = resolver;
-  gResolverEnabled.store(resolver.found);
+  if (!resolver.found) resolver = Resolver{};
+  gResolver = std::move(resolver);
+  gResolverEnabled.store(gResolver.found);
 }
 
 // Unloads everything when the process ends: the resolver library, then the socket library.
 struct LibraryUnloader {
   ~LibraryUnloader() {
-    const HMODULE winsock = gWinsock.exchange(nullptr);
-    if (winsock == nullptr) return;
+    if (gWinsock.exchange(nullptr) == nullptr) return;
     gResolverEnabled.store(false);
-    if (gResolver.extraLibrary != nullptr) ::FreeLibrary(gResolver.extraLibrary);
+    gResolver = Resolver{};
     ForgetEntryPoints();
-    detail::StopAndUnloadSocketLibrary(winsock);
+    detail::StopAndUnloadSocketLibrary(std::move(gWinsockLibrary));
   }
 };
 
@@ -178,9 +170,9 @@ void EnsureSocketLibrary() {
   static LibraryUnloader unloader;
   std::lock_guard guard(gLoadLock);
   if (gWinsock.load() != nullptr) return;
-  const auto library = static_cast<HMODULE>(detail::LoadAndStartSocketLibrary(kWinsockLibrary));
-  gWinsock.store(library);
-  ProbeResolver(library);
+  gWinsockLibrary = detail::LoadAndStartSocketLibrary(kWinsockLibrary);
+  ProbeResolver(gWinsockLibrary);
+  gWinsock.store(&gWinsockLibrary);
 }
 
 // ---- Helpers -------------------------------------------------------------------------------
@@ -242,6 +234,19 @@ void EnsureSocketLibrary() {
   return socket == INVALID_SOCKET ? Id_INVALID_SOCKET : static_cast<TIdStackSocketHandle>(socket);
 }
 
+// A process this one starts (the updater's installer) must never inherit a socket: it would
+// hold the connection open, and the peer would not see it end, until the child exits.
+// WSA_FLAG_NO_HANDLE_INHERIT makes the socket so atomically; systems older than Windows 7 SP1
+// reject the flag (10022), and there the handle is changed right after it is made.
+constexpr DWORD kSocketFlags = WSA_FLAG_OVERLAPPED;  // what socket() gives its sockets too
+
+[[nodiscard]] SOCKET NonInheritable(SOCKET socket) {
+  if (socket != INVALID_SOCKET) {
+    (void)SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+  }
+  return socket;
+}
+
 [[nodiscard]] const sockaddr* AsNative(const TIdSockAddr& address) {
   return reinterpret_cast<const sockaddr*>(address.Bytes);
 }
@@ -294,11 +299,17 @@ class TIdStackWindows final : public TIdStackBSDBase {
     return result;
   }
 
+  // Both kinds come out overlapped, as socket() makes them; the flag only matters to callers
+  // that ask for overlapped I/O explicitly.
   TIdStackSocketHandle RawSocket(int AFamily, int AType, int AProtocol, bool AOverlapped) override {
+    const SOCKET made = WS(WSASocketW)(AFamily, AType, AProtocol, nullptr, 0,
+                                       kSocketFlags | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (made != INVALID_SOCKET || WS(WSAGetLastError)() != WSAEINVAL) return Ours(made);
     if (AOverlapped) {
-      return Ours(WS(WSASocketW)(AFamily, AType, AProtocol, nullptr, 0, WSA_FLAG_OVERLAPPED));
+      return Ours(
+          NonInheritable(WS(WSASocketW)(AFamily, AType, AProtocol, nullptr, 0, kSocketFlags)));
     }
-    return Ours(WS(socket)(AFamily, AType, AProtocol));
+    return Ours(NonInheritable(WS(socket)(AFamily, AType, AProtocol)));
   }
   int RawClose(TIdStackSocketHandle ASocket) override { return WS(closesocket)(Native(ASocket)); }
   int RawShutdown(TIdStackSocketHandle ASocket, int AHow) override {
@@ -349,7 +360,8 @@ class TIdStackWindows final : public TIdStackBSDBase {
   }
   TIdStackSocketHandle RawAccept(TIdStackSocketHandle ASocket, TIdSockAddr& VAddress) override {
     int length = sizeof VAddress.Bytes;
-    const SOCKET accepted = WS(accept)(Native(ASocket), AsNative(VAddress), &length);
+    const SOCKET accepted =
+        NonInheritable(WS(accept)(Native(ASocket), AsNative(VAddress), &length));
     VAddress.Length = length;
     return Ours(accepted);
   }
@@ -513,22 +525,17 @@ int TIdStackWindows::RawSelect(TIdSocketSet* VRead, TIdSocketSet* VWrite, TIdSoc
 
 namespace detail {
 
-void* LoadAndStartSocketLibrary(const std::string& AFileName) {
+TDynamicLibrary LoadAndStartSocketLibrary(const std::string& AFileName) {
   const std::string title = Filled(RSWinsockLoadError, AFileName);
   try {
-    const UINT oldMode = ::SetErrorMode(kNoOpenFileErrorBox);
-    const HMODULE library = ::LoadLibraryA(AFileName.c_str());
-    const DWORD loadError = ::GetLastError();
-    ::SetErrorMode(oldMode);
-    if (library == nullptr) {
-      throw EIdWinsockStubError(static_cast<int>(loadError), SystemErrorText(loadError), title);
+    TDynamicLibrary library;
+    if (!library.Load(AFileName)) {
+      throw EIdWinsockStubError(static_cast<int>(library.ErrorCode()), library.ErrorText(), title);
     }
-    using StartupFn = decltype(&::WSAStartup);
-    const auto startup = std::bit_cast<StartupFn>(::GetProcAddress(library, "WSAStartup"));
+    const auto startup = library.Function<decltype(&::WSAStartup)>("WSAStartup");
     WSADATA data{};
     const int started = startup == nullptr ? Id_WSAEINVAL : startup(kWinsockVersion, &data);
     if (started != 0) {
-      ::FreeLibrary(library);
       throw EIdWinsockStubError(started, SystemErrorText(static_cast<unsigned long>(started)),
                                 title);
     }
@@ -538,13 +545,9 @@ void* LoadAndStartSocketLibrary(const std::string& AFileName) {
   }
 }
 
-void StopAndUnloadSocketLibrary(void* ALibrary) {
-  const auto library = static_cast<HMODULE>(ALibrary);
-  using CleanupFn = decltype(&::WSACleanup);
-  if (const auto cleanup = std::bit_cast<CleanupFn>(::GetProcAddress(library, "WSACleanup"))) {
-    cleanup();
-  }
-  ::FreeLibrary(library);
+void StopAndUnloadSocketLibrary(TDynamicLibrary&& ALibrary) {
+  TDynamicLibrary library = std::move(ALibrary);
+  if (const auto cleanup = library.Function<decltype(&::WSACleanup)>("WSACleanup")) cleanup();
 }
 
 bool WinsockResolverAvailable() {

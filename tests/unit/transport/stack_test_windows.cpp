@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "socket_test_pair.h"
 #include "transport/stack.h"
@@ -27,9 +28,9 @@ TEST(WinsockStackTest, ALibraryThatCannotBeLoadedFailsStackInitialisation) {
 
 TEST(WinsockStackTest, TheRealLibraryLoadsAndALoadOfOneOwnIsUndoneCleanly) {
   StackUse use;
-  void* library = detail::LoadAndStartSocketLibrary("WS2_32.DLL");
-  ASSERT_NE(library, nullptr);
-  detail::StopAndUnloadSocketLibrary(library);
+  TDynamicLibrary library = detail::LoadAndStartSocketLibrary("WS2_32.DLL");
+  ASSERT_TRUE(library.Loaded());
+  detail::StopAndUnloadSocketLibrary(std::move(library));
   // The process's own library is still started: sockets keep working.
   testing::LoopbackPair pair;
   testing::LoopbackPair::SendText(pair.client, "still");

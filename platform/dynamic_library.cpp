@@ -1,0 +1,32 @@
+#include "platform/dynamic_library.h"
+
+#include <utility>
+
+#include "platform/module_path.h"
+
+namespace brixa {
+
+TDynamicLibrary::~TDynamicLibrary() {
+  Free();
+}
+
+TDynamicLibrary::TDynamicLibrary(TDynamicLibrary&& other) noexcept
+    : FHandle(std::exchange(other.FHandle, nullptr)),
+      FErrorCode(other.FErrorCode),
+      FErrorText(std::move(other.FErrorText)) {}
+
+TDynamicLibrary& TDynamicLibrary::operator=(TDynamicLibrary&& other) noexcept {
+  if (this != &other) {
+    Free();
+    FHandle = std::exchange(other.FHandle, nullptr);
+    FErrorCode = other.FErrorCode;
+    FErrorText = std::move(other.FErrorText);
+  }
+  return *this;
+}
+
+std::string ProgramDirectory() {
+  return ExtractFilePath(ProgramFileName());
+}
+
+}  // namespace brixa

@@ -1,0 +1,32 @@
+#include <dlfcn.h>
+
+#include "platform/dynamic_library.h"
+
+namespace brixa {
+
+bool TDynamicLibrary::Load(const std::string& AFileName) {
+  Free();
+  FErrorCode = 0;
+  FErrorText.clear();
+  // Symbols stay private to the library (RTLD_LOCAL) and are all bound now, so a library that
+  // cannot resolve its own dependencies fails here and not at some later call.
+  FHandle = ::dlopen(AFileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (FHandle == nullptr) {
+    const char* reason = ::dlerror();
+    FErrorText = reason != nullptr ? reason : "cannot load " + AFileName;
+    return false;
+  }
+  return true;
+}
+
+void TDynamicLibrary::Free() noexcept {
+  if (FHandle != nullptr) ::dlclose(FHandle);
+  FHandle = nullptr;
+}
+
+void* TDynamicLibrary::Symbol(const char* AName) const noexcept {
+  if (FHandle == nullptr) return nullptr;
+  return ::dlsym(FHandle, AName);
+}
+
+}  // namespace brixa

@@ -11,8 +11,6 @@ namespace brixa {
 
 namespace {
 
-constexpr std::int32_t kMaxPort = 65535;
-constexpr const char* kRangeCheckError = "Range check error";
 constexpr std::size_t kMaxSendBlock = 0x7FFFFFFF;
 
 }  // namespace
@@ -47,7 +45,7 @@ void TIdIOHandlerStack::EstablishConnection() {
     ReportStatus(hsResolving, host);
     address = GStack().ResolveHostAddress(host, version);
   }
-  if (port < 0 || port > kMaxPort) throw EIdException(kRangeCheckError);
+  if (port < 0 || port > kMaxPort) throw EIdException(RSRangeError);
   Binding()->SetPeer(address, static_cast<std::uint16_t>(port), version);
   ReportStatus(hsConnecting, address);
   ConnectBinding();

@@ -1,34 +1,66 @@
-# brixa_layer(<name> [DEPENDS <targets>...] [LIBS <libs>...])
-#
-# Builds the static library brixa_<name> from every .cpp file of the folder <name>/, skipping the
-# files of the other platform: *_windows.cpp only on Windows, *_unix.cpp only elsewhere. Files are
-# globbed, so a new unit needs no edit here.
-function(brixa_layer name)
-  cmake_parse_arguments(ARG "" "" "DEPENDS;LIBS" ${ARGN})
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(WIN32)
-    list(FILTER sources EXCLUDE REGEX "_unix\\.cpp$")
-  else()
-    list(FILTER sources EXCLUDE REGEX "_windows\\.cpp$")
-  endif()
-  if(sources)
-    add_library(brixa_${name} STATIC ${sources})
-    set(scope PUBLIC)
-  else()
-    add_library(brixa_${name} INTERFACE)
-    set(scope INTERFACE)
-  endif()
-  target_include_directories(brixa_${name} ${scope} ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
-  target_link_libraries(brixa_${name} ${scope} ${ARG_DEPENDS} ${ARG_LIBS})
-endfunction()
+# The layers, lowest first: platform, runtime, transport, http, app. Sources include headers by
+# their layer folder ("runtime/text.h"). Each layer's target offers the compiler one include root
+# of its own, a folder in the build tree holding a single link to the layer's sources, and sees
+# the roots of the layers it links. A layer that includes a header of a layer above it does not
+# compile, so the build itself keeps dependencies pointing down.
 
-# brixa_platform_sources(<out-var> <glob>...): the matching files, minus the other platform's.
+# brixa_platform_sources(<out-var> <glob>...): the matching files, minus the other platform's:
+# *_windows.* only on Windows, *_unix.* only elsewhere.
 function(brixa_platform_sources out)
   file(GLOB_RECURSE found CONFIGURE_DEPENDS ${ARGN})
   if(WIN32)
-    list(FILTER found EXCLUDE REGEX "_unix\\.cpp$")
+    list(FILTER found EXCLUDE REGEX "_unix\\.[a-z]+$")
   else()
-    list(FILTER found EXCLUDE REGEX "_windows\\.cpp$")
+    list(FILTER found EXCLUDE REGEX "_windows\\.[a-z]+$")
   endif()
   set(${out} ${found} PARENT_SCOPE)
+endfunction()
+
+# brixa_layer(<name> [EXCLUDE <file names>...] [DEPENDS <targets>...] [LIBS <libs>...])
+#
+# Builds the static library brixa_<name> from every .cpp file of the folder <name>/ (this
+# platform's, minus the EXCLUDEd names). Files are globbed, so a new unit needs no edit here.
+# Installed, the headers land in include/brixa/<name>/ and the target is Brixa::<name>.
+function(brixa_layer name)
+  cmake_parse_arguments(ARG "" "" "EXCLUDE;DEPENDS;LIBS" ${ARGN})
+  brixa_platform_sources(sources ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(excluded ${ARG_EXCLUDE})
+    list(FILTER sources EXCLUDE REGEX "/${excluded}$")
+  endforeach()
+  add_library(brixa_${name} STATIC ${sources})
+  set_target_properties(brixa_${name} PROPERTIES EXPORT_NAME ${name})
+
+  set(root ${CMAKE_BINARY_DIR}/include/${name})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${name} SYMBOLIC)
+  target_include_directories(brixa_${name} PUBLIC $<BUILD_INTERFACE:${root}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/brixa>)
+  target_link_libraries(brixa_${name} PUBLIC ${ARG_DEPENDS} ${ARG_LIBS})
+  brixa_header_check(${name})
+endfunction()
+
+# brixa_header_check(<name>): the object library brixa_<name>_headers, one translation unit per
+# header of the layer (this platform's), each including nothing but that header, twice. It
+# compiles with the layer's own include roots, so a header that leans on an include it does not
+# make itself, lacks its guard, or reaches a layer above fails. Built by the target
+# brixa_header_check, which scripts/test.sh runs.
+function(brixa_header_check name)
+  brixa_platform_sources(headers ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  set(units)
+  foreach(header ${headers})
+    file(RELATIVE_PATH relative ${CMAKE_CURRENT_SOURCE_DIR} ${header})
+    string(REGEX REPLACE "\\.h$" ".cpp" unit ${CMAKE_BINARY_DIR}/header_check/${name}/${relative})
+    file(CONFIGURE OUTPUT ${unit} CONTENT
+      "#include \"${name}/${relative}\"\n#include \"${name}/${relative}\"\n")
+    list(APPEND units ${unit})
+  endforeach()
+  if(NOT units)
+    return()
+  endif()
+  add_library(brixa_${name}_headers OBJECT EXCLUDE_FROM_ALL ${units})
+  target_link_libraries(brixa_${name}_headers PRIVATE brixa_${name})
+  if(NOT TARGET brixa_header_check)
+    add_custom_target(brixa_header_check)
+  endif()
+  add_dependencies(brixa_header_check brixa_${name}_headers)
 endfunction()

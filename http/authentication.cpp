@@ -6,7 +6,7 @@
 #include "http/auth_basic.h"
 #include "http/auth_digest.h"
 #include "http/header_list.h"
-#include "runtime/internet_date.h"
+#include "runtime/format_invariant.h"
 #include "runtime/text.h"
 
 namespace brixa {

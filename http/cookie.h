@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "http/local_time.h"
+#include "http/uri.h"
 
 namespace brixa {
 
@@ -122,7 +123,7 @@ class TIdCookieRFC2109 : public TIdNetscapeCookie {
 class TIdCookieRFC2965 : public TIdCookieRFC2109 {
  public:
   // The port a cookie without a usable port list stands for.
-  static constexpr std::int32_t DefaultPort = 80;
+  static constexpr std::int32_t DefaultPort = kHttpDefaultPort;
 
   TIdCookieRFC2965();
   ~TIdCookieRFC2965() override;

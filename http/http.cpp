@@ -12,8 +12,6 @@ namespace brixa {
 namespace {
 
 constexpr std::int64_t kMaxStartPosition = std::numeric_limits<std::int32_t>::max();
-constexpr std::int32_t kDefaultHttpPort = 80;
-constexpr std::int32_t kMaxPort = 65535;
 
 bool IsOneOfNoCase(std::string_view text, std::initializer_list<std::string_view> words) {
   for (const auto word : words) {
@@ -46,7 +44,7 @@ void RequirePlainHost(const std::string& host) {
 std::string HostHeaderValue(const TIdURI& uri) {
   const std::string host =
       uri.Host().find(':') != std::string::npos ? "[" + uri.Host() + "]" : uri.Host();
-  return uri.PortText() == "80" ? host : host + ":" + uri.PortText();
+  return uri.PortText() == std::to_string(kHttpDefaultPort) ? host : host + ":" + uri.PortText();
 }
 
 }  // namespace
@@ -221,7 +219,8 @@ void TIdCustomHTTP::MergeRequestURL(bool callerURL) {
     current.SetPortText(nextPort);
   } else if (!next.Protocol().empty() || !next.Host().empty()) {
     // A new scheme, or a new host ("//host/x"), names the default port of the scheme.
-    current.SetPortText(SameTextNoCase(current.Protocol(), "https") ? "443" : "80");
+    current.SetPortText(std::to_string(
+        SameTextNoCase(current.Protocol(), "https") ? kHttpsDefaultPort : kHttpDefaultPort));
   } else if (current.PortText().empty()) {
     throw EIdUnknownProtocol(RSHTTPUnknownProtocol);
   }
@@ -242,7 +241,7 @@ TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget() {
   const bool viaProxy = !ProxyParams().ProxyServer().empty();
   std::string host = viaProxy ? ProxyParams().ProxyServer() : CurrentURI().Host();
   std::int32_t port = viaProxy ? ProxyParams().ProxyPort()
-                               : StrToIntDefTrim(CurrentURI().PortText(), kDefaultHttpPort);
+                               : StrToIntDefTrim(CurrentURI().PortText(), kHttpDefaultPort);
   if (!viaProxy && IPVersion() != CurrentURI().IPVersion() && IsConnected()) DropConnection();
   if ((!SameTextNoCase(host, Host()) || port != Port()) && IsConnected()) DropConnection();
   // No TLS I/O handler exists in this library yet, so an https target cannot be served, not

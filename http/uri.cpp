@@ -16,10 +16,10 @@ constexpr std::string_view SchemeSeparator = "://";
 
 struct DefaultPort {
   std::string_view protocol;
-  std::string_view port;
+  std::int32_t port;
 };
 constexpr std::array<DefaultPort, 3> DefaultPorts{
-    {{"HTTP", "80"}, {"HTTPS", "443"}, {"FTP", "21"}}};
+    {{"HTTP", kHttpDefaultPort}, {"HTTPS", kHttpsDefaultPort}, {"FTP", kFtpDefaultPort}}};
 
 // The text before the first `delimiter`; `text` keeps what follows it (or becomes empty when
 // there is none).
@@ -106,7 +106,7 @@ constexpr std::array<DefaultPort, 3> DefaultPorts{
 
 [[nodiscard]] bool IsDefaultPort(const std::string& protocol, const std::string& port) {
   return std::any_of(DefaultPorts.begin(), DefaultPorts.end(), [&](const DefaultPort& entry) {
-    return SameTextNoCase(protocol, entry.protocol) && port == entry.port;
+    return SameTextNoCase(protocol, entry.protocol) && port == std::to_string(entry.port);
   });
 }
 

@@ -1,10 +1,16 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "transport/stack_consts.h"
 
 namespace brixa {
+
+// The ports the protocols use when a URI names none.
+inline constexpr std::int32_t kHttpDefaultPort = 80;
+inline constexpr std::int32_t kHttpsDefaultPort = 443;
+inline constexpr std::int32_t kFtpDefaultPort = 21;
 
 // Optional parts that ComposeURI may add to the text.
 enum TIdURIOptionalField : unsigned {

@@ -83,6 +83,9 @@ void TProgressBar::DestroyNative() {
 
 // --- TForm ---------------------------------------------------------------------------------
 
+// Out of line: the native window's type is complete only here.
+TForm::TForm(TComponent* owner) : TComponent(owner) {}
+
 TForm::~TForm() {
   // Controls may outlive the form (they belong to their owner): cut them loose, and take their
   // native parts down before the window that holds them.

@@ -120,7 +120,7 @@ class TProgressBar : public TControl {
 // Alt+F4, Escape) is ignored: the program closes its forms itself.
 class TForm : public TComponent {
  public:
-  explicit TForm(TComponent* owner = nullptr) : TComponent(owner) {}
+  explicit TForm(TComponent* owner = nullptr);
   ~TForm() override;
 
   [[nodiscard]] const std::string& Caption() const noexcept { return caption_; }

@@ -12,8 +12,13 @@ inline constexpr std::size_t kMaxComputerNameLength = 15;
 // else "/tmp"); empty when there is none. Whether it ends in a delimiter is the caller's care.
 [[nodiscard]] std::string SystemTempPath();
 
+// SystemTempPath with a path delimiter appended when it lacks one, or empty text when the
+// system names none. Read once, on first use, and kept for the life of the process: the
+// directory must not move under files a run has already put there.
+[[nodiscard]] const std::string& TempDirectory();
+
 // The computer's name cut to kMaxComputerNameLength characters; empty when the call fails.
-[[nodiscard]] std::string SystemComputerName();
+[[nodiscard]] std::string LocalComputerName();
 
 // The path delimiter of the platform: '\\' on Windows, '/' elsewhere.
 [[nodiscard]] char SystemPathDelimiter() noexcept;

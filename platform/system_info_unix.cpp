@@ -12,7 +12,7 @@ std::string SystemTempPath() {
   return "/tmp";
 }
 
-std::string SystemComputerName() {
+std::string LocalComputerName() {
   // gethostname may leave the name unterminated when it is cut; keep one byte of zeros spare.
   char buffer[256] = {};
   if (::gethostname(buffer, sizeof buffer - 1) != 0) return {};

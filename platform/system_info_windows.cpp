@@ -17,7 +17,7 @@ std::string SystemTempPath() {
   return std::string(buffer, length);
 }
 
-std::string SystemComputerName() {
+std::string LocalComputerName() {
   char buffer[kMaxComputerNameLength + 1] = {};
   DWORD length = sizeof buffer;
   if (!::GetComputerNameA(buffer, &length)) return {};

@@ -54,4 +54,11 @@ BRIXA_DECLARE_ID_EXCEPTION(EIdConnClosedGracefully, EIdSilentException);
 
 inline constexpr const char* RSConnectionClosedGracefully = "Connection Closed Gracefully.";
 
+// A number outside the range its target can hold (a port above 65535, a text longer than the
+// length byte that announces it can count, a response stream positioned beyond what the
+// request cycle can note); the language runtime's range-check
+// failure, so it derives from Exception rather than EIdException.
+BRIXA_DECLARE_EXCEPTION(ERangeError, Exception);
+inline constexpr const char* RSRangeError = "Range check error";
+
 }  // namespace brixa

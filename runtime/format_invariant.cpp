@@ -1,4 +1,5 @@
-// FormatInvariant: printf-style formatting under fixed English settings (see internet_date.h).
+#include "runtime/format_invariant.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -6,7 +7,6 @@
 
 #include "platform/exception.h"
 #include "runtime/encoding.h"
-#include "runtime/internet_date.h"
 
 namespace brixa {
 

@@ -57,6 +57,20 @@ TIdCharEncoding CharsetEncodingOf(std::string_view contentType) {
   return ce8Bit;
 }
 
+std::optional<bool> TextToBool(std::string_view text) {
+  for (const std::string_view spelling : kTrueTexts) {
+    if (SameTextNoCase(text, spelling)) return true;
+  }
+  for (const std::string_view spelling : kFalseTexts) {
+    if (SameTextNoCase(text, spelling)) return false;
+  }
+  return std::nullopt;
+}
+
+std::string_view BoolToText(bool value) noexcept {
+  return value ? kTrueTexts.front() : kFalseTexts.front();
+}
+
 bool IsDottedIPv4(std::string_view text) {
   std::string rest = Trim(text);
   for (int part = 0; part < kIPv4Parts; ++part) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,6 +60,15 @@ namespace brixa {
 // bytes and is never a break.
 [[nodiscard]] std::string WrapHeaderLine(std::string_view line, std::string_view breakText,
                                          std::string_view breakChars, std::int64_t maxColumn);
+
+// The spellings of a boolean in header values ("stale=TRUE"), compared without letter case and
+// without trimming. The first entry of each is the one written.
+inline constexpr std::array<std::string_view, 1> kFalseTexts{"FALSE"};
+inline constexpr std::array<std::string_view, 1> kTrueTexts{"TRUE"};
+
+// true or false when `text` is one of the spellings above; nothing for any other text.
+[[nodiscard]] std::optional<bool> TextToBool(std::string_view text);
+[[nodiscard]] std::string_view BoolToText(bool value) noexcept;
 
 // Rotates `value` left by `count` bits (count taken modulo 32).
 [[nodiscard]] constexpr std::uint32_t RotateLeft32(std::uint32_t value, unsigned count) noexcept {

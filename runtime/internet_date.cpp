@@ -5,6 +5,7 @@
 
 #include "platform/exception.h"
 #include "platform/time_zone.h"
+#include "runtime/format_invariant.h"
 #include "runtime/text.h"
 
 namespace brixa {

@@ -4,14 +4,14 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build git
   libgtest-dev googletest libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine64 wine
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
-  libfltk1.3-dev xvfb xauth x11-utils x11-apps imagemagick
+  libfltk1.3-dev xvfb xauth x11-apps imagemagick
   nginx apache2 apache2-utils squid dante-server libpam-pwdfile lighttpd tinyproxy python3
-  openssl libssl3 curl zlib1g-dev
+  openssl libssl3 curl
 )
 
 missing=()

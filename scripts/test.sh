@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the Linux, sanitizer, Windows and fuzzing configurations and
 # runs every test: the Linux tests natively, the unit tests again under ASan + UBSan, the same
-# tests as Windows binaries under Wine, and each fuzz target for a bounded time.
+# tests as Windows binaries under Wine, and each fuzz target for a bounded time. Also checks that
+# every header compiles on its own (Linux and Windows), and that the installed package serves a
+# program outside the tree (examples/fetch, built against it and run against nginx).
 # Prints one closing summary line; exits non-zero when anything failed.
 #
 #   BRIXA_FUZZ_SECONDS   seconds per fuzz target (default 20)
@@ -32,6 +34,32 @@ step() {  # step <name> <command...>
 wanted() { [[ "$SKIP" != *" $1 "* ]]; }
 
 run_ctest() { ctest --test-dir "build/$1" --output-on-failure --timeout 1200; }
+
+check_headers() { cmake --build "build/$1" --target brixa_header_check -j "${BRIXA_JOBS:-$(nproc)}"; }
+
+# Installs the Linux build into a fresh prefix, builds examples/fetch against that package alone,
+# and fetches a 4 MiB file from nginx on loopback with it: the copy must equal the original.
+run_package_example() {
+  local prefix="$ROOT/build/package" out="$ROOT/build/fetch" peers rc=0
+  rm -rf "$prefix" "$out"
+  cmake --install build/linux --prefix "$prefix" >/dev/null || return 1
+  cmake -S examples/fetch -B "$out" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null || return 1
+  cmake --build "$out" || return 1
+  peers="$(mktemp)"
+  if bash scripts/peers.sh start "$peers"; then
+    (
+      # shellcheck disable=SC1090
+      source "$peers"
+      "$out/fetch" "http://127.0.0.1:$BRIXA_PEER_NGINX_PORT/big.bin" "$out/big.bin" &&
+        cmp "$out/big.bin" "$BRIXA_PEER_NGINX_DIR/html/big.bin"
+    ) || rc=1
+  else
+    rc=1
+  fi
+  bash scripts/peers.sh stop "$peers" || true
+  rm -f "$peers"
+  return $rc
+}
 
 run_sanitized_unit() {
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -79,7 +107,9 @@ run_fuzzers() {
 step deps bash scripts/deps.sh
 if wanted linux; then
   step "linux build" scripts/build.sh linux
+  step "linux headers" check_headers linux
   step "linux tests" run_ctest linux
+  step "package example" run_package_example
 fi
 if wanted sanitize; then
   step "sanitizer build" scripts/build.sh sanitize
@@ -87,6 +117,7 @@ if wanted sanitize; then
 fi
 if wanted windows; then
   step "windows build" scripts/build.sh windows
+  step "windows headers" check_headers windows
   step "windows tests under wine" run_wine_tests
 fi
 if wanted fuzz; then

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "runtime/exception.h"
 #include "runtime/ip_text.h"
 #include "transport/connect_thread.h"
 #include "transport/stack.h"
@@ -11,7 +12,6 @@ namespace brixa {
 
 namespace {
 
-constexpr std::int32_t kMaxPort = 65535;
 constexpr std::size_t kMaxSendBlock = 0x7FFFFFFF;
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/stream.h"
+#include "runtime/format_invariant.h"
 #include "runtime/stream_bytes.h"
 #include "transport/io_handler.h"
 #include "transport/stack.h"
@@ -13,12 +14,6 @@ namespace brixa {
 namespace {
 
 constexpr std::string_view kEOL = "\r\n";
-
-std::string FormatFileNotFound(const std::string& fileName) {
-  std::string message = RSFileNotFound;
-  message.replace(message.find("%s"), 2, fileName);
-  return message;
-}
 
 }  // namespace
 
@@ -113,7 +108,7 @@ void TIdIOHandler::WriteFromStream(TStream& AStream, std::int64_t ASize, bool AW
 }
 
 void TIdIOHandler::WriteFile(const std::string& AFileName) {
-  if (!FileExists(AFileName)) throw EIdFileNotFound(FormatFileNotFound(AFileName));
+  if (!FileExists(AFileName)) throw EIdFileNotFound(FormatInvariant(RSFileNotFound, AFileName));
   TFileStream file(AFileName, fmOpenRead | fmShareDenyWrite);
   WriteFromStream(file, 0);
 }

@@ -14,6 +14,9 @@ using TIdStackSocketHandle = std::int32_t;
 inline constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
 inline constexpr int Id_SOCKET_ERROR = -1;
 
+// The highest TCP or UDP port number.
+inline constexpr std::int32_t kMaxPort = 65535;
+
 // Time limits, in milliseconds. Any value >= 0 is a real limit (0 polls once).
 inline constexpr std::int32_t TimeoutUseDefault = -1;  // the component's own setting applies
 inline constexpr std::int32_t TimeoutInfinite = -2;    // no limit

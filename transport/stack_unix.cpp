@@ -30,7 +30,6 @@ static_assert(sizeof(sockaddr_in6) == Id_SOCKADDR_MAX, "socket address buffer fi
 constexpr int kHostNameMax = 256;
 constexpr int kNameInfoMax = 1025;
 constexpr int kServiceBufferSize = 4096;
-constexpr int kMaxPort = 65535;
 constexpr int kWinsockLingerLength = 4;  // two 16-bit fields on Winsock
 constexpr int kWsaNotEnoughMemory = 8;
 constexpr int kWsaTypeNotFound = 10109;

@@ -18,6 +18,7 @@
 #include "platform/dynamic_library.h"
 #include "platform/exception.h"
 #include "platform/system_error.h"
+#include "runtime/format_invariant.h"
 #include "transport/stack_bsd.h"
 #include "transport/stack_exceptions.h"
 
@@ -33,14 +34,7 @@ constexpr DWORD kGetExtensionFunctionPointer = 0xC8000006;
 constexpr WORD kWinsockVersion = 0x0202;
 constexpr int kHostNameMax = 256;
 constexpr int kNameInfoMax = 1025;
-constexpr int kMaxPort = 65535;
 constexpr int kResolverSystemError = 11;
-
-[[nodiscard]] std::string Filled(const char* format, const std::string& value) {
-  std::string text = format;
-  text.replace(text.find("%s"), 2, value);
-  return text;
-}
 
 // ---- The library and its entry points ------------------------------------------------------
 
@@ -56,7 +50,7 @@ struct EntryPoint {
 
 [[noreturn]] void RaiseStubError(int number, const char* function) {
   throw EIdWinsockStubError(number, SystemErrorText(static_cast<unsigned long>(number)),
-                            Filled(RSWinsockCallError, function));
+                            FormatInvariant(RSWinsockCallError, function));
 }
 
 // The entry point's address, looked up and kept on first use. Two threads binding the same
@@ -648,7 +642,7 @@ int TIdStackWindows::RawSelect(TIdSocketSet* VRead, TIdSocketSet* VWrite, TIdSoc
 namespace detail {
 
 TDynamicLibrary LoadAndStartSocketLibrary(const std::string& AFileName) {
-  const std::string title = Filled(RSWinsockLoadError, AFileName);
+  const std::string title = FormatInvariant(RSWinsockLoadError, AFileName);
   try {
     TDynamicLibrary library;
     if (!library.Load(AFileName)) {

@@ -29,6 +29,23 @@ TEST(HeaderValueTest, ExtractHeaderSubValueFindsQuotedAndPlainItems) {
   EXPECT_EQ(CharsetEncodingOf("text/plain"), ce8Bit);
 }
 
+TEST(HeaderValueTest, BooleanTextsReadWithoutLetterCaseAndWriteUpperCase) {
+  struct Case {
+    std::string_view text;
+    std::optional<bool> expected;
+  };
+  const Case cases[] = {
+      {"TRUE", true},      {"true", true},          {"tRuE", true},          {"FALSE", false},
+      {"false", false},    {" true", std::nullopt}, {"true ", std::nullopt}, {"", std::nullopt},
+      {"1", std::nullopt}, {"yes", std::nullopt},   {"truex", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(TextToBool(c.text), c.expected) << '"' << c.text << '"';
+  }
+  EXPECT_EQ(BoolToText(true), "TRUE");
+  EXPECT_EQ(BoolToText(false), "FALSE");
+}
+
 TEST(HeaderValueTest, DottedIPv4AndHostNames) {
   struct Case {
     std::string_view text;

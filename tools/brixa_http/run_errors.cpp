@@ -10,6 +10,7 @@
 #include "transfer_watch.h"
 #include "transport/connect_thread.h"
 #include "transport/io_handler_exceptions.h"
+#include "transport/socks_info.h"
 #include "transport/stack_exceptions.h"
 
 namespace brixa::tool {
@@ -46,6 +47,7 @@ struct ClassRule {
 };
 constexpr ClassRule kClassRules[] = {
     {Is<EIdHTTPProtocolException>, kExitHttpError},
+    {Is<EIdSocksError>, kExitSocks},
     {Is<EOperationTimeout>, kExitTimeout},
     {Is<EOperationTooSlow>, kExitTimeout},
     {Is<EIdReadTimeout>, kExitTimeout},
@@ -74,6 +76,9 @@ int ExitCodeFor(const Exception& e, const RunState& state) {
     return SocketErrorCode(*socket, state);
   }
   if (Is<EIdConnClosedGracefully>(e) || Is<EIdClosedSocket>(e)) return ClosedCode(state);
+  if (Is<EIdHTTPIncompleteResponse>(e)) return ClosedCode(state);
+  // Broken framing: bad lengths or chunk sizes.
+  if (Is<EIdHTTPResponseError>(e)) return kExitReceiveFailed;
   // A port outside 1-65535 (or a number the URL cannot hold) before anything was sent.
   if (Is<ERangeError>(e) && !state.connected) return kExitMalformedUrl;
   return kExitOther;

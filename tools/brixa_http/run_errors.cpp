@@ -76,9 +76,6 @@ int ExitCodeFor(const Exception& e, const RunState& state) {
     return SocketErrorCode(*socket, state);
   }
   if (Is<EIdConnClosedGracefully>(e) || Is<EIdClosedSocket>(e)) return ClosedCode(state);
-  if (Is<EIdHTTPIncompleteResponse>(e)) return ClosedCode(state);
-  // Broken framing: bad lengths or chunk sizes.
-  if (Is<EIdHTTPResponseError>(e)) return kExitReceiveFailed;
   // A port outside 1-65535 (or a number the URL cannot hold) before anything was sent.
   if (Is<ERangeError>(e) && !state.connected) return kExitMalformedUrl;
   return kExitOther;

@@ -5,7 +5,7 @@
 
 #include <array>
 #include <cstdint>
-#include <cwchar>
+#include <cstring>
 #include <vector>
 
 #include "platform/signature.h"
@@ -16,7 +16,16 @@ namespace {
 
 constexpr std::size_t kCoordinateBytes = 32;  // P-256
 constexpr std::size_t kSha256Bytes = 32;
-constexpr wchar_t kP256Algorithm[] = L"ECDSA_P256";
+// The named-curve parameter of a P-256 key: DER of OID 1.2.840.10045.3.1.7.
+constexpr BYTE kP256CurveParameter[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+
+bool IsP256PublicKey(const CERT_PUBLIC_KEY_INFO& info) noexcept {
+  const CRYPT_OBJID_BLOB& curve = info.Algorithm.Parameters;
+  return info.Algorithm.pszObjId != nullptr &&
+         std::strcmp(info.Algorithm.pszObjId, szOID_ECC_PUBLIC_KEY) == 0 &&
+         curve.cbData == sizeof kP256CurveParameter &&
+         std::memcmp(curve.pbData, kP256CurveParameter, sizeof kP256CurveParameter) == 0;
+}
 
 bool Succeeded(NTSTATUS status) noexcept {
   return status >= 0;
@@ -54,19 +63,12 @@ BCRYPT_KEY_HANDLE ImportKey(std::string_view pem) {
                              &info.p, &infoSize)) {
     throw ESignatureError("the update key is not a public key");
   }
+  const auto* keyInfo = static_cast<PCERT_PUBLIC_KEY_INFO>(info.p);
+  if (!IsP256PublicKey(*keyInfo)) throw ESignatureError("the update key is not an ECDSA P-256 key");
   BCRYPT_KEY_HANDLE key = nullptr;
-  if (!::CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, static_cast<PCERT_PUBLIC_KEY_INFO>(info.p),
+  if (!::CryptImportPublicKeyInfoEx2(X509_ASN_ENCODING, const_cast<PCERT_PUBLIC_KEY_INFO>(keyInfo),
                                      0, nullptr, &key)) {
     throw ESignatureError("the update key cannot be imported");
-  }
-  std::array<wchar_t, 32> name{};
-  ULONG nameSize = 0;
-  if (!Succeeded(
-          ::BCryptGetProperty(key, BCRYPT_ALGORITHM_NAME, reinterpret_cast<PUCHAR>(name.data()),
-                              static_cast<ULONG>(sizeof name) - sizeof(wchar_t), &nameSize, 0)) ||
-      std::wcscmp(name.data(), kP256Algorithm) != 0) {
-    ::BCryptDestroyKey(key);
-    throw ESignatureError("the update key is not an ECDSA P-256 key");
   }
   return key;
 }

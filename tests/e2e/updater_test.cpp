@@ -424,47 +424,30 @@ TEST_F(UpdaterEndToEnd, SecondCopyExitsAtOnceWhileTheFirstDownloads) {
 
 // --- Signed updates ------------------------------------------------------------------------
 
-constexpr const char* kOpenSsl = "/usr/bin/openssl";
-
-// Signs like a vendor does, with the openssl tool: a DER signature of `bytes`.
-std::string SignWith(const std::string& privateKey, const std::string& bytes) {
-  test::TempDir work;
-  test::WriteFileText(work.Path("data"), bytes);
-  const ProgramResult run = test::RunProgram(
-      kOpenSsl,
-      {"dgst", "-sha256", "-sign", privateKey, "-out", work.Path("sig"), work.Path("data")}, 30000);
-  EXPECT_EQ(run.exitCode, 0) << run.stdErr;
-  return test::ReadFileText(work.Path("sig"));
-}
-
-// A key of nobody's, for forgeries.
-std::string ForeignKey(const test::TempDir& dir) {
-  const std::string key = dir.Path("foreign.pem");
-  (void)test::RunProgram(
-      kOpenSsl, {"ecparam", "-name", "prime256v1", "-genkey", "-noout", "-out", key}, 30000);
-  return key;
+// A file of the signed releases the build made with openssl (tests/e2e/sign_fixtures.sh): the
+// stand-in installer and a copy with one byte changed, version files announcing either one's
+// SHA-256, and their signatures by the tests' key ("<file>.sig") or by another
+// ("<file>.foreign.sig").
+std::string Release(const std::string& name) {
+  return test::ReadFileText(test::BuildTreePath("test-update-key/releases/" + name));
 }
 
 // The updater built with the tests' key (test-update-key/public.pem) against releases signed
 // with its private half, or changed after signing. Outcomes as above: the marker the installer
 // leaves, stderr, and which files the server was asked for.
 TEST_F(UpdaterEndToEnd, SignedUpdatesInstallOnlyWhatTheKeyHolderSigned) {
-  if (OnWindows())
-    GTEST_SKIP() << "signing needs the openssl tool, which the Windows test cannot run";
-  if (!fs::exists(kOpenSsl)) GTEST_SKIP() << kOpenSsl << " is missing (package openssl)";
-  const std::string privateKey = test::BuildTreePath("test-update-key/private.pem");
-  if (!fs::exists(test::BuildTreePath("app/BrixaUpdaterSigned"))) {
-    GTEST_SKIP() << "BrixaUpdaterSigned was not built (openssl missing at configure time)";
+  if (!fs::exists(test::BuildTreePath("app/BrixaUpdaterSigned" + test::ExecutableSuffix())) ||
+      Release("installer.exe.sig").empty()) {
+    GTEST_SKIP() << "no signed releases: openssl was missing when the build was configured";
   }
-  test::TempDir keys;
-  const std::string foreignKey = ForeignKey(keys);
-  const std::string installer = InstallerBytes();
-  std::string tampered = installer;
-  tampered[tampered.size() / 2] ^= 0x01;  // one byte changed
-  const std::string goodVersion = VersionFile("2", Sha256Hex(installer));
-  const std::string tamperedVersion = VersionFile("2", Sha256Hex(tampered));
+  const std::string installer = Release("installer.exe");
+  const std::string tampered = Release("tampered.exe");
+  ASSERT_EQ(installer.size(), tampered.size());
+  ASSERT_NE(installer, tampered);
+  const std::string goodVersion = Release("good.ini");
+  const std::string tamperedVersion = Release("tampered.ini");
 
-  struct Release {
+  struct Published {
     std::string version;
     std::optional<std::string> versionSig;  // none: no signature file on the server
     std::string installer;
@@ -473,34 +456,33 @@ TEST_F(UpdaterEndToEnd, SignedUpdatesInstallOnlyWhatTheKeyHolderSigned) {
   enum class Outcome { installed, refusedInstaller, nothingFetched };
   const struct {
     const char* what;
-    Release release;
+    Published release;
     Outcome outcome;
   } cases[] = {
       {"a signed release installs",
-       {goodVersion, SignWith(privateKey, goodVersion), installer, SignWith(privateKey, installer)},
+       {goodVersion, Release("good.ini.sig"), installer, Release("installer.exe.sig")},
        Outcome::installed},
       {"a changed installer with its hash in an unsigned version file",
-       {tamperedVersion, std::nullopt, tampered, SignWith(privateKey, installer)},
+       {tamperedVersion, std::nullopt, tampered, Release("installer.exe.sig")},
        Outcome::nothingFetched},
       {"a changed installer with its hash in a version file signed by another key",
-       {tamperedVersion, SignWith(foreignKey, tamperedVersion), tampered,
-        SignWith(foreignKey, tampered)},
+       {tamperedVersion, Release("tampered.ini.foreign.sig"), tampered,
+        Release("tampered.exe.foreign.sig")},
        Outcome::nothingFetched},
       {"a changed installer under the old version file and signature",
-       {goodVersion, SignWith(privateKey, goodVersion), tampered, SignWith(privateKey, installer)},
+       {goodVersion, Release("good.ini.sig"), tampered, Release("installer.exe.sig")},
        Outcome::refusedInstaller},
       {"an installer without a signature",
-       {goodVersion, SignWith(privateKey, goodVersion), installer, std::nullopt},
+       {goodVersion, Release("good.ini.sig"), installer, std::nullopt},
        Outcome::refusedInstaller},
       {"an installer signed by another key",
-       {goodVersion, SignWith(privateKey, goodVersion), installer, SignWith(foreignKey, installer)},
+       {goodVersion, Release("good.ini.sig"), installer, Release("installer.exe.foreign.sig")},
        Outcome::refusedInstaller},
       {"a version file whose signature is garbage",
-       {goodVersion, std::string(70, '\x30'), installer, SignWith(privateKey, installer)},
+       {goodVersion, std::string(70, '\x30'), installer, Release("installer.exe.sig")},
        Outcome::nothingFetched},
       {"a signature of the old version file",
-       {VersionFile("2", ""), SignWith(privateKey, VersionFile("1", "")), installer,
-        SignWith(privateKey, installer)},
+       {Release("new.ini"), Release("old.ini.sig"), installer, Release("installer.exe.sig")},
        Outcome::nothingFetched},
   };
   for (const auto& c : cases) {

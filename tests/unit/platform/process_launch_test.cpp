@@ -7,6 +7,10 @@
 #include <fstream>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "platform/gui_backend.h"
 #include "platform/single_instance.h"
 #include "unit/platform/self_launch.h"
@@ -90,6 +94,74 @@ TEST(ProcessLaunchTest, MakesADownloadedScriptExecutableBeforeStartingIt) {
   EXPECT_EQ(AwaitFile(marker), "0:" + script + "\n");  // no arguments
   EXPECT_NE(std::filesystem::status(script).permissions() & std::filesystem::perms::owner_exec,
             std::filesystem::perms::none);
+}
+#endif
+
+// A copy of this binary, held and started through TLaunchableFile, plays the marker role: what
+// is read through the object is the file, and what starts is that file.
+TEST(ProcessLaunchTest, LaunchableFileStartsTheFileItWasReadFrom) {
+  namespace fs = std::filesystem;
+  const std::string self = ReadFileText(ProgramFileName());
+  const struct {
+    const char* what;
+    fs::perms directory;  // the file's directory: private, or open to everyone
+  } cases[] = {
+      {"private directory", fs::perms::owner_all},
+#ifndef _WIN32
+      {"directory others may write", fs::perms::all},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    fs::permissions(dir.Root(), c.directory);
+    const std::string copy =
+        dir.Path("installer" + std::string(ProgramFileName().ends_with(".exe") ? ".exe" : ""));
+    WriteFileText(copy, self);
+    unsigned long error = 0;
+    auto file = TLaunchableFile::Open(copy, error);
+    ASSERT_NE(file, nullptr) << error;
+    std::string read;
+    char block[65536];
+    for (std::int64_t got; (got = file->Read(block, sizeof block)) > 0;) {
+      read.append(block, static_cast<std::size_t>(got));
+    }
+    EXPECT_TRUE(read == self);
+#ifdef _WIN32
+    // Held: nobody may change or delete it until it is started.
+    EXPECT_FALSE(::DeleteFileA(copy.c_str()));
+    const HANDLE writer =
+        ::CreateFileA(copy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+    if (writer != INVALID_HANDLE_VALUE) ::CloseHandle(writer);
+#else
+    EXPECT_EQ(fs::status(copy).permissions(), fs::perms::owner_read | fs::perms::owner_exec);
+#endif
+    const std::string result = dir.Path("marker.txt");
+    test::SetEnvironmentVariable(test::kChildRoleVariable, "marker|" + result);
+    const TProcessLaunch launch = file->Launch();
+    test::SetEnvironmentVariable(test::kChildRoleVariable, "");
+    ASSERT_TRUE(launch.Started) << launch.ErrorCode;
+    EXPECT_NE(AwaitFile(result), "");
+  }
+}
+
+#ifndef _WIN32
+TEST(ProcessLaunchTest, LaunchableFileRefusesLinksAndForeignNames) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const std::string real = dir.Path("real.exe");
+  WriteFileText(real, "#!/bin/sh\n");
+  fs::create_symlink(real, dir.Path("link.exe"));
+  unsigned long error = 0;
+  EXPECT_EQ(TLaunchableFile::Open(dir.Path("link.exe"), error), nullptr);
+  EXPECT_EQ(error, 40u);  // ELOOP: a link is never followed
+  fs::create_hard_link(real, dir.Path("second-name.exe"));
+  EXPECT_EQ(TLaunchableFile::Open(real, error), nullptr);  // another name could change it
+  EXPECT_EQ(error, 1u);                                    // EPERM
+  EXPECT_EQ(TLaunchableFile::Open(dir.Path("missing.exe"), error), nullptr);
+  EXPECT_EQ(error, 2u);
 }
 #endif
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/download_check.h"
+#include "app/update_signature.h"
 #include "app/version_check.h"
 #include "platform/module_path.h"
 #include "platform/process_launch.h"
@@ -42,13 +43,16 @@ void SetUpWorker(TIdThreadComponent& worker) {
 
 }  // namespace
 
-TfrmProgress::TfrmProgress(TComponent* owner, std::string updateUrl, std::string expectedSha256)
+TfrmProgress::TfrmProgress(TComponent* owner, std::string updateUrl, std::string expectedSha256,
+                           std::string publicKeyPem)
     : TForm(owner),
       ProgressBarDownload(new TProgressBar(this)),       // owned by the form
       IdHTTP1(new TIdHTTP(this)),                        // owned by the form
       IdThreadComponent1(new TIdThreadComponent(this)),  // owned by the form
+      LowSpeedGuard(new TLowSpeedGuard(this)),           // owned by the form
       updateUrl_(std::move(updateUrl)),
-      expectedSha256_(std::move(expectedSha256)) {
+      expectedSha256_(std::move(expectedSha256)),
+      publicKeyPem_(std::move(publicKeyPem)) {
   SetCaption(kUpdaterName);
   SetBorderStyle(bsDialog);
   SetBorderIcons(biMinimize | biMaximize);  // no system menu: no close box
@@ -69,6 +73,7 @@ TfrmProgress::TfrmProgress(TComponent* owner, std::string updateUrl, std::string
   ProgressBarDownload->SetTabOrder(0);
 
   SetUpClient(*IdHTTP1);
+  IdHTTP1->SetIntercept(LowSpeedGuard);
   IdHTTP1->OnWork = [this](TComponent* sender, TWorkMode mode, std::int64_t count) {
     IdHTTP1Work(sender, mode, count);
   };
@@ -116,11 +121,12 @@ void TfrmProgress::DownloadUpdate() {
     // Any failure ends the same way below; the exception goes no further.
   }
   CleanUp();
-  if (complete) {
+  if (!complete) {
+    ReportFailure();
+  } else if (publicKeyPem_.empty()) {
     LaunchInstaller();
   } else {
-    (void)RemoveFile(tempExePath_);
-    Application().ShowMessage(RSDownloadError);
+    LaunchVerifiedInstaller();
   }
   Close();
 }
@@ -129,6 +135,10 @@ void TfrmProgress::FetchInstaller() {
   (void)RemoveFile(tempExePath_);
   downloadStream_ = std::make_unique<TFileStream>(tempExePath_, fmCreate);
   IdHTTP1->SetHandleRedirects(true);
+  LowSpeedGuard->Restart();
+  signature_.clear();
+  // First, so the bar then shows the installer alone; a missing signature costs no download.
+  if (!publicKeyPem_.empty()) signature_ = FetchSignature(*IdHTTP1, updateUrl_ + kSignatureSuffix);
   IdHTTP1->Head(updateUrl_);
   ProgressBarDownload->SetPosition(0);
   ProgressBarDownload->SetMax(ProgressSteps(IdHTTP1->LastResponse().ContentLength()));
@@ -152,8 +162,29 @@ void TfrmProgress::CleanUp() noexcept {
   downloadStream_.reset();
 }
 
+void TfrmProgress::ReportFailure() {
+  (void)RemoveFile(tempExePath_);
+  Application().ShowMessage(RSDownloadError);
+}
+
 void TfrmProgress::LaunchInstaller() {
-  const TProcessLaunch launch = LaunchProcess(tempExePath_);
+  ReportLaunch(LaunchProcess(tempExePath_));
+}
+
+// The file is opened once it is closed for writing and held until it is started: the bytes
+// the signature is checked over are the bytes that run.
+void TfrmProgress::LaunchVerifiedInstaller() {
+  unsigned long error = 0;
+  auto file = TLaunchableFile::Open(tempExePath_, error);
+  if (!file || !SignatureMatches(publicKeyPem_, *file, signature_)) {
+    file.reset();
+    ReportFailure();
+    return;
+  }
+  ReportLaunch(file->Launch());
+}
+
+void TfrmProgress::ReportLaunch(const TProcessLaunch& launch) {
   if (!launch.Started) {
     Application().ShowMessage(RSCreateProcessFailed + std::to_string(launch.ErrorCode));
   }

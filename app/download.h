@@ -4,9 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "app/low_speed.h"
 #include "http/http.h"
 #include "platform/gui.h"
 #include "platform/gui_backend.h"  // completes the form's native window type
+#include "platform/process_launch.h"
 #include "platform/stream.h"
 #include "runtime/thread_component.h"
 
@@ -35,14 +37,19 @@ class TfrmProgress : public TForm {
  public:
   // `updateUrl` is where the installer is fetched. `expectedSha256`, when not empty, is the
   // installer's SHA-256 as the version file announced it: a download that does not hash to it
-  // is not started. Deletes a leftover temporary installer.
-  TfrmProgress(TComponent* owner, std::string updateUrl, std::string expectedSha256 = {});
+  // is not started. With a `publicKeyPem`, the installer is started only when its signature
+  // (updateUrl + kSignatureSuffix) verifies over the very file that is then started. Deletes a
+  // leftover temporary installer.
+  TfrmProgress(TComponent* owner, std::string updateUrl, std::string expectedSha256 = {},
+               std::string publicKeyPem = {});
   ~TfrmProgress() override;
 
   // Components, owned by the form.
   TProgressBar* ProgressBarDownload;
   TIdHTTP* IdHTTP1;
   TIdThreadComponent* IdThreadComponent1;
+  // IdHTTP1's intercept: ends a download that trickles (see TLowSpeedRule).
+  TLowSpeedGuard* LowSpeedGuard;
 
   // Handlers named as the form description names them.
   // Centres the window on the screen and starts the worker.
@@ -63,17 +70,24 @@ class TfrmProgress : public TForm {
   void SetTempExePath(std::string value) { tempExePath_ = std::move(value); }
   [[nodiscard]] const std::string& ExpectedSha256() const noexcept { return expectedSha256_; }
   void SetExpectedSha256(std::string value) { expectedSha256_ = std::move(value); }
+  [[nodiscard]] const std::string& UpdatePublicKey() const noexcept { return publicKeyPem_; }
+  void SetUpdatePublicKey(std::string value) { publicKeyPem_ = std::move(value); }
   // The open temporary file while a download runs, else null.
   [[nodiscard]] TFileStream* DownloadStream() const noexcept { return downloadStream_.get(); }
 
  private:
   void FetchInstaller();
   void CleanUp() noexcept;
+  void ReportFailure();
   void LaunchInstaller();
+  void LaunchVerifiedInstaller();
+  void ReportLaunch(const TProcessLaunch& launch);
 
   std::string updateUrl_;
   std::string tempExePath_;
   std::string expectedSha256_;
+  std::string publicKeyPem_;
+  std::string signature_;  // of the installer, fetched before it when a key is set
   std::unique_ptr<TFileStream> downloadStream_;
   bool destroying_ = false;
 };

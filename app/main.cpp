@@ -1,13 +1,16 @@
-// The updater program. Its update server is fixed when it is built (BRIXA_UPDATE_SERVER); it
-// reads no configuration, environment variable or argument.
+// The updater program. Its update server (BRIXA_UPDATE_SERVER) and the key its updates must be
+// signed with (BRIXA_UPDATE_PUBLIC_KEY) are fixed when it is built; it reads no configuration,
+// environment variable or argument.
 #include "app/updater.h"
 #include "app/version_check.h"
 #include "brixa/build_config.h"
+#include "brixa/update_key.h"
 
 int main() {
   try {
     return brixa::RunUpdater(brixa::UpdateServerUrl(brixa::kUpdateServer, brixa::kVersionFilePath),
-                             brixa::UpdateServerUrl(brixa::kUpdateServer, brixa::kInstallerPath));
+                             brixa::UpdateServerUrl(brixa::kUpdateServer, brixa::kInstallerPath),
+                             brixa::kUpdatePublicKeyPem);
   } catch (...) {
     return 0;  // the exit code is 0 in every case
   }

@@ -10,12 +10,14 @@ namespace brixa {
 
 namespace {
 
-void RunDownloadWindow(const std::string& updateUrl, const std::string& expectedSha256) {
+void RunDownloadWindow(const std::string& updateUrl, const std::string& expectedSha256,
+                       const std::string& publicKeyPem) {
   try {
     Application().Initialize();
     Application().SetMainFormOnTaskBar(true);
     Application().SetTitle(kUpdaterName);
-    frmProgress = Application().CreateForm<TfrmProgress>(updateUrl, expectedSha256);
+    frmProgress = Application().CreateForm<TfrmProgress>(updateUrl, expectedSha256,
+                                                         publicKeyPem);
     Application().Run();
     // The window's worker is joined here, while the single-instance marker is still held.
     Application().DestroyForms();
@@ -29,11 +31,12 @@ void RunDownloadWindow(const std::string& updateUrl, const std::string& expected
 
 }  // namespace
 
-int RunUpdater(const std::string& versionUrl, const std::string& updateUrl) {
+int RunUpdater(const std::string& versionUrl, const std::string& updateUrl,
+               const std::string& publicKeyPem) {
   TNamedMutex instance(kUpdaterName);
   if (instance.AlreadyExists()) return 0;  // another copy is running
-  const TUpdateCheck check = CheckForUpdate(versionUrl);
-  if (check.UpdateAvailable) RunDownloadWindow(updateUrl, check.ExpectedSha256);
+  const TUpdateCheck check = CheckForUpdate(versionUrl, publicKeyPem);
+  if (check.UpdateAvailable) RunDownloadWindow(updateUrl, check.ExpectedSha256, publicKeyPem);
   if (instance.Valid()) instance.Close();
   return 0;
 }

@@ -1,7 +1,9 @@
 #include "app/version_check.h"
 
 #include <memory>
+#include <optional>
 
+#include "app/update_signature.h"
 #include "http/http.h"
 #include "platform/module_path.h"
 #include "platform/profile_string.h"
@@ -18,6 +20,37 @@ std::string FitPathBuffer(std::string part) {
   return part;
 }
 
+// The whole of a small file, or nothing when it cannot be read or is larger than `limit`.
+std::optional<std::string> ReadSmallFile(const std::string& fileName, std::int64_t limit) {
+  try {
+    TFileStream file(fileName, fmOpenRead);
+    const std::int64_t size = file.Size();
+    if (size > limit) return std::nullopt;
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    file.ReadBuffer(bytes.data(), size);
+    return bytes;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+// True when the signature beside `url` on the server verifies over the bytes of `fileName`.
+bool VersionFileSigned(const std::string& url, const std::string& fileName,
+                       std::string_view publicKeyPem) {
+  std::string signature;
+  try {
+    TLowSpeedGuard guard;
+    const auto client = std::make_unique<TIdHTTP>();
+    client->SetReadTimeout(kUpdaterReadTimeoutMs);
+    client->SetIntercept(&guard);
+    signature = FetchSignature(*client, url + kSignatureSuffix);
+  } catch (...) {
+    return false;
+  }
+  const auto bytes = ReadSmallFile(fileName, kMaxSignedVersionFileBytes);
+  return bytes && SignatureMatches(publicKeyPem, *bytes, signature);
+}
+
 std::string ReadStamp(const std::string& fileName) {
   return ReadProfileString(kVersionSection, kVersionKey, kDefaultStamp, kStampBufferSize, fileName);
 }
@@ -28,9 +61,13 @@ std::string UpdateServerUrl(const std::string& server, const std::string& path) 
   return "http://" + server + path;
 }
 
-std::string DownloadVersionFile(const std::string& url, const std::string& fileName) {
+std::string DownloadVersionFile(const std::string& url, const std::string& fileName,
+                                TLowSpeedRule lowSpeed) {
+  // Made before the client, so it outlives the client that uses it.
+  TLowSpeedGuard guard(nullptr, lowSpeed);
   const auto client = std::make_unique<TIdHTTP>();
   client->SetReadTimeout(kUpdaterReadTimeoutMs);
+  client->SetIntercept(&guard);
   std::string result;
   try {
     // The stream is closed when this block ends, also through an exception, so the caller can
@@ -56,9 +93,15 @@ TVersionCheckFiles VersionCheckFilesOfProgram() {
   return files;
 }
 
-TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFiles& files) {
+TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFiles& files,
+                            std::string_view publicKeyPem) {
   TUpdateCheck check;
   if (DownloadVersionFile(versionUrl, files.TempVersionFile) == RSVersionCheckError) return check;
+  if (!publicKeyPem.empty() &&
+      !VersionFileSigned(versionUrl, files.TempVersionFile, publicKeyPem)) {
+    (void)RemoveFile(files.TempVersionFile);
+    return check;
+  }
   const std::string serverStamp = ReadStamp(files.TempVersionFile);
   const std::string localStamp = ReadStamp(files.LocalVersionFile);
   check.UpdateAvailable = serverStamp != localStamp;  // byte for byte, lengths included
@@ -70,8 +113,8 @@ TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFi
   return check;
 }
 
-TUpdateCheck CheckForUpdate(const std::string& versionUrl) {
-  return CheckForUpdate(versionUrl, VersionCheckFilesOfProgram());
+TUpdateCheck CheckForUpdate(const std::string& versionUrl, std::string_view publicKeyPem) {
+  return CheckForUpdate(versionUrl, VersionCheckFilesOfProgram(), publicKeyPem);
 }
 
 }  // namespace brixa

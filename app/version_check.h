@@ -3,6 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "app/low_speed.h"
 
 namespace brixa {
 
@@ -39,11 +42,12 @@ inline constexpr const char* RSVersionCheckError = "Version check error.";
 
 // Fetches `url` with HEAD and then GET into the file `fileName` (created or truncated), using a
 // client of its own with every setting at its default but the read timeout
-// (kUpdaterReadTimeoutMs): no redirect is followed, and an error status, like a refused
-// connection or a stalled server, is a failure. Returns "" when the file was fetched and
-// RSVersionCheckError otherwise; never raises. The file is closed before the call returns; a
-// failed fetch can leave a partial or empty file behind.
-[[nodiscard]] std::string DownloadVersionFile(const std::string& url, const std::string& fileName);
+// (kUpdaterReadTimeoutMs) and the low-speed rule: no redirect is followed, and an error status,
+// like a refused connection, a stalled or a trickling server, is a failure. Returns "" when the
+// file was fetched and RSVersionCheckError otherwise; never raises. The file is closed before the
+// call returns; a failed fetch can leave a partial or empty file behind.
+[[nodiscard]] std::string DownloadVersionFile(const std::string& url, const std::string& fileName,
+                                              TLowSpeedRule lowSpeed = kUpdaterLowSpeedRule);
 
 // The two files the version check uses.
 struct TVersionCheckFiles {
@@ -66,12 +70,20 @@ struct TUpdateCheck {
   std::string ExpectedSha256;
 };
 
+// The most a signed version file may hold: it is read whole to check its signature.
+inline constexpr std::int64_t kMaxSignedVersionFileBytes = 64 * 1024;
+
 // Downloads the server's version file from `versionUrl` to files.TempVersionFile, compares its
 // stamp with the one in files.LocalVersionFile and deletes the temporary file. A failed
 // download means "no update" and leaves everything as it is. Never raises.
+// With a `publicKeyPem`, the file's signature (versionUrl + kSignatureSuffix) must verify over
+// the file's exact bytes before its stamp is used; when it cannot be had or does not verify,
+// the answer is "no update", as for a failed download.
 [[nodiscard]] TUpdateCheck CheckForUpdate(const std::string& versionUrl,
-                                          const TVersionCheckFiles& files);
+                                          const TVersionCheckFiles& files,
+                                          std::string_view publicKeyPem = {});
 // The same with the files beside this program.
-[[nodiscard]] TUpdateCheck CheckForUpdate(const std::string& versionUrl);
+[[nodiscard]] TUpdateCheck CheckForUpdate(const std::string& versionUrl,
+                                          std::string_view publicKeyPem = {});
 
 }  // namespace brixa

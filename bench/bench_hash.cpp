@@ -1,5 +1,6 @@
-// Throughput of the message digests: MD5 (Digest authentication) and SHA-256 (installer
-// verification), over message sizes from a header value to an installer-sized stream chunk.
+// Throughput of the message digests: MD5, SHA-256 and SHA-512/256 (Digest authentication; SHA-256
+// also installer verification), over message sizes from a header value to an installer-sized stream
+// chunk.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include "http/hash_md4.h"
 #include "http/hash_md5.h"
 #include "http/hash_sha256.h"
+#include "http/hash_sha512.h"
 #include "http/mime_coder.h"
 
 namespace {
@@ -38,5 +40,6 @@ void BM_Base64Encode(benchmark::State& state) {
 
 BENCHMARK_TEMPLATE(BM_Hash, brixa::TIdHashMessageDigest5)->Arg(64)->Arg(1 << 10)->Arg(1 << 20);
 BENCHMARK_TEMPLATE(BM_Hash, brixa::TIdHashSHA256)->Arg(64)->Arg(1 << 10)->Arg(1 << 20);
+BENCHMARK_TEMPLATE(BM_Hash, brixa::TIdHashSHA512_256)->Arg(64)->Arg(1 << 10)->Arg(1 << 20);
 BENCHMARK_TEMPLATE(BM_Hash, brixa::TIdHashMessageDigest4)->Arg(1 << 20);
 BENCHMARK(BM_Base64Encode)->Arg(1 << 20);

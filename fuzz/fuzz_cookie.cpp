@@ -2,6 +2,7 @@
 // request header. The first byte picks the header kind and the host.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "http/cookie_manager.h"
@@ -28,7 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     start = end + 1;
   }
   const brixa::TIdURI uri("http://" + brixa::HostForAuthority(host) + "/dir/page");
-  (void)manager.BuildCookieHeader(uri, (selector & 0x40) != 0);
+  // Whatever was set, the header fits one bounded line of printable text (tabs allowed).
+  const std::string header = manager.BuildCookieHeader(uri, (selector & 0x40) != 0);
+  if (header.size() > brixa::TIdCookieManager::kMaxCookieHeaderBytes) std::abort();
+  for (const char ch : header) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) std::abort();
+  }
+  if (manager.CookieCollection().Count() > brixa::TIdCookies::kMaxCookies) std::abort();
   for (int i = 0; i < manager.CookieCollection().Count(); ++i) {
     (void)manager.CookieCollection().Items(i)->GetHeaderText();
   }

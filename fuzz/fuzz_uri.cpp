@@ -28,7 +28,11 @@ bool Plain(std::string_view text, bool colonAllowed) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const brixa::TIdURI uri(text);
-  (void)uri.PathAndQuery();
+  // A request target never carries a blank, a control character or a byte beyond ASCII.
+  for (const char ch : uri.PathAndQuery()) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte <= 0x20 || byte >= 0x7F) std::abort();
+  }
   try {
     const std::string composed = uri.ComposeURI(brixa::ofAuthInfo | brixa::ofBookmark);
     // With plain authority parts, a composed URL parses to the same host, port and user again

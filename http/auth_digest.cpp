@@ -7,6 +7,9 @@
 
 #include "http/auth_challenge.h"
 #include "http/hash_md5.h"
+#include "http/hash_sha256.h"
+#include "http/hash_sha512.h"
+#include "http/header_list.h"
 #include "runtime/text.h"
 
 namespace brixa {
@@ -14,15 +17,51 @@ namespace brixa {
 namespace {
 
 constexpr std::string_view kScheme = "Digest";
-constexpr std::string_view kMD5 = "MD5";
 constexpr std::string_view kQopAuth = "auth";
 constexpr std::string_view kQopAuthInt = "auth-int";
 // The nonce count goes out as exactly this many hexadecimal digits.
 constexpr int kNonceCountDigits = 8;
 
-// H(x): MD5 of the text's bytes as they are (UTF-8), lower-case hexadecimal. Hashing the bytes,
-// not an ASCII reduction, keeps non-ASCII user names and passwords intact.
-[[nodiscard]] std::string H(std::string_view text) {
+// The algorithms of RFC 7616, 3.3 and 6.1. A "-sess" variant hashes the credentials once per
+// nonce together with the two nonces, and is as strong as its digest.
+struct TDigestAlgorithm {
+  std::string_view name;
+  int strength;
+  bool session;
+  std::unique_ptr<TIdHash> (*make)();
+};
+
+template <class T>
+std::unique_ptr<TIdHash> Make() {
+  return std::make_unique<T>();
+}
+
+constexpr TDigestAlgorithm kAlgorithms[] = {
+    {"MD5", 1, false, &Make<TIdHashMessageDigest5>},
+    {"MD5-sess", 1, true, &Make<TIdHashMessageDigest5>},
+    {"SHA-256", 2, false, &Make<TIdHashSHA256>},
+    {"SHA-256-sess", 2, true, &Make<TIdHashSHA256>},
+    {"SHA-512-256", 3, false, &Make<TIdHashSHA512_256>},
+    {"SHA-512-256-sess", 3, true, &Make<TIdHashSHA512_256>},
+};
+
+// The algorithm a challenge names (none named means MD5); null when this client has none of
+// that name.
+[[nodiscard]] const TDigestAlgorithm* FindAlgorithm(std::string_view name) {
+  if (name.empty()) return &kAlgorithms[0];
+  for (const TDigestAlgorithm& algorithm : kAlgorithms) {
+    if (SameTextNoCase(algorithm.name, name)) return &algorithm;
+  }
+  return nullptr;
+}
+
+[[nodiscard]] bool IsDigestChallenge(std::string_view line) {
+  if (!StartsWithNoCase(line, kScheme)) return false;
+  return line.size() == kScheme.size() || line[kScheme.size()] == ' ' ||
+         line[kScheme.size()] == '\t';
+}
+
+[[nodiscard]] std::string Md5Hex(std::string_view text) {
   TIdHashMessageDigest5 md5;
   return DigestToHex(md5.HashBytes(text.data(), text.size()), false);
 }
@@ -48,6 +87,12 @@ constexpr int kNonceCountDigits = 8;
 
 }  // namespace
 
+int DigestChallengeStrength(std::string_view challenge) {
+  const std::vector<TIdAuthChallengeItem> items = SplitChallengeItems(DropSchemeWord(challenge));
+  const TDigestAlgorithm* algorithm = FindAlgorithm(ChallengeItemValue(items, "algorithm"));
+  return algorithm == nullptr ? 0 : algorithm->strength;
+}
+
 TIdDigestAuthentication::TIdDigestAuthentication() = default;
 TIdDigestAuthentication::~TIdDigestAuthentication() = default;
 
@@ -58,6 +103,7 @@ void TIdDigestAuthentication::ReadChallenge(std::string_view challenge) {
   if (nonce != nonce_) {
     nonce_ = nonce;
     nonceCount_ = 1;
+    sessionCNonce_.clear();
   }
   domain_ = SplitWords(ChallengeItemValue(items, "domain"), " \t");
   opaque_ = ChallengeItemValue(items, "opaque");
@@ -66,15 +112,25 @@ void TIdDigestAuthentication::ReadChallenge(std::string_view challenge) {
   qop_ = SplitWords(ChallengeItemValue(items, "qop"), ", \t");
 }
 
+// Among several Digest challenges (RFC 7616, 3.7: one per algorithm, in the server's order of
+// preference) the strongest this client computes wins; the first of equals.
 TAuthNextAction TIdDigestAuthentication::Next() {
   if (Step() != 0) return naRetry;
-  const std::string challenge = AuthParamStartingWith(kScheme);
-  if (challenge.empty()) return naFail;  // nothing to answer
-  ReadChallenge(challenge);
-  // No algorithm named means MD5, as the Digest scheme defines.
-  if (!algorithm_.empty() && !SameTextNoCase(algorithm_, kMD5)) {
-    throw EIdInvalidAlgorithm(RSHTTPUnsupportedAuthAlgorithm);
+  const std::string* best = nullptr;
+  int bestStrength = 0;
+  bool anyDigest = false;
+  for (const std::string& line : AuthParams().Lines()) {
+    if (!IsDigestChallenge(line)) continue;
+    anyDigest = true;
+    const int strength = DigestChallengeStrength(line);
+    if (strength > bestStrength) {
+      best = &line;
+      bestStrength = strength;
+    }
   }
+  if (!anyDigest) return naFail;  // nothing to answer
+  if (best == nullptr) throw EIdInvalidAlgorithm(RSHTTPUnsupportedAuthAlgorithm);
+  ReadChallenge(*best);
   if (nonce_.empty()) return naFail;  // a challenge without a nonce cannot be answered
   SetStep(1);
   return Username().empty() ? naAskApplication : naRetry;
@@ -83,7 +139,10 @@ TAuthNextAction TIdDigestAuthentication::Next() {
 std::string TIdDigestAuthentication::BuildAuthorization() {
   switch (Step()) {
     case 0:
-      return std::string(kScheme);
+      // A bare "Digest" carries nothing a server can check; without a nonce to reuse, no header
+      // goes out and the server challenges afresh.
+      if (nonce_.empty() || Username().empty()) return {};
+      return Credentials();
     case 1:
       return Credentials();
     default:
@@ -91,10 +150,21 @@ std::string TIdDigestAuthentication::BuildAuthorization() {
   }
 }
 
+// "auth" when offered: "auth-int" covers the request body, which a client that streams its
+// body cannot hash before the head goes out. "auth-int" only when it is all the server takes.
 std::string TIdDigestAuthentication::SelectedQop() const {
-  if (Holds(qop_, kQopAuthInt)) return std::string(kQopAuthInt);
   if (Holds(qop_, kQopAuth)) return std::string(kQopAuth);
+  if (Holds(qop_, kQopAuthInt)) return std::string(kQopAuthInt);
   return {};
+}
+
+// H(x) of the algorithm in force: its digest of the text's bytes as they are (UTF-8), in
+// lower-case hexadecimal. Hashing the bytes, not an ASCII reduction, keeps non-ASCII user names
+// and passwords intact.
+std::string TIdDigestAuthentication::Hash(std::string_view text) const {
+  const TDigestAlgorithm* algorithm = FindAlgorithm(algorithm_);
+  const auto hash = (algorithm != nullptr ? algorithm : &kAlgorithms[0])->make();
+  return DigestToHex(hash->HashBytes(text.data(), text.size()), false);
 }
 
 // A client nonce nobody can predict: the clock, a process-wide counter and 64 random bits.
@@ -102,24 +172,31 @@ std::string TIdDigestAuthentication::NewCNonce() const {
   static std::atomic<std::uint64_t> counter{0};
   thread_local std::mt19937_64 random{std::random_device{}()};
   const auto now = std::chrono::system_clock::now().time_since_epoch().count();
-  return H(std::to_string(now) + ":" + std::to_string(counter.fetch_add(1)) + ":" +
-           std::to_string(random()));
+  return Md5Hex(std::to_string(now) + ":" + std::to_string(counter.fetch_add(1)) + ":" +
+                std::to_string(random()));
 }
 
 std::string TIdDigestAuthentication::Credentials() {
+  const TDigestAlgorithm* algorithm = FindAlgorithm(algorithm_);
+  const bool session = algorithm != nullptr && algorithm->session;
   const std::string qop = SelectedQop();
-  const std::string cnonce = fixedCNonce_.empty() ? NewCNonce() : fixedCNonce_;
+  std::string cnonce = fixedCNonce_.empty() ? NewCNonce() : fixedCNonce_;
+  if (session) {
+    if (sessionCNonce_.empty()) sessionCNonce_ = cnonce;
+    cnonce = sessionCNonce_;
+  }
   const std::string nc = NonceCountText(nonceCount_);
-  const std::string ha1 = H(Join({Username(), Realm(), Password()}));
-  const std::string ha2 =
-      qop == kQopAuthInt ? H(Join({method_, uri_, H(entityBody_)})) : H(Join({method_, uri_}));
-  const std::string response =
-      qop.empty() ? H(Join({ha1, nonce_, ha2})) : H(Join({ha1, nonce_, nc, cnonce, qop, ha2}));
+  std::string ha1 = Hash(Join({Username(), Realm(), Password()}));
+  if (session) ha1 = Hash(Join({ha1, nonce_, cnonce}));
+  const std::string ha2 = qop == kQopAuthInt ? Hash(Join({method_, uri_, Hash(entityBody_)}))
+                                             : Hash(Join({method_, uri_}));
+  const std::string response = qop.empty() ? Hash(Join({ha1, nonce_, ha2}))
+                                           : Hash(Join({ha1, nonce_, nc, cnonce, qop, ha2}));
 
   std::string value = std::string(kScheme) + " username=" + QuoteAuthValue(Username());
   value += ", realm=" + QuoteAuthValue(Realm());
   value += ", nonce=" + QuoteAuthValue(nonce_);
-  // Echo the algorithm only when the server named one; without it MD5 is implied.
+  // Echo the algorithm as the server named it; without one MD5 is implied.
   if (!algorithm_.empty()) value += ", algorithm=" + QuoteAuthValue(algorithm_);
   value += ", uri=" + QuoteAuthValue(uri_);
   if (!qop.empty()) {

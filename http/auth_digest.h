@@ -9,13 +9,15 @@
 
 namespace brixa {
 
-// The "Digest" scheme with the MD5 algorithm, qop "auth" and "auth-int", nonce counting,
-// client nonces and the opaque value.
+// The "Digest" scheme (RFC 7616) with the MD5, SHA-256 and SHA-512-256 algorithms and their
+// "-sess" variants, qop "auth" and "auth-int", nonce counting, client nonces and the opaque value.
 //
-// Steps: Next reads the challenge and moves from step 0 to 1; BuildAuthorization at step 1 makes
-// the header, counts the nonce use and returns to step 0. Before the header is built the request
-// writer gives the object the request's method, the request URI as written in the request line
-// and, for "auth-int", the entity body.
+// Steps: Next reads the strongest Digest challenge it can answer and moves from step 0 to 1;
+// BuildAuthorization makes the header, counts the nonce use and returns to step 0. Once a nonce
+// is known, every later header reuses it with the next count, until a new challenge brings
+// another: the object is not tied to the connection its challenge came on. Before the header
+// is built the request writer gives the object the request's method, the request URI as written
+// in the request line and, for "auth-int", the entity body.
 class TIdDigestAuthentication : public TIdAuthentication {
  public:
   static constexpr std::string_view kClassName = "TIdDigestAuthentication";
@@ -23,13 +25,15 @@ class TIdDigestAuthentication : public TIdAuthentication {
   TIdDigestAuthentication();
   ~TIdDigestAuthentication() override;
 
-  // Step 0: reads the "Digest" challenge (realm, nonce, domain, opaque, stale, algorithm, qop),
-  // moves to step 1 and answers naRetry with a user name, naAskApplication without one. Raises
-  // EIdInvalidAlgorithm for an algorithm other than MD5 (none named means MD5). Answers naFail
-  // when AuthParams hold no Digest challenge with a nonce. Any other step: naRetry at once.
+  // Step 0: reads the strongest of the "Digest" challenges in AuthParams (realm, nonce, domain,
+  // opaque, stale, algorithm, qop), moves to step 1 and answers naRetry with a user name,
+  // naAskApplication without one. Raises EIdInvalidAlgorithm when no challenge names an
+  // algorithm this object computes (none named means MD5). Answers naFail when AuthParams hold
+  // no Digest challenge with a nonce. Any other step: naRetry at once.
   [[nodiscard]] TAuthNextAction Next() override;
   [[nodiscard]] int StepCount() const override { return 1; }
-  // Step 0: "Digest"; step 1: the full credentials; any other step: empty.
+  // Step 1, and step 0 once a nonce is known: the full credentials with the next nonce count.
+  // Step 0 before any challenge, and any other step: empty (no header at all).
   [[nodiscard]] std::string BuildAuthorization() override;
 
   [[nodiscard]] bool Stale() const noexcept { return stale_; }
@@ -60,6 +64,7 @@ class TIdDigestAuthentication : public TIdAuthentication {
  private:
   void ReadChallenge(std::string_view challenge);
   [[nodiscard]] std::string NewCNonce() const;
+  [[nodiscard]] std::string Hash(std::string_view text) const;
   [[nodiscard]] std::string SelectedQop() const;
   [[nodiscard]] std::string Credentials();
 
@@ -74,6 +79,14 @@ class TIdDigestAuthentication : public TIdAuthentication {
   std::string uri_;
   std::string entityBody_;
   std::string fixedCNonce_;
+  // For a "-sess" algorithm: the client nonce chosen with the current nonce, which the session
+  // key is made from and every header of the session repeats.
+  std::string sessionCNonce_;
 };
+
+// How strong a "Digest" challenge line is for this client: 0 when it cannot be answered (an
+// algorithm it does not compute), otherwise higher for a stronger algorithm (SHA-512-256 over
+// SHA-256 over MD5).
+[[nodiscard]] int DigestChallengeStrength(std::string_view challenge);
 
 }  // namespace brixa

@@ -20,7 +20,8 @@ BRIXA_DECLARE_ID_EXCEPTION(EIdInvalidAlgorithm, EIdException);
 inline constexpr const char* RSHTTPAuthAlreadyRegistered =
     "This authentication method is already registered with class name %s.";
 inline constexpr const char* RSHTTPUnsupportedAuthAlgorithm =
-    "Unsupported hash algorithm. This implementation supports only MD5 encoding.";
+    "Unsupported hash algorithm. This implementation supports MD5, SHA-256 and SHA-512-256 "
+    "encoding.";
 
 // What the client does after asking a scheme object for its next step.
 enum TAuthNextAction {

@@ -46,20 +46,30 @@ TIdCookieRFC2109* TIdCookies::FileCookie(std::unique_ptr<TIdCookieRFC2109> cooki
   TIdCookieRFC2109* filed = cookie.get();
   items_.push_back(std::move(cookie));
   names.AddObject(filed->Name(), filed);
+  // The domain's list is in the order its names were first filed, and so is items_.
+  if (names.Count() > kMaxCookiesPerDomain) FreeCookie(names.Objects(0));
+  if (static_cast<int>(items_.size()) > kMaxCookies) FreeCookie(items_.front().get());
   return filed;
 }
 
 // By identity rather than by domain and name: a filed cookie whose fields were changed since
-// must not leave a dangling entry behind.
+// must not leave a dangling entry behind. Its own domain is looked at first, which is where it
+// is unless its Domain was changed after filing.
 void TIdCookies::Unlist(const TIdCookieRFC2109& cookie) {
-  for (int d = 0; d < domains_.Count(); ++d) {
+  const auto unlistFrom = [&](int d) {
     TIdCookieList& names = *domains_.Objects(d);
     for (int i = 0; i < names.Count(); ++i) {
-      if (names.Objects(i) == &cookie) {
-        names.Delete(i);
-        return;
-      }
+      if (names.Objects(i) != &cookie) continue;
+      names.Delete(i);
+      if (names.Empty()) domains_.Delete(d);
+      return true;
     }
+    return false;
+  };
+  const int own = domains_.IndexOf(cookie.Domain());
+  if (own >= 0 && unlistFrom(own)) return;
+  for (int d = 0; d < domains_.Count(); ++d) {
+    if (d != own && unlistFrom(d)) return;
   }
 }
 
@@ -74,7 +84,9 @@ void TIdCookies::FreeCookie(TIdCookieRFC2109* cookie) {
 
 void TIdCookies::PurgeExpired(TDateTime now) {
   const TIdCookieTableLock guard(*this, caReadWrite);
-  for (int d = 0; d < domains_.Count(); ++d) {
+  // Backwards over the domains too: freeing a domain's last cookie takes the domain out.
+  for (int d = domains_.Count() - 1; d >= 0; --d) {
+    if (d >= domains_.Count()) continue;  // a cookie moved to another domain took more out
     TIdCookieList& names = *domains_.Objects(d);
     for (int i = names.Count() - 1; i >= 0; --i) {
       TIdCookieRFC2109* cookie = names.Objects(i);

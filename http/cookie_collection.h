@@ -70,6 +70,12 @@ enum TIdCookieAccess { caRead, caReadWrite };
 // it holds the write lock. Count and Items take the read lock themselves.
 class TIdCookies {
  public:
+  // Limits a browser also keeps (RFC 6265, 6.1 asks for at least 50 per domain and 3000 in
+  // all): past them the oldest cookie goes, first of its domain, then of the whole store. They
+  // bound the memory and the work a server can make a client spend on cookies.
+  static constexpr int kMaxCookiesPerDomain = 50;
+  static constexpr int kMaxCookies = 3000;
+
   TIdCookies();
   TIdCookies(const TIdCookies&) = delete;
   TIdCookies& operator=(const TIdCookies&) = delete;
@@ -83,12 +89,14 @@ class TIdCookies {
 
   // Files `cookie` under its Domain and Name (both without letter case; the path plays no
   // part). A cookie of that domain and name already filed takes the new one over in place and
-  // the new one is freed. Returns the cookie that is filed, valid until it is freed here.
+  // the new one is freed. A new cookie past a limit pushes the oldest one out (which may be
+  // none other than itself only when a limit is 0). Returns the cookie that is filed, valid
+  // until it is freed here.
   TIdCookieRFC2109* FileCookie(std::unique_ptr<TIdCookieRFC2109> cookie);
   // Unlists and frees a filed cookie; nothing for a cookie that is not held here.
   void FreeCookie(TIdCookieRFC2109* cookie);
-  // Frees every cookie with an expiry date before `now` (local time). Domain lists that become
-  // empty stay in the table.
+  // Frees every cookie with an expiry date before `now` (local time). A domain whose last
+  // cookie goes leaves the table.
   void PurgeExpired(TDateTime now);
 
   // Number of cookies held, and the cookie at `index` in the order they were first filed.

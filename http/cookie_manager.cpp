@@ -7,7 +7,16 @@
 namespace brixa {
 
 namespace {
-constexpr const char* CookieSeparator = "; ";
+constexpr std::string_view CookieSeparator = "; ";
+
+// RFC 6265bis, 5.6: a cookie text with a control character other than a tab is ignored whole.
+bool HoldsControlCharacter(std::string_view text) {
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return true;
+  }
+  return false;
+}
 }  // namespace
 
 TIdCookieManager::TIdCookieManager(TComponent* owner, TOnManagerEvent onCreate)
@@ -37,6 +46,7 @@ void TIdCookieManager::AddSetCookie2(const std::string& cookieText, const std::s
 // application refuses are dropped without a report.
 void TIdCookieManager::StoreCookie(std::unique_ptr<TIdCookieRFC2109> cookie,
                                    const std::string& cookieText, const std::string& host) {
+  if (cookieText.size() > kMaxCookieTextBytes || HoldsControlCharacter(cookieText)) return;
   cookie->SetClock(clock_);
   try {
     cookie->ParseCookieText(cookieText);
@@ -44,6 +54,7 @@ void TIdCookieManager::StoreCookie(std::unique_ptr<TIdCookieRFC2109> cookie,
     return;  // a "Port" list item that is not a number
   }
   if (cookie->Name().empty()) return;
+  if (cookie->Name().size() + cookie->Value().size() > kMaxCookieBytes) return;
   if (cookie->Domain().empty()) cookie->SetDomain(host);
   if (!DomainMatches(host, cookie->Domain())) return;
   bool accept = true;
@@ -78,8 +89,11 @@ std::string TIdCookieManager::BuildCookieHeader(const TIdURI& uri, bool secure) 
   }
   std::string header;
   for (int i = matches.Count() - 1; i >= 0; --i) {
-    if (!header.empty()) header += CookieSeparator;
-    header += matches.Objects(i)->GetNameValue();
+    const std::string pair = matches.Objects(i)->GetNameValue();
+    const std::size_t separator = header.empty() ? 0 : CookieSeparator.size();
+    if (header.size() + separator + pair.size() > kMaxCookieHeaderBytes) continue;
+    if (separator != 0) header += CookieSeparator;
+    header += pair;
   }
   return header;
 }

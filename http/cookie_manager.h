@@ -25,6 +25,14 @@ using TOnNewCookieEvent =
 // called from any thread; events run on the calling thread, without the store's lock held.
 class TIdCookieManager : public TIdInitializerComponent {
  public:
+  // A cookie whose name and value together are longer is refused, as browsers do.
+  static constexpr std::size_t kMaxCookieBytes = 4096;
+  // A cookie text (with its attributes) longer than this is refused unread.
+  static constexpr std::size_t kMaxCookieTextBytes = 8192;
+  // The "Cookie" value stays within what common servers take in one header line (8 KiB with
+  // its name); cookies that would pass it are left out, the rest still go.
+  static constexpr std::size_t kMaxCookieHeaderBytes = 8000;
+
   // `onCreate`, when given, is kept as OnCreate and fired once the store exists.
   explicit TIdCookieManager(TComponent* owner = nullptr, TOnManagerEvent onCreate = {});
   // Purges expired cookies, fires OnDestroy, then frees the store.
@@ -32,9 +40,12 @@ class TIdCookieManager : public TIdInitializerComponent {
 
   // The "Cookie" value for a request to `uri`: name=value of every unexpired cookie with a
   // value whose domain matches the host and whose path is a prefix of the request path
-  // (secure cookies only when `secure`), "; " between them. Empty text when none.
+  // (secure cookies only when `secure`), "; " between them, at most kMaxCookieHeaderBytes.
+  // Empty text when none.
   [[nodiscard]] std::string BuildCookieHeader(const TIdURI& uri, bool secure);
-  // Stores the cookie of one "Set-cookie" value received from `host`.
+  // Stores the cookie of one "Set-cookie" value received from `host`. A text holding a control
+  // character (other than a tab), or past the size limits above, is refused: it could not be
+  // sent back in a header line.
   void AddSetCookie(const std::string& cookieText, const std::string& host);
   // Stores the cookie of one "Set-cookie2" value received from `host`.
   void AddSetCookie2(const std::string& cookieText, const std::string& host);

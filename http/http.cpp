@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "http/http_exceptions.h"
 #include "http/response_body_reader.h"
 #include "runtime/header_value.h"
 #include "runtime/text.h"
@@ -19,6 +20,25 @@ bool IsOneOfNoCase(std::string_view text, std::initializer_list<std::string_view
     if (SameTextNoCase(text, word)) return true;
   }
   return false;
+}
+
+// The port of a URL as a number: decimal digits only, 1 to 65535. Anything else would
+// otherwise be read as some other port (or as 80) and reach a server nobody named.
+std::string ValidPortText(const std::string& portText) {
+  const bool digits = !portText.empty() && portText.size() <= 5 &&
+                      portText.find_first_not_of("0123456789") == std::string::npos;
+  const int port = digits ? std::stoi(portText) : 0;
+  if (port < 1 || port > kMaxPort) throw EIdMalformedURL(RSURIInvalidPort);
+  return std::to_string(port);
+}
+
+// A host goes into the "Host" line as it stands: a blank or control character there would be
+// a malformed request of the server's (or a Location's) making.
+void RequirePlainHost(const std::string& host) {
+  for (const char ch : host) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte <= 0x20 || byte == 0x7F) throw EIdMalformedURL(RSURIInvalidHost);
+  }
 }
 
 // "Host" value: the host, and ":" with the port unless it is 80. An IPv6 literal is written in
@@ -86,27 +106,38 @@ void TIdCustomHTTP::PerformRequest(const std::string& AMethod, const std::string
   CloseAfterRequest();
 }
 
-void TIdCustomHTTP::RunRequestLoop(const std::string& url, TStream* responseContent,
+void TIdCustomHTTP::RunRequestLoop(const std::string& /*url*/, TStream* responseContent,
                                    std::int64_t start, const TIdIgnoreReplies& ignoreReplies) {
-  while (true) {
-    MergeRequestURL();
-    OpenAndSendRequest();
-    ReadStatusAndHeaders(*protocol_);
-    switch (protocol_->DecideNextStep(ignoreReplies)) {
-      case nsFollowRedirect:
-        if (responseContent != nullptr) {
-          responseContent->SetPosition(start);
-          responseContent->SetSize(start);
-        }
-        serverAuthAttempts_ = 0;
-        proxyAuthAttempts_ = 0;
-        break;
-      case nsRetryWithAuth:
-        Request().SetURL(url);
-        break;
-      case nsDone:
-        return;
+  bool redirected = false;
+  try {
+    while (true) {
+      MergeRequestURL(!redirected);
+      BindCredentialsToOrigin(!redirected);
+      OpenAndSendRequest();
+      ReadStatusAndHeaders(*protocol_);
+      switch (protocol_->DecideNextStep(ignoreReplies)) {
+        case nsFollowRedirect:
+          if (responseContent != nullptr) {
+            responseContent->SetPosition(start);
+            responseContent->SetSize(start);
+          }
+          serverAuthAttempts_ = 0;
+          proxyAuthAttempts_ = 0;
+          redirected = true;
+          break;
+        case nsRetryWithAuth:
+          // The target that asked for credentials, which after a redirect is not the URL the
+          // caller gave.
+          Request().SetURL(CurrentURI().URI());
+          break;
+        case nsDone:
+          RestoreWithheldAuthentication();
+          return;
+      }
     }
+  } catch (...) {
+    RestoreWithheldAuthentication();
+    throw;
   }
 }
 
@@ -156,11 +187,18 @@ void TIdCustomHTTP::DropConnection() {
   if (IOHandler() != nullptr) IOHandler()->InBuffer().Clear();
 }
 
-void TIdCustomHTTP::MergeRequestURL() {
+void TIdCustomHTTP::MergeRequestURL(bool callerURL) {
   TIdHTTPRequest& request = Request();
   TIdURI& current = CurrentURI();
   const TIdURI next(request.URL());
-  if (!next.User().empty()) {
+  if (!next.Protocol().empty() && !IsOneOfNoCase(next.Protocol(), {"http", "https"})) {
+    throw EIdUnsupportedProtocol(RSHTTPUnsupportedProtocol);
+  }
+  RequirePlainHost(next.Host());
+  const std::string nextPort = next.PortText().empty() ? "" : ValidPortText(next.PortText());
+  // User information is taken as credentials only from the caller's own URL: a server does not
+  // get to choose the credentials the client sends.
+  if (callerURL && !next.User().empty()) {
     request.SetUsername(next.User());
     request.SetPassword(next.Password());
   }
@@ -179,12 +217,11 @@ void TIdCustomHTTP::MergeRequestURL() {
   } else {
     current.SetProtocol(SameTextNoCase(current.Protocol(), "https") ? "https" : "http");
   }
-  if (!next.PortText().empty()) {
-    current.SetPortText(next.PortText());
-  } else if (SameTextNoCase(next.Protocol(), "http")) {
-    current.SetPortText("80");
-  } else if (SameTextNoCase(next.Protocol(), "https")) {
-    current.SetPortText("443");
+  if (!nextPort.empty()) {
+    current.SetPortText(nextPort);
+  } else if (!next.Protocol().empty() || !next.Host().empty()) {
+    // A new scheme, or a new host ("//host/x"), names the default port of the scheme.
+    current.SetPortText(SameTextNoCase(current.Protocol(), "https") ? "443" : "80");
   } else if (current.PortText().empty()) {
     throw EIdUnknownProtocol(RSHTTPUnknownProtocol);
   }
@@ -230,7 +267,7 @@ void TIdCustomHTTP::OpenAndSendRequest() {
   } else {
     EnsureConnected(LastResponse());
   }
-  protocol_->WriteRequestHead(&CurrentURI());
+  WriteRequestHeadWithCredentialPolicy(*protocol_, &CurrentURI());
   if (request.BodySource() != nullptr)
     IOHandler()->WriteFromStream(*request.BodySource(), 0, false);
 }

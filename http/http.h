@@ -10,6 +10,7 @@
 #include "http/compressor.h"
 #include "http/cookie_manager.h"
 #include "http/header_list.h"
+#include "http/http_exceptions.h"
 #include "http/http_protocol.h"
 #include "http/http_protocol_exception.h"
 #include "http/proxy_connection_info.h"
@@ -120,6 +121,13 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void SetAuthStore(TIdAuthenticationStore* value);
   [[nodiscard]] std::int32_t HeaderLineLimit() const noexcept { return headerLineLimit_; }
   void SetHeaderLineLimit(std::int32_t value) noexcept { headerLineLimit_ = value; }
+  // Credentials (Request's user name and password, the URL's user information, an
+  // authentication object) and the caller's own "Authorization" and "Cookie" lines go only to
+  // the origin (scheme, host and port) of the URL the caller gave. A redirect to another origin
+  // goes without them, and that origin's 401 is not answered. True lets them follow redirects
+  // to any origin, for servers the caller trusts with them (curl's --location-trusted).
+  [[nodiscard]] bool LocationTrusted() const noexcept { return locationTrusted_; }
+  void SetLocationTrusted(bool value) noexcept { locationTrusted_ = value; }
 
   [[nodiscard]] TIdHTTPResponse& LastResponse() noexcept { return protocol_->Response(); }
   [[nodiscard]] std::int32_t StatusCode() { return LastResponse().StatusCode(); }
@@ -175,7 +183,20 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
 
   void RunRequestLoop(const std::string& url, TStream* responseContent, std::int64_t start,
                       const TIdIgnoreReplies& ignoreReplies);
-  void MergeRequestURL();
+  // `callerURL`: Request.URL is the caller's URL (whose user information becomes the
+  // credentials), not a redirect's.
+  void MergeRequestURL(bool callerURL);
+  // Decides, for the target MergeRequestURL just set, whether credentials may go there; with
+  // `callerURL` that target's origin becomes the one they were given for. An authentication
+  // object made for another origin is put aside (the caller's) or dropped.
+  void BindCredentialsToOrigin(bool callerURL);
+  // Gives the request back an authentication object put aside for another origin.
+  void RestoreWithheldAuthentication();
+  // Writes the head of `protocol`'s request, without the caller's credentials when they may not
+  // go to the current target.
+  void WriteRequestHeadWithCredentialPolicy(TIdHTTPProtocol& protocol, const TIdURI* cookieUri);
+  // Records that the request's current authentication object belongs to the current target.
+  void BindAuthenticationToTarget();
   [[nodiscard]] TIdHTTPConnectionKind ChooseConnectionTarget();
   void OpenAndSendRequest();
   void SetConnectionFields(TIdHTTPConnectionKind kind);
@@ -206,6 +227,19 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   std::int32_t maxAuthRetries_ = DefaultMaxAuthRetries;
   bool allowCookies_ = true;
   std::int32_t headerLineLimit_ = DefaultHeaderLineLimit;
+  bool locationTrusted_ = false;
+
+  // Origins ("http://host:80", lower case): the caller's URL of the current request, and the
+  // target of the current pass.
+  std::string requestOrigin_;
+  std::string passOrigin_;
+  bool credentialsAllowed_ = true;
+  // The authentication object whose origin is known, and that origin; any other object in the
+  // request record was put there by the caller and belongs to the caller's URL.
+  const TIdAuthentication* boundAuthentication_ = nullptr;
+  std::string authenticationOrigin_;
+  // The caller's authentication object while a redirect visits another origin.
+  std::unique_ptr<TIdAuthentication> withheldAuthentication_;
 
   std::int32_t redirectsSeen_ = 0;
   std::int32_t serverAuthAttempts_ = 0;

@@ -1,5 +1,6 @@
-// Redirect confirmation and the answers to 401 / 407 challenges, and what becomes of a
-// finished authentication when the connection closes.
+// Redirect confirmation, the answers to 401 / 407 challenges, what becomes of a finished
+// authentication when the connection closes, and which targets credentials may go to.
+#include "http/auth_digest.h"
 #include "http/http.h"
 #include "runtime/text.h"
 
@@ -10,14 +11,45 @@ namespace {
 // supplied credentials but leaves the scheme asking again would otherwise loop for ever.
 constexpr int kMaxApplicationRounds = 16;
 
-// The first challenge whose scheme word names a registered scheme.
+// How much a challenge is preferred: Digest (by the strength of its algorithm) over any other
+// registered scheme over Basic, which sends the password itself. 0: not answerable.
+int ChallengePreference(std::string_view word, const std::string& line) {
+  if (SameTextNoCase(word, "Digest")) {
+    const int strength = DigestChallengeStrength(line);
+    return strength == 0 ? 0 : 100 + strength;
+  }
+  if (SameTextNoCase(word, "Basic")) return 1;
+  return 50;
+}
+
+// The scheme of the most preferred challenge whose scheme word names a registered scheme; the
+// first of equals.
 TIdAuthenticationClass SchemeFor(const TIdHeaderList& challenges) {
+  TIdAuthenticationClass best;
+  int bestPreference = 0;
   for (const std::string& line : challenges.Lines()) {
     std::string rest = line;
     const std::string word = TakeUpTo(rest, " ");
-    if (const TIdAuthenticationClass found = FindAuthScheme(word)) return found;
+    const TIdAuthenticationClass found = FindAuthScheme(word);
+    if (!found) continue;
+    const int preference = ChallengePreference(word, line);
+    if (preference > bestPreference) {
+      best = found;
+      bestPreference = preference;
+    }
   }
-  return {};
+  return best;
+}
+
+// "scheme://host:port" in lower case, the port always written: what a credential is bound to.
+std::string OriginOf(const TIdURI& uri) {
+  const bool https = SameTextNoCase(uri.Protocol(), "https");
+  const std::string port = uri.PortText().empty() ? (https ? "443" : "80") : uri.PortText();
+  return LowerCase(uri.Protocol()) + "://" + LowerCase(uri.Host()) + ":" + port;
+}
+
+bool IsWithheldHeader(const std::string& name) {
+  return SameTextNoCase(name, "Authorization") || SameTextNoCase(name, "Cookie");
 }
 
 }  // namespace
@@ -34,12 +66,15 @@ bool TIdCustomHTTP::ConfirmRedirect(std::string& location, std::string& method,
 
 bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& response) {
   ++serverAuthAttempts_;
+  // Another origin's challenge is never answered with what the caller gave for its own.
+  if (!credentialsAllowed_) return false;
   if (request.AuthScheme() == nullptr) {
     TIdAuthenticationClass scheme = SchemeFor(response.WWWAuthenticate());
     if (!scheme) return false;
     if (OnSelectAuthorization) OnSelectAuthorization(this, scheme, response.WWWAuthenticate());
     if (!scheme) return false;
     request.SetAuthScheme(scheme.Create());
+    BindAuthenticationToTarget();
   }
   if (!OnAuthorization && Trim(request.Password()).empty()) return false;
   TIdAuthentication& auth = *request.AuthScheme();
@@ -95,18 +130,90 @@ bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse&
   return false;
 }
 
+// An exchange tied to its connection (NTLM) is over when the connection is: a finished one goes
+// to the store and is freed. Basic and Digest do not depend on the connection; a challenge
+// answered just before the server closed is answered on the next connection, and a Digest
+// nonce stays usable.
 void TIdCustomHTTP::DoOnDisconnected() {
   disconnectPending_ = false;
   TIdTCPClientCustom::DoOnDisconnected();
   if (TIdAuthentication* auth = Request().AuthScheme();
       auth != nullptr && auth->Step() == auth->StepCount()) {
     if (authStore_ != nullptr) authStore_->AddAuthentication(*auth, CurrentURI());
-    Request().SetAuthScheme(nullptr);
+    if (auth->NeedsKeepAlive()) {
+      Request().SetAuthScheme(nullptr);
+      boundAuthentication_ = nullptr;
+    }
   }
   if (TIdAuthentication* proxyAuth = ProxyParams().AuthScheme();
       proxyAuth != nullptr && proxyAuth->Step() == proxyAuth->StepCount()) {
     proxyAuth->Restart();
   }
+}
+
+void TIdCustomHTTP::BindAuthenticationToTarget() {
+  boundAuthentication_ = Request().AuthScheme();
+  authenticationOrigin_ = passOrigin_;
+}
+
+void TIdCustomHTTP::BindCredentialsToOrigin(bool callerURL) {
+  passOrigin_ = OriginOf(CurrentURI());
+  if (callerURL) requestOrigin_ = passOrigin_;
+  credentialsAllowed_ = locationTrusted_ || passOrigin_ == requestOrigin_;
+  TIdHTTPRequest& request = Request();
+  if (request.AuthScheme() != nullptr && request.AuthScheme() != boundAuthentication_) {
+    // An object the caller (or a preemptive Basic) put there: the caller's, for its own URL.
+    boundAuthentication_ = request.AuthScheme();
+    authenticationOrigin_ = requestOrigin_;
+  }
+  if (request.AuthScheme() != nullptr && authenticationOrigin_ != passOrigin_) {
+    if (authenticationOrigin_ == requestOrigin_ && !withheldAuthentication_) {
+      withheldAuthentication_ = request.TakeAuthScheme();
+    } else {
+      request.FreeAuthScheme();
+    }
+    boundAuthentication_ = nullptr;
+  }
+  if (request.AuthScheme() == nullptr && withheldAuthentication_ && passOrigin_ == requestOrigin_) {
+    request.SetAuthScheme(std::move(withheldAuthentication_));
+    BindAuthenticationToTarget();
+  }
+}
+
+void TIdCustomHTTP::RestoreWithheldAuthentication() {
+  if (!withheldAuthentication_) return;
+  Request().SetAuthScheme(std::move(withheldAuthentication_));
+  boundAuthentication_ = Request().AuthScheme();
+  authenticationOrigin_ = requestOrigin_;
+}
+
+void TIdCustomHTTP::WriteRequestHeadWithCredentialPolicy(TIdHTTPProtocol& protocol,
+                                                         const TIdURI* cookieUri) {
+  TIdHTTPRequest& request = protocol.Request();
+  if (credentialsAllowed_) {
+    protocol.WriteRequestHead(cookieUri);
+    // A preemptive Basic made while writing belongs here.
+    if (request.AuthScheme() != boundAuthentication_) BindAuthenticationToTarget();
+    return;
+  }
+  // The caller's settings come back whatever happens while writing.
+  TIdHeaderList saved;
+  saved.AssignLines(request.CustomHeaders());
+  const bool basic = request.BasicAuthentication();
+  TIdHeaderList& custom = request.CustomHeaders();
+  for (int i = custom.Count() - 1; i >= 0; --i) {
+    if (IsWithheldHeader(custom.LineName(i))) custom.Delete(i);
+  }
+  request.SetBasicAuthentication(false);
+  try {
+    protocol.WriteRequestHead(cookieUri);
+  } catch (...) {
+    request.CustomHeaders().AssignLines(saved);
+    request.SetBasicAuthentication(basic);
+    throw;
+  }
+  request.CustomHeaders().AssignLines(saved);
+  request.SetBasicAuthentication(basic);
 }
 
 }  // namespace brixa

@@ -31,6 +31,9 @@ class EIdHTTPProtocolException : public EIdReplyRFCError {
 
 // The other failures of the request cycle.
 BRIXA_DECLARE_ID_EXCEPTION(EIdUnknownProtocol, EIdException);
+// A URL (the caller's or a redirect's) whose scheme is neither http nor https: nothing is sent,
+// and no other scheme is ever fetched over HTTP.
+BRIXA_DECLARE_ID_EXCEPTION(EIdUnsupportedProtocol, EIdUnknownProtocol);
 BRIXA_DECLARE_ID_EXCEPTION(EIdIOHandlerPropInvalid, EIdException);
 // Caller text (URL, method, header value) holding a character that would end a line.
 BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPInvalidRequestText, EIdException);
@@ -72,12 +75,8 @@ BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPHeaderBlockTooLarge, EIdHTTPResponseError);
 // A server that kept answering with interim 1xx responses instead of a final status.
 BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPTooManyInterimResponses, EIdHTTPResponseError);
 
-// A number outside the range its target can hold (a port above 65535, a response stream
-// positioned beyond what the cycle can note); the language runtime's range-check failure.
-BRIXA_DECLARE_EXCEPTION(ERangeError, Exception);
-inline constexpr const char* RSRangeError = "Range check error";
-
 inline constexpr const char* RSHTTPUnknownProtocol = "Unknown Protocol";
+inline constexpr const char* RSHTTPUnsupportedProtocol = "Protocol not supported";
 inline constexpr const char* RSIOHandlerPropInvalid = "IOHandler value is not valid";
 inline constexpr const char* RSHTTPMethodRequiresVersion =
     "Request method requires HTTP version 1.1";

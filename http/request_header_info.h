@@ -65,6 +65,10 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
     authScheme_ = std::move(scheme);
   }
   void FreeAuthScheme() noexcept { authScheme_.reset(); }
+  // Hands the scheme object over to the caller; the record is left without one.
+  [[nodiscard]] std::unique_ptr<TIdAuthentication> TakeAuthScheme() noexcept {
+    return std::move(authScheme_);
+  }
 
  protected:
   // The method and the request target of the request line this head goes with. A signing

@@ -86,8 +86,12 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdIgnoreReplies& ignoreRe
   const std::int32_t statusClass = code / 100;  // -1 (unreadable) is class 0
   // After 101 the connection speaks another protocol, which this client does not.
   if (code == 101) client_.closeAfterRequest_ = true;
-  if ((statusClass == 3 && code != 304) || !response.Location().empty()) {
-    return HandleRedirect(code, ignoreReplies);
+  if (!response.Location().empty()) return HandleRedirect(code, ignoreReplies);
+  if (statusClass == 3 && code != 304) {
+    // A redirect that names no target cannot be followed; going to "" would fetch the
+    // directory of the current target instead.
+    RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
+    return nsDone;
   }
   if (statusClass == 2) return FinishAccepted(code, false);
   if (code == 401 || code == 407) {

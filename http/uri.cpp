@@ -31,14 +31,68 @@ constexpr std::array<DefaultPort, 3> DefaultPorts{
   return head;
 }
 
-// Splits the query off `work`: after the first "?", or without one after the first "=".
+// Splits the query off `work`: the text after the first "?". Only "?" starts a query; an "="
+// is an ordinary character of a path segment ("/dl/file=1.txt" names a file).
 [[nodiscard]] std::string SplitQuery(std::string& work) {
-  std::size_t found = work.find('?');
-  if (found == std::string::npos) found = work.find('=');
+  const std::size_t found = work.find('?');
   if (found == std::string::npos) return {};
   std::string query = work.substr(found + 1);
   work.erase(found);
   return query;
+}
+
+// Splits the fragment off `work`: the text after the first "#" wherever it stands (RFC 3986,
+// 3.5). A fragment is the client's own business and never goes to a server.
+[[nodiscard]] std::string SplitFragment(std::string& work) {
+  const std::size_t found = work.find('#');
+  if (found == std::string::npos) return {};
+  std::string fragment = work.substr(found + 1);
+  work.erase(found);
+  return fragment;
+}
+
+[[nodiscard]] bool IsAsciiLetter(char ch) {
+  return (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
+}
+
+// The length of the scheme `text` starts with (letter *(letter / digit / "+" / "-" / ".")
+// followed by ":"), or 0 when it starts with none. "host:8080/x" has no scheme: a name
+// followed by a port number is what people type for a host, and RFC 3986 schemes never
+// continue with a digit.
+[[nodiscard]] std::size_t SchemeLength(std::string_view text) {
+  if (text.empty() || !IsAsciiLetter(text.front())) return 0;
+  std::size_t i = 1;
+  while (i < text.size() && (IsAsciiLetter(text[i]) || (text[i] >= '0' && text[i] <= '9') ||
+                             text[i] == '+' || text[i] == '-' || text[i] == '.')) {
+    ++i;
+  }
+  if (i == text.size() || text[i] != ':') return 0;
+  const bool portFollows = i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9';
+  return portFollows ? 0 : i;
+}
+
+// Bytes that may never stand raw in a request target: blanks, controls and anything beyond
+// ASCII. They are sent percent-encoded; every other byte ("%" included, so that what is
+// already encoded stays as it is) goes as written.
+[[nodiscard]] bool NeedsPercentEncoding(unsigned char ch) {
+  return ch <= 0x20 || ch >= 0x7F;
+}
+
+[[nodiscard]] std::string PercentEncodeTarget(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (!NeedsPercentEncoding(byte)) {
+      out.push_back(ch);
+      continue;
+    }
+    out.push_back('%');
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0x0F]);
+  }
+  return out;
 }
 
 // Moves the text up to and including the last "/" out of `work`; empty when there is none.
@@ -86,23 +140,36 @@ void TIdURI::SetURI(const std::string& uri) {
   query_.clear();
   ipVersion_ = Id_IPv4;
 
+  fragment_ = SplitFragment(work);
+  query_ = SplitQuery(work);
   const std::size_t scheme = work.find(SchemeSeparator);
-  if (scheme != std::string::npos) {
+  const std::size_t schemeLength = SchemeLength(work);
+  if (scheme != std::string::npos && scheme == schemeLength) {
     protocol_ = work.substr(0, scheme);
     work.erase(0, scheme + SchemeSeparator.size());
-    query_ = SplitQuery(work);
+    ParseAuthority(CutAt(work, '/'));
+    directory_ = "/" + SplitDirectory(work);
+  } else if (schemeLength > 0) {
+    // "mailto:x", "javascript:x": a scheme without an authority. Kept so that the client can
+    // refuse it rather than take it for a relative path on the current server.
+    protocol_ = work.substr(0, schemeLength);
+    work.erase(0, schemeLength + 1);
+    directory_ = SplitDirectory(work);
+  } else if (work.starts_with("//")) {
+    // A network-path reference ("//host/path"): another server, same scheme.
+    work.erase(0, 2);
     ParseAuthority(CutAt(work, '/'));
     directory_ = "/" + SplitDirectory(work);
   } else {
-    query_ = SplitQuery(work);
     directory_ = SplitDirectory(work);
   }
-  resource_ = CutAt(work, '#');
-  fragment_ = work;
+  resource_ = work;
 }
 
 void TIdURI::ParseAuthority(std::string authority) {
-  const std::size_t at = authority.find('@');
+  // The last "@" ends the user information: a password may hold "@" (and "=" or ":"), a
+  // host never does.
+  const std::size_t at = authority.rfind('@');
   if (at != std::string::npos) {
     std::string userInfo = authority.substr(0, at);
     authority.erase(0, at + 1);
@@ -141,8 +208,12 @@ std::string TIdURI::ComposeURI(TIdURIOptionalFields fields) const {
 }
 
 std::string TIdURI::PathAndQuery() const {
-  std::string result = directory_ + resource_;
-  if (!query_.empty()) result += "?" + query_;
+  std::string result = PercentEncodeTarget(directory_);
+  result += PercentEncodeTarget(resource_);
+  if (!query_.empty()) {
+    result += '?';
+    result += PercentEncodeTarget(query_);
+  }
   return result;
 }
 

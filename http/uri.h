@@ -15,9 +15,13 @@ using TIdURIOptionalFields = unsigned;
 
 // A URL split into its parts and composed back.
 //
-// The parser is purely textual: no percent-decoding, no validation; every part is kept exactly
-// as written and any text gives some set of parts. Assigning URI replaces every part; the
-// parts may also be set one by one (the request cycle merges a new target into a kept one).
+// The parser is textual: no percent-decoding, no validation; every part is kept exactly as
+// written and any text gives some set of parts. The fragment ends the text at its first "#",
+// the query starts at the first "?" before it; the user information ends at the last "@" of
+// the authority. A reference without "://" may still name a scheme ("mailto:x"), which lands
+// in Protocol; "//host/path" names another host with the current scheme. Assigning URI replaces
+// every part; the parts may also be set one by one (the request cycle merges a new target into a
+// kept one).
 class TIdURI {
  public:
   TIdURI() = default;
@@ -35,7 +39,8 @@ class TIdURI {
   // when it is the protocol's default (80 for http, 443 for https, 21 for ftp).
   // Raises EIdURIException "Protocol field is empty" / "Host field is empty".
   [[nodiscard]] std::string ComposeURI(TIdURIOptionalFields fields) const;
-  // Directory + Resource, then "?" and Query when Query is not empty.
+  // Directory + Resource, then "?" and Query when Query is not empty; blanks, control
+  // characters and bytes beyond ASCII percent-encoded, so the text can stand in a request line.
   [[nodiscard]] std::string PathAndQuery() const;
   // Turns every backslash into a forward slash.
   static void NormalizeSlashes(std::string& text);

@@ -42,6 +42,10 @@ BRIXA_DECLARE_EXCEPTION(EFOpenError, EStreamError);
 BRIXA_DECLARE_EXCEPTION(EReadError, EStreamError);
 BRIXA_DECLARE_EXCEPTION(EWriteError, EStreamError);
 BRIXA_DECLARE_EXCEPTION(EThread, Exception);
+// A number outside the range its target can hold (a port above 65535, a text longer than the
+// length byte that announces it can count); the language runtime's range-check failure.
+BRIXA_DECLARE_EXCEPTION(ERangeError, Exception);
+inline constexpr const char* RSRangeError = "Range check error";
 
 // An operating-system call failed; ErrorCode() is the system's own number (GetLastError / errno).
 class EOSError : public Exception {

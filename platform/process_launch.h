@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace brixa {
@@ -12,15 +14,50 @@ struct TProcessLaunch {
 };
 
 // Starts the program file `fileName` as a separate process with no arguments, in the caller's
-// environment and working directory, and returns without waiting for it.
+// environment and working directory, and returns without waiting for it. The new process
+// inherits none of the caller's handles, descriptors or sockets.
 //
-// Windows: CreateProcessA with the file as application name, no command line, inheritable
-// handles and one security-attributes record for process and thread (no descriptor, inherit),
-// no creation flags, a zeroed start-up record; the new process's handles are closed at once.
-// The error code is GetLastError(). POSIX: the file is first made executable for its owner
-// (a downloaded file is not), then posix_spawn runs it with argv = { fileName }; the error
-// code is the errno that posix_spawn reports (ENOEXEC for a file that is not a program).
+// Windows: CreateProcessA with the file as application name, no command line, no handle
+// inheritance, no creation flags, a zeroed start-up record; the new process's handles are
+// closed at once. The error code is GetLastError(). POSIX: the file is first made executable
+// for its owner (a downloaded file is not), then posix_spawn runs it with argv = { fileName }
+// and every descriptor above standard error closed; the error code is the errno that
+// posix_spawn reports (ENOEXEC for a file that is not a program).
 // The caller does not reap the child; it is meant for a process that exits soon after.
 [[nodiscard]] TProcessLaunch LaunchProcess(const std::string& fileName);
+
+// A program file held from the check of its bytes until its launch, so that what is started is
+// what was read:
+//   - Windows: open for reading with only read sharing, so nobody can write, replace or delete
+//     the file until Launch has started it (the system opens it to run it with read access);
+//   - POSIX: the descriptor is opened without following links and must be a regular file of
+//     this user with one name; it is then made read-and-execute for its owner only. When the
+//     file's directory is not writable by anybody else the path is started (nobody else can
+//     put another file there); otherwise the process is started from the descriptor itself
+//     (through /proc/self/fd), whose bytes cannot change under another name.
+// Launch starts the file as LaunchProcess does.
+class TLaunchableFile {
+ public:
+  // Null when the file cannot be opened or is not fit to be started; `errorCode` says why.
+  [[nodiscard]] static std::unique_ptr<TLaunchableFile> Open(const std::string& fileName,
+                                                             unsigned long& errorCode);
+  ~TLaunchableFile();
+  TLaunchableFile(const TLaunchableFile&) = delete;
+  TLaunchableFile& operator=(const TLaunchableFile&) = delete;
+
+  // Reads the next bytes into `buffer`; 0 at the end, -1 on a read error.
+  [[nodiscard]] std::int64_t Read(void* buffer, std::size_t size);
+  // Starts the file and then lets it go.
+  [[nodiscard]] TProcessLaunch Launch();
+
+ private:
+  TLaunchableFile(std::string fileName, std::intptr_t handle) noexcept
+      : fileName_(std::move(fileName)), handle_(handle) {}
+  void Release() noexcept;
+
+  std::string fileName_;
+  std::intptr_t handle_;  // HANDLE on Windows, file descriptor on POSIX
+  bool byDescriptor_ = false;
+};
 
 }  // namespace brixa

@@ -1,6 +1,13 @@
+#include <fcntl.h>
+#include <linux/close_range.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <vector>
 
 #include "platform/process_launch.h"
 
@@ -10,6 +17,11 @@ namespace brixa {
 
 namespace {
 
+constexpr std::intptr_t kNoFile = -1;
+constexpr int kFirstInheritable = 3;  // standard input, output and error stay
+constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
+constexpr mode_t kOwnerReadExecute = S_IRUSR | S_IXUSR;
+
 void MakeExecutableForOwner(const std::string& fileName) {
   struct stat info {};
   if (::stat(fileName.c_str(), &info) != 0) return;  // posix_spawn reports the missing file
@@ -17,14 +29,16 @@ void MakeExecutableForOwner(const std::string& fileName) {
   (void)::chmod(fileName.c_str(), (info.st_mode & 07777) | S_IXUSR);
 }
 
-}  // namespace
-
-TProcessLaunch LaunchProcess(const std::string& fileName) {
-  MakeExecutableForOwner(fileName);
-  std::string argument0 = fileName;
-  char* argv[] = {argument0.data(), nullptr};
+// Runs `path` with argv = { argument0 } and nothing open above standard error.
+TProcessLaunch Spawn(const std::string& path, const std::string& argument0) {
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_addclosefrom_np(&actions, kFirstInheritable);
+  std::string name = argument0;
+  char* argv[] = {name.data(), nullptr};
   pid_t pid = 0;
-  const int rc = ::posix_spawn(&pid, fileName.c_str(), nullptr, nullptr, argv, environ);
+  const int rc = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
+  ::posix_spawn_file_actions_destroy(&actions);
   TProcessLaunch result;
   if (rc != 0) {
     result.ErrorCode = static_cast<unsigned long>(rc);
@@ -32,6 +46,124 @@ TProcessLaunch LaunchProcess(const std::string& fileName) {
   }
   result.Started = true;
   result.ProcessId = static_cast<std::uint64_t>(pid);
+  return result;
+}
+
+// Runs the file open as `fd` (close-on-exec, like every other descriptor of the child by the
+// time it executes) with argv = { argument0 }. The kernel opens the file through the
+// descriptor before the exec closes it, so the bytes started are the bytes of that descriptor.
+// A failed exec reports its errno to the parent through a close-on-exec pipe.
+TProcessLaunch SpawnFromDescriptor(int fd, const std::string& argument0) {
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  std::string name = argument0;
+  char* argv[] = {name.data(), nullptr};
+  int report[2];
+  TProcessLaunch result;
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    result.ErrorCode = static_cast<unsigned long>(errno);
+    return result;
+  }
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on.
+    (void)::syscall(SYS_close_range, kFirstInheritable, ~0U, CLOSE_RANGE_CLOEXEC);
+    ::execve(path.c_str(), argv, environ);
+    const int error = errno;
+    (void)!::write(report[1], &error, sizeof error);
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  if (pid < 0) {
+    result.ErrorCode = static_cast<unsigned long>(errno);
+    ::close(report[0]);
+    return result;
+  }
+  int error = 0;
+  ssize_t got = 0;
+  do {
+    got = ::read(report[0], &error, sizeof error);
+  } while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (got == static_cast<ssize_t>(sizeof error)) {
+    (void)::waitpid(pid, nullptr, 0);  // the child ended at once
+    result.ErrorCode = static_cast<unsigned long>(error);
+    return result;
+  }
+  result.Started = true;
+  result.ProcessId = static_cast<std::uint64_t>(pid);
+  return result;
+}
+
+std::string DirectoryOf(const std::string& fileName) {
+  const std::size_t slash = fileName.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+// Only this user (or the superuser) can put another file under a name in `dir`.
+bool OnlyWeCanChange(const std::string& dir) {
+  struct stat info {};
+  if (::stat(dir.c_str(), &info) != 0) return false;
+  return (info.st_uid == ::geteuid() || info.st_uid == 0) && (info.st_mode & kOthersWrite) == 0;
+}
+
+}  // namespace
+
+TProcessLaunch LaunchProcess(const std::string& fileName) {
+  MakeExecutableForOwner(fileName);
+  return Spawn(fileName, fileName);
+}
+
+std::unique_ptr<TLaunchableFile> TLaunchableFile::Open(const std::string& fileName,
+                                                       unsigned long& errorCode) {
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    errorCode = static_cast<unsigned long>(errno);
+    return nullptr;
+  }
+  std::unique_ptr<TLaunchableFile> file(new TLaunchableFile(fileName, fd));
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+      info.st_nlink != 1) {
+    errorCode = EPERM;
+    return nullptr;
+  }
+  // Nobody else may write it, and a process of ours would have to change the mode first.
+  if (::fchmod(fd, kOwnerReadExecute) != 0) {
+    errorCode = static_cast<unsigned long>(errno);
+    return nullptr;
+  }
+  file->byDescriptor_ = !OnlyWeCanChange(DirectoryOf(fileName));
+  errorCode = 0;
+  return file;
+}
+
+TLaunchableFile::~TLaunchableFile() {
+  Release();
+}
+
+void TLaunchableFile::Release() noexcept {
+  if (handle_ == kNoFile) return;
+  ::close(static_cast<int>(handle_));
+  handle_ = kNoFile;
+}
+
+std::int64_t TLaunchableFile::Read(void* buffer, std::size_t size) {
+  if (handle_ == kNoFile) return -1;
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+TProcessLaunch TLaunchableFile::Launch() {
+  TProcessLaunch result;
+  if (byDescriptor_) {
+    result = SpawnFromDescriptor(static_cast<int>(handle_), fileName_);
+  } else {
+    result = Spawn(fileName_, fileName_);
+  }
+  Release();
   return result;
 }
 

@@ -4,16 +4,19 @@
 
 namespace brixa {
 
+namespace {
+
+constexpr std::intptr_t kNoHandle = 0;
+
+}  // namespace
+
 TProcessLaunch LaunchProcess(const std::string& fileName) {
-  SECURITY_ATTRIBUTES security{};
-  security.nLength = sizeof security;
-  security.lpSecurityDescriptor = nullptr;
-  security.bInheritHandle = TRUE;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   TProcessLaunch result;
-  if (!::CreateProcessA(fileName.c_str(), nullptr, &security, &security, TRUE, 0, nullptr, nullptr,
+  // No security attributes and no inheritance: the installer gets none of our handles.
+  if (!::CreateProcessA(fileName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
     result.ErrorCode = ::GetLastError();
     return result;
@@ -23,6 +26,46 @@ TProcessLaunch LaunchProcess(const std::string& fileName) {
   // Nothing waits for the new process; its handles are not kept open for the rest of our life.
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
+  return result;
+}
+
+std::unique_ptr<TLaunchableFile> TLaunchableFile::Open(const std::string& fileName,
+                                                       unsigned long& errorCode) {
+  // Read sharing only: no writer, no rename, no delete while we hold it. Not inheritable.
+  const HANDLE file = ::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    errorCode = ::GetLastError();
+    return nullptr;
+  }
+  errorCode = 0;
+  return std::unique_ptr<TLaunchableFile>(
+      new TLaunchableFile(fileName, reinterpret_cast<std::intptr_t>(file)));
+}
+
+TLaunchableFile::~TLaunchableFile() {
+  Release();
+}
+
+void TLaunchableFile::Release() noexcept {
+  if (handle_ == kNoHandle) return;
+  ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = kNoHandle;
+}
+
+std::int64_t TLaunchableFile::Read(void* buffer, std::size_t size) {
+  if (handle_ == kNoHandle) return -1;
+  const DWORD wanted = size > MAXDWORD ? MAXDWORD : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, wanted, &got, nullptr)) return -1;
+  return got;
+}
+
+TProcessLaunch TLaunchableFile::Launch() {
+  // The system opens the image while our handle still keeps writers out; once the process
+  // exists its image section pins the bytes and ours can go.
+  const TProcessLaunch result = LaunchProcess(fileName_);
+  Release();
   return result;
 }
 

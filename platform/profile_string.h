@@ -7,16 +7,18 @@ namespace brixa {
 
 // Reads `key` of `section` from the INI file `fileName` the way the platform's 8-bit
 // private-profile-string function does into a buffer of `size` bytes:
-//   - section and key names match case-insensitively (ASCII), blanks around them ignored;
-//   - the value is the text after the first '=', blanks around it removed, and one pair of
-//     matching surrounding quotes ('...' or "...") removed;
-//   - the first section of that name and the first such key in it count; a key line without
-//     '=' has an empty value;
-//   - the result is cut to size - 1 bytes ("" for size 0);
+//   - a byte-order mark selects UTF-8 or UTF-16 (either byte order); UTF-16 text comes back in
+//     the system's 8-bit encoding; without a mark the bytes are taken as they are;
+//   - lines end in LF; a file without LF is split at CRs;
+//   - section and key names match case-insensitively (ASCII), blanks around a line, a key and
+//     a value ignored; a section name is what stands between '[' and the first ']';
+//   - the first section of that name counts, and in it the first line naming the key: when
+//     that line has no '=', the key counts as missing;
+//   - the value loses one pair of matching surrounding quotes ('...' or "...") and is cut to
+//     size - 1 bytes ("" for size 0);
 //   - when the file, the section or the key is missing, the result is `defaultValue` with its
-//     trailing blanks removed (and cut the same way).
-// Windows calls GetPrivateProfileStringA; other systems use an own reader with these rules
-// (lines end in LF or CR LF; a UTF-8 byte-order mark at the start is skipped).
+//     trailing spaces removed, copied the same way.
+// Windows calls GetPrivateProfileStringA; other systems use an own reader with these rules.
 [[nodiscard]] std::string ReadProfileString(const std::string& section, const std::string& key,
                                             const std::string& defaultValue, std::size_t size,
                                             const std::string& fileName);

@@ -1,4 +1,5 @@
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -8,22 +9,26 @@ namespace brixa {
 
 namespace {
 
-constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
+constexpr std::string_view kUtf16BeBom = "\xFE\xFF";
+// A version file is a few lines; anything larger is not read past this.
+constexpr std::size_t kMaxFileBytes = 1 << 20;
+constexpr char kEndOfFileMark = '\x1A';
 
-std::string_view Trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(kBlanks);
-  return text.substr(first, last - first + 1);
+// Blanks as the platform's profile reader counts them: white space and the old end-of-file mark.
+bool IsBlank(char c) noexcept {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' ||
+         c == kEndOfFileMark;
 }
 
-std::string_view TrimRight(std::string_view text) {
-  const std::size_t last = text.find_last_not_of(kBlanks);
-  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+std::string_view Trim(std::string_view text) noexcept {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
 }
 
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+bool SameNameIgnoringCase(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
@@ -32,56 +37,126 @@ bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string_view Unquote(std::string_view value) {
-  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-      value.back() == value.front()) {
-    return value.substr(1, value.size() - 2);
+void AppendUtf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
   }
-  return value;
 }
 
-std::string CutTo(std::string_view text, std::size_t size) {
-  if (size == 0) return {};
-  return std::string(text.substr(0, size - 1));
+// UTF-16 text in the system's 8-bit encoding, which is UTF-8 here. A lone surrogate becomes
+// U+FFFD, as the platform's converters make it.
+std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+  std::string out;
+  const auto unit = [&](std::size_t i) -> char32_t {
+    const auto hi = static_cast<unsigned char>(bytes[bigEndian ? i : i + 1]);
+    const auto lo = static_cast<unsigned char>(bytes[bigEndian ? i + 1 : i]);
+    return static_cast<char32_t>((hi << 8) | lo);
+  };
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    char32_t code = unit(i);
+    if (code >= 0xD800 && code <= 0xDBFF && i + 3 < bytes.size()) {
+      const char32_t low = unit(i + 2);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        i += 2;
+      }
+    }
+    if (code >= 0xD800 && code <= 0xDFFF) code = 0xFFFD;
+    AppendUtf8(out, code);
+  }
+  return out;
 }
 
-// The section name of a "[name]" line, or nothing for other lines.
-std::optional<std::string_view> SectionName(std::string_view line) {
-  if (line.empty() || line.front() != '[') return std::nullopt;
-  const std::size_t close = line.find(']');
-  const std::string_view inside =
-      close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1);
-  return Trim(inside);
+// The file's text in 8-bit form: a byte-order mark picks UTF-8 or UTF-16 (either order) and is
+// dropped; without one the bytes are taken as they are.
+std::string DecodeFile(std::string bytes) {
+  const std::string_view view = bytes;
+  if (view.starts_with(kUtf8Bom)) return bytes.substr(kUtf8Bom.size());
+  if (view.starts_with(kUtf16LeBom)) return Utf16ToUtf8(view.substr(2), false);
+  if (view.starts_with(kUtf16BeBom)) return Utf16ToUtf8(view.substr(2), true);
+  return bytes;
 }
 
-// The value of `key` in the first section called `section`, if both are there.
-std::optional<std::string> FindValue(std::istream& in, std::string_view section,
-                                     std::string_view key) {
-  enum class Where { before, inside, after } where = Where::before;
-  std::string raw;
-  bool firstLine = true;
-  while (where != Where::after && std::getline(in, raw)) {
-    std::string_view line = raw;
-    if (firstLine && line.substr(0, kUtf8Bom.size()) == kUtf8Bom)
-      line.remove_prefix(kUtf8Bom.size());
-    firstLine = false;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    line = Trim(line);
-    if (const auto name = SectionName(line)) {
-      if (where == Where::inside)
-        where = Where::after;
-      else if (SameNameIgnoringCase(*name, section))
-        where = Where::inside;
-      continue;
+// The next line of `text` from `at`: lines end in LF (a CR before it is a blank); only a file
+// with no LF left is split at CRs, as the platform's reader does.
+std::string_view NextLine(std::string_view text, std::size_t& at) {
+  std::size_t end = text.find('\n', at);
+  if (end == std::string_view::npos) end = text.find('\r', at);
+  if (end == std::string_view::npos) end = text.size();
+  const std::string_view line = text.substr(at, end - at);
+  at = end + 1;
+  return line;
+}
+
+struct KeyValue {
+  bool found = false;
+  std::optional<std::string_view> value;  // none: a key line without '='
+};
+
+// The first occurrence of `key` in the first section called `section`. Section names are taken
+// between '[' and the first ']' as they stand; a '[' line without ']' is an ordinary line.
+KeyValue FindKey(std::string_view text, std::string_view section, std::string_view key) {
+  enum class Where { before, inside } where = Where::before;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::string_view line = Trim(NextLine(text, at));
+    if (line.empty()) continue;
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      if (close != std::string_view::npos) {
+        if (where == Where::inside) return {};  // only the first such section counts
+        if (SameNameIgnoringCase(line.substr(1, close - 1), section)) where = Where::inside;
+        continue;
+      }
     }
     if (where != Where::inside) continue;
     const std::size_t equals = line.find('=');
-    const std::string_view name = Trim(line.substr(0, equals));
-    if (!SameNameIgnoringCase(name, key)) continue;
-    if (equals == std::string_view::npos) return std::string();
-    return std::string(Unquote(Trim(line.substr(equals + 1))));
+    if (!SameNameIgnoringCase(Trim(line.substr(0, equals)), key)) continue;
+    if (equals == std::string_view::npos) return {true, std::nullopt};
+    return {true, Trim(line.substr(equals + 1))};
   }
-  return std::nullopt;
+  return {};
+}
+
+// The value as the platform copies it into a buffer of `size` bytes: one pair of matching
+// quotes is dropped when the whole value fits, and the text is cut to size - 1 bytes.
+std::string CopyEntry(std::string_view value, std::size_t size) {
+  if (size == 0) return {};
+  bool quoted = false;
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    quoted = true;
+    value.remove_prefix(1);
+  }
+  std::string out(value.substr(0, size - 1));
+  if (quoted && size >= value.size() && !out.empty()) out.pop_back();
+  return out;
+}
+
+std::string TrimRightSpaces(std::string_view text) {
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return std::string(text);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes;
+  bytes.resize(kMaxFileBytes);
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
 }
 
 }  // namespace
@@ -89,11 +164,12 @@ std::optional<std::string> FindValue(std::istream& in, std::string_view section,
 std::string ReadProfileString(const std::string& section, const std::string& key,
                               const std::string& defaultValue, std::size_t size,
                               const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (in) {
-    if (const auto value = FindValue(in, section, key)) return CutTo(*value, size);
+  if (const auto bytes = ReadWholeFile(fileName)) {
+    const std::string text = DecodeFile(*bytes);
+    const KeyValue found = FindKey(text, Trim(section), Trim(key));
+    if (found.found && found.value) return CopyEntry(*found.value, size);
   }
-  return CutTo(TrimRight(defaultValue), size);
+  return CopyEntry(TrimRightSpaces(defaultValue), size);
 }
 
 }  // namespace brixa

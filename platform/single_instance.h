@@ -14,9 +14,13 @@ inline constexpr unsigned long kErrorAlreadyExists = 183;
 // process ends however it ends.
 //
 // Windows: a named mutex (CreateMutexA, not owned, not inheritable), LastError() is
-// GetLastError() read right after the call. POSIX: an exclusive flock on "<name>.lock" in
-// $XDG_RUNTIME_DIR (else the temp directory), opened close-on-exec so launched programs do not
-// inherit it; a lock that is held elsewhere reports kErrorAlreadyExists.
+// GetLastError() read right after the call. POSIX: an exclusive flock on "<name>.lock", opened
+// close-on-exec (launched programs do not inherit it) and without following links, in a
+// directory only this user can enter: $XDG_RUNTIME_DIR when it is such a directory, else
+// "<name>-<uid>" in the temp directory, else ".<name>-<uid>" in the home directory, each made
+// with mode 0700 and used only when it is a real directory owned by this user and closed to
+// everybody else. Another user can thus neither hold our lock nor make us skip it. A lock that
+// is held elsewhere reports kErrorAlreadyExists; no usable directory reports the reason.
 class TNamedMutex {
  public:
   explicit TNamedMutex(const std::string& name);

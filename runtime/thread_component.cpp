@@ -17,6 +17,16 @@ TIdThreadEx::~TIdThreadEx() {
   StopForDestruction();
 }
 
+void TIdThreadEx::ThreadMain() {
+  try {
+    TIdThread::ThreadMain();
+  } catch (...) {
+    TerminateWorker();
+    component_->ClearStoredActive();
+    throw;  // kept as the platform thread's FatalException
+  }
+}
+
 void TIdThreadEx::PreExecute() {
   component_->FireBeforeExecute();
 }

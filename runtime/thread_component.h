@@ -33,6 +33,10 @@ class TIdThreadEx : public TIdThread {
   [[nodiscard]] TIdThreadComponent* ThreadComponent() const noexcept { return component_; }
 
  protected:
+  // Something other than an Exception escaping an event (OnBeforeExecute, OnAfterExecute, ...)
+  // still ends the thread function, but it first leaves the thread terminated and the component
+  // inactive, so the component reads Active false and its next start makes a fresh thread.
+  void ThreadMain() override;
   void PreExecute() override;
   void PostExecute() override;
   void PreRun() override;

@@ -3,7 +3,10 @@
 # with an old version stamp) and a demo update tree (a new stamp and a demo installer), serves the
 # tree with nginx on 127.0.0.1:8471 at a limited rate so the progress bar visibly moves, runs the
 # updater (a window when a display is present, the console otherwise), then runs it once more to
-# show that an up-to-date product ends silently, and stops the server.
+# show that an up-to-date product ends silently, then shows a tampered installer refused, and
+# stops the server. The release is signed: a throwaway ECDSA P-256 key pair is made in
+# build/demo/keys, the updater is built with its public half, and the version file and the
+# installer are signed with its private half, as a vendor signs a real release.
 #
 #   BRIXA_DEMO_RATE     bytes per second the server sends (default 1m)
 #   BRIXA_DEMO_PADDING  bytes of padding in the demo installer (default 4194304)
@@ -23,12 +26,21 @@ say() { printf '\n== %s\n' "$*"; }
 say "installing what is missing"
 bash scripts/deps.sh
 
-say "building the updater"
+say "making a throwaway signing key in $DEMO/keys"
+rm -rf "$DEMO"
+mkdir -p "$DEMO/keys"
+openssl ecparam -name prime256v1 -genkey -noout -out "$DEMO/keys/private.pem"
+openssl ec -in "$DEMO/keys/private.pem" -pubout -out "$DEMO/keys/public.pem" 2>/dev/null
+
+say "building the updater with that key"
 GEN=()
 if command -v ninja >/dev/null; then GEN=(-G Ninja); fi
-cmake -S "$ROOT" -B "$ROOT/build/linux" "${GEN[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$ROOT/build/linux" --target BrixaUpdater -j "${BRIXA_JOBS:-$(nproc)}"
-grep -q '"127.0.0.1:8471"' "$ROOT/build/linux/generated/brixa/build_config.h" || {
+# A build tree of its own: the key is part of the program, and the test build takes none.
+BUILD="$ROOT/build/demo-updater"
+cmake -S "$ROOT" -B "$BUILD" "${GEN[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIXA_TESTS=OFF \
+  -DBRIXA_UPDATE_PUBLIC_KEY="$DEMO/keys/public.pem" >/dev/null
+cmake --build "$BUILD" --target BrixaUpdater -j "${BRIXA_JOBS:-$(nproc)}"
+grep -q '"127.0.0.1:8471"' "$BUILD/generated/brixa/build_config.h" || {
   echo "demo: this build's update server is not $LISTEN (BRIXA_UPDATE_SERVER); rebuild with the default" >&2
   exit 1
 }
@@ -37,17 +49,18 @@ if (exec 3<>"/dev/tcp/127.0.0.1/8471") 2>/dev/null; then
   exit 1
 fi
 
-say "laying out the demo product and update tree in $DEMO"
-rm -rf "$DEMO"
+say "laying out the demo product and the signed update tree in $DEMO"
 mkdir -p "$DEMO/product" "$DEMO/server/html/brixakit" "$DEMO/server/tmp"
 chmod 755 "$DEMO" "$DEMO/server"
-cp "$ROOT/build/linux/app/BrixaUpdater" "$DEMO/product/"
+cp "$BUILD/app/BrixaUpdater" "$DEMO/product/"
 printf '[Updater]\nVersion=%s\n' "$OLD_STAMP" > "$DEMO/product/version.ini"
 installer="$DEMO/server/html/brixakit/update.exe"
 sed "s/@NEW_STAMP@/$NEW_STAMP/g" tools/demo/installer.sh > "$installer"
 head -c "$PADDING" /dev/zero | tr '\0' '#' >> "$installer"
-printf '[Updater]\nVersion=%s\nSHA256=%s\n' "$NEW_STAMP" \
-  "$(sha256sum "$installer" | cut -d' ' -f1)" > "$DEMO/server/html/brixakit/version.ini"
+printf '[Updater]\nVersion=%s\n' "$NEW_STAMP" > "$DEMO/server/html/brixakit/version.ini"
+for f in "$installer" "$DEMO/server/html/brixakit/version.ini"; do
+  openssl dgst -sha256 -sign "$DEMO/keys/private.pem" -out "$f.sig" "$f"
+done
 sed -e "s#@ROOT@#$DEMO/server#g" -e "s#@LISTEN@#$LISTEN#g" -e "s#@RATE@#$RATE#g" \
   -e "s#@LOCATIONS@##g" tools/demo/nginx.conf.in > "$DEMO/server/nginx.conf"
 echo "product:  $DEMO/product (version $OLD_STAMP)"
@@ -92,6 +105,18 @@ say "run 2: the product is up to date, so the updater ends silently"
 start=$SECONDS
 ./BrixaUpdater
 echo "updater exited with code $? after $((SECONDS - start)) s, showing nothing"
+
+say "run 3: an installer changed after signing is refused"
+printf '[Updater]\nVersion=%s\n' "$OLD_STAMP" > version.ini
+printf 'echo tampered >> install.log\n' >> "$installer"
+if [[ -n "${DISPLAY:-}" ]]; then echo "(a message box says \"Download Error!\": press OK)"; fi
+./BrixaUpdater
+if grep -q "$OLD_STAMP" version.ini && [[ ! -e brixaupdatetemp.exe ]]; then
+  echo "refused: nothing was started and the download was deleted"
+else
+  echo "demo: the tampered installer was not refused" >&2
+  exit 1
+fi
 
 say "requests the server saw"
 cut -d'"' -f2 "$DEMO/server/access.log"

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Real HTTP peers on loopback for the tests: nginx, Apache httpd, squid (open and with proxy
-# Basic authentication), and servers the client was not developed with: lighttpd, tinyproxy (an
-# open forward proxy) and python's http.server (HTTP/1.0, one request per connection). This file holds the one canonical configuration and document tree of
-# each peer; the Linux test support (tests/support/peer_process_unix.cpp) asks it for them and
+# Real peers on loopback for the tests: nginx, Apache httpd, squid (open and with proxy Basic
+# authentication), dante (SOCKS 4 and 5, open and with user name and password), and servers the
+# client was not developed with: lighttpd, tinyproxy (an open forward proxy) and python's
+# http.server (HTTP/1.0, one request per connection). This file holds the one canonical
+# configuration and document tree of each peer; the Linux test support (tests/support/peer_process_unix.cpp) asks it for them and
 # runs the server itself, while a Windows test run under Wine uses servers started here.
 #
 #   scripts/peers.sh config KIND DIR PORT   write KIND's configuration and documents into DIR
-#                                           (KIND: nginx apache squid squidauth lighttpd
-#                                           tinyproxy pyhttp)
+#                                           (KIND: nginx apache squid squidauth dante
+#                                           danteauth lighttpd tinyproxy pyhttp)
 #   scripts/peers.sh command KIND DIR PORT  print the server's command line, one word per line
 #   scripts/peers.sh start ENVFILE          start every peer on a free port, wait until each
 #                                           answers, write BRIXA_PEER_<KIND>_{PORT,DIR,PID}
@@ -16,9 +17,10 @@
 #                                           updateserver, BRIXA_UPDATE_SERVER, default
 #                                           127.0.0.1:8471) from tools/demo/nginx.conf.in
 #   scripts/peers.sh stop ENVFILE           stop the peers ENVFILE names, remove their folders
+#   scripts/peers.sh cleanup KIND PORT      remove what a stopped peer left outside its folder
 set -euo pipefail
 
-KINDS=(nginx apache squid squidauth lighttpd tinyproxy pyhttp)
+KINDS=(nginx apache squid squidauth dante danteauth lighttpd tinyproxy pyhttp)
 APACHE_MODULES=/usr/lib/apache2/modules
 NCSA_HELPER=/usr/lib/squid/basic_ncsa_auth
 BIG_FILE_BYTES=4194304
@@ -30,6 +32,7 @@ binary_of() {
     nginx) echo /usr/sbin/nginx ;;
     apache) echo /usr/sbin/apache2 ;;
     squid | squidauth) echo /usr/sbin/squid ;;
+    dante | danteauth) echo /usr/sbin/danted ;;
     lighttpd) echo /usr/sbin/lighttpd ;;
     tinyproxy) echo /usr/bin/tinyproxy ;;
     pyhttp) echo /usr/bin/python3 ;;
@@ -42,6 +45,7 @@ package_of() {
     nginx) echo nginx ;;
     apache) echo apache2 ;;
     squid | squidauth) echo squid ;;
+    dante | danteauth) echo dante-server ;;
     lighttpd) echo lighttpd ;;
     tinyproxy) echo tinyproxy ;;
     pyhttp) echo python3 ;;
@@ -165,6 +169,40 @@ config_squid() {
   chown -R proxy:proxy "$d"
 }
 
+# The PAM service a danteauth peer checks user names against (PAM reads only /etc/pam.d).
+pam_service_of() { echo "brixa-socks-$1"; }
+
+# SOCKS 4 and 5 on 127.0.0.1, reaching loopback targets only: CONNECT, BIND and UDP ASSOCIATE
+# (with their replies). With `auth`, SOCKS 5 asks for user name and password (alice:secret),
+# checked by pam_pwdfile against a file in the peer's folder, so no system account is needed.
+config_dante() {
+  local d="$1" port="$2" auth="$3" rule_extra="" method=none
+  mkdir -p "$d"
+  if [[ "$auth" == auth ]]; then
+    printf 'alice:%s\n' "$(openssl passwd -6 secret)" > "$d/socks.passwd"
+    printf 'auth    required pam_pwdfile.so pwdfile=%s nodelay\naccount required pam_permit.so\n' \
+      "$d/socks.passwd" > "/etc/pam.d/$(pam_service_of "$port")"
+    method=pam.username
+    rule_extra="pam.servicename: $(pam_service_of "$port")"
+  fi
+  cat > "$d/danted.conf" <<EOF
+logoutput: $d/danted.log
+internal: 127.0.0.1 port = $port
+external: 127.0.0.1
+clientmethod: none
+socksmethod: $method
+user.privileged: root
+user.unprivileged: root
+client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }
+socks pass {
+  from: 127.0.0.0/8 to: 127.0.0.0/8
+  log: connect
+  $rule_extra
+}
+socks pass { from: 0.0.0.0/0 to: 127.0.0.0/8 command: bindreply udpreply }
+EOF
+}
+
 # lighttpd logs, per request, how many requests its connection carried before it (%k), so a
 # test can tell a kept-alive connection from a new one.
 config_lighttpd() {
@@ -212,7 +250,18 @@ config() {
     apache) config_apache "$d" "$port" ;;
     squid) config_squid "$d" "$port" open ;;
     squidauth) config_squid "$d" "$port" auth ;;
+    dante) config_dante "$d" "$port" open ;;
+    danteauth) config_dante "$d" "$port" auth ;;
     *) die "unknown peer kind: $kind" ;;
+  esac
+}
+
+# Removes what a peer left outside its folder.
+cleanup() {
+  local kind="$1" port="$2"
+  case "$kind" in
+    squid | squidauth) rm -f /dev/shm/sq"$port"-* 2>/dev/null || true ;;
+    danteauth) rm -f "/etc/pam.d/$(pam_service_of "$port")" ;;
   esac
 }
 
@@ -224,6 +273,7 @@ command_of() {
     nginx) printf '%s\n' /usr/sbin/nginx -p "$d" -c "$d/nginx.conf" -e "$d/error.log" ;;
     apache) printf '%s\n' /usr/sbin/apache2 -f "$d/httpd.conf" -DFOREGROUND ;;
     squid | squidauth) printf '%s\n' /usr/sbin/squid -N -n "sq$port" -f "$d/squid.conf" ;;
+    dante | danteauth) printf '%s\n' /usr/sbin/danted -f "$d/danted.conf" -p "$d/danted.pid" ;;
     lighttpd) printf '%s\n' /usr/sbin/lighttpd -D -f "$d/lighttpd.conf" ;;
     tinyproxy) printf '%s\n' /usr/bin/tinyproxy -d -c "$d/tinyproxy.conf" ;;
     pyhttp)
@@ -273,6 +323,7 @@ start_all() {
     if ! wait_ready "$port" "$pid"; then
       echo "peers: $kind did not start on port $port (see $d)" >&2
       kill -TERM "$pid" 2>/dev/null || true
+      cleanup "$kind" "$port"
       continue
     fi
     upper="$(echo "$kind" | tr '[:lower:]' '[:upper:]')"
@@ -331,7 +382,7 @@ stop_all() {
     kill -TERM "$pid" 2>/dev/null || true
     for _ in $(seq 1 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$pid" 2>/dev/null || true
-    rm -f /dev/shm/sq"$port"-* 2>/dev/null || true
+    cleanup "$kind" "$port"
     [[ "$d" == /tmp/brixa-peer-* ]] && rm -rf "$d"
   done
   rm -f "$envfile"
@@ -342,5 +393,6 @@ case "${1:-}" in
   command) [[ $# -eq 4 ]] || die "usage: peers.sh command KIND DIR PORT"; command_of "$2" "$3" "$4" ;;
   start) [[ $# -eq 2 ]] || die "usage: peers.sh start ENVFILE"; start_all "$2"; start_update_server "$2" ;;
   stop) [[ $# -eq 2 ]] || die "usage: peers.sh stop ENVFILE"; stop_all "$2" ;;
+  cleanup) [[ $# -eq 3 ]] || die "usage: peers.sh cleanup KIND PORT"; cleanup "$2" "$3" ;;
   *) die "usage: peers.sh config|command KIND DIR PORT | start|stop ENVFILE" ;;
 esac

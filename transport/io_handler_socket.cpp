@@ -1,6 +1,7 @@
 #include "transport/io_handler_socket.h"
 
 #include "runtime/text.h"
+#include "transport/socks_info.h"
 
 namespace brixa {
 
@@ -54,11 +55,21 @@ void TIdIOHandlerSocket::ApplyNagle() {
   binding_->SetSockOpt(Id_IPPROTO_TCP, Id_TCP_NODELAY, useNagle_ ? 0 : 1);
 }
 
+TIdCustomTransparentProxy* TIdIOHandlerSocket::TransparentProxy() {
+  if (proxy_ == nullptr) {
+    ownedProxy_ = std::make_unique<TIdSocksInfo>();
+    proxy_ = ownedProxy_.get();
+  }
+  return proxy_;
+}
+
 void TIdIOHandlerSocket::SetTransparentProxy(TIdCustomTransparentProxy* AValue) {
   if (AValue == proxy_) return;
-  if (proxy_ != nullptr) RemoveFreeNotification(proxy_);
+  if (proxy_ != nullptr && proxy_ != ownedProxy_.get()) RemoveFreeNotification(proxy_);
   proxy_ = AValue;
-  if (proxy_ != nullptr) FreeNotification(proxy_);
+  // The owned proxy goes once another takes its place (the caller may hand it back, though).
+  if (ownedProxy_ != nullptr && proxy_ != ownedProxy_.get()) ownedProxy_.reset();
+  if (proxy_ != nullptr && proxy_ != ownedProxy_.get()) FreeNotification(proxy_);
 }
 
 void TIdIOHandlerSocket::Notification(TComponent* AComponent, TOperation AOperation) {
@@ -66,9 +77,14 @@ void TIdIOHandlerSocket::Notification(TComponent* AComponent, TOperation AOperat
   TIdIOHandler::Notification(AComponent, AOperation);
 }
 
+TIdIPVersion TIdIOHandlerSocket::ConnectIPVersion() const {
+  const TIdCustomTransparentProxy* proxy = ActiveTransparentProxy();
+  return proxy != nullptr && proxy->IsEnabled() ? proxy->IPVersion() : ipVersion_;
+}
+
 void TIdIOHandlerSocket::EstablishConnection() {
   FireEvent(OnBeforeBind);
-  binding_->SetIPVersion(ipVersion_);
+  binding_->SetIPVersion(ConnectIPVersion());
   binding_->OpenHandle(Id_SOCK_STREAM, Id_IPPROTO_IP);
   FireEvent(OnSocketAllocated);
   if (!boundIP_.empty()) binding_->SetIP(boundIP_);

@@ -53,9 +53,33 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   // Nagle's algorithm on (TCP_NODELAY 0) or off; applied at once to an open socket.
   [[nodiscard]] bool UseNagle() const noexcept { return useNagle_; }
   void SetUseNagle(bool AValue);
-  // Borrowed; cleared when the proxy is destroyed.
-  [[nodiscard]] TIdCustomTransparentProxy* TransparentProxy() const noexcept { return proxy_; }
+  // The proxy connects go through when it is enabled. A proxy given with SetTransparentProxy is
+  // borrowed and forgotten when it is destroyed; without one, the first read of the property
+  // makes a TIdSocksInfo (not enabled) that this handler owns, so settings can be made on it
+  // directly. Setting another proxy frees an owned one.
+  [[nodiscard]] TIdCustomTransparentProxy* TransparentProxy();
   void SetTransparentProxy(TIdCustomTransparentProxy* AValue);
+  // The proxy connects use now, without making one: null when none is set or while bypassed.
+  [[nodiscard]] TIdCustomTransparentProxy* ActiveTransparentProxy() const noexcept {
+    return proxyBypassed_ ? nullptr : proxy_;
+  }
+
+  // For its lifetime, connects of the handler go straight to Host():Port() whatever proxy is
+  // set: a proxy uses it to reach its own server over the handler's socket (bind).
+  class ProxyBypass {
+   public:
+    explicit ProxyBypass(TIdIOHandlerSocket& AHandler)
+        : handler_(AHandler), saved_(AHandler.proxyBypassed_) {
+      handler_.proxyBypassed_ = true;
+    }
+    ~ProxyBypass() { handler_.proxyBypassed_ = saved_; }
+    ProxyBypass(const ProxyBypass&) = delete;
+    ProxyBypass& operator=(const ProxyBypass&) = delete;
+
+   private:
+    TIdIOHandlerSocket& handler_;
+    bool saved_;
+  };
 
   // The socket; null until the first OpenHandler.
   [[nodiscard]] TIdSocketHandle* Binding() const noexcept { return binding_.get(); }
@@ -65,9 +89,13 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   TNotifyEvent OnSocketAllocated;
 
  protected:
-  // The socket part of connecting: open, bind, TCP_NODELAY, with the bind events around it.
-  // Descendants resolve the target and connect after calling this.
+  // The socket part of connecting: open (in the family of ConnectIPVersion()), bind,
+  // TCP_NODELAY, with the bind events around it. Descendants resolve the target and connect
+  // after calling this.
   virtual void EstablishConnection();
+  // The IP version of the address the socket will connect to: the enabled proxy's when there
+  // is one (the real target is then only named to the proxy), else IPVersion().
+  [[nodiscard]] TIdIPVersion ConnectIPVersion() const;
   [[nodiscard]] bool SourceIsAvailable() const override;
   [[nodiscard]] bool SourceReadable(std::int32_t ATimeout) override;
   void Notification(TComponent* AComponent, TOperation AOperation) override;
@@ -87,6 +115,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   TIdReuseSocket reuseSocket_ = rsOSDependent;
   bool useNagle_ = true;
   TIdCustomTransparentProxy* proxy_ = nullptr;
+  std::unique_ptr<TIdCustomTransparentProxy> ownedProxy_;  // made on first read, when none set
+  bool proxyBypassed_ = false;
   std::unique_ptr<TIdSocketHandle> binding_;
 };
 

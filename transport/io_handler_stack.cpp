@@ -12,7 +12,6 @@ namespace brixa {
 namespace {
 
 constexpr std::int32_t kMaxPort = 65535;
-constexpr const char* kRangeCheckError = "Range check error";
 constexpr std::size_t kMaxSendBlock = 0x7FFFFFFF;
 
 }  // namespace
@@ -33,7 +32,7 @@ bool TIdIOHandlerStack::Connected() {
 
 void TIdIOHandlerStack::EstablishConnection() {
   TIdIOHandlerSocket::EstablishConnection();
-  TIdCustomTransparentProxy* proxy = TransparentProxy();
+  TIdCustomTransparentProxy* proxy = ActiveTransparentProxy();
   const bool viaProxy = proxy != nullptr && proxy->IsEnabled();
   const std::string host = viaProxy ? proxy->Host() : Host();
   const std::int32_t port = viaProxy ? proxy->Port() : Port();
@@ -47,7 +46,7 @@ void TIdIOHandlerStack::EstablishConnection() {
     ReportStatus(hsResolving, host);
     address = GStack().ResolveHostAddress(host, version);
   }
-  if (port < 0 || port > kMaxPort) throw EIdException(kRangeCheckError);
+  if (port < 0 || port > kMaxPort) throw ERangeError(RSRangeError);
   Binding()->SetPeer(address, static_cast<std::uint16_t>(port), version);
   ReportStatus(hsConnecting, address);
   ConnectBinding();

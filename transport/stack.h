@@ -100,6 +100,11 @@ class TIdStack {
   virtual int SendTo(TIdStackSocketHandle ASocket, const TIdByteArray& ABuffer, int AOffset,
                      int ASize, const std::string& AIP, std::uint16_t APort,
                      TIdIPVersion AIPVersion) = 0;
+  // One datagram with the control data the system attaches to it (what options such as
+  // Id_IP_PKTINFO ask for) in the platform's own layout. VControl is the room offered and is
+  // cut to what arrived; VSender is where the datagram came from. Returns the data length.
+  virtual int ReceiveMsg(TIdStackSocketHandle ASocket, TIdByteArray& VBuffer,
+                         TIdByteArray& VControl, TIdEndpoint& VSender) = 0;
 
   // --- Options and control -------------------------------------------------------------------
 

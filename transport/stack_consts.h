@@ -49,6 +49,9 @@ inline constexpr int Id_IPV6_MULTICAST_HOPS = 10;
 inline constexpr int Id_IPV6_MULTICAST_LOOP = 11;
 inline constexpr int Id_IPV6_ADD_MEMBERSHIP = 12;
 inline constexpr int Id_IPV6_DROP_MEMBERSHIP = 13;
+// Ask for the destination address and interface of each datagram as control data.
+inline constexpr int Id_IP_PKTINFO = 19;
+inline constexpr int Id_IPV6_PKTINFO = 19;
 
 // Socket I/O control commands (Winsock numbering, translated likewise).
 inline constexpr std::uint32_t Id_FIONBIO = 0x8004667E;

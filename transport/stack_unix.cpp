@@ -16,6 +16,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/exception.h"
 #include "platform/system_error.h"
 #include "transport/stack_bsd.h"
 #include "transport/stack_exceptions.h"
@@ -131,6 +132,8 @@ constexpr OptionMapping kOptions[] = {
     {Id_IPPROTO_IPV6, Id_IPV6_MULTICAST_LOOP, IPPROTO_IPV6, IPV6_MULTICAST_LOOP},
     {Id_IPPROTO_IPV6, Id_IPV6_ADD_MEMBERSHIP, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP},
     {Id_IPPROTO_IPV6, Id_IPV6_DROP_MEMBERSHIP, IPPROTO_IPV6, IPV6_DROP_MEMBERSHIP},
+    {Id_IPPROTO_IP, Id_IP_PKTINFO, IPPROTO_IP, IP_PKTINFO},
+    {Id_IPPROTO_IPV6, Id_IPV6_PKTINFO, IPPROTO_IPV6, IPV6_RECVPKTINFO},
 };
 
 // The native level and name of a Winsock-numbered option; nothing for an unknown one (which
@@ -185,6 +188,8 @@ class TIdStackUnix final : public TIdStackBSDBase {
                 const TIdSockAddr& ATo) override;
   int RawGetOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName, void* VValue,
                    int& VLength) override;
+  int ReceiveMsg(TIdStackSocketHandle ASocket, TIdByteArray& VBuffer, TIdByteArray& VControl,
+                 TIdEndpoint& VSender) override;
   int RawSelect(TIdSocketSet* VRead, TIdSocketSet* VWrite, TIdSocketSet* VExcept,
                 int ATimeout) override;
 
@@ -350,6 +355,26 @@ int TIdStackUnix::RawSendTo(TIdStackSocketHandle ASocket, const void* AData, int
                             int AFlags, const TIdSockAddr& ATo) {
   return static_cast<int>(Recorded(::sendto(ASocket, AData, static_cast<size_t>(ALength),
                                             AFlags | MSG_NOSIGNAL, AsNative(ATo), Length(ATo))));
+}
+
+int TIdStackUnix::ReceiveMsg(TIdStackSocketHandle ASocket, TIdByteArray& VBuffer,
+                             TIdByteArray& VControl, TIdEndpoint& VSender) {
+  Require(!VBuffer.empty(), "receive buffer not empty");
+  TIdSockAddr from;
+  iovec data{VBuffer.data(), VBuffer.size()};
+  msghdr message{};
+  message.msg_name = from.Bytes;
+  message.msg_namelen = sizeof from.Bytes;
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = VControl.empty() ? nullptr : VControl.data();
+  message.msg_controllen = VControl.size();
+  const int received =
+      CheckSocketResult(static_cast<int>(Recorded(::recvmsg(ASocket, &message, 0))));
+  from.Length = static_cast<int>(message.msg_namelen);
+  VControl.resize(message.msg_controllen);
+  VSender = ParseSockAddr(from);
+  return received;
 }
 
 int TIdStackUnix::RawGetOption(TIdStackSocketHandle ASocket, int ALevel, int AOptName, void* VValue,

@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After the socket headers, which it needs.
+#include <mswsock.h>
 
 #include <array>
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <mutex>
 
 #include "platform/dynamic_library.h"
+#include "platform/exception.h"
 #include "platform/system_error.h"
 #include "transport/stack_bsd.h"
 #include "transport/stack_exceptions.h"
@@ -24,6 +27,9 @@ namespace {
 
 constexpr char kWinsockLibrary[] = "WS2_32.DLL";
 constexpr char kIPv6ResolverLibrary[] = "Wship6.dll";
+constexpr char kSocketSecurityLibrary[] = "Fwpuclnt.dll";
+constexpr char kExtensionLibrary[] = "MSWSOCK.DLL";
+constexpr DWORD kGetExtensionFunctionPointer = 0xC8000006;
 constexpr WORD kWinsockVersion = 0x0202;
 constexpr int kHostNameMax = 256;
 constexpr int kNameInfoMax = 1025;
@@ -99,7 +105,8 @@ template <class Fn>
   X(gethostbyname)                       \
   X(gethostbyaddr)                       \
   X(getservbyname)                       \
-  X(getservbyport)
+  X(getservbyport)                       \
+  X(WSAIoctl)
 // clang-format on
 
 #define BRIXA_DEFINE_ENTRY(fn) EntryPoint g_##fn{#fn};
@@ -127,6 +134,86 @@ struct Resolver {
   bool found = false;
 };
 
+// Functions looked up with the resolver but never required: none of them is on the client
+// road, and a system without them still resolves.
+struct OptionalFunction {
+  const char* name;
+  bool socketSecurity;  // from Fwpuclnt.dll rather than the resolver's library
+  void* address = nullptr;
+};
+
+// Written under gLoadLock.
+OptionalFunction gOptional[] = {
+    {"InetPtonW", false},
+    {"InetNtopW", false},
+    {"GetAddrInfoExW", false},
+    {"SetAddrInfoExW", false},
+    {"FreeAddrInfoExW", false},
+    {"WSASetSocketPeerTargetName", true},
+    {"WSADeleteSocketPeerTargetName", true},
+    {"WSAImpersonateSocketPeer", true},
+    {"WSAQuerySocketSecurity", true},
+    {"WSARevertImpersonation", true},
+};
+TDynamicLibrary gSocketSecurityLibrary;
+
+void ProbeOptionalFunctions(const TDynamicLibrary& resolverLibrary) {
+  (void)gSocketSecurityLibrary.Load(kSocketSecurityLibrary);
+  for (OptionalFunction& function : gOptional) {
+    const TDynamicLibrary& source =
+        function.socketSecurity ? gSocketSecurityLibrary : resolverLibrary;
+    function.address = source.Symbol(function.name);
+  }
+}
+
+void ForgetOptionalFunctions() {
+  for (OptionalFunction& function : gOptional) function.address = nullptr;
+  gSocketSecurityLibrary.Free();
+}
+
+// The socket provider's extension functions, fetched through an I/O control on a socket. The
+// older ones are also exported by MSWSOCK.DLL, which is loaded for them when the provider
+// does not answer.
+struct ExtensionFunction {
+  const char* name;
+  GUID id;
+  bool older;
+  std::atomic<void*> address{nullptr};
+};
+
+ExtensionFunction gExtensions[] = {
+    {"TransmitFile", WSAID_TRANSMITFILE, true},
+    {"AcceptEx", WSAID_ACCEPTEX, true},
+    {"GetAcceptExSockaddrs", WSAID_GETACCEPTEXSOCKADDRS, true},
+    {"TransmitPackets", WSAID_TRANSMITPACKETS, false},
+    {"ConnectEx", WSAID_CONNECTEX, false},
+    {"DisconnectEx", WSAID_DISCONNECTEX, false},
+    {"WSARecvMsg", WSAID_WSARECVMSG, false},
+    {"WSASendMsg", WSAID_WSASENDMSG, false},
+    {"WSAPoll", WSAID_WSAPOLL, false},
+};
+std::mutex gExtensionLock;  // guards gExtensionLibrary
+TDynamicLibrary gExtensionLibrary;
+
+void ForgetExtensionFunctions() {
+  for (ExtensionFunction& function : gExtensions) function.address.store(nullptr);
+  std::lock_guard guard(gExtensionLock);
+  gExtensionLibrary.Free();
+}
+
+[[nodiscard]] ExtensionFunction& ExtensionNamed(const std::string& name) {
+  for (ExtensionFunction& function : gExtensions) {
+    if (name == function.name) return function;
+  }
+  RaiseStubError(Id_WSAEINVAL, name.c_str());
+}
+
+[[nodiscard]] void* OlderExtensionFromLibrary(const char* name) {
+  std::lock_guard guard(gExtensionLock);
+  if (!gExtensionLibrary.Loaded() && !gExtensionLibrary.Load(kExtensionLibrary)) return nullptr;
+  return gExtensionLibrary.Symbol(name);
+}
+
 Resolver gResolver;  // written once, under gLoadLock, before any lookup
 std::atomic<bool> gResolverEnabled{false};
 std::mutex gLoadLock;
@@ -148,6 +235,7 @@ void ProbeResolver(const TDynamicLibrary& winsock) {
   }
   resolver.found = resolver.getAddrInfo != nullptr && resolver.getNameInfo != nullptr &&
                    resolver.freeAddrInfo != nullptr;
+  if (resolver.found) ProbeOptionalFunctions(*source);
   if (!resolver.found) resolver = Resolver{};
   gResolver = std::move(resolver);
   gResolverEnabled.store(gResolver.found);
@@ -158,7 +246,9 @@ struct LibraryUnloader {
   ~LibraryUnloader() {
     if (gWinsock.exchange(nullptr) == nullptr) return;
     gResolverEnabled.store(false);
+    ForgetOptionalFunctions();
     gResolver = Resolver{};
+    ForgetExtensionFunctions();
     ForgetEntryPoints();
     detail::StopAndUnloadSocketLibrary(std::move(gWinsockLibrary));
   }
@@ -341,6 +431,8 @@ class TIdStackWindows final : public TIdStackBSDBase {
   }
   int RawSelect(TIdSocketSet* VRead, TIdSocketSet* VWrite, TIdSocketSet* VExcept,
                 int ATimeout) override;
+  int ReceiveMsg(TIdStackSocketHandle ASocket, TIdByteArray& VBuffer, TIdByteArray& VControl,
+                 TIdEndpoint& VSender) override;
 
   int LastSocketError() override { return WS(WSAGetLastError)(); }
   void SetLastSocketError(int AError) override { WS(WSASetLastError)(AError); }
@@ -496,6 +588,29 @@ std::vector<std::string> TIdStackWindows::PortToServices(std::uint16_t APort) {
   return names;
 }
 
+int TIdStackWindows::ReceiveMsg(TIdStackSocketHandle ASocket, TIdByteArray& VBuffer,
+                                TIdByteArray& VControl, TIdEndpoint& VSender) {
+  Require(!VBuffer.empty(), "receive buffer not empty");
+  const auto receiveMessage =
+      reinterpret_cast<LPFN_WSARECVMSG>(detail::WinsockExtensionFunction(ASocket, "WSARecvMsg"));
+  TIdSockAddr from;
+  WSABUF data{static_cast<ULONG>(std::min<std::size_t>(VBuffer.size(), MAXLONG)),
+              reinterpret_cast<CHAR*>(VBuffer.data())};
+  WSAMSG message{};
+  message.name = AsNative(from);
+  message.namelen = sizeof from.Bytes;
+  message.lpBuffers = &data;
+  message.dwBufferCount = 1;
+  message.Control.len = static_cast<ULONG>(VControl.size());
+  message.Control.buf = VControl.empty() ? nullptr : reinterpret_cast<CHAR*>(VControl.data());
+  DWORD received = 0;
+  CheckSocketResult(receiveMessage(Native(ASocket), &message, &received, nullptr, nullptr));
+  from.Length = message.namelen;
+  VControl.resize(message.Control.len);
+  VSender = ParseSockAddr(from);
+  return static_cast<int>(received);
+}
+
 int TIdStackWindows::RawSelect(TIdSocketSet* VRead, TIdSocketSet* VWrite, TIdSocketSet* VExcept,
                                int ATimeout) {
   static_assert(FD_SETSIZE >= Id_SOCKET_SET_SIZE, "a descriptor set holds a socket list");
@@ -557,6 +672,31 @@ bool WinsockResolverAvailable() {
 void SetWinsockResolverEnabled(bool AEnabled) {
   std::lock_guard guard(gLoadLock);
   gResolverEnabled.store(AEnabled && gResolver.found);
+}
+
+bool WinsockOptionalFunctionFound(const std::string& AName) {
+  std::lock_guard guard(gLoadLock);
+  for (const OptionalFunction& function : gOptional) {
+    if (AName == function.name) return function.address != nullptr;
+  }
+  return false;
+}
+
+void* WinsockExtensionFunction(TIdStackSocketHandle ASocket, const std::string& AName) {
+  ExtensionFunction& function = ExtensionNamed(AName);
+  if (void* known = function.address.load(std::memory_order_acquire)) return known;
+  GUID id = function.id;
+  void* found = nullptr;
+  DWORD length = 0;
+  const int result = WS(WSAIoctl)(Native(ASocket), kGetExtensionFunctionPointer, &id, sizeof id,
+                                  &found, sizeof found, &length, nullptr, nullptr);
+  const int error = result == 0 ? 0 : WS(WSAGetLastError)();
+  if ((result != 0 || found == nullptr) && function.older) {
+    found = OlderExtensionFromLibrary(function.name);
+  }
+  if (found == nullptr) RaiseStubError(error, function.name);
+  function.address.store(found, std::memory_order_release);
+  return found;
 }
 
 }  // namespace detail

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/dynamic_library.h"
+#include "transport/stack_consts.h"
 
 // Parts of the Winsock stack that tests reach directly. Defined only in the Windows build.
 namespace brixa::detail {
@@ -20,5 +21,18 @@ void StopAndUnloadSocketLibrary(TDynamicLibrary&& ALibrary);
 // exercise the fall-back lookup; it is switched back on only if the probe found it.
 [[nodiscard]] bool WinsockResolverAvailable();
 void SetWinsockResolverEnabled(bool AEnabled);
+
+// Whether an optional function was found when the resolver was probed: "InetPtonW",
+// "InetNtopW", the "...AddrInfoExW" functions, and the socket-security functions of
+// "Fwpuclnt.dll". None is required; the resolver works without them.
+[[nodiscard]] bool WinsockOptionalFunctionFound(const std::string& AName);
+// The socket provider's extension function `AName` ("TransmitFile", "AcceptEx",
+// "GetAcceptExSockaddrs", "TransmitPackets", "ConnectEx", "DisconnectEx", "WSARecvMsg",
+// "WSASendMsg", "WSAPoll") for the provider of the open socket; the older ones come from
+// "MSWSOCK.DLL" when the provider does not hand them out. Raises EIdWinsockStubError titled
+// "Error on call to Winsock2 library function <name>" with the last socket error when there is
+// none.
+[[nodiscard]] void* WinsockExtensionFunction(TIdStackSocketHandle ASocket,
+                                             const std::string& AName);
 
 }  // namespace brixa::detail

@@ -126,11 +126,15 @@ std::int16_t TIdTCPConnection::GetResponse() {
   return GetResponse({});
 }
 
-std::int16_t TIdTCPConnection::GetResponse(std::initializer_list<std::int16_t> AAllowedResponses) {
+void TIdTCPConnection::ReadReply() {
   CheckConnectionOpen();
   lastCmdResult_->Clear();
   std::string line = ioHandler_->ReadLineSkipEmpty(IdMaxLineAttempts);
   while (!lastCmdResult_->ParseLine(line)) line = ioHandler_->ReadLine();
+}
+
+std::int16_t TIdTCPConnection::GetResponse(std::initializer_list<std::int16_t> AAllowedResponses) {
+  ReadReply();
   const std::int16_t code = lastCmdResult_->NumericCode();
   const bool allowed = AAllowedResponses.size() == 0 ||
                        std::find(AAllowedResponses.begin(), AAllowedResponses.end(), code) !=
@@ -150,6 +154,27 @@ std::int16_t TIdTCPConnection::SendCmd(const std::string& AOut,
 
 void TIdTCPConnection::RaiseExceptionForLastCmdResult() {
   lastCmdResult_->RaiseReplyError();
+}
+
+void TIdTCPConnection::CheckResponseText(const std::string& AResponse,
+                                         const std::string& AAllowedResponse) {
+  if (!AAllowedResponse.empty() && AResponse != AAllowedResponse) RaiseExceptionForLastCmdResult();
+}
+
+std::string TIdTCPConnection::GetResponseText(const std::string& AAllowedResponse) {
+  ReadReply();
+  const std::string code = lastCmdResult_->Code();
+  CheckResponseText(code, AAllowedResponse);
+  return code;
+}
+
+std::string TIdTCPConnection::SendCmdText(const std::string& AOut,
+                                          const std::string& AAllowedResponse) {
+  CheckConnectionOpen();
+  std::string command = AOut;
+  PrepareCmd(command);
+  ioHandler_->WriteLine(command);
+  return GetResponseText(AAllowedResponse);
 }
 
 }  // namespace brixa

@@ -68,6 +68,15 @@ class TIdTCPConnection : public TIdComponent {
   // Raises LastCmdResult() as EIdReplyRFCError.
   [[noreturn]] void RaiseExceptionForLastCmdResult();
 
+  // The same checks with the code compared as text, for protocols whose codes are words or
+  // must match digit for digit ("250" is not "0250"). An empty expected code allows every reply.
+  // Raises LastCmdResult()'s error when `AResponse` differs from `AAllowedResponse`.
+  virtual void CheckResponseText(const std::string& AResponse, const std::string& AAllowedResponse);
+  // Reads one reply into LastCmdResult(), checks its code as text and returns that code.
+  std::string GetResponseText(const std::string& AAllowedResponse);
+  // Writes the command as one line, then GetResponseText.
+  std::string SendCmdText(const std::string& AOut, const std::string& AAllowedResponse);
+
  protected:
   // Fires OnDisconnected; protocols extend it.
   virtual void DoOnDisconnected();
@@ -79,6 +88,8 @@ class TIdTCPConnection : public TIdComponent {
 
  private:
   void DetachIOHandler();
+  // Reads one reply (all its lines) into LastCmdResult().
+  void ReadReply();
   void CloseOpenHandler();
 
   TIdIOHandler* ioHandler_ = nullptr;

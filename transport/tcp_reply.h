@@ -32,6 +32,8 @@ class TIdReplyRFC {
   bool ParseLine(const std::string& ALine);
 
   [[nodiscard]] std::int16_t NumericCode() const noexcept { return code_; }
+  // The code as it stood in the first line ("" for a reply without one).
+  [[nodiscard]] const std::string& Code() const noexcept { return codeText_; }
   // The reply's lines without their codes.
   [[nodiscard]] const std::vector<std::string>& Text() const noexcept { return text_; }
   // The lines joined with CR LF.

@@ -10,6 +10,7 @@
 
 #include "http/http.h"
 #include "support/peer_process.h"
+#include "support/scripted_server.h"
 #include "transport/io_handler_exceptions.h"
 
 namespace brixa {
@@ -229,6 +230,59 @@ TEST_F(HttpPeers, ApacheBasicAndDigestWithRetriesInsideTheRequest) {
       EXPECT_EQ(e.ReplyCode(), 401) << c.path;
     }
     EXPECT_EQ(wrong.ServerAuthAttempts(), 3) << c.path;
+  }
+}
+
+// Credentials given for one origin (a scripted server that only redirects) are not given to
+// Apache, another origin, unless the caller trusts redirects: Apache's 401 then ends the
+// request, for Basic and Digest alike.
+TEST_F(HttpPeers, ApacheGetsNoCredentialsMeantForTheOriginThatRedirected) {
+  PEER_OR_SKIP(apache, PeerKind::Apache);
+  const struct {
+    const char* path;
+    const char* user;
+  } cases[] = {{"/basic/secret.txt", "alice"}, {"/digest/secret.txt", "bob"}};
+  for (const auto& c : cases) {
+    for (const bool trusted : {false, true}) {
+      SCOPED_TRACE(std::string(c.path) + (trusted ? " trusted" : " untrusted"));
+      const std::string target = apache->BaseUrl() + c.path;
+      test::ScriptedServer origin(
+          {test::Expect::LineBlock(), test::Send("HTTP/1.1 302 Found\r\nLocation: " + target +
+                                                 "\r\nContent-Length: 0\r\n\r\n")});
+      Client http;
+      http.SetHandleRedirects(true);
+      http.SetHTTPOptions({hoInProcessAuth});
+      http.SetLocationTrusted(trusted);
+      TMemoryStream body;
+      const std::string url = "http://" + std::string(c.user) +
+                              ":secret@127.0.0.1:" + std::to_string(origin.Port()) + "/start";
+      try {
+        http.Get(url, &body);
+        EXPECT_TRUE(trusted) << "credentials followed the redirect";
+        EXPECT_EQ(body.DataString(), ReadBytes(apache->DocPath(std::string(c.path).substr(1))));
+      } catch (const EIdHTTPProtocolException& e) {
+        EXPECT_FALSE(trusted) << e.Message();
+        EXPECT_EQ(e.ReplyCode(), 401);
+      }
+      EXPECT_EQ(http.ServerAuthAttempts(), 1);
+    }
+  }
+}
+
+// After one answered Digest challenge the next request reuses Apache's nonce with the next
+// count and needs no new challenge.
+TEST_F(HttpPeers, ApacheDigestNonceIsReusedByTheNextRequest) {
+  PEER_OR_SKIP(apache, PeerKind::Apache);
+  Client http;
+  http.SetHTTPOptions({hoInProcessAuth});
+  http.Request().SetUsername("bob");
+  http.Request().SetPassword("secret");
+  const std::string expected = ReadBytes(apache->DocPath("digest/secret.txt"));
+  for (int round = 0; round < 3; ++round) {
+    TMemoryStream body;
+    http.Get(apache->BaseUrl() + "/digest/secret.txt", &body);
+    EXPECT_EQ(body.DataString(), expected) << round;
+    EXPECT_EQ(http.ServerAuthAttempts(), round == 0 ? 1 : 0) << round;
   }
 }
 

@@ -1,5 +1,6 @@
 // The HTTP client against servers it was not developed with, on loopback: lighttpd (keep-alive,
-// counted bodies, error pages) and tinyproxy (an open forward proxy).
+// counted bodies, error pages), tinyproxy (an open forward proxy) and python's http.server
+// (HTTP/1.0, closes after every answer).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -135,6 +136,22 @@ TEST_F(ThirdPartyServers, TinyproxyForwardsToAnOriginAndBack) {
     EXPECT_GE(e.ReplyCode(), 500);
   }
   EXPECT_EQ(EarlierRequestsOnConnection(*lighttpd, "/big.bin?via=tinyproxy", 1).size(), 1u);
+}
+
+TEST_F(ThirdPartyServers, PythonHttpServerAnswersOneRequestPerConnection) {
+  PEER_OR_SKIP(python, PeerKind::PyHttp);
+  Client http;
+  TMemoryStream page;
+  http.Get(python->BaseUrl() + "/index.html", &page);
+  EXPECT_EQ(page.DataString(), ReadBytes(python->DocPath("index.html")));
+  EXPECT_EQ(http.LastResponse().StatusVersion(), pv1_0);
+  TMemoryStream none;
+  try {
+    http.Get(python->BaseUrl() + "/missing", &none);
+    ADD_FAILURE() << "no exception for a 404";
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), 404);
+  }
 }
 
 }  // namespace

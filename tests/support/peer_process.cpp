@@ -12,6 +12,10 @@ std::string PeerKindName(PeerKind kind) {
       return "squid";
     case PeerKind::SquidAuth:
       return "squidauth";
+    case PeerKind::Dante:
+      return "dante";
+    case PeerKind::DanteAuth:
+      return "danteauth";
     case PeerKind::Lighttpd:
       return "lighttpd";
     case PeerKind::Tinyproxy:

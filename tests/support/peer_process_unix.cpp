@@ -41,6 +41,9 @@ std::string BinaryOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
       return "/usr/sbin/squid";
+    case PeerKind::Dante:
+    case PeerKind::DanteAuth:
+      return "/usr/sbin/danted";
     case PeerKind::Lighttpd:
       return "/usr/sbin/lighttpd";
     case PeerKind::Tinyproxy:
@@ -60,6 +63,9 @@ std::string PackageOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
       return "squid";
+    case PeerKind::Dante:
+    case PeerKind::DanteAuth:
+      return "dante-server";
     case PeerKind::Lighttpd:
       return "lighttpd";
     case PeerKind::Tinyproxy:
@@ -155,6 +161,13 @@ bool WaitReady(pid_t pid, int port) {
   return false;
 }
 
+// What a peer leaves outside its folder (squid's shared memory, dante's PAM service file).
+void CleanUpAfter(PeerKind kind, int port) {
+  const std::vector<std::string> args{ScriptPath(), "cleanup", PeerKindName(kind),
+                                      std::to_string(port)};
+  (void)RunProgram("/bin/bash", args, kScriptTimeoutMs);
+}
+
 void RemoveSharedMemoryOf(int port) {
   const std::string prefix = "sq" + std::to_string(port) + "-";
   std::error_code ec;
@@ -205,6 +218,7 @@ std::unique_ptr<PeerProcess> PeerProcess::Start(PeerKind kind, std::string& whyN
       WaitFor(pid, kStopTimeoutMs, &status);
     }
     RemoveSharedMemoryOf(port);
+    CleanUpAfter(kind, port);
     std::filesystem::remove_all(dir);
   }
   return nullptr;
@@ -221,6 +235,7 @@ void PeerProcess::Stop() {
   }
   pid_ = 0;
   if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth) RemoveSharedMemoryOf(port_);
+  if (kind_ == PeerKind::DanteAuth) CleanUpAfter(kind_, port_);
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
 }

@@ -38,4 +38,10 @@ void Close(Socket socket);
 // Closes so that the peer sees a reset instead of an orderly end.
 void Reset(Socket socket);
 
+// A UDP socket on 127.0.0.1 with a system-chosen port; kNoSocket on failure.
+[[nodiscard]] Socket UdpBind(std::uint16_t& port);
+// Waits at most `timeoutMs` for one datagram and sends it back to where it came from. Returns
+// its size, kTimedOut or kFailed.
+[[nodiscard]] int EchoOneDatagram(Socket socket, int timeoutMs);
+
 }  // namespace brixa::test::net

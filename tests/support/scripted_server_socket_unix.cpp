@@ -145,4 +145,30 @@ void Reset(Socket socket) {
   close(Fd(socket));
 }
 
+Socket UdpBind(std::uint16_t& port) {
+  const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kNoSocket;
+  sockaddr_storage address{};
+  const socklen_t length = LoopbackAddress(false, 0, address);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    ::close(fd);
+    return kNoSocket;
+  }
+  port = LocalPort(fd);
+  return fd;
+}
+
+int EchoOneDatagram(Socket socket, int timeoutMs) {
+  if (!WaitFor(Fd(socket), POLLIN, timeoutMs)) return kTimedOut;
+  char buffer[65536];
+  sockaddr_storage from{};
+  socklen_t length = sizeof from;
+  const ssize_t got =
+      ::recvfrom(Fd(socket), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
+  if (got < 0) return kFailed;
+  const ssize_t sent = ::sendto(Fd(socket), buffer, static_cast<std::size_t>(got), 0,
+                                reinterpret_cast<sockaddr*>(&from), length);
+  return sent == got ? static_cast<int>(got) : kFailed;
+}
+
 }  // namespace brixa::test::net

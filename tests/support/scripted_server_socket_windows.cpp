@@ -2,6 +2,7 @@
 #include <ws2tcpip.h>
 
 #include <cstring>
+#include <vector>
 
 #include "support/scripted_server_socket.h"
 
@@ -152,6 +153,33 @@ void Reset(Socket socket) {
   setsockopt(Raw(socket), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&option),
              sizeof option);
   closesocket(Raw(socket));
+}
+
+Socket UdpBind(std::uint16_t& port) {
+  EnsureStarted();
+  const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  sockaddr_storage address{};
+  const int length = LoopbackAddress(false, 0, address);
+  if (bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0) {
+    closesocket(s);
+    return kNoSocket;
+  }
+  port = LocalPort(s);
+  return static_cast<Socket>(s);
+}
+
+int EchoOneDatagram(Socket socket, int timeoutMs) {
+  if (!WaitFor(Raw(socket), false, timeoutMs)) return kTimedOut;
+  std::vector<char> buffer(65536);
+  sockaddr_storage from{};
+  int length = sizeof from;
+  const int got = recvfrom(Raw(socket), buffer.data(), static_cast<int>(buffer.size()), 0,
+                           reinterpret_cast<sockaddr*>(&from), &length);
+  if (got < 0) return kFailed;
+  const int sent =
+      sendto(Raw(socket), buffer.data(), got, 0, reinterpret_cast<sockaddr*>(&from), length);
+  return sent == got ? got : kFailed;
 }
 
 }  // namespace brixa::test::net

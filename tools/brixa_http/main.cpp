@@ -11,6 +11,7 @@
 #include "output.h"
 #include "progress.h"
 #include "run_errors.h"
+#include "socks_chain.h"
 #include "terminal_text.h"
 #include "transfer_watch.h"
 
@@ -99,8 +100,11 @@ bool Configure(TIdHTTP& http, const Options& o, std::string& error) {
     http.Request().SetPassword(colon == std::string::npos ? "" : o.userPassword->substr(colon + 1));
     options.Include(hoInProcessAuth);
   }
-  if (o.proxy) options.Include(hoInProcessAuth);
+  // Credentials from -u, the URL or -x answer their server's challenge inside the request, as
+  // curl does; without any the 401 ends the request as before.
+  options.Include(hoInProcessAuth);
   http.SetHTTPOptions(options);
+  http.SetLocationTrusted(o.locationTrusted);
   return ApplyHeaders(http, o, error) && ApplyProxy(http, o, error);
 }
 
@@ -215,8 +219,14 @@ int FetchAll(RunContext& run, LazyFileStream* file) {
 }
 
 int Run(const Options& o) {
+  SocksChain socks;  // outlives the client, which borrows its handler
   TIdHTTP http;
   std::string error;
+  if (!socks.Build(o.socks, error)) {
+    std::fprintf(stderr, "brixa-http: %s\n", TerminalSafe(error).c_str());
+    return kExitUsage;
+  }
+  socks.Attach(http);
   if (!Configure(http, o, error)) {
     std::fprintf(stderr, "brixa-http: %s\n", TerminalSafe(error).c_str());
     return kExitUsage;

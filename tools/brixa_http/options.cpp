@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <string>
+
+#include "runtime/text.h"
 
 namespace brixa::tool {
 namespace {
@@ -10,6 +13,42 @@ bool ParseInt(const std::string& text, std::int32_t& value) {
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   return !text.empty() && error == std::errc() && stop == end;
+}
+
+// -x with a socks4://, socks4a://, socks5:// or socks5h:// URL goes to the SOCKS chain.
+bool TakeSocksUrl(Options& o, const std::string& value) {
+  static const struct {
+    const char* scheme;
+    SocksKind kind;
+  } kSchemes[] = {{"socks4://", SocksKind::v4},
+                  {"socks4a://", SocksKind::v4a},
+                  {"socks5://", SocksKind::v5},
+                  {"socks5h://", SocksKind::v5h}};
+  for (const auto& scheme : kSchemes) {
+    const std::size_t length = std::char_traits<char>::length(scheme.scheme);
+    if (value.size() >= length && SameTextNoCase(value.substr(0, length), scheme.scheme)) {
+      o.socks.push_back({scheme.kind, value.substr(length), "-x"});
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TakeSocksFlag(Options& o, const std::string& flag, const std::string& value) {
+  static const struct {
+    const char* flag;
+    SocksKind kind;
+  } kFlags[] = {{"--socks4", SocksKind::v4},
+                {"--socks4a", SocksKind::v4a},
+                {"--socks5", SocksKind::v5},
+                {"--socks5-hostname", SocksKind::v5h}};
+  for (const auto& known : kFlags) {
+    if (flag == known.flag) {
+      o.socks.push_back({known.kind, value, flag});
+      return true;
+    }
+  }
+  return false;
 }
 
 bool ParseInt64(const std::string& text, std::int64_t& value) {
@@ -50,8 +89,10 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
     o.headers.push_back(value);
   else if (flag == "-u")
     o.userPassword = value;
-  else if (flag == "-x")
+  else if (flag == "-x" && !TakeSocksUrl(o, value))
     o.proxy = value;
+  else if (TakeSocksFlag(o, flag, value))
+    return true;
   else if (flag == "--max-redirs")
     return number(o.maxRedirects);
   else if (flag == "--connect-timeout")
@@ -74,7 +115,8 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
 bool TakesValue(const std::string& flag) {
   return flag == "-o" || flag == "-H" || flag == "-u" || flag == "-x" || flag == "--max-redirs" ||
          flag == "--connect-timeout" || flag == "--read-timeout" || flag == "--max-time" ||
-         flag == "-m" || flag == "--speed-limit" || flag == "--speed-time";
+         flag == "-m" || flag == "--speed-limit" || flag == "--speed-time" || flag == "--socks4" ||
+         flag == "--socks4a" || flag == "--socks5" || flag == "--socks5-hostname";
 }
 
 bool TakeSwitch(Options& o, const std::string& flag) {
@@ -175,6 +217,16 @@ Options:
   -u USER:PASS           credentials for a server's 401 challenge (Basic or Digest)
   -x [http://][user:pass@]host:port
                          use an HTTP proxy; its 407 challenge is answered with user:pass
+  -x socks4://, socks4a://, socks5://, socks5h://[user:pass@]host:port
+                         the same as the SOCKS options below
+      --socks4 HOST:PORT     SOCKS 4 proxy (the target is resolved here)
+      --socks4a HOST:PORT    SOCKS 4a proxy (the target's name goes to the proxy)
+      --socks5 [USER:PASS@]HOST:PORT
+                         SOCKS 5 proxy (the target is resolved here)
+      --socks5-hostname [USER:PASS@]HOST:PORT
+                         SOCKS 5 proxy (the target's name goes to the proxy)
+                         SOCKS proxies given more than once form a chain in the order given;
+                         an HTTP proxy (-x http://) is then reached through that chain
       --http1.0          speak HTTP/1.0 (keep-alive asked for with "Connection: keep-alive")
       --connect-timeout MS   give up connecting after MS milliseconds (0: no limit)
       --read-timeout MS      give up when no byte arrives for MS milliseconds
@@ -205,6 +257,7 @@ Exit codes (curl's numbers where the meaning is the same):
   47  -L reached --max-redirs
   52  the server closed the connection without answering
   56  broken framing, or the connection failed (reset) while receiving
+  97  a SOCKS proxy refused or failed
 
 On failure the error is printed on standard error as the exception's class and message.
 )";

@@ -7,6 +7,15 @@
 
 namespace brixa::tool {
 
+// A SOCKS proxy of the command line: 4 (target resolved here), 4a (name sent), 5 (target
+// resolved here) or 5 with the name sent to the proxy.
+enum class SocksKind { v4, v4a, v5, v5h };
+struct SocksOption {
+  SocksKind kind = SocksKind::v5;
+  std::string address;  // [user:pass@]host:port
+  std::string flag;     // as given, for messages
+};
+
 // What the command line asked for.
 struct Options {
   bool head = false;             // -I
@@ -17,7 +26,8 @@ struct Options {
   std::string outputFile;                   // -o; empty: standard output
   std::vector<std::string> headers;         // -H, "Name: value"
   std::optional<std::string> userPassword;  // -u
-  std::optional<std::string> proxy;         // -x
+  std::optional<std::string> proxy;         // -x with an HTTP proxy
+  std::vector<SocksOption> socks;           // --socks*, -x socks*://; a chain in this order
   bool http10 = false;
   std::int32_t connectTimeoutMs = 0;
   std::int32_t readTimeoutMs = -1;

@@ -6,12 +6,6 @@
 #include "platform/exception.h"
 
 namespace brixa::tool {
-namespace {
-
-// Large writes pass stdio's buffer; this one only gathers the small ones (heads, chunk parts).
-constexpr std::size_t kFileBufferBytes = 64 * 1024;
-
-}  // namespace
 
 std::int64_t StdioStream::Write(const void* buffer, std::int64_t count) {
   const auto done = std::fwrite(buffer, 1, static_cast<std::size_t>(count), file_);
@@ -29,7 +23,9 @@ void LazyFileStream::Open() {
   if (file == nullptr) {
     throw EFCreateError("Cannot create file \"" + path_ + "\". " + std::strerror(errno));
   }
-  std::setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);
+  // Unbuffered: each body chunk (up to the client's receive size) is one write, so the file
+  // holds what arrived even when the run is killed.
+  std::setvbuf(file, nullptr, _IONBF, 0);
   SetFile(file);
 }
 

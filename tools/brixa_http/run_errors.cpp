@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 
 #include "http/http.h"
 #include "http/http_exceptions.h"
@@ -9,6 +10,7 @@
 #include "transfer_watch.h"
 #include "transport/connect_thread.h"
 #include "transport/io_handler_exceptions.h"
+#include "transport/socks_info.h"
 #include "transport/stack_exceptions.h"
 
 namespace brixa::tool {
@@ -45,6 +47,7 @@ struct ClassRule {
 };
 constexpr ClassRule kClassRules[] = {
     {Is<EIdHTTPProtocolException>, kExitHttpError},
+    {Is<EIdSocksError>, kExitSocks},
     {Is<EOperationTimeout>, kExitTimeout},
     {Is<EOperationTooSlow>, kExitTimeout},
     {Is<EIdReadTimeout>, kExitTimeout},
@@ -52,15 +55,20 @@ constexpr ClassRule kClassRules[] = {
     {Is<EIdConnectException>, kExitConnectFailed},
     {Is<EIdUnknownProtocol>, kExitOther},
     {Is<EIdURIException>, kExitMalformedUrl},
-    {Is<EIdReadLnMaxLineLengthExceeded>, kExitNotHttp},
+    // Not an HTTP/1.x answer at all.
+    {Is<EIdHTTPInvalidStatusLine>, kExitNotHttp},
     {Is<EIdHTTPTooManyInterimResponses>, kExitNotHttp},
-    {Is<EIdHTTPChunkTooLarge>, kExitReceiveFailed},
+    {Is<EIdReadLnMaxLineLengthExceeded>, kExitNotHttp},
+    // An HTTP answer whose framing is broken: lengths, chunk sizes, an endless header block.
+    {Is<EIdHTTPResponseError>, kExitReceiveFailed},
     {Is<EStreamError>, kExitWriteError},
 };
 
 }  // namespace
 
 int ExitCodeFor(const Exception& e, const RunState& state) {
+  // Incomplete is a broken framing too, but its code says where the answer stopped.
+  if (Is<EIdHTTPIncompleteResponse>(e)) return ClosedCode(state);
   for (const ClassRule& rule : kClassRules) {
     if (rule.matches(e)) return rule.code;
   }
@@ -68,6 +76,9 @@ int ExitCodeFor(const Exception& e, const RunState& state) {
     return SocketErrorCode(*socket, state);
   }
   if (Is<EIdConnClosedGracefully>(e) || Is<EIdClosedSocket>(e)) return ClosedCode(state);
+  if (Is<EIdHTTPIncompleteResponse>(e)) return ClosedCode(state);
+  // Broken framing: bad lengths or chunk sizes.
+  if (Is<EIdHTTPResponseError>(e)) return kExitReceiveFailed;
   // A port outside 1-65535 (or a number the URL cannot hold) before anything was sent.
   if (Is<ERangeError>(e) && !state.connected) return kExitMalformedUrl;
   return kExitOther;
@@ -75,7 +86,12 @@ int ExitCodeFor(const Exception& e, const RunState& state) {
 
 int ReportFailure(const Exception& e, const RunState& state) {
   std::fflush(stdout);
-  std::fprintf(stderr, "%s: %s\n", e.ClassName(), TerminalSafe(e.Message(), true).c_str());
+  std::string message = e.Message();
+  // The line that was not a status line says what the peer speaks instead.
+  if (const auto* invalid = dynamic_cast<const EIdHTTPInvalidStatusLine*>(&e)) {
+    message += ": " + invalid->StatusLine();
+  }
+  std::fprintf(stderr, "%s: %s\n", e.ClassName(), TerminalSafe(message, true).c_str());
   return ExitCodeFor(e, state);
 }
 

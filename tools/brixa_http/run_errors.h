@@ -21,6 +21,7 @@ inline constexpr int kExitHttpError = 22;
 inline constexpr int kExitWriteError = 23;
 inline constexpr int kExitTimeout = 28;
 inline constexpr int kExitTooManyRedirects = 47;
+inline constexpr int kExitSocks = 97;
 inline constexpr int kExitEmptyReply = 52;
 inline constexpr int kExitReceiveFailed = 56;
 

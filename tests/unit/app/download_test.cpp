@@ -76,11 +76,13 @@ class DownloadUpdateTest : public ::testing::Test {
 
   // One DownloadUpdate of `url` into the temp folder, called directly on this (the main)
   // thread.
-  Result Download(const std::string& url, const std::string& sha256 = {}) {
+  Result Download(const std::string& url, const std::string& sha256 = {},
+                  TLowSpeedRule lowSpeed = kUpdaterLowSpeedRule) {
     test::CapturedOutput console;
     test::BackendScope scope(NewConsoleGuiBackend(console.File()));
     TfrmProgress form(nullptr, url, sha256);
     form.SetTempExePath(dir_.Path("brixaupdatetemp.exe"));
+    form.LowSpeedGuard->SetRule(lowSpeed);
     form.DownloadUpdate();
     Result result;
     result.messages = console.Text();
@@ -147,10 +149,21 @@ TEST_F(DownloadUpdateTest, FailedOrUntrustworthyDownloadIsDeletedAndReported) {
                                   test::Expect::LineBlock(), test::Send(head + NotAProgram(100)),
                                   test::Close()});
   test::RefusingPort refusing;
+  // A body of 20 bytes, one every 50 ms: well inside the read timeout, below a rule of 1000
+  // bytes per second over 300 ms.
+  test::Script trickle{test::Expect::LineBlock(), test::Send(head), test::Expect::LineBlock(),
+                       test::Send("HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n")};
+  for (int i = 0; i < 20; ++i) {
+    trickle.push_back(test::Pause(50));
+    trickle.push_back(test::Send("x"));
+  }
+  test::ScriptedServer trickling(trickle);
+  constexpr TLowSpeedRule kStrictRule{1000, 300};
   const struct {
     const char* what;
     std::string url;
     std::string sha256;
+    TLowSpeedRule lowSpeed = kUpdaterLowSpeedRule;
   } cases[] = {
       {"not found", nginx->BaseUrl() + "/close/missing.exe", ""},
       {"redirect maximum", nginx->BaseUrl() + "/loop", ""},
@@ -159,10 +172,12 @@ TEST_F(DownloadUpdateTest, FailedOrUntrustworthyDownloadIsDeletedAndReported) {
       {"refused", "http://127.0.0.1:" + std::to_string(refusing.Port()) + "/update.exe", ""},
       {"hash of other bytes", nginx->BaseUrl() + "/" + path, Sha256Of(body + "!")},
       {"hash that is no hash", nginx->BaseUrl() + "/" + path, "0123"},
+      {"trickling server", "http://127.0.0.1:" + std::to_string(trickling.Port()) + "/update.exe",
+       "", kStrictRule},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const Result r = Download(c.url, c.sha256);
+    const Result r = Download(c.url, c.sha256, c.lowSpeed);
     EXPECT_NE(r.messages.find("Download Error!"), std::string::npos) << r.messages;
     EXPECT_FALSE(LaunchFailed(r)) << "nothing was started: " << r.messages;
     EXPECT_FALSE(r.fileLeft);
@@ -211,8 +226,13 @@ TEST_F(DownloadUpdateTest, WindowDownloadsFromTheMessageLoopAndCloses) {
   const std::string text = console.Text();
   EXPECT_NE(text.find("100%"), std::string::npos) << text;
   EXPECT_NE(text.find("CreateProcess() failed: "), std::string::npos) << text;
-  form->IdThreadComponent1->TerminateWorkerAndWait();
-  EXPECT_FALSE(form->IdThreadComponent1->Active()) << "the download stops the worker";
+  // Nothing here stops the worker: the download itself must have, or it would run its handler
+  // again and the thread would never finish.
+  ASSERT_NE(form->IdThreadComponent1->Thread(), nullptr);
+  EXPECT_TRUE(ServeMainThreadCallsUntil(
+      [&] { return form->IdThreadComponent1->Thread()->Finished(); }, kLoopWatchdog))
+      << "the download did not stop the worker";
+  EXPECT_FALSE(form->IdThreadComponent1->Active());
 }
 
 }  // namespace

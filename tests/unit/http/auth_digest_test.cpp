@@ -58,7 +58,7 @@ std::string Md5Hex(const std::string& text) {
 TEST(DigestAuthTest, ReproducesThePublishedExample) {
   TIdDigestAuthentication auth;
   PrepareMufasa(auth, RfcChallenge("auth"));
-  EXPECT_EQ(auth.BuildAuthorization(), "Digest");  // step 0, before the challenge is read
+  EXPECT_EQ(auth.BuildAuthorization(), "");  // no challenge read yet: no header at all
   ASSERT_EQ(auth.Next(), naRetry);
   EXPECT_EQ(auth.Step(), 1);
   EXPECT_EQ(auth.BuildAuthorization(),
@@ -85,14 +85,17 @@ TEST(DigestAuthTest, WithoutQopTheResponseCoversOnlyNonceAndRequest) {
   }
 }
 
+// After a successful answer the object stays at step 0 with its nonce: the next request
+// reuses it with the next count instead of waiting for another challenge.
 TEST(DigestAuthTest, NonceCountRunsPerNonce) {
   TIdDigestAuthentication auth;
   PrepareMufasa(auth, RfcChallenge("auth"));
   auth.SetCNonce("");  // a fresh, unpredictable client nonce for every header
   EXPECT_EQ(auth.NonceCount(), 0u);
   std::vector<std::string> counts, cnonces;
+  ASSERT_EQ(auth.Next(), naRetry);
   for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(auth.Next(), naRetry);
+    EXPECT_EQ(auth.Step(), i == 0 ? 1 : 0);
     const std::string header = auth.BuildAuthorization();
     counts.push_back(Item(header, "nc"));
     cnonces.push_back(Item(header, "cnonce"));
@@ -124,12 +127,14 @@ TEST(DigestAuthTest, StepsAndCredentialPrompts) {
   auth.SetStep(2);
   EXPECT_EQ(auth.BuildAuthorization(), "");
   auth.Restart();
-  EXPECT_EQ(auth.BuildAuthorization(), "Digest");
+  // Back at step 0 with a nonce in hand: a full answer, never a bare "Digest".
+  EXPECT_EQ(Item(auth.BuildAuthorization(), "nonce"), "\"n\"");
+  EXPECT_EQ(TIdDigestAuthentication().BuildAuthorization(), "");
   EXPECT_EQ(auth.StepCount(), 1);
   EXPECT_FALSE(auth.NeedsKeepAlive());
 }
 
-TEST(DigestAuthTest, AlgorithmMustBeMD5WhenNamed) {
+TEST(DigestAuthTest, AlgorithmsOfRfc7616AreAnsweredOthersRefused) {
   struct Case {
     const char* item;
     bool accepted;
@@ -139,8 +144,11 @@ TEST(DigestAuthTest, AlgorithmMustBeMD5WhenNamed) {
       {"", true, "<absent>"},  // none named: MD5 is implied and nothing is echoed
       {", algorithm=MD5", true, "\"MD5\""},
       {", algorithm=\"md5\"", true, "\"md5\""},
-      {", algorithm=MD5-sess", false, ""},
-      {", algorithm=SHA-256", false, ""},
+      {", algorithm=MD5-sess", true, "\"MD5-sess\""},
+      {", algorithm=SHA-256", true, "\"SHA-256\""},
+      {", algorithm=sha-512-256-SESS", true, "\"sha-512-256-SESS\""},
+      {", algorithm=SHA-1", false, ""},
+      {", algorithm=SHA-256-bogus", false, ""},
       {", algorithm=\"\"", true, "<absent>"},
   };
   for (const Case& c : cases) {
@@ -154,7 +162,8 @@ TEST(DigestAuthTest, AlgorithmMustBeMD5WhenNamed) {
         ADD_FAILURE() << "accepted";
       } catch (const EIdInvalidAlgorithm& e) {
         EXPECT_EQ(e.Message(),
-                  "Unsupported hash algorithm. This implementation supports only MD5 encoding.");
+                  "Unsupported hash algorithm. This implementation supports MD5, SHA-256 and "
+                  "SHA-512-256 encoding.");
       }
       EXPECT_EQ(auth.Step(), 0);
       continue;
@@ -162,6 +171,76 @@ TEST(DigestAuthTest, AlgorithmMustBeMD5WhenNamed) {
     ASSERT_EQ(auth.Next(), naRetry);
     EXPECT_EQ(Item(auth.BuildAuthorization(), "algorithm"), c.echoed);
   }
+}
+
+// RFC 7616, 3.9.1: the server offers SHA-256 and MD5 for the same nonce. The stronger one is
+// answered, whatever the order of the challenges; each reproduces the published response.
+TEST(DigestAuthTest, StrongestChallengeWinsAndReproducesRfc7616) {
+  const std::string common =
+      "realm=\"http-auth@example.org\", qop=\"auth, auth-int\", "
+      "nonce=\"7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v\", "
+      "opaque=\"FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS\"";
+  const std::string sha256 = "Digest " + common + ", algorithm=SHA-256";
+  const std::string md5 = "Digest " + common + ", algorithm=MD5";
+  const std::string sha1 = "Digest " + common + ", algorithm=SHA-1";
+  const struct {
+    std::vector<std::string> challenges;
+    const char* algorithm;
+    const char* response;
+  } cases[] = {
+      {{sha256, md5},
+       "SHA-256",
+       "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1"},
+      {{md5, "Basic realm=\"x\"", sha256},
+       "SHA-256",
+       "753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1"},
+      {{sha1, md5}, "MD5", "8ca523f5e9506fed4657c9700eebdbec"},
+      {{"Digest " + common + ", algorithm=SHA-512-256", sha256},
+       "SHA-512-256",
+       "430d05014cecc49cab6fbe03176d41a1da86cbfe24a16580e22aaad928d960d0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.algorithm);
+    TIdDigestAuthentication auth;
+    auth.StoreUsername("Mufasa");
+    auth.StorePassword("Circle of Life");
+    auth.SetMethod("GET");
+    auth.SetUri("/dir/index.html");
+    auth.SetCNonce("f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ");
+    TIdHeaderList list;
+    for (const std::string& line : c.challenges) list.Add(line);
+    auth.SetAuthParams(list);
+    ASSERT_EQ(auth.Next(), naRetry);
+    const std::string header = auth.BuildAuthorization();
+    EXPECT_EQ(Item(header, "algorithm"), Quoted(c.algorithm));
+    EXPECT_EQ(Item(header, "qop"), "\"auth\"");  // preferred over auth-int
+    EXPECT_EQ(Item(header, "response"), Quoted(c.response));
+  }
+}
+
+// "-sess": the credentials are hashed once per nonce with both nonces, and the client nonce
+// of the session is repeated by every header until a new nonce comes.
+TEST(DigestAuthTest, SessionVariantKeepsItsClientNoncePerServerNonce) {
+  TIdDigestAuthentication auth;
+  auth.StoreUsername("Mufasa");
+  auth.StorePassword("Circle Of Life");
+  auth.SetMethod("GET");
+  auth.SetUri("/x");
+  Challenge(auth, "Digest realm=\"r\", qop=\"auth\", nonce=\"n1\", algorithm=MD5-sess");
+  ASSERT_EQ(auth.Next(), naRetry);
+  const std::string first = auth.BuildAuthorization();
+  const std::string second = auth.BuildAuthorization();  // reuse: step 0, next count
+  const std::string cnonce = Item(first, "cnonce");
+  EXPECT_EQ(Item(second, "cnonce"), cnonce);
+  EXPECT_EQ(Item(second, "nc"), "00000002");
+  const std::string bare = cnonce.substr(1, cnonce.size() - 2);
+  const std::string ha1 = Md5Hex(Md5Hex("Mufasa:r:Circle Of Life") + ":n1:" + bare);
+  const std::string expected = Md5Hex(ha1 + ":n1:00000002:" + bare + ":auth:" + Md5Hex("GET:/x"));
+  EXPECT_EQ(Item(second, "response"), Quoted(expected));
+
+  Challenge(auth, "Digest realm=\"r\", qop=\"auth\", nonce=\"n2\", algorithm=MD5-sess");
+  ASSERT_EQ(auth.Next(), naRetry);
+  EXPECT_NE(Item(auth.BuildAuthorization(), "cnonce"), cnonce);
 }
 
 TEST(DigestAuthTest, ChallengeFieldsAreReadWithQuotesRemoved) {
@@ -181,7 +260,7 @@ TEST(DigestAuthTest, ChallengeFieldsAreReadWithQuotesRemoved) {
   const std::string header = auth.BuildAuthorization();
   EXPECT_EQ(Item(header, "realm"), "\"a, b\"");
   EXPECT_EQ(Item(header, "opaque"), "\"o\\\"q\"");
-  EXPECT_EQ(Item(header, "qop"), "\"auth-int\"");  // preferred when offered
+  EXPECT_EQ(Item(header, "qop"), "\"auth\"");  // preferred: it does not cover the body
 }
 
 TEST(DigestAuthTest, IntegrityProtectionHashesTheEntityBody) {

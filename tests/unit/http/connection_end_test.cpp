@@ -16,11 +16,13 @@ using test::ScriptedServer;
 using test::Send;
 using test::TestClient;
 
-// Basic credentials that count as one completed step as soon as they are prepared, the way a
-// connection-bound scheme's last step does; plain Basic never completes and is never stored.
+// Basic credentials that behave like a connection-bound scheme's last step: complete as soon
+// as they are prepared, and over with their connection. Plain Basic never completes, is never
+// stored and outlives connections.
 class OneStepBasic : public TIdBasicAuthentication {
  public:
   static constexpr std::string_view kClassName = "OneStepBasic";
+  [[nodiscard]] bool NeedsKeepAlive() const override { return true; }
   [[nodiscard]] TAuthNextAction Next() override {
     const TAuthNextAction action = TIdBasicAuthentication::Next();
     SetStep(StepCount());

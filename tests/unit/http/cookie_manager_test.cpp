@@ -143,6 +143,86 @@ TEST_F(CookieManagerTest, MalformedCookiesAreDroppedSilently) {
   EXPECT_EQ(HeaderFor("http://h/"), "V2=good");
 }
 
+// A cookie that could not be sent back in a header line, or that is past the size a browser
+// keeps, is refused whole when stored.
+TEST_F(CookieManagerTest, ControlCharactersAndOversizedCookiesAreRefused) {
+  const struct {
+    std::string text;
+    bool stored;
+  } cases[] = {
+      {"a=b\rX-Evil: 1", false},
+      {"a=b\nX-Evil: 1", false},
+      {std::string("a=b\0c", 5), false},
+      {"a=b; path=/\x01", false},
+      {"a=b; comment=\x7F", false},
+      {"a=b\tc", true},                       // a tab is allowed
+      {"a=" + std::string(4095, 'v'), true},  // name and value: 4096 bytes
+      {"a=" + std::string(4096, 'v'), false},
+      {"a=b; comment=" + std::string(8200, 'c'), false},
+  };
+  for (const auto& c : cases) {
+    TIdCookieManager manager;
+    manager.AddSetCookie(c.text, "h");
+    manager.AddSetCookie2(c.text, "h");
+    EXPECT_EQ(manager.CookieCollection().Count(), c.stored ? 1 : 0) << c.text.substr(0, 40);
+    const std::string header = manager.BuildCookieHeader(TIdURI("http://h/"), false);
+    EXPECT_EQ(header.find_first_of("\r\n"), std::string::npos);
+  }
+}
+
+// Past 50 cookies a domain loses its oldest; past 3000 in all the store loses its oldest. A
+// replaced cookie keeps its age.
+TEST_F(CookieManagerTest, LimitsPushTheOldestCookiesOut) {
+  const int perDomain = TIdCookies::kMaxCookiesPerDomain;
+  for (int i = 0; i < perDomain + 5; ++i) {
+    manager_.AddSetCookie("c" + std::to_string(i) + "=v", "one.example");
+    if (i == 3) manager_.AddSetCookie("c0=replaced", "one.example");
+  }
+  const std::string header = HeaderFor("http://one.example/");
+  EXPECT_EQ(manager_.CookieCollection().Count(), perDomain);
+  EXPECT_EQ(header.find("c0="), std::string::npos);
+  EXPECT_EQ(header.find("c4="), std::string::npos);
+  EXPECT_EQ(header.rfind("c5=v; ", 0), 0u) << header.substr(0, 40);
+  EXPECT_NE(header.find("c54=v"), std::string::npos);
+
+  TIdCookieManager store;
+  const int domains = TIdCookies::kMaxCookies / 10 + 3;
+  for (int d = 0; d < domains; ++d) {
+    const std::string host = "h" + std::to_string(d) + ".example";
+    for (int i = 0; i < 10; ++i) store.AddSetCookie("n" + std::to_string(i) + "=v", host);
+  }
+  EXPECT_EQ(store.CookieCollection().Count(), TIdCookies::kMaxCookies);
+  EXPECT_EQ(store.BuildCookieHeader(TIdURI("http://h0.example/"), false), "");
+  EXPECT_EQ(store.BuildCookieHeader(TIdURI("http://h2.example/"), false), "");
+  EXPECT_NE(store.BuildCookieHeader(TIdURI("http://h3.example/"), false), "");
+  // The domains that lost every cookie left the table.
+  const TIdCookieTableLock lock(store.CookieCollection(), caRead);
+  EXPECT_EQ(lock.Table().Count(), TIdCookies::kMaxCookies / 10);
+}
+
+// The "Cookie" value never grows past what servers take in one line, however many cookies
+// match; the ones that fit still go.
+TEST_F(CookieManagerTest, CookieHeaderIsBounded) {
+  for (int i = 0; i < 40; ++i) {
+    manager_.AddSetCookie("big" + std::to_string(i) + "=" + std::string(1000, 'x'), "h");
+  }
+  manager_.AddSetCookie("small=1", "h");
+  const std::string header = HeaderFor("http://h/");
+  EXPECT_LE(header.size(), TIdCookieManager::kMaxCookieHeaderBytes);
+  EXPECT_GT(header.size(), TIdCookieManager::kMaxCookieHeaderBytes - 1100);
+  EXPECT_NE(header.find("small=1"), std::string::npos);
+}
+
+// A server flooding one response with Set-Cookie lines costs the store bounded work per line:
+// this runs in a blink unless storing a cookie grows with everything stored before.
+TEST_F(CookieManagerTest, ASetCookieFloodStaysWithinTheLimits) {
+  for (int i = 0; i < 100000; ++i) {
+    manager_.AddSetCookie("flood" + std::to_string(i) + "=v; path=/", "victim.example");
+  }
+  EXPECT_EQ(manager_.CookieCollection().Count(), TIdCookies::kMaxCookiesPerDomain);
+  EXPECT_EQ(HeaderFor("http://victim.example/").rfind("flood99950=v", 0), 0u);
+}
+
 TEST_F(CookieManagerTest, NewCookieHandlerSeesEachCookieAndCanRefuseIt) {
   std::vector<std::string> seen;
   manager_.OnNewCookie = [&](TComponent* sender, TIdCookieRFC2109* cookie, bool& accept) {
@@ -188,6 +268,8 @@ TEST(CookieManagerConcurrencyTest, ReadersAndWritersShareTheStore) {
   TIdCookieManager manager;
   constexpr int kWriters = 3;
   constexpr int kCookiesPerWriter = 150;
+  // All writers share one domain, which keeps at most 50 cookies.
+  constexpr int kNames = 16;
   std::atomic<bool> done{false};
   std::atomic<int> malformed{0};
   std::vector<std::thread> threads;
@@ -195,7 +277,8 @@ TEST(CookieManagerConcurrencyTest, ReadersAndWritersShareTheStore) {
     threads.emplace_back([&manager, w] {
       for (int i = 0; i < kCookiesPerWriter; ++i) {
         manager.AddSetCookie(
-            "W" + std::to_string(w) + "N" + std::to_string(i % 50) + "=v" + std::to_string(i), "h");
+            "W" + std::to_string(w) + "N" + std::to_string(i % kNames) + "=v" + std::to_string(i),
+            "h");
         if (i % 10 == 0) manager.PurgeExpired();
       }
     });
@@ -220,10 +303,10 @@ TEST(CookieManagerConcurrencyTest, ReadersAndWritersShareTheStore) {
   done = true;
   for (std::size_t t = kWriters; t < threads.size(); ++t) threads[t].join();
   EXPECT_EQ(malformed, 0);
-  EXPECT_EQ(manager.CookieCollection().Count(), kWriters * 50);
+  EXPECT_EQ(manager.CookieCollection().Count(), kWriters * kNames);
   const std::string header = manager.BuildCookieHeader(TIdURI("http://h/"), false);
-  EXPECT_NE(header.find("W0N0=v100"), std::string::npos) << header;
-  EXPECT_NE(header.find("W2N49=v149"), std::string::npos) << header;
+  EXPECT_NE(header.find("W0N0=v144"), std::string::npos) << header;
+  EXPECT_NE(header.find("W2N15=v143"), std::string::npos) << header;
 }
 
 }  // namespace

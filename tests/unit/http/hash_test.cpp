@@ -8,6 +8,7 @@
 #include "http/hash_md4.h"
 #include "http/hash_md5.h"
 #include "http/hash_sha256.h"
+#include "http/hash_sha512.h"
 #include "platform/stream.h"
 
 namespace brixa {
@@ -18,6 +19,8 @@ using MakeHash = std::function<std::unique_ptr<TIdHash>()>;
 const MakeHash kMd4 = [] { return std::make_unique<TIdHashMessageDigest4>(); };
 const MakeHash kMd5 = [] { return std::make_unique<TIdHashMessageDigest5>(); };
 const MakeHash kSha256 = [] { return std::make_unique<TIdHashSHA256>(); };
+const MakeHash kSha512 = [] { return std::make_unique<TIdHashSHA512>(); };
+const MakeHash kSha512_256 = [] { return std::make_unique<TIdHashSHA512_256>(); };
 
 std::string Hex(const TIdHash::TDigest& digest) {
   return DigestToHex(digest, false);
@@ -60,6 +63,28 @@ const std::vector<Vector> kVectors = {
      "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnop"
      "qrsmnopqrstnopqrstu",
      "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+    {"sha512 empty", &kSha512, "",
+     "cf83e1357eefb8bdf1542850d66d8007d620e4050b5715dc83f4a921d36ce9ce47d0d13c5d85f2b0ff8318d2877ee"
+     "c2f"
+     "63b931bd47417a81a538327af927da3e"},
+    {"sha512 abc", &kSha512, "abc",
+     "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3c23a3fee"
+     "bbd"
+     "454d4423643ce80e2a9ac94fa54ca49f"},
+    {"sha512 896 bits", &kSha512,
+     "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnop"
+     "qrsmnopqrstnopqrstu",
+     "8e959b75dae313da8cf4f72814fc143f8f7779c6eb9f7fa17299aeadb6889018501d289e4900f7e4331b99dec4b54"
+     "33a"
+     "c7d329eeb6dd26545e96e55b874be909"},
+    {"sha512/256 empty", &kSha512_256, "",
+     "c672b8d1ef56ed28ab87c3622c5114069bdd3ad7b8f9737498d0c01ecef0967a"},
+    {"sha512/256 abc", &kSha512_256, "abc",
+     "53048e2681941ef99b2e29b76b4c7dabe4c2d0c634fc6d46e0e2f13107e7af23"},
+    {"sha512/256 896 bits", &kSha512_256,
+     "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnop"
+     "qrsmnopqrstnopqrstu",
+     "3928e184fb8690f840da3988121d31be65cb9d3ef83ee6146feac861e19b563a"},
 };
 
 TEST(HashTest, PublishedVectorsHashedWholeAndAtEverySplit) {
@@ -95,16 +120,21 @@ TEST(HashTest, OneMillionLettersAInOddChunksAndFromAStream) {
   EXPECT_EQ(stream.Position(), stream.Size());
   TIdHashMessageDigest5 md5;
   EXPECT_EQ(Hex(md5.HashStream(stream)), "7707d6ae4e027c70eea2a935c2296f21");
+  TIdHashSHA512 sha512;
+  EXPECT_EQ(
+      Hex(sha512.HashStream(stream)),
+      "e718483d0ce769644e2e42c7bc15b4638e1f98b13b2044285632a803afa973ebde0ff244877ea60a4cb0432c"
+      "e577c31beb009c5c2c49aa2e4eadb217ad8cc09b");
 }
 
 TEST(HashTest, PaddingBoundariesAgreeWithIncrementalFeeding) {
-  // Lengths around the 56-byte length-field limit and the 64-byte block: whole-input hashing
-  // and one-byte feeding must agree, and neighbouring lengths must differ.
-  for (const MakeHash* make : {&kMd4, &kMd5, &kSha256}) {
+  // Lengths around the length-field limits (56 and 112 bytes) and the blocks (64 and 128 bytes):
+  // whole-input hashing and one-byte feeding must agree, and neighbouring lengths must differ.
+  for (const MakeHash* make : {&kMd4, &kMd5, &kSha256, &kSha512, &kSha512_256}) {
     const auto whole = (*make)();
     const auto pieces = (*make)();
     std::string previous;
-    for (std::size_t length = 50; length <= 130; ++length) {
+    for (std::size_t length = 50; length <= 260; ++length) {
       const std::string input(length, 'x');
       const std::string digest = Hex(whole->HashString(input));
       for (const char c : input) pieces->Update(&c, 1);

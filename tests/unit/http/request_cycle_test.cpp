@@ -150,12 +150,32 @@ TEST(RequestCycle, RefusesBadTargetsBeforeConnecting) {
   const std::string port = std::to_string(server.Port());
   TestClient http;
   TMemoryStream body;
+  // Only http and https are fetched; any other scheme, with or without "//", is refused.
+  for (const std::string& url :
+       std::vector<std::string>{"ftp://127.0.0.1/file", "FTP://127.0.0.1:" + port + "/file",
+                                "gopher://127.0.0.1:" + port + "/", "mailto:a@127.0.0.1"}) {
+    try {
+      http.Get(url, &body);
+      FAIL() << url << " was accepted";
+    } catch (const EIdUnsupportedProtocol& e) {
+      EXPECT_EQ(e.Message(), "Protocol not supported") << url;
+    }
+  }
   try {
-    http.Get("ftp://127.0.0.1/file", &body);
-    FAIL() << "ftp without a port was accepted";
+    http.Get("update.exe", &body);  // relative, and nothing to resolve it against
+    FAIL() << "a relative URL on a fresh client was accepted";
   } catch (const EIdUnknownProtocol& e) {
     EXPECT_EQ(e.Message(), "Unknown Protocol");
   }
+  for (const char* bad : {"abc", "0", "65536", "-1", "+80", " 80", "99999999999"}) {
+    try {
+      http.Get(std::string("http://127.0.0.1:") + bad + "/", &body);
+      FAIL() << "port " << bad << " was accepted";
+    } catch (const EIdMalformedURL& e) {
+      EXPECT_EQ(e.Message(), "Port must be a decimal number from 1 to 65535") << bad;
+    }
+  }
+  EXPECT_THROW(http.Get("http://bad\thost:" + port + "/", &body), EIdMalformedURL);
   try {
     http.Get("https://127.0.0.1:" + port + "/", &body);
     FAIL() << "https without a TLS handler was accepted";
@@ -207,6 +227,27 @@ TEST(RequestCycle, LineBreaksInCallerTextAreRefusedBeforeSending) {
         << c.what;
   }
   EXPECT_TRUE(server.Received(0).empty());
+}
+
+// What the caller's URL names is what is requested: "=" is part of a file name, a fragment
+// stays home, blanks and bytes beyond ASCII go percent-encoded, and user information with "@"
+// or "=" in the password still finds the host.
+TEST(RequestCycle, TargetsGoOutAsNamedAndEncoded) {
+  ScriptedServer server({Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "1")),
+                         Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "2"))});
+  TestClient http;
+  TMemoryStream body;
+  http.Get(test::UrlOf(server, "/dl/file=1.txt#part"), &body);
+  http.Get(test::UrlOf(server, "/my files/r\xC3\xA9sum\xC3\xA9.pdf?a b").replace(7, 0, "u:p@s=w@"),
+           &body);
+  ASSERT_TRUE(server.WaitDone());
+  const std::string received = server.Received(0);
+  EXPECT_NE(received.find("GET /dl/file=1.txt HTTP/1.1\r\n"), std::string::npos) << received;
+  EXPECT_NE(received.find("GET /my%20files/r%C3%A9sum%C3%A9.pdf?a%20b HTTP/1.1\r\n"),
+            std::string::npos)
+      << received;
+  EXPECT_EQ(http.Request().Username(), "u");
+  EXPECT_EQ(http.Request().Password(), "p@s=w");
 }
 
 TEST(RequestCycle, RelativeUrlsResolveAgainstTheLastTarget) {

@@ -3,6 +3,7 @@
 // close of the connection after every byte of a response.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "http_test_support.h"
@@ -217,6 +218,50 @@ TEST(ResponseReading, HeaderBlockCutByTheServerRaisesWithWhatArrived) {
   EXPECT_EQ(http.LastResponse().HeaderLines().Count(), 2);
   EXPECT_EQ(body.Size(), 0);
   EXPECT_FALSE(http.IsConnected());
+}
+
+// A line has the read timeout for all of its bytes: a peer that drips one byte at a time,
+// each well within the timeout, still cannot hold the header block open for longer.
+TEST(ResponseReading, AHeaderLineDrippingInRunsIntoTheReadTimeout) {
+  test::Script script{Expect::LineBlock(), Send("HTTP/1.1 200 OK\r\nX-Slow: ")};
+  for (int i = 0; i < 12; ++i) {
+    script.push_back(test::Pause(100));
+    script.push_back(Send("z"));
+  }
+  script.push_back(Send("\r\nContent-Length: 2\r\n\r\nok"));
+  ScriptedServer server(script);
+  TestClient http;
+  http.SetReadTimeout(400);
+  TMemoryStream body;
+  EXPECT_THROW(http.Get(test::UrlOf(server, "/"), &body), EIdReadTimeout);
+  EXPECT_FALSE(http.IsConnected());
+}
+
+// What a stream holds follows what arrived, never what a peer announced.
+TEST(ResponseReading, TheCallersStreamGrowsOnlyByTheBytesThatArrive) {
+  class SizeWatch : public TMemoryStream {
+   public:
+    std::int64_t largest = 0;
+    void SetSize(std::int64_t size) override {
+      largest = std::max(largest, size);
+      TMemoryStream::SetSize(size);
+    }
+    std::int64_t Write(const void* buffer, std::int64_t count) override {
+      const std::int64_t written = TMemoryStream::Write(buffer, count);
+      largest = std::max(largest, Size());
+      return written;
+    }
+  };
+  for (const std::string announced :
+       {"Content-Length: 2147483647\r\n", "Transfer-Encoding: chunked\r\n\r\n7FFFFFFF"}) {
+    ScriptedServer server({Expect::LineBlock(),
+                           Send("HTTP/1.1 200 OK\r\n" + announced + "\r\nhello"), test::Close()});
+    TestClient http;
+    SizeWatch body;
+    EXPECT_THROW(http.Get(test::UrlOf(server, "/"), &body), EIdHTTPIncompleteResponse);
+    EXPECT_EQ(body.DataString(), "hello") << announced;
+    EXPECT_EQ(body.largest, 5) << announced;
+  }
 }
 
 // Only "HTTP/1.x NNN reason" is an answer. Anything else is another protocol or the leftovers of

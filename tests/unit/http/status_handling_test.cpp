@@ -62,6 +62,57 @@ TEST(StatusHandling, FollowsRelativeAbsoluteAndLocationOnSuccess) {
   }
 }
 
+// Redirects the client must not follow: one without a target (going to "" would fetch the
+// current directory), and one to a scheme other than http(s), which is never fetched over HTTP.
+TEST(StatusHandling, RedirectsWithoutTargetOrToAnotherSchemeAreNotFollowed) {
+  {
+    ScriptedServer server(
+        {Expect::LineBlock(), Send(test::Response("HTTP/1.1 302 Found", "nowhere to go"))});
+    TestClient http;
+    http.SetHandleRedirects(true);
+    TMemoryStream body;
+    try {
+      http.Get(test::UrlOf(server, "/dir/file"), &body);
+      ADD_FAILURE() << "a 302 without Location ended quietly";
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_EQ(e.ReplyCode(), 302);
+      EXPECT_EQ(e.BodyText(), "nowhere to go");
+    }
+    EXPECT_EQ(http.RedirectsSeen(), 0);
+    ASSERT_TRUE(server.WaitDone());
+    EXPECT_EQ(test::Count(server.Received(0), "GET "), 1);
+  }
+  for (const char* location : {"ftp://127.0.0.1/x", "file:///etc/passwd", "javascript:alert(1)"}) {
+    ScriptedServer server({Expect::LineBlock(), Send(Redirect(location))});
+    TestClient http;
+    http.SetHandleRedirects(true);
+    TMemoryStream body;
+    EXPECT_THROW(http.Get(test::UrlOf(server, "/"), &body), EIdUnsupportedProtocol) << location;
+    ASSERT_TRUE(server.WaitDone());
+    EXPECT_EQ(test::Count(server.Received(0), "GET "), 1) << location;
+    EXPECT_EQ(server.Accepted(), 1u) << location;
+  }
+}
+
+// A Location with blanks or controls is requested percent-encoded; one naming a port that is
+// no port is refused before anything is sent.
+TEST(StatusHandling, RedirectTargetsAreEncodedOrRefused) {
+  ScriptedServer server({Expect::LineBlock(), Send(Redirect("/a b/c\x01?q=x\ty")),
+                         Expect::LineBlock(), Send(Redirect("http://127.0.0.1:99999/"))});
+  TestClient http;
+  http.SetHandleRedirects(true);
+  TMemoryStream body;
+  try {
+    http.Get(test::UrlOf(server, "/start"), &body);
+    ADD_FAILURE() << "port 99999 was accepted";
+  } catch (const EIdMalformedURL& e) {
+    EXPECT_EQ(e.Message(), "Port must be a decimal number from 1 to 65535");
+  }
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_NE(server.Received(0).find("GET /a%20b/c%01?q=x%09y HTTP/1.1\r\n"), std::string::npos)
+      << server.Received(0);
+}
+
 TEST(StatusHandling, RedirectHandlerMayVetoOrChangeTheTarget) {
   ScriptedServer server({Expect::LineBlock(), Send(Redirect("/from-server")), Expect::LineBlock(),
                          Send(test::Response("HTTP/1.1 200 OK", "changed"))});
@@ -292,7 +343,8 @@ class KeepingStore : public TIdAuthenticationStore {
 };
 
 // A challenge accepted without retrying inside the request leaves a prepared Digest exchange;
-// when the connection then closes, the finished exchange goes to the store and is freed.
+// when the connection then closes, the finished exchange goes to the store, and stays with the
+// request: a Digest challenge does not depend on the connection it came on.
 TEST(StatusHandling, FinishedExchangeGoesToTheStoreWhenTheConnectionCloses) {
   ScriptedServer server({Expect::LineBlock(),
                          Send(test::Response("HTTP/1.1 401 Unauthorized", "again",
@@ -313,7 +365,8 @@ TEST(StatusHandling, FinishedExchangeGoesToTheStoreWhenTheConnectionCloses) {
   EXPECT_EQ(body.DataString(), "again");
   EXPECT_EQ(disconnected, 1);
   EXPECT_EQ(store.kept, std::vector<std::string>{"vault 127.0.0.1/dir/file"});
-  EXPECT_EQ(http.Request().AuthScheme(), nullptr);
+  ASSERT_NE(http.Request().AuthScheme(), nullptr);
+  EXPECT_EQ(http.Request().AuthScheme()->Step(), 1);
 }
 
 }  // namespace

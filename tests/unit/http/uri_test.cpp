@@ -29,14 +29,25 @@ const ParsedParts kParseCases[] = {
   {"http://updates.example/brixakit/update.exe", "http", "", "", "updates.example", "",
    "/brixakit/", "update.exe", "", "", Id_IPv4},
   {"http://alice:s3cret@[::1]:8080/dir/sub/file.txt?a=1#top", "http", "alice", "s3cret", "::1",
-   "8080", "/dir/sub/", "file.txt", "a=1#top", "", Id_IPv6},
+   "8080", "/dir/sub/", "file.txt", "a=1", "top", Id_IPv6},
   {"http://host", "http", "", "", "host", "", "/", "", "", "", Id_IPv4},
   {"https://host:443/", "https", "", "", "host", "443", "/", "", "", "", Id_IPv4},
   {"http:\\\\host\\a\\b.txt", "http", "", "", "host", "", "/a/", "b.txt", "", "", Id_IPv4},
   {"http://h/p/s?x=1&y=2&z=3", "http", "", "", "h", "", "/p/", "s", "x=1&y=2&z=3", "", Id_IPv4},
   {"http://h/p/page.html#section-2", "http", "", "", "h", "", "/p/", "page.html", "",
    "section-2", Id_IPv4},
-  {"http://h/dir/name=value", "http", "", "", "h", "", "/dir/", "name", "value", "", Id_IPv4},
+  // Only "?" starts a query: "=" belongs to the file name.
+  {"http://h/dl/file=1.txt", "http", "", "", "h", "", "/dl/", "file=1.txt", "", "", Id_IPv4},
+  {"http://h/a?x=1?y#f?g", "http", "", "", "h", "", "/", "a", "x=1?y", "f?g", Id_IPv4},
+  // The user information ends at the last "@"; "=" and ":" are part of the password.
+  {"http://u:p=w@h:81/", "http", "u", "p=w", "h", "81", "/", "", "", "", Id_IPv4},
+  {"http://u:p@ss:x@h/", "http", "u", "p@ss:x", "h", "", "/", "", "", "", Id_IPv4},
+  // A scheme without "//" is kept, so it can be refused; a host and port are not a scheme.
+  {"mailto:a@b", "mailto", "", "", "", "", "", "a@b", "", "", Id_IPv4},
+  {"javascript:alert(1)", "javascript", "", "", "", "", "", "alert(1)", "", "", Id_IPv4},
+  {"localhost:8080/x", "", "", "", "", "", "localhost:8080/", "x", "", "", Id_IPv4},
+  {"//other.example:81/p/q", "", "", "", "other.example", "81", "/p/", "q", "", "", Id_IPv4},
+  {"/go/http://elsewhere/x", "", "", "", "", "", "/go/http://elsewhere/", "x", "", "", Id_IPv4},
   {"ftp://:secret@h/", "ftp", "", "", "h", "", "/", "", "", "", Id_IPv4},
   {"ftp://bob@h/", "ftp", "bob", "", "h", "", "/", "", "", "", Id_IPv4},
   {"http://[fe80::1]/", "http", "", "", "fe80::1", "", "/", "", "", "", Id_IPv6},
@@ -44,7 +55,7 @@ const ParsedParts kParseCases[] = {
   {"http://a]b[c:90/", "http", "", "", "a]b[c", "90", "/", "", "", "", Id_IPv4},
   {"update.exe", "", "", "", "", "", "", "update.exe", "", "", Id_IPv4},
   {"/first/second", "", "", "", "", "", "/first/", "second", "", "", Id_IPv4},
-  {"a/b/c.cgi?q#f", "", "", "", "", "", "a/b/", "c.cgi", "q#f", "", Id_IPv4},
+  {"a/b/c.cgi?q#f", "", "", "", "", "", "a/b/", "c.cgi", "q", "f", Id_IPv4},
   {"", "", "", "", "", "", "", "", "", "", Id_IPv4},
 };
 // clang-format on
@@ -105,7 +116,25 @@ TEST(URITest, ComposesWithTheDefaultPortLeftOut) {
   EXPECT_EQ(full.ComposeURI(ofBookmark), "http://h:81/x#frag");
   EXPECT_EQ(full.ComposeURI(ofAuthInfo), "http://u:p@h:81/x");
   EXPECT_EQ(TIdURI("http://u@h/").ComposeURI(ofAuthInfo), "http://u@h/");
-  EXPECT_EQ(TIdURI("http://h/a b").PathAndQuery(), "/a b");
+}
+
+// What goes into a request line: blanks, controls and bytes beyond ASCII percent-encoded in
+// every part, anything already encoded (and every other printable byte) left alone.
+TEST(URITest, PathAndQueryEncodesWhatCannotStandInARequestLine) {
+  struct Case {
+    std::string text;
+    const char* target;
+  };
+  const Case cases[] = {
+      {"http://h/a b", "/a%20b"},
+      {"http://h/dir name/f?q=a b", "/dir%20name/f?q=a%20b"},
+      {"http://h/caf\xC3\xA9.txt", "/caf%C3%A9.txt"},
+      {std::string("http://h/x\x01\x7F\ty"), "/x%01%7F%09y"},
+      {"http://h/already%20done?a=%41&b=\"q\"", "/already%20done?a=%41&b=\"q\""},
+      {"http://h/dl/file=1.txt", "/dl/file=1.txt"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TIdURI(c.text).PathAndQuery(), c.target) << c.text;
+  EXPECT_EQ(TIdURI("http://h/a b?c d#e f").URI(), "http://h/a%20b?c%20d");
 }
 
 TEST(URITest, WritesIPv6HostsInBrackets) {
@@ -182,7 +211,7 @@ TEST(URITest, ComposingAParsedAbsoluteURLGivesBackItsText) {
                              (port == "21" && protocol == "ftp");
       if (!isDefault) expected += ":" + port;
     }
-    // After a query the fragment is part of the query; either way it composes back.
+    // The fragment ends the text wherever it stands; either way it composes back.
     const std::string tail =
         path + (query.empty() ? "" : "?" + query) + (fragment.empty() ? "" : "#" + fragment);
     text += tail;

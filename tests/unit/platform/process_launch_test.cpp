@@ -41,6 +41,7 @@ void Publish(const std::string& path, const std::string& text) {
 // The helper-program side of self_launch.h; runs during static initialisation.
 //   marker|<result>            -> "<working directory>\n<BRIXA_LAUNCH_PROBE>"
 //   mutex|<name>|<result>      -> "<AlreadyExists 0/1> <LastError>"
+//   hold|<name>|<release>|<result> -> as mutex, then keeps the marker until <release> exists
 //   backend|<result>           -> the name of the GUI backend the platform picks
 bool PlayChildRole() {
   const char* role = std::getenv(test::kChildRoleVariable);
@@ -53,6 +54,11 @@ bool PlayChildRole() {
     TNamedMutex mutex(f[1]);
     Publish(f[2], std::to_string(mutex.AlreadyExists() ? 1 : 0) + " " +
                       std::to_string(mutex.LastError()));
+  } else if (f[0] == "hold" && f.size() == 4) {
+    TNamedMutex mutex(f[1]);
+    Publish(f[3], std::to_string(mutex.AlreadyExists() ? 1 : 0) + " " +
+                      std::to_string(mutex.LastError()));
+    (void)AwaitFile(f[2]);
   } else if (f[0] == "backend" && f.size() == 2) {
     Publish(f[1], NewDefaultGuiBackend()->Name());
   }

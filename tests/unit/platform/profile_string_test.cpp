@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+
 #include "support/temp_dir.h"
 
 namespace brixa {
@@ -67,6 +70,45 @@ TEST(ProfileStringTest, ReadsValuesByThePlatformRules) {
     const std::string path = dir.Path("case" + std::to_string(n++) + ".ini");
     if (c.file != nullptr) WriteFileText(path, c.file);
     EXPECT_EQ(ReadProfileString(c.section, c.key, kDefault, c.size, path), c.expected) << c.what;
+  }
+}
+
+// Bytes of `text` (ASCII) as UTF-16 with a byte-order mark.
+std::string Utf16(std::string_view text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char c : text) {
+    bytes += bigEndian ? '\0' : c;
+    bytes += bigEndian ? c : '\0';
+  }
+  return bytes;
+}
+
+// Version files that readers are known to disagree on. The same table runs on every platform,
+// so the stamp a file gives is the same wherever the updater runs.
+TEST(ProfileStringTest, UnusualVersionFilesGiveTheSameStampEverywhere) {
+  const struct {
+    const char* what;
+    std::string file;
+    const char* expected;
+  } cases[] = {
+      {"CR line ends only", "[Updater]\rVersion=2.0\r", "2.0"},
+      {"CR LF line ends", "[Updater]\r\nVersion=2.1\r\n", "2.1"},
+      {"UTF-16LE with a byte-order mark", Utf16("[Updater]\r\nVersion=3.0\r\n", false), "3.0"},
+      {"UTF-16BE with a byte-order mark", Utf16("[Updater]\r\nVersion=3.1\r\n", true), "3.1"},
+      {"UTF-8 with a byte-order mark", "\xEF\xBB\xBF[Updater]\nVersion=3.2\n", "3.2"},
+      {"key line without '=' first", "[Updater]\nVersion\nVersion=7.0\n", kDefault},
+      {"key line without '=' only", "[Updater]\nVersion\n", kDefault},
+      {"second section of the same name ignored", "[Updater]\nOther=1\n[Updater]\nVersion=8\n",
+       kDefault},
+      {"section line without ']' is no section", "[Other]\n[Updater\nVersion=9\n", kDefault},
+  };
+  TempDir dir;
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string path = dir.Path("unusual" + std::to_string(n++) + ".ini");
+    WriteFileText(path, c.file);
+    EXPECT_EQ(ReadProfileString("Updater", "Version", kDefault, kStampBuffer, path), c.expected)
+        << c.what;
   }
 }
 

@@ -174,12 +174,28 @@ TEST(ThreadComponentTest, LoopAndThreadNameCannotChangeWhileRunning) {
   EXPECT_FALSE(c.Loop());
 }
 
+// Counts the start and stop requests that Active writes turn into.
+class CountingComponent : public TIdThreadComponent {
+ public:
+  void StartWorker() override {
+    ++starts;
+    TIdThreadComponent::StartWorker();
+  }
+  void StopWorker() override {
+    ++stops;
+    TIdThreadComponent::StopWorker();
+  }
+  int starts = 0;
+  int stops = 0;
+};
+
 TEST(ThreadComponentTest, ActiveWritesOnlyActOnChangeAndAFinishedThreadIsReplaced) {
   Watchdog watchdog("restart");
   EventLog log;
-  TIdThreadComponent c;
+  CountingComponent c;
   c.SetActive(false);
-  EXPECT_EQ(c.Thread(), nullptr);  // same value: nothing made
+  EXPECT_EQ(c.stops, 0);  // already inactive: nothing asked
+  EXPECT_EQ(c.Thread(), nullptr);
 
   std::atomic<bool> release{false};
   Attach(c, log, [&](TIdThreadComponent* sender) {
@@ -189,9 +205,13 @@ TEST(ThreadComponentTest, ActiveWritesOnlyActOnChangeAndAFinishedThreadIsReplace
   const std::int32_t liveBefore = GThreadCount().Value();
   c.SetActive(true);
   c.SetActive(true);  // already active: no second start
+  EXPECT_EQ(c.starts, 1);
   ASSERT_TRUE(ServeUntil([&] { return log.Contains("Run"); }));
   release.store(true);
   ASSERT_TRUE(ServeUntil([&] { return c.Thread()->Finished(); }));
+  EXPECT_EQ(c.stops, 1);  // the run's own StopWorker
+  c.SetActive(false);     // finished is inactive: nothing asked
+  EXPECT_EQ(c.stops, 1);
   EXPECT_EQ(log.Count("BeforeExecute"), 1u);
   EXPECT_EQ(log.Count("Run"), 1u);
   EXPECT_FALSE(c.Active());
@@ -201,6 +221,46 @@ TEST(ThreadComponentTest, ActiveWritesOnlyActOnChangeAndAFinishedThreadIsReplace
   EXPECT_EQ(log.Count("BeforeExecute"), 2u);
   EXPECT_EQ(log.Count("Run"), 2u);
   EXPECT_EQ(GThreadCount().Value(), liveBefore + 1);  // the first one is gone
+}
+
+// Not derived from Exception, so none of the thread's handlers take it.
+struct ForeignFailure {};
+
+TEST(ThreadComponentTest, ForeignThrowFromAnExecuteEventEndsTheThreadAndAllowsARestart) {
+  const struct {
+    const char* event;
+    bool runs;  // whether OnRun is reached before the throw
+  } cases[] = {{"BeforeExecute", false}, {"AfterExecute", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.event);
+    Watchdog watchdog("foreign throw");
+    EventLog log;
+    TIdThreadComponent component;
+    Attach(component, log, [](TIdThreadComponent* sender) { sender->StopWorker(); });
+    std::atomic<bool> armed{true};
+    auto thrower = [&log, &armed, name = std::string(c.event)](TIdThreadComponent*) {
+      log.Add(name);
+      if (armed.exchange(false)) throw ForeignFailure{};
+    };
+    if (std::string(c.event) == "BeforeExecute") {
+      component.OnBeforeExecute = thrower;
+    } else {
+      component.OnAfterExecute = thrower;
+    }
+    component.StartWorker();
+    ASSERT_TRUE(ServeUntil([&] { return component.Thread()->Finished(); }));
+    EXPECT_TRUE(component.Thread()->FatalException() != nullptr);
+    EXPECT_TRUE(component.Thread()->Terminated());
+    EXPECT_FALSE(component.Active());
+    EXPECT_EQ(log.Count("Run"), c.runs ? 1u : 0u);
+
+    component.SetActive(true);  // a fresh thread, this time without the failure
+    ASSERT_TRUE(ServeUntil([&] { return log.Count(c.event) == 2; }));
+    ASSERT_TRUE(ServeUntil([&] { return component.Thread()->Finished(); }));
+    EXPECT_TRUE(component.Thread()->FatalException() == nullptr);
+    EXPECT_EQ(log.Count("Run"), c.runs ? 2u : 1u);
+    EXPECT_FALSE(component.Active());
+  }
 }
 
 TEST(ThreadComponentTest, RunOnMainThreadHandsTheWorkToTheMainThreadAndReraises) {

@@ -57,6 +57,9 @@ class ScriptedStack final : public TIdStackBSDBase {
     return nextError != 0 ? Failed() : ALength - 1;
   }
   int RawGetOption(TIdStackSocketHandle, int, int, void*, int&) override { return 0; }
+  int ReceiveMsg(TIdStackSocketHandle, TIdByteArray&, TIdByteArray&, TIdEndpoint&) override {
+    return Failed();
+  }
   int RawSelect(TIdSocketSet*, TIdSocketSet*, TIdSocketSet*, int) override { return 0; }
   int LastSocketError() override { return lastError; }
   void SetLastSocketError(int AError) override { lastError = AError; }

@@ -69,3 +69,39 @@ TEST(WinsockStackTest, WithoutTheResolverIPv6IsUnavailableAndIPv4UsesTheOldLooku
 
 }  // namespace
 }  // namespace brixa
+
+namespace brixa {
+namespace {
+
+TEST(WinsockStackTest, ExtensionFunctionsComeFromTheProviderOrMswsock) {
+  StackUse use;
+  testing::LoopbackPair pair;
+  for (const char* name : {"TransmitFile", "AcceptEx", "GetAcceptExSockaddrs", "ConnectEx",
+                           "DisconnectEx", "WSARecvMsg"}) {
+    SCOPED_TRACE(name);
+    void* first = detail::WinsockExtensionFunction(pair.client.SocketId(), name);
+    EXPECT_NE(first, nullptr);
+    // Kept after the first lookup.
+    EXPECT_EQ(detail::WinsockExtensionFunction(pair.client.SocketId(), name), first);
+  }
+  try {
+    (void)detail::WinsockExtensionFunction(pair.client.SocketId(), "NoSuchExtension");
+    FAIL() << "an unknown extension was found";
+  } catch (const EIdWinsockStubError& e) {
+    EXPECT_EQ(e.Title(), "Error on call to Winsock2 library function NoSuchExtension");
+  }
+}
+
+TEST(WinsockStackTest, OptionalResolverFunctionsAreProbedNotRequired) {
+  StackUse use;
+  ASSERT_TRUE(detail::WinsockResolverAvailable());
+  // Present on every Windows this runs on; the socket-security ones may be missing (they are
+  // only looked at, never needed).
+  EXPECT_TRUE(detail::WinsockOptionalFunctionFound("InetPtonW"));
+  EXPECT_TRUE(detail::WinsockOptionalFunctionFound("InetNtopW"));
+  EXPECT_FALSE(detail::WinsockOptionalFunctionFound("NotAFunction"));
+  EXPECT_EQ(GStack().ResolveHostAddress("localhost", Id_IPv4), "127.0.0.1");
+}
+
+}  // namespace
+}  // namespace brixa

@@ -195,7 +195,9 @@ class LineProxy : public TIdCustomTransparentProxy {
  public:
   bool enabled = true;
   bool IsEnabled() const override { return enabled; }
-  void ConnectThrough(TIdIOHandler& io, const std::string& host, std::uint16_t port,
+
+ protected:
+  void MakeConnection(TIdIOHandler& io, const std::string& host, std::uint16_t port,
                       TIdIPVersion) override {
     io.WriteLine("CONNECT " + host + ":" + std::to_string(port));
     if (io.ReadLine() != "OK") throw EIdException("proxy said no");
@@ -222,7 +224,8 @@ TEST(TCPClientTest, EnabledTransparentProxyIsConnectedToAndTunnelsToTheTarget) {
   EXPECT_EQ(log.status.front(), "Connecting to 127.0.0.1.");
   client.CloseConnection();
 
-  // A disabled proxy is ignored; a destroyed one is forgotten.
+  // A disabled proxy is ignored; a destroyed one is forgotten, and the next read of the property
+  // makes a SOCKS proxy of the handler's own, which is not enabled.
   proxy.enabled = false;
   ScriptedServer direct({Send("direct\n"), Expect::Close()});
   client.SetHost(direct.Host());
@@ -233,7 +236,12 @@ TEST(TCPClientTest, EnabledTransparentProxyIsConnectedToAndTunnelsToTheTarget) {
     LineProxy shortLived;
     handler.SetTransparentProxy(&shortLived);
   }
-  EXPECT_EQ(handler.TransparentProxy(), nullptr);
+  EXPECT_EQ(handler.ActiveTransparentProxy(), nullptr);
+  TIdCustomTransparentProxy* own = handler.TransparentProxy();
+  ASSERT_NE(own, nullptr);
+  EXPECT_STREQ(own->ClassName(), "TIdSocksInfo");
+  EXPECT_FALSE(own->IsEnabled());
+  EXPECT_EQ(handler.TransparentProxy(), own);
 }
 
 TEST(TCPClientTest, SocketOptionsFollowTheSettings) {
@@ -340,6 +348,18 @@ TEST(TCPClientTest, CommandRepliesAreReadAndChecked) {
     EXPECT_EQ(e.Message(), "no such command");
   }
   EXPECT_EQ(server.Received(), "FROB\r\n");
+}
+
+TEST(TCPClientTest, CommandRepliesCheckedByTheirTextualCode) {
+  ScriptedServer server({Send("250 ok\r\n"), Expect::Line(), Send("0250 padded\r\n"),
+                         Expect::Line(), Send("354 go on\r\n"), Expect::Close()});
+  auto client = test::ConnectedClient(server);
+  EXPECT_EQ(client->GetResponseText("250"), "250");
+  // Not a three-digit code: no textual code, so any expected one fails and none passes.
+  EXPECT_THROW((void)client->SendCmdText("A", "250"), EIdReplyRFCError);
+  EXPECT_EQ(client->LastCmdResult().Code(), "");
+  EXPECT_EQ(client->SendCmdText("B", ""), "354");
+  EXPECT_EQ(server.Received(), "A\r\nB\r\n");
 }
 
 }  // namespace

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/exception.h"
+#include "transport/intercept.h"
+
+namespace brixa {
+
+// A transfer that kept below the low-speed limit for the whole low-speed time.
+BRIXA_DECLARE_EXCEPTION(EUpdateTooSlow, Exception);
+
+// The least a transfer must keep up, in the manner of curl's --speed-limit / --speed-time: at
+// least limitBytesPerSecond on average over every timeMs. Together with the read timeout, which
+// ends a transfer that stops outright, it bounds how long a server can hold the updater (and
+// its single-instance lock) by trickling bytes.
+struct TLowSpeedRule {
+  std::int64_t limitBytesPerSecond = 0;
+  std::int64_t timeMs = 0;
+};
+
+inline constexpr std::int64_t kLowSpeedLimitBytesPerSecond = 1024;
+inline constexpr std::int64_t kLowSpeedTimeMs = 60000;
+inline constexpr TLowSpeedRule kUpdaterLowSpeedRule{kLowSpeedLimitBytesPerSecond, kLowSpeedTimeMs};
+
+// Judges a transfer by the rule from the bytes it delivers. Time is passed in, in milliseconds
+// of any monotonic clock. The measuring window starts at construction (or Restart) and starts
+// again each time it has collected the bytes the rule asks of a whole window.
+class TLowSpeedMeter {
+ public:
+  TLowSpeedMeter(TLowSpeedRule rule, std::uint64_t nowMs) noexcept;
+  void Restart(std::uint64_t nowMs) noexcept;
+  void SetRule(TLowSpeedRule rule, std::uint64_t nowMs) noexcept;
+  // Counts `bytes` that arrived at `nowMs`; false once a whole window has passed without the
+  // bytes the rule asks for.
+  [[nodiscard]] bool Observe(std::int64_t bytes, std::uint64_t nowMs) noexcept;
+
+ private:
+  TLowSpeedRule rule_;
+  std::int64_t bytesPerWindow_;
+  std::uint64_t windowStart_;
+  std::int64_t windowBytes_ = 0;
+};
+
+// Holds a connection to the rule: set as a client's intercept, it sees every block the
+// connection receives (headers included) and raises EUpdateTooSlow from the read that finds
+// the transfer too slow. The connection must then be closed: its input is incomplete.
+class TLowSpeedGuard : public TIdConnectionIntercept {
+ public:
+  explicit TLowSpeedGuard(TComponent* owner = nullptr, TLowSpeedRule rule = kUpdaterLowSpeedRule);
+  // Starts a new window now, for the next transfer.
+  void Restart() noexcept;
+  // Replaces the rule and starts a new window.
+  void SetRule(TLowSpeedRule rule) noexcept;
+  void Receive(TIdByteArray& VBuffer) override;
+  [[nodiscard]] const char* ClassName() const noexcept override { return "TLowSpeedGuard"; }
+
+ private:
+  TLowSpeedMeter meter_;
+};
+
+}  // namespace brixa

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "http/hash_base.h"
+
+namespace brixa {
+
+// The SHA-512 family (FIPS 180-4): 64-bit words, 128-byte blocks, a 128-bit length field.
+// SHA-512 gives all 64 bytes of the state; SHA-512/256 starts from its own initial value and
+// gives the first 32 (the "SHA-512-256" of HTTP Digest authentication).
+class TIdHashSHA512Family : public TIdHash {
+ public:
+  static constexpr std::size_t kBlockSize = 128;
+
+  void Reset() final;
+  void Update(const void* data, std::size_t size) final;
+  [[nodiscard]] TDigest Final() final;
+
+ protected:
+  using TState = std::array<std::uint64_t, 8>;
+  explicit TIdHashSHA512Family(const TState& initialState) noexcept;
+
+ private:
+  void ProcessBlocks(const std::uint8_t* blocks, std::size_t count);
+
+  const TState& initialState_;
+  TState state_{};
+  std::array<std::uint8_t, kBlockSize> pending_{};
+  std::size_t pendingSize_ = 0;
+  std::uint64_t totalBytes_ = 0;
+};
+
+class TIdHashSHA512 : public TIdHashSHA512Family {
+ public:
+  static constexpr std::size_t kDigestSize = 64;
+  TIdHashSHA512();
+  [[nodiscard]] std::size_t DigestSize() const noexcept override { return kDigestSize; }
+};
+
+class TIdHashSHA512_256 : public TIdHashSHA512Family {
+ public:
+  static constexpr std::size_t kDigestSize = 32;
+  TIdHashSHA512_256();
+  [[nodiscard]] std::size_t DigestSize() const noexcept override { return kDigestSize; }
+};
+
+}  // namespace brixa

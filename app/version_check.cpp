@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "app/update_tls.h"
+#include "brixa/build_config.h"
 #include "http/http.h"
 #include "platform/module_path.h"
 #include "platform/profile_string.h"
@@ -25,11 +27,14 @@ std::string ReadStamp(const std::string& fileName) {
 }  // namespace
 
 std::string UpdateServerUrl(const std::string& server, const std::string& path) {
+  // A bare host[:port] is the plain http server of the original releases.
+  if (server.rfind("https://", 0) == 0 || server.rfind("http://", 0) == 0) return server + path;
   return "http://" + server + path;
 }
 
 std::string DownloadVersionFile(const std::string& url, const std::string& fileName) {
   const auto client = std::make_unique<TIdHTTP>();
+  AttachUpdateTls(*client, kUpdateCaPem);
   client->SetReadTimeout(kUpdaterReadTimeoutMs);
   std::string result;
   try {

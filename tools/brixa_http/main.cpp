@@ -11,6 +11,8 @@
 #include "output.h"
 #include "progress.h"
 #include "run_errors.h"
+#include "tls_setup.h"
+#include "transport/ssl_openssl.h"
 
 namespace brixa::tool {
 namespace {
@@ -138,7 +140,12 @@ void Fetch(TIdHTTP& http, const Options& o, const std::string& url, HeadFirstStr
 }
 
 int Run(const Options& o) {
+  // Every run can meet https (a redirect may lead there), so the TLS handler is always in
+  // place; it runs TLS only for https targets.
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  ConfigureTls(tls, o);
   TIdHTTP http;
+  http.SetIOHandler(&tls);
   std::string error;
   if (!Configure(http, o, error)) {
     std::fprintf(stderr, "brixa-http: %s\n", error.c_str());

@@ -26,6 +26,10 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
     o.userPassword = value;
   else if (flag == "-x")
     o.proxy = value;
+  else if (flag == "--cacert")
+    o.caCertFile = value;
+  else if (flag == "--capath")
+    o.caPath = value;
   else if (flag == "--max-redirs")
     return number(o.maxRedirects);
   else if (flag == "--connect-timeout")
@@ -37,7 +41,8 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
 
 bool TakesValue(const std::string& flag) {
   return flag == "-o" || flag == "-H" || flag == "-u" || flag == "-x" || flag == "--max-redirs" ||
-         flag == "--connect-timeout" || flag == "--read-timeout";
+         flag == "--cacert" || flag == "--capath" || flag == "--connect-timeout" ||
+         flag == "--read-timeout";
 }
 
 bool TakeSwitch(Options& o, const std::string& flag) {
@@ -47,6 +52,8 @@ bool TakeSwitch(Options& o, const std::string& flag) {
     o.includeHead = true;
   else if (flag == "-L" || flag == "--location")
     o.followRedirects = true;
+  else if (flag == "-k" || flag == "--insecure")
+    o.insecure = true;
   else if (flag == "--http1.0")
     o.http10 = true;
   else if (flag == "-v" || flag == "--verbose")
@@ -116,7 +123,8 @@ std::optional<ProxyAddress> ParseProxy(const std::string& text) {
 const char* const kHelpText = R"(Usage: brixa-http [options] URL...
 
 Fetches each URL in order over one HTTP/1.x client (a kept-alive connection is reused) and
-writes every body to one output.
+writes every body to one output. https is verified against the system's trusted CAs unless
+--cacert, --capath or -k say otherwise; -x tunnels https through the proxy with CONNECT.
 
 Options:
   -I, --head             HEAD request; print the status line and headers instead of a body
@@ -128,10 +136,14 @@ Options:
   -u USER:PASS           credentials for a server's 401 challenge (Basic or Digest)
   -x [http://][user:pass@]host:port
                          use an HTTP proxy; its 407 challenge is answered with user:pass
+      --cacert FILE      trust the CA certificates in FILE (PEM) for https
+      --capath DIR       trust the CA certificates in DIR (hashed names) for https
+  -k, --insecure         https without checking the server's certificate or name
       --http1.0          speak HTTP/1.0 (keep-alive asked for with "Connection: keep-alive")
       --connect-timeout MS   give up connecting after MS milliseconds (0: no limit)
       --read-timeout MS      give up when no byte arrives for MS milliseconds
-  -v, --verbose          status events and both heads of every exchange on standard error
+  -v, --verbose          status events, the TLS session and both heads of every exchange
+                         on standard error
       --progress         a progress bar on standard error while bodies arrive
   -h, --help             this text
 
@@ -144,7 +156,11 @@ Exit codes:
   18  body shorter than its Content-Length announced
   22  the server answered with an error status (4xx, 5xx, or a status not accepted)
   28  timeout (connect or read)
+  35  TLS handshake failed
   47  -L reached --max-redirs
+  56  the TLS stream broke after the head (a close without close_notify, say)
+  60  the server's certificate or name did not check out
+  77  the CA file or folder could not be read
 
 On failure the error is printed on standard error as the exception's class and message.
 )";

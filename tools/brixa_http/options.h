@@ -20,6 +20,9 @@ struct Options {
   bool http10 = false;
   std::int32_t connectTimeoutMs = 0;
   std::int32_t readTimeoutMs = -1;
+  std::string caCertFile;  // --cacert
+  std::string caPath;      // --capath
+  bool insecure = false;   // -k
   bool verbose = false;
   bool progress = false;
   bool help = false;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "http/http.h"
+#include "tls_setup.h"
 #include "transport/connect_thread.h"
 #include "transport/io_handler_exceptions.h"
 #include "transport/stack_exceptions.h"
@@ -17,6 +18,7 @@ bool IsHostNotFound(int error) {
 constexpr int kConnectTimedOut = 10060;
 
 int CodeFor(const Exception& e, const RunState& state) {
+  if (const int tls = TlsExitCode(e, state.headersSeen); tls != 0) return tls;
   if (dynamic_cast<const EIdHTTPProtocolException*>(&e) != nullptr) return kExitHttpError;
   if (dynamic_cast<const EIdReadTimeout*>(&e) != nullptr) return kExitTimeout;
   if (dynamic_cast<const EIdConnectTimeout*>(&e) != nullptr) return kExitTimeout;

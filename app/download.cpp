@@ -5,7 +5,6 @@
 #include "app/download_check.h"
 #include "app/update_tls.h"
 #include "app/version_check.h"
-#include "brixa/build_config.h"
 #include "platform/module_path.h"
 #include "platform/process_launch.h"
 #include "platform/system_info.h"
@@ -20,7 +19,7 @@ namespace {
 // anyway, so the window does not depend on them staying so. The read timeout is added: see
 // kUpdaterReadTimeoutMs.
 void SetUpClient(TIdHTTP& http) {
-  AttachUpdateTls(http, kUpdateCaPem);
+  AttachUpdateTls(http);
   http.SetAllowCookies(true);
   http.ProxyParams().SetBasicAuthentication(false);
   http.ProxyParams().SetProxyPort(0);

@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "app/update_tls.h"
-#include "brixa/build_config.h"
 #include "http/http.h"
 #include "platform/module_path.h"
 #include "platform/profile_string.h"
@@ -34,7 +33,7 @@ std::string UpdateServerUrl(const std::string& server, const std::string& path) 
 
 std::string DownloadVersionFile(const std::string& url, const std::string& fileName) {
   const auto client = std::make_unique<TIdHTTP>();
-  AttachUpdateTls(*client, kUpdateCaPem);
+  AttachUpdateTls(*client);
   client->SetReadTimeout(kUpdaterReadTimeoutMs);
   std::string result;
   try {

@@ -10,7 +10,7 @@ namespace brixa {
 namespace {
 
 // A length above this reads as unknown.
-constexpr std::int64_t MaxContentLength = std::numeric_limits<std::int32_t>::max();
+constexpr std::int64_t MaxContentLength = std::numeric_limits<std::int64_t>::max();
 
 [[nodiscard]] bool AllDigits(std::string_view text) {
   if (text.empty()) return false;
@@ -27,8 +27,9 @@ constexpr std::int64_t MaxContentLength = std::numeric_limits<std::int32_t>::max
   if (!AllDigits(value)) return TIdEntityHeaderInfo::UnknownLength;
   std::int64_t length = 0;
   for (const char ch : value) {
-    length = length * 10 + (ch - '0');
-    if (length > MaxContentLength) return TIdEntityHeaderInfo::UnknownLength;
+    const int digit = ch - '0';
+    if (length > (MaxContentLength - digit) / 10) return TIdEntityHeaderInfo::UnknownLength;
+    length = length * 10 + digit;
   }
   return length;
 }

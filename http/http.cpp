@@ -76,10 +76,17 @@ void TIdCustomHTTP::PerformRequest(const std::string& AMethod, const std::string
   Request().SetRequestMethod(AMethod);
   Request().SetBodySource(ASource);
   LastResponse().SetBodyStream(AResponseContent);
+  DropUncleanConnection();
   try {
     RunRequestLoop(AURL, AResponseContent, start, AIgnoreReplies);
-  } catch (...) {
+  } catch (const EIdHTTPProtocolException&) {
+    // An answer the caller does not accept, read to its end: the connection is in step.
     CloseAfterRequest();
+    throw;
+  } catch (...) {
+    // Whatever failed (a read, the framing, the caller's stream, an event handler), the rest of
+    // the answer may still be on its way: nothing on this connection can be trusted again.
+    DropConnection();
     throw;
   }
   CloseAfterRequest();
@@ -114,7 +121,24 @@ void TIdCustomHTTP::RunRequestLoop(const std::string& url, TStream* responseCont
 
 void TIdCustomHTTP::CloseAfterRequest() {
   const bool staysOpen = LastResponse().StaysOpen();
-  if (closeAfterRequest_ || !staysOpen) DropConnection();
+  // Bytes past the end of the answer are not the start of the next one (requests are never
+  // pipelined): a peer that sent them is out of step.
+  const bool leftovers = IOHandler() != nullptr && IOHandler()->InBuffer().Size() > 0;
+  if (closeAfterRequest_ || !staysOpen || leftovers) DropConnection();
+}
+
+// Between requests a server sends nothing but a close. Bytes that came on an idle kept
+// connection (a body sent after a HEAD answer, a late error page) would be read as the next
+// answer, so the connection goes, and so does one that fails when looked at.
+void TIdCustomHTTP::DropUncleanConnection() {
+  if (IOHandler() == nullptr || !IsConnected()) return;
+  bool clean = false;
+  try {
+    clean = IOHandler()->InBuffer().Size() == 0 && !IOHandler()->HasDataOnSource(0);
+  } catch (const EIdException&) {
+    clean = false;
+  }
+  if (!clean) DropConnection();
 }
 
 void TIdCustomHTTP::CloseConnection(bool ANotifyPeer) {
@@ -346,10 +370,12 @@ void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& protocol) {
       closeAfterRequest_ = true;
       throw EIdHTTPTooManyInterimResponses(RSHTTPTooManyInterimResponses);
     }
-    response.SetStatusLine(ReadProtocolLine(*IOHandler()));
+    protocol.ReadStatusLine();
     protocol.ReadResponseHeaders(HeaderLineLimit());
     StoreResponseCookies(response);
-    if (response.StatusCode() != 100) return;
+    // RFC 9110, 15.2: every 1xx but 101 (which ends HTTP on the connection) is interim.
+    const std::int32_t code = response.StatusCode();
+    if (code / 100 != 1 || code == 101) return;
   }
 }
 
@@ -357,6 +383,8 @@ void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response, std::int32_t wai
                                      bool shortBodyIsError) {
   TStream* const body = response.BodyStream();
   if (body == nullptr || IOHandler() == nullptr) return;
+  const TIdBodyFrame frame = BodyFrameOf(response.HeaderLines());
+  if (frame.closeAfter) closeAfterRequest_ = true;
   enum class Coding { kNone, kDeflate, kGzip } coding = Coding::kNone;
   if (compressor_ != nullptr && compressor_->CanInflate()) {
     if (SameTextNoCase(response.ContentEncoding(), "deflate")) coding = Coding::kDeflate;
@@ -365,15 +393,14 @@ void TIdCustomHTTP::ReadResponseBody(TIdHTTPResponse& response, std::int32_t wai
   std::unique_ptr<TMemoryStream> compressed;
   if (coding != Coding::kNone) compressed = std::make_unique<TMemoryStream>();
   TStream& target = compressed ? *compressed : *body;
-  TIdIOHandler& io = *IOHandler();
-  const std::string transferEncoding = response.HeaderLines().HeaderValue("Transfer-Encoding");
-  if (LowerCase(transferEncoding).find("chunked") != std::string::npos) {
-    ReportStatus(hsStatusText, RSHTTPChunkStarted);
-    if (!ReadChunkedBody(io, target)) closeAfterRequest_ = true;
-  } else if (response.ContentLength() > 0) {
-    ReadCountedBody(io, target, response.ContentLength(), waitMs, shortBodyIsError);
-  } else if (!response.LengthKnown()) {
-    ReadBodyUntilClose(io, target, waitMs);
+  if (frame.framing == TIdBodyFraming::kChunked) ReportStatus(hsStatusText, RSHTTPChunkStarted);
+  const TIdBodyEnd end = ReadFramedBody(*IOHandler(), target, frame, waitMs, HeaderLineLimit());
+  if (end != TIdBodyEnd::kComplete) {
+    // Cut or skipped, the body's rest may still come: the connection cannot carry a request.
+    DropConnection();
+    if (end == TIdBodyEnd::kCut && shortBodyIsError) {
+      throw EIdHTTPIncompleteResponse(RSHTTPIncompleteBody);
+    }
   }
   if (!compressed) return;
   compressed->SetPosition(0);

@@ -139,9 +139,11 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   TIdOnAuthorization OnProxyAuthorization;
 
   // Reads the body of `response` into its BodyStream by its framing (chunked, counted, until
-  // close), inflating it through the Compressor when one can. A positive `waitMs` first waits
-  // that long for bytes and reads nothing when none arrived. With `shortBodyIsError`, a counted
-  // body cut short by the peer raises EIdConnClosedGracefully instead of ending quietly.
+  // close), inflating it through the Compressor when one can; the stream grows only by what
+  // arrives. A positive `waitMs` first waits that long for bytes and reads nothing when none
+  // arrived. A body cut short by the peer raises EIdHTTPIncompleteResponse with
+  // `shortBodyIsError`, and otherwise ends quietly with what came; a cut or skipped body closes
+  // the connection. Framing errors raise the EIdHTTPResponseError family.
   void ReadResponseBody(TIdHTTPResponse& response, std::int32_t waitMs,
                         bool shortBodyIsError = false);
 
@@ -188,6 +190,7 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void AddRequestCookies(TIdHTTPRequest& request, const TIdURI& uri);
   void FreeOwnCookieManager();
   void CloseAfterRequest();
+  void DropUncleanConnection();
   // Closes the connection and forgets what it had buffered.
   void DropConnection();
 
@@ -211,7 +214,8 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   std::int32_t serverAuthAttempts_ = 0;
   std::int32_t proxyAuthAttempts_ = 0;
   // Set when the connection cannot serve another request whatever the response said: the
-  // application stopped before the body, or a trailer block ran past its limit.
+  // application stopped before the body, an error text ran past its cap, the framing was
+  // suspect, or the protocol was switched.
   bool closeAfterRequest_ = false;
   // Set while a connection the client opened has not had its after-close step.
   bool disconnectPending_ = false;

@@ -1,5 +1,7 @@
 #include "http/http_protocol.h"
 
+#include <algorithm>
+
 #include "http/http.h"
 #include "http/response_body_reader.h"
 #include "transport/io_handler.h"
@@ -88,25 +90,29 @@ void TIdHTTPProtocol::WriteRequestHead(const TIdURI* cookieUri) {
   }
 }
 
+void TIdHTTPProtocol::ReadStatusLine() {
+  TIdHTTPResponse& response = *response_;
+  response.SetStatusLine(ReadProtocolLine(*client_.IOHandler()));
+  if (!IsHTTP1StatusLine(response.StatusLine())) {
+    throw EIdHTTPInvalidStatusLine(response.StatusLine());
+  }
+}
+
 void TIdHTTPProtocol::ReadResponseHeaders(std::int32_t lineLimit) {
   TIdHTTPResponse& response = *response_;
-  TIdIOHandler& io = *client_.IOHandler();
   TIdHeaderList& lines = response.HeaderLines();
   lines.Clear();
-  std::string line = ReadProtocolLine(io);  // a close before the first line passes on
+  const auto statusLineBytes = static_cast<std::int32_t>(
+      std::min<std::size_t>(response.StatusLine().size() + 2, kMaxHeaderBlockBytes));
+  bool cut = false;
   try {
-    std::int32_t count = 0;
-    while (!line.empty()) {
-      // Lines past the limit are read and dropped rather than left in the connection, where
-      // they would be taken for the body.
-      if (lineLimit <= 0 || count < lineLimit) lines.Add(line);
-      line = ReadProtocolLine(io);
-      ++count;
-    }
+    ReadHeaderBlock(*client_.IOHandler(), lines, lineLimit, statusLineBytes);
   } catch (const EIdConnClosedGracefully&) {
-    client_.DropConnection();  // a cut line is not the start of a body
+    // Whatever framing the missing lines held is unknown: no body can be read after this.
+    cut = true;
   }
   response.ReadFields();
+  if (cut) throw EIdHTTPIncompleteResponse(RSHTTPIncompleteHeader);
 }
 
 }  // namespace brixa

@@ -20,6 +20,10 @@ void RequireSingleLine(std::string_view text);
 // What the request cycle does after a final response.
 enum TIdHTTPNextStep { nsFollowRedirect, nsRetryWithAuth, nsDone };
 
+// The most of an error answer's body kept as EIdHTTPProtocolException's text. Error pages are
+// a few KiB; a peer announcing gigabytes gets this much kept, and its connection closed.
+inline constexpr std::int64_t kMaxErrorBodyBytes = 1024 * 1024;
+
 // Status codes the caller of a request accepts without an exception.
 using TIdIgnoreReplies = std::vector<std::int16_t>;
 
@@ -42,10 +46,16 @@ class TIdHTTPProtocol {
   // a failure while writing, the buffered bytes are dropped and the failure passes on.
   void WriteRequestHead(const TIdURI* cookieUri);
 
-  // Reads the header block after the status line into Response() and parses it. At most
-  // `lineLimit` lines are read when it is positive; the rest stay in the connection. A peer
-  // that closes after the first header line ends the block (the client disconnects); a close
-  // before it passes on as EIdConnClosedGracefully.
+  // Reads one status line into Response(). Raises EIdHTTPInvalidStatusLine for a line that is
+  // not "HTTP/1.<digit> <3 digits>[ <reason>]" (it stays in Response().StatusLine()), and what
+  // ReadProtocolLine raises; a peer that closed before the line passes on as
+  // EIdConnClosedGracefully.
+  void ReadStatusLine();
+  // Reads the header block after the status line into Response() and parses it. Raises
+  // EIdHTTPHeaderBlockTooLarge past `lineLimit` lines (when positive) or past
+  // kMaxHeaderBlockBytes with the status line, and EIdHTTPIncompleteResponse when the peer
+  // closes inside the block (after parsing the lines that came). After either, the connection
+  // is out of step.
   void ReadResponseHeaders(std::int32_t lineLimit);
 
   // Judges the response whose header block was just read: reads, drops or raises its body and
@@ -58,17 +68,15 @@ class TIdHTTPProtocol {
                                                const TIdIgnoreReplies& ignoreReplies);
   [[nodiscard]] bool AcceptChallenge(std::int32_t code, const TIdIgnoreReplies& ignoreReplies);
   [[nodiscard]] TIdHTTPNextStep FinishAccepted(std::int32_t code, bool retryInside);
-  // Reads the body into memory and raises it as EIdHTTPProtocolException, or drops it when the
-  // code is ignored. `waitMs` is the body's wait limit.
+  // Reads the body (its first kMaxErrorBodyBytes; a longer text costs the connection) and
+  // raises it as EIdHTTPProtocolException, or drops it when the code is ignored. `waitMs` is
+  // the body's wait limit.
   void RaiseProtocolError(std::int32_t code, std::int32_t waitMs,
                           const TIdIgnoreReplies& ignoreReplies);
   // Reads the body off the connection into nothing.
-  void DiscardResponseBody(std::int32_t waitMs);
-  // A response that cannot carry a body (to HEAD, 204, 304) and announces chunked transfer:
-  // there is no chunk to wait for.
-  [[nodiscard]] bool BodylessChunked(std::int32_t code);
-  // `waitMs`, or the short look when the answer cannot carry a body (HEAD, 1xx, 204, 304).
-  [[nodiscard]] std::int32_t BodyWait(std::int32_t code, std::int32_t waitMs) const;
+  void DiscardResponseBody(std::int32_t code, std::int32_t waitMs);
+  // The answer ends with its header block: to HEAD, 1xx, 204, 304.
+  [[nodiscard]] bool CannotHaveBody(std::int32_t code) const;
 
   TIdCustomHTTP& client_;
   std::unique_ptr<TIdHTTPRequest> request_;

@@ -34,10 +34,43 @@ BRIXA_DECLARE_ID_EXCEPTION(EIdUnknownProtocol, EIdException);
 BRIXA_DECLARE_ID_EXCEPTION(EIdIOHandlerPropInvalid, EIdException);
 // Caller text (URL, method, header value) holding a character that would end a line.
 BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPInvalidRequestText, EIdException);
-// A chunk-size line announcing more than the client reads in one chunk.
-BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPChunkTooLarge, EIdException);
-// A server that kept answering with interim 100 responses instead of a final status.
-BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPTooManyInterimResponses, EIdException);
+
+inline constexpr const char* RSHTTPInvalidStatusLine = "Invalid HTTP status line";
+
+// A response that cannot be read as HTTP/1.x. The request ends with one of these and the
+// connection that carried the response is closed before it leaves the request, so nothing that
+// follows on that connection is ever taken for a later answer.
+BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPResponseError, EIdException);
+// The first line of the answer is not "HTTP/1.<digit> <3 digits>[ <reason>]": the peer is not
+// speaking HTTP/1.x, or bytes left over from an earlier exchange precede the status line.
+class EIdHTTPInvalidStatusLine : public EIdHTTPResponseError {
+ public:
+  explicit EIdHTTPInvalidStatusLine(std::string statusLine)
+      : EIdHTTPResponseError(RSHTTPInvalidStatusLine), statusLine_(std::move(statusLine)) {}
+  // The line as received (at most the handler's line length), raw: escape it before showing it.
+  [[nodiscard]] const std::string& StatusLine() const noexcept { return statusLine_; }
+  [[nodiscard]] const char* ClassName() const noexcept override {
+    return "EIdHTTPInvalidStatusLine";
+  }
+
+ private:
+  std::string statusLine_;
+};
+// The peer closed the connection inside the header block, a counted body or a chunked body.
+BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPIncompleteResponse, EIdHTTPResponseError);
+// A "Content-Length" that is not a run of decimal digits or does not fit in 63 bits.
+BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPInvalidContentLength, EIdHTTPResponseError);
+// Two "Content-Length" values that differ (in separate lines or one comma list).
+BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPConflictingContentLength, EIdHTTPInvalidContentLength);
+// A chunk-size line that is not a hexadecimal number (a sign, junk, nothing).
+BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPInvalidChunkSize, EIdHTTPResponseError);
+// A chunk size that does not fit in 63 bits.
+BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPChunkTooLarge, EIdHTTPInvalidChunkSize);
+// A header block (or chunked trailer) with more lines than the client's HeaderLineLimit, or
+// more bytes than kMaxHeaderBlockBytes.
+BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPHeaderBlockTooLarge, EIdHTTPResponseError);
+// A server that kept answering with interim 1xx responses instead of a final status.
+BRIXA_DECLARE_ID_EXCEPTION(EIdHTTPTooManyInterimResponses, EIdHTTPResponseError);
 
 // A number outside the range its target can hold (a port above 65535, a response stream
 // positioned beyond what the cycle can note); the language runtime's range-check failure.
@@ -53,5 +86,13 @@ inline constexpr const char* RSHTTPInvalidRequestText =
     "Request text holds a CR, LF or NUL character";
 inline constexpr const char* RSHTTPChunkTooLarge = "Chunk size too large";
 inline constexpr const char* RSHTTPTooManyInterimResponses = "Too many interim responses";
+inline constexpr const char* RSHTTPIncompleteHeader =
+    "Connection closed before the response header was complete";
+inline constexpr const char* RSHTTPIncompleteBody =
+    "Connection closed before the response body was complete";
+inline constexpr const char* RSHTTPInvalidContentLength = "Invalid Content-Length value";
+inline constexpr const char* RSHTTPConflictingContentLength = "Conflicting Content-Length values";
+inline constexpr const char* RSHTTPInvalidChunkSize = "Invalid chunk size";
+inline constexpr const char* RSHTTPHeaderBlockTooLarge = "Response header block too large";
 
 }  // namespace brixa

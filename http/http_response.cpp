@@ -8,11 +8,32 @@
 namespace brixa {
 namespace {
 
-// "HTTP/1.1": the version digits are characters 6 to 8 of the status line.
-constexpr std::size_t kVersionOffset = 5;
-constexpr std::size_t kVersionLength = 3;
+// "HTTP/1.1 200 OK": the protocol name and major version, the minor digit, the status code.
+constexpr std::string_view kHTTP1Prefix = "HTTP/1.";
+constexpr std::size_t kMinorOffset = 7;
+constexpr std::size_t kCodeOffset = 9;
+constexpr std::size_t kCodeEnd = 12;
 
 }  // namespace
+
+bool IsHTTP1StatusLine(std::string_view statusLine) noexcept {
+  if (statusLine.size() < kCodeEnd || !statusLine.starts_with(kHTTP1Prefix)) return false;
+  if (!IsDigit(statusLine[kMinorOffset]) || statusLine[kMinorOffset + 1] != ' ') return false;
+  for (std::size_t i = kCodeOffset; i < kCodeEnd; ++i) {
+    if (!IsDigit(statusLine[i])) return false;
+  }
+  return statusLine.size() == kCodeEnd || statusLine[kCodeEnd] == ' ';
+}
+
+bool HasListToken(std::string_view value, std::string_view token) {
+  while (!value.empty()) {
+    const std::size_t comma = value.find(',');
+    if (SameTextNoCase(Trim(value.substr(0, comma)), token)) return true;
+    if (comma == std::string_view::npos) break;
+    value.remove_prefix(comma + 1);
+  }
+  return false;
+}
 
 std::int32_t StatusCodeOf(std::string_view statusLine) {
   const std::size_t space = statusLine.find(' ');
@@ -33,23 +54,19 @@ std::int32_t TIdHTTPResponse::StatusCode() {
 }
 
 bool TIdHTTPResponse::StaysOpen() {
-  if (statusLine_.size() >= kVersionOffset + kVersionLength) {
-    const std::string_view version =
-        std::string_view(statusLine_).substr(kVersionOffset, kVersionLength);
-    if (SameTextNoCase(version, "1.0")) {
-      statusVersion_ = pv1_0;
-    } else if (SameTextNoCase(version, "1.1")) {
-      statusVersion_ = pv1_1;
-    }
+  if (statusLine_.size() > kMinorOffset && statusLine_.starts_with(kHTTP1Prefix) &&
+      IsDigit(statusLine_[kMinorOffset])) {
+    statusVersion_ = statusLine_[kMinorOffset] == '0' ? pv1_0 : pv1_1;
   }
   if (!client_.IsConnected()) return false;
-  const std::string connection = Trim(Connection());
-  const std::string proxyConnection = Trim(ProxyConnection());
-  if (client_.ProtocolVersion() == pv1_0) {
-    return SameTextNoCase(connection, "KEEP-ALIVE") ||
-           SameTextNoCase(proxyConnection, "KEEP-ALIVE");
+  if (HasListToken(Connection(), "close") || HasListToken(ProxyConnection(), "close")) {
+    return false;
   }
-  return !SameTextNoCase(connection, "CLOSE") && !SameTextNoCase(proxyConnection, "CLOSE");
+  if (statusVersion_ == pv1_0 || client_.ProtocolVersion() == pv1_0) {
+    return HasListToken(Connection(), "keep-alive") ||
+           HasListToken(ProxyConnection(), "keep-alive");
+  }
+  return true;
 }
 
 }  // namespace brixa

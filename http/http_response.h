@@ -18,6 +18,15 @@ enum TIdHTTPProtocolVersion { pv1_0, pv1_1 };
 // 404, "HTTP/1.1" and "HTTP/1.1 OK" give -1).
 [[nodiscard]] std::int32_t StatusCodeOf(std::string_view statusLine);
 
+// Whether `statusLine` is an HTTP/1.x status line (RFC 9112, 4): "HTTP/1.", one digit, one
+// space, three digits, and nothing more or one space and a reason phrase. Anything else is
+// another protocol, or bytes of an earlier exchange in front of the line.
+[[nodiscard]] bool IsHTTP1StatusLine(std::string_view statusLine) noexcept;
+
+// Whether the comma-separated list `value` holds `token`, ignoring case and blanks
+// ("keep-alive, Upgrade" holds "upgrade").
+[[nodiscard]] bool HasListToken(std::string_view value, std::string_view token);
+
 // The response record of the HTTP client. Fields are replaced by every status line and header
 // block the client reads; StatusCode and StaysOpen are worked out afresh on every read.
 class TIdHTTPResponse : public TIdResponseHeaderInfo {
@@ -32,9 +41,10 @@ class TIdHTTPResponse : public TIdResponseHeaderInfo {
   // Computed from StatusLine on every read (and stored); -1 when no number can be read.
   [[nodiscard]] std::int32_t StatusCode();
   // Whether the connection may be used for the next request. Reading it takes the version of
-  // the status line into StatusVersion, lets the connection notice a peer that closed, and then
-  // applies the keep-alive rule of the client's ProtocolVersion: 1.0 keeps the connection only
-  // on "Connection: keep-alive" (or the proxy form), 1.1 keeps it unless either says "close".
+  // the status line into StatusVersion (1.0, or 1.1 for any later minor version), lets the
+  // connection notice a peer that closed, and then applies the keep-alive rule (RFC 9112, 9.3):
+  // "close" in "Connection" (or the proxy form) always closes; when the response or the
+  // client's ProtocolVersion is 1.0, only "keep-alive" there keeps the connection.
   [[nodiscard]] bool StaysOpen();
   // The stream that receives the body, borrowed; no body is read when it is null.
   [[nodiscard]] TStream* BodyStream() const noexcept { return bodyStream_; }

@@ -1,5 +1,11 @@
 #include "http/response_body_reader.h"
 
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "http/header_list.h"
 #include "http/http_protocol_exception.h"
 #include "runtime/text.h"
 #include "transport/io_handler.h"
@@ -7,6 +13,11 @@
 
 namespace brixa {
 namespace {
+
+constexpr std::uint64_t kMaxBodyLength = std::numeric_limits<std::int64_t>::max();
+// A line's terminator as counted against a block's byte budget (CR LF).
+constexpr std::int32_t kLineEndBytes = 2;
+inline constexpr const char* RSHTTPChunkDataOverrun = "Chunk data longer than its size";
 
 // With a positive wait limit, whether body bytes are there to read: already buffered, or
 // arriving within the limit.
@@ -16,50 +27,154 @@ bool BodyBytesArrive(TIdIOHandler& io, std::int32_t waitMs) {
   return io.InBuffer().Size() > 0;
 }
 
-}  // namespace
-
-std::string ReadProtocolLine(TIdIOHandler& io) {
-  std::string line = io.ReadLine();
-  if (io.LineTimedOut()) throw EIdReadTimeout(RSReadTimeout);
-  return line;
-}
-
-std::int64_t ParseChunkSize(std::string_view line) {
-  const std::size_t end = line.find_first_of(" ;");
-  const std::string digits = Trim(line.substr(0, end));
-  if (digits.empty()) return 0;
-  const std::int64_t size = StrToInt64DefTrim("$" + digits, 0);
-  if (size > kMaxChunkSize) throw EIdHTTPChunkTooLarge(RSHTTPChunkTooLarge);
-  return size;
-}
-
-bool ReadChunkedBody(TIdIOHandler& io, TStream& target) {
-  std::int64_t size = ParseChunkSize(ReadProtocolLine(io));
-  while (size > 0) {
-    io.ReadIntoStream(target, size, false);
-    (void)ReadProtocolLine(io);  // the CR LF that ends the chunk data
-    size = ParseChunkSize(ReadProtocolLine(io));
+// The comma-separated elements of every value, trimmed, in order.
+std::vector<std::string> ListElements(const std::vector<std::string>& values) {
+  std::vector<std::string> elements;
+  for (const std::string& value : values) {
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t comma = value.find(',', start);
+      elements.push_back(Trim(std::string_view(value).substr(start, comma - start)));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
   }
-  // RFC 9112, 7.1.2: trailer fields, then the empty line that ends the message.
-  for (std::int32_t lines = 0; lines <= kMaxTrailerLines; ++lines) {
-    if (ReadProtocolLine(io).empty()) return true;
-  }
-  return false;
+  return elements;
 }
 
-void ReadCountedBody(TIdIOHandler& io, TStream& target, std::int64_t length, std::int32_t waitMs,
-                     bool shortIsError) {
-  if (waitMs > 0 && !BodyBytesArrive(io, waitMs)) return;
+// RFC 9112, 6.3 (5): every "Content-Length" value must read the same length.
+std::int64_t AgreedContentLength(const std::vector<std::string>& values) {
+  std::optional<std::uint64_t> agreed;
+  for (const std::string& element : ListElements(values)) {
+    const std::optional<std::uint64_t> length = ParseDigits(element, kMaxBodyLength);
+    if (!length) throw EIdHTTPInvalidContentLength(RSHTTPInvalidContentLength);
+    if (agreed && *agreed != *length) {
+      throw EIdHTTPConflictingContentLength(RSHTTPConflictingContentLength);
+    }
+    agreed = length;
+  }
+  return static_cast<std::int64_t>(*agreed);
+}
+
+TIdBodyEnd ReadChunkedBody(TIdIOHandler& io, TStream& target, std::int32_t lineLimit) {
+  try {
+    for (;;) {
+      const std::int64_t size = ParseChunkSize(ReadProtocolLine(io));
+      if (size == 0) break;
+      io.ReadIntoStream(target, size, false);
+      // The CR LF that ends the chunk data: anything else means the size was a lie.
+      if (!ReadProtocolLine(io).empty()) throw EIdHTTPInvalidChunkSize(RSHTTPChunkDataOverrun);
+    }
+    // RFC 9112, 7.1.2: trailer fields, then the empty line that ends the message. They are
+    // read as bounded as a header block and dropped.
+    TIdHeaderList trailer;
+    ReadHeaderBlock(io, trailer, lineLimit);
+  } catch (const EIdConnClosedGracefully&) {
+    return TIdBodyEnd::kCut;
+  }
+  return TIdBodyEnd::kComplete;
+}
+
+TIdBodyEnd ReadCountedBody(TIdIOHandler& io, TStream& target, std::int64_t length,
+                           std::int32_t waitMs) {
+  if (waitMs > 0 && !BodyBytesArrive(io, waitMs)) return TIdBodyEnd::kSkipped;
   try {
     io.ReadIntoStream(target, length, false);
   } catch (const EIdConnClosedGracefully&) {
-    if (shortIsError) throw;
+    return TIdBodyEnd::kCut;
+  }
+  return TIdBodyEnd::kComplete;
+}
+
+TIdBodyEnd ReadBodyUntilClose(TIdIOHandler& io, TStream& target, std::int32_t waitMs) {
+  if (waitMs > 0 && !BodyBytesArrive(io, waitMs)) return TIdBodyEnd::kSkipped;
+  io.ReadIntoStream(target, -1, true);
+  return TIdBodyEnd::kComplete;
+}
+
+}  // namespace
+
+std::string ReadProtocolLine(TIdIOHandler& io, std::int32_t maxBytes) {
+  const std::int32_t handlerLimit = io.MaxLineLength();
+  const bool budgetBinds = handlerLimit <= 0 || maxBytes < handlerLimit;
+  // ReadLine reads 0 as "no limit"; an exhausted budget still lets the empty line through.
+  const std::int32_t limit = std::max(budgetBinds ? maxBytes : handlerLimit, 1);
+  const std::int32_t timeout = io.ReadTimeout() > 0 ? io.ReadTimeout() : TimeoutUseDefault;
+  std::string line;
+  try {
+    line = io.ReadLine("\n", timeout, ceNone, limit);
+  } catch (const EIdReadLnMaxLineLengthExceeded&) {
+    if (budgetBinds) throw EIdHTTPHeaderBlockTooLarge(RSHTTPHeaderBlockTooLarge);
+    throw;
+  }
+  if (io.LineTimedOut()) throw EIdReadTimeout(RSReadTimeout);
+  // A handler set to split long lines hands back a part; a part of a line is no line.
+  if (io.LineWasSplit()) {
+    if (budgetBinds) throw EIdHTTPHeaderBlockTooLarge(RSHTTPHeaderBlockTooLarge);
+    throw EIdReadLnMaxLineLengthExceeded(RSReadLnMaxLineLengthExceeded);
+  }
+  return line;
+}
+
+void ReadHeaderBlock(TIdIOHandler& io, TIdHeaderList& lines, std::int32_t lineLimit,
+                     std::int32_t statusLineBytes) {
+  std::int64_t used = statusLineBytes;
+  for (std::int32_t count = 0;; ++count) {
+    const std::int64_t left = kMaxHeaderBlockBytes - used;
+    if (left < 0) throw EIdHTTPHeaderBlockTooLarge(RSHTTPHeaderBlockTooLarge);
+    std::string line = ReadProtocolLine(io, static_cast<std::int32_t>(left));
+    if (line.empty()) return;
+    if (lineLimit > 0 && count >= lineLimit) {
+      throw EIdHTTPHeaderBlockTooLarge(RSHTTPHeaderBlockTooLarge);
+    }
+    used += static_cast<std::int64_t>(line.size()) + kLineEndBytes;
+    lines.Add(std::move(line));
   }
 }
 
-void ReadBodyUntilClose(TIdIOHandler& io, TStream& target, std::int32_t waitMs) {
-  if (waitMs > 0 && !BodyBytesArrive(io, waitMs)) return;
-  io.ReadIntoStream(target, -1, true);
+std::int64_t ParseChunkSize(std::string_view line) {
+  std::size_t digits = 0;
+  while (digits < line.size() && HexDigitValue(line[digits]) >= 0) ++digits;
+  const std::string_view rest = line.substr(digits);
+  const bool extensionFollows =
+      rest.empty() || rest.front() == ' ' || rest.front() == '\t' || rest.front() == ';';
+  if (digits == 0 || !extensionFollows) throw EIdHTTPInvalidChunkSize(RSHTTPInvalidChunkSize);
+  const std::optional<std::uint64_t> size = ParseHexDigits(line.substr(0, digits), kMaxBodyLength);
+  if (!size) throw EIdHTTPChunkTooLarge(RSHTTPChunkTooLarge);
+  return static_cast<std::int64_t>(*size);
+}
+
+TIdBodyFrame BodyFrameOf(const TIdHeaderList& headers) {
+  TIdBodyFrame frame;
+  const std::vector<std::string> lengths = headers.CollectValues("Content-Length");
+  const std::vector<std::string> codings = headers.CollectValues("Transfer-Encoding");
+  if (!codings.empty()) {
+    // RFC 9112, 6.3 (4): only a final chunked coding delimits the body; with any other the
+    // body runs until the server closes.
+    const bool chunked = LowerCase(ListElements(codings).back()) == "chunked";
+    frame.framing = chunked ? TIdBodyFraming::kChunked : TIdBodyFraming::kUntilClose;
+    frame.closeAfter = !lengths.empty();
+    return frame;
+  }
+  if (lengths.empty()) return frame;
+  frame.length = AgreedContentLength(lengths);
+  frame.framing = frame.length > 0 ? TIdBodyFraming::kCounted : TIdBodyFraming::kNone;
+  return frame;
+}
+
+TIdBodyEnd ReadFramedBody(TIdIOHandler& io, TStream& target, const TIdBodyFrame& frame,
+                          std::int32_t waitMs, std::int32_t lineLimit) {
+  switch (frame.framing) {
+    case TIdBodyFraming::kChunked:
+      return ReadChunkedBody(io, target, lineLimit);
+    case TIdBodyFraming::kCounted:
+      return ReadCountedBody(io, target, frame.length, waitMs);
+    case TIdBodyFraming::kUntilClose:
+      return ReadBodyUntilClose(io, target, waitMs);
+    case TIdBodyFraming::kNone:
+      break;
+  }
+  return TIdBodyEnd::kComplete;
 }
 
 }  // namespace brixa

@@ -13,9 +13,8 @@
 namespace brixa {
 namespace {
 
-// Wait limits for bodies that servers commonly leave out: responses to HEAD, 204, 304 and 1xx
-// get a short look; redirect bodies a longer one; everything else is read as framed.
-constexpr std::int32_t kBodylessWaitMs = 100;
+// Redirect bodies get a wait limit (a redirect the server sends without its announced body
+// costs at most this, and the connection); everything else is read as framed.
 constexpr std::int32_t kRedirectBodyWaitMs = 5000;
 constexpr std::int32_t kNoWaitLimit = -1;
 
@@ -24,10 +23,30 @@ bool IsIgnored(std::int32_t code, const TIdIgnoreReplies& ignoreReplies) {
   return std::find(ignoreReplies.begin(), ignoreReplies.end(), code16) != ignoreReplies.end();
 }
 
-bool IsChunked(const TIdHTTPResponse& response) {
-  return LowerCase(response.HeaderLines().HeaderValue("Transfer-Encoding")).find("chunked") !=
-         std::string::npos;
-}
+// Keeps the first kMaxErrorBodyBytes of an error text. A longer one is not read to its end:
+// the write that would pass the cap raises ErrorTextCapReached, and the connection goes.
+struct ErrorTextCapReached {};
+
+class CappedErrorText : public TStream {
+ public:
+  std::int64_t Read(void* /*buffer*/, std::int64_t /*count*/) override { return 0; }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    if (count > kMaxErrorBodyBytes - text_.Size()) {
+      text_.Write(buffer, kMaxErrorBodyBytes - text_.Size());
+      throw ErrorTextCapReached();
+    }
+    return text_.Write(buffer, count);
+  }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    return text_.Seek(offset, origin);
+  }
+  void SetSize(std::int64_t size) override { text_.SetSize(size); }
+  [[nodiscard]] std::int64_t Size() override { return text_.Size(); }
+  [[nodiscard]] TMemoryStream& Text() noexcept { return text_; }
+
+ private:
+  TMemoryStream text_;
+};
 
 // Puts `replacement` in place of the response's body stream for the life of the object.
 class BodyStreamSwap {
@@ -65,6 +84,8 @@ TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdIgnoreReplies& ignoreRe
   }
   const std::int32_t code = response.StatusCode();
   const std::int32_t statusClass = code / 100;  // -1 (unreadable) is class 0
+  // After 101 the connection speaks another protocol, which this client does not.
+  if (code == 101) client_.closeAfterRequest_ = true;
   if ((statusClass == 3 && code != 304) || !response.Location().empty()) {
     return HandleRedirect(code, ignoreReplies);
   }
@@ -88,9 +109,6 @@ TIdHTTPNextStep TIdHTTPProtocol::HandleRedirect(std::int32_t code,
     RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
     return nsDone;
   }
-  // A HEAD answer has no body to wait seconds for.
-  const std::int32_t waitMs =
-      request.RequestMethod() == "HEAD" ? kBodylessWaitMs : kRedirectBodyWaitMs;
   TIdHTTPNextStep step = nsDone;
   if (client_.HandleRedirects() && client_.redirectsSeen_ < client_.RedirectMaximum()) {
     request.SetURL(location);
@@ -99,7 +117,7 @@ TIdHTTPNextStep TIdHTTPProtocol::HandleRedirect(std::int32_t code,
   } else {
     response.SetLocation(location);
   }
-  if (client_.IsConnected() && !BodylessChunked(code)) DiscardResponseBody(waitMs);
+  if (client_.IsConnected()) DiscardResponseBody(code, kRedirectBodyWaitMs);
   return step;
 }
 
@@ -118,14 +136,12 @@ bool TIdHTTPProtocol::AcceptChallenge(std::int32_t code, const TIdIgnoreReplies&
 
 TIdHTTPNextStep TIdHTTPProtocol::FinishAccepted(std::int32_t code, bool retryInside) {
   if (retryInside) {
-    DiscardResponseBody(BodyWait(code, kNoWaitLimit));
+    DiscardResponseBody(code, kNoWaitLimit);
     return nsRetryWithAuth;
   }
-  if (request_->RequestMethod() == "HEAD" || code == 204) {
-    if (!BodylessChunked(code)) DiscardResponseBody(kBodylessWaitMs);
-  } else if (response_->BodyStream() == nullptr) {
+  if (response_->BodyStream() == nullptr || CannotHaveBody(code)) {
     // Nobody wants the body, but it must leave the connection before the next response.
-    DiscardResponseBody(kNoWaitLimit);
+    DiscardResponseBody(code, kNoWaitLimit);
   } else {
     client_.ReadResponseBody(*response_, kNoWaitLimit, true);
   }
@@ -134,34 +150,32 @@ TIdHTTPNextStep TIdHTTPProtocol::FinishAccepted(std::int32_t code, bool retryIns
 
 void TIdHTTPProtocol::RaiseProtocolError(std::int32_t code, std::int32_t waitMs,
                                          const TIdIgnoreReplies& ignoreReplies) {
-  TMemoryStream body;
-  {
+  CappedErrorText body;
+  if (!CannotHaveBody(code)) {
     BodyStreamSwap swap(*response_, &body);
-    if (!BodylessChunked(code)) client_.ReadResponseBody(*response_, BodyWait(code, waitMs));
+    try {
+      client_.ReadResponseBody(*response_, waitMs);
+    } catch (const ErrorTextCapReached&) {
+      client_.DropConnection();  // the rest of the text is still on its way
+    }
   }
   if (IsIgnored(code, ignoreReplies)) return;
   throw EIdHTTPProtocolException(code, response_->StatusLine(),
-                                 BodyText(body, response_->ContentType()));
+                                 BodyText(body.Text(), response_->ContentType()));
 }
 
-void TIdHTTPProtocol::DiscardResponseBody(std::int32_t waitMs) {
+void TIdHTTPProtocol::DiscardResponseBody(std::int32_t code, std::int32_t waitMs) {
+  if (CannotHaveBody(code)) return;
   TIdDiscardStream discard;
   BodyStreamSwap swap(*response_, &discard);
   client_.ReadResponseBody(*response_, waitMs);
 }
 
-// An answer to HEAD never has a body, whatever its length field announces (an error page's
-// length included): waiting for the announced bytes would block until the server gives up on
-// the connection.
-std::int32_t TIdHTTPProtocol::BodyWait(std::int32_t code, std::int32_t waitMs) const {
-  const bool bodyless =
-      request_->RequestMethod() == "HEAD" || code / 100 == 1 || code == 204 || code == 304;
-  return bodyless ? kBodylessWaitMs : waitMs;
-}
-
-bool TIdHTTPProtocol::BodylessChunked(std::int32_t code) {
-  const bool bodyless = request_->RequestMethod() == "HEAD" || code == 204 || code == 304;
-  return bodyless && IsChunked(*response_);
+// RFC 9112, 6.3 (1): an answer to HEAD, and any 1xx, 204 or 304, ends with its header block,
+// whatever its length or transfer fields announce. Nothing is waited for: bytes a server sends
+// anyway are found before the connection carries another request.
+bool TIdHTTPProtocol::CannotHaveBody(std::int32_t code) const {
+  return request_->RequestMethod() == "HEAD" || code / 100 == 1 || code == 204 || code == 304;
 }
 
 }  // namespace brixa

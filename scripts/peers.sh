@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Real HTTP peers on loopback for the tests: nginx, Apache httpd, squid (open and with proxy
-# Basic authentication). This file holds the one canonical configuration and document tree of
+# Basic authentication), and servers the client was not developed with: lighttpd, tinyproxy (an
+# open forward proxy) and python's http.server (HTTP/1.0, one request per connection). This file holds the one canonical configuration and document tree of
 # each peer; the Linux test support (tests/support/peer_process_unix.cpp) asks it for them and
 # runs the server itself, while a Windows test run under Wine uses servers started here.
 #
 #   scripts/peers.sh config KIND DIR PORT   write KIND's configuration and documents into DIR
-#                                           (KIND: nginx apache squid squidauth)
+#                                           (KIND: nginx apache squid squidauth lighttpd
+#                                           tinyproxy pyhttp)
 #   scripts/peers.sh command KIND DIR PORT  print the server's command line, one word per line
 #   scripts/peers.sh start ENVFILE          start every peer on a free port, wait until each
 #                                           answers, write BRIXA_PEER_<KIND>_{PORT,DIR,PID}
@@ -16,7 +18,7 @@
 #   scripts/peers.sh stop ENVFILE           stop the peers ENVFILE names, remove their folders
 set -euo pipefail
 
-KINDS=(nginx apache squid squidauth)
+KINDS=(nginx apache squid squidauth lighttpd tinyproxy pyhttp)
 APACHE_MODULES=/usr/lib/apache2/modules
 NCSA_HELPER=/usr/lib/squid/basic_ncsa_auth
 BIG_FILE_BYTES=4194304
@@ -28,6 +30,9 @@ binary_of() {
     nginx) echo /usr/sbin/nginx ;;
     apache) echo /usr/sbin/apache2 ;;
     squid | squidauth) echo /usr/sbin/squid ;;
+    lighttpd) echo /usr/sbin/lighttpd ;;
+    tinyproxy) echo /usr/bin/tinyproxy ;;
+    pyhttp) echo /usr/bin/python3 ;;
     *) die "unknown peer kind: $1" ;;
   esac
 }
@@ -37,6 +42,9 @@ package_of() {
     nginx) echo nginx ;;
     apache) echo apache2 ;;
     squid | squidauth) echo squid ;;
+    lighttpd) echo lighttpd ;;
+    tinyproxy) echo tinyproxy ;;
+    pyhttp) echo python3 ;;
   esac
 }
 
@@ -157,9 +165,49 @@ config_squid() {
   chown -R proxy:proxy "$d"
 }
 
+# lighttpd logs, per request, how many requests its connection carried before it (%k), so a
+# test can tell a kept-alive connection from a new one.
+config_lighttpd() {
+  local d="$1" port="$2"
+  mkdir -p "$d/html"
+  write_documents "$d/html"
+  cat > "$d/lighttpd.conf" <<EOF
+server.document-root = "$d/html"
+server.bind = "127.0.0.1"
+server.port = $port
+server.pid-file = "$d/lighttpd.pid"
+server.errorlog = "$d/error.log"
+server.modules = ("mod_accesslog")
+accesslog.filename = "$d/access.log"
+accesslog.format = "%k \"%r\" %s"
+mimetype.assign = (".html" => "text/html", "" => "application/octet-stream")
+EOF
+}
+
+config_tinyproxy() {
+  local d="$1" port="$2"
+  cat > "$d/tinyproxy.conf" <<EOF
+Port $port
+Listen 127.0.0.1
+Timeout 30
+LogFile "$d/tinyproxy.log"
+LogLevel Info
+MaxClients 20
+Allow 127.0.0.1
+EOF
+}
+
+config_pyhttp() {
+  mkdir -p "$1/html"
+  write_documents "$1/html"
+}
+
 config() {
   local kind="$1" d="$2" port="$3"
   case "$kind" in
+    lighttpd) config_lighttpd "$d" "$port" ;;
+    tinyproxy) config_tinyproxy "$d" "$port" ;;
+    pyhttp) config_pyhttp "$d" ;;
     nginx) config_nginx "$d" "$port" ;;
     apache) config_apache "$d" "$port" ;;
     squid) config_squid "$d" "$port" open ;;
@@ -176,6 +224,11 @@ command_of() {
     nginx) printf '%s\n' /usr/sbin/nginx -p "$d" -c "$d/nginx.conf" -e "$d/error.log" ;;
     apache) printf '%s\n' /usr/sbin/apache2 -f "$d/httpd.conf" -DFOREGROUND ;;
     squid | squidauth) printf '%s\n' /usr/sbin/squid -N -n "sq$port" -f "$d/squid.conf" ;;
+    lighttpd) printf '%s\n' /usr/sbin/lighttpd -D -f "$d/lighttpd.conf" ;;
+    tinyproxy) printf '%s\n' /usr/bin/tinyproxy -d -c "$d/tinyproxy.conf" ;;
+    pyhttp)
+      printf '%s\n' /usr/bin/python3 -m http.server "$port" --bind 127.0.0.1 --directory "$d/html"
+      ;;
     *) die "unknown peer kind: $kind" ;;
   esac
 }

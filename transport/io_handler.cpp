@@ -71,6 +71,7 @@ std::int32_t TIdIOHandler::WriteBufferSize() const noexcept {
 void TIdIOHandler::OpenHandler() {
   isOpen_ = false;
   peerClosed_ = false;
+  closedLocally_ = false;
   ClearWriteBuffer();
   inBuffer_->Clear();
   // A line typed on an earlier connection is no part of this one.
@@ -81,6 +82,7 @@ void TIdIOHandler::OpenHandler() {
 }
 
 void TIdIOHandler::CloseHandler() {
+  if (!peerClosed_) closedLocally_ = true;
   try {
     if (intercept_ != nullptr) intercept_->Disconnect();
   } catch (...) {
@@ -93,6 +95,7 @@ void TIdIOHandler::CloseHandler() {
 }
 
 bool TIdIOHandler::Connected() {
+  if (closedLocally_) return false;
   DetectClosure(false, false);
   return isOpen_ && !(peerClosed_ && inBuffer_->Size() == 0);
 }

@@ -102,7 +102,8 @@ class TIdIOHandler : public TIdComponent {
   // Not open, peer not closed, both buffers emptied, then open.
   virtual void OpenHandler();
   // Tells the intercept the connection ends, then not open and the write buffer emptied (also
-  // when the intercept raises). InBuffer() keeps its bytes until the next OpenHandler.
+  // when the intercept raises). InBuffer() keeps its bytes until the next OpenHandler. Unless
+  // the peer had closed first, the handler counts as closed by us (ClosedLocally()).
   virtual void CloseHandler();
   // Open, and the peer has not closed with nothing left to read.
   [[nodiscard]] virtual bool Connected();
@@ -111,6 +112,12 @@ class TIdIOHandler : public TIdComponent {
   // `ARaiseExceptionIfDisconnected`.
   virtual void DetectClosure(bool ARaiseExceptionIfDisconnected = true, bool AIgnoreBuffer = false);
   virtual void MarkPeerClosed() { peerClosed_ = true; }
+  // This side ended the connection: it no longer counts as connected, whatever InBuffer() still
+  // holds (those bytes stay readable), so it may be opened again. Set by CloseHandler unless
+  // the peer closed first, and by a connection that closes a handler the peer already closed;
+  // cleared by OpenHandler.
+  [[nodiscard]] bool ClosedLocally() const noexcept { return closedLocally_; }
+  void MarkClosedLocally() noexcept { closedLocally_ = true; }
   // Hook run after a server accepted the connection onto this handler.
   virtual void AfterAccept() {}
 
@@ -138,10 +145,12 @@ class TIdIOHandler : public TIdComponent {
   void ReadByteCount(TIdByteArray& VBuffer, std::int32_t ACount, bool AAppend = true);
   // Reads ASize bytes (-1: a length prefix is read first, unless `AReadUntilDisconnect`), or
   // everything until the peer closes, into the stream at its position, in chunks of
-  // RecvBufferSize() with one work report per chunk. The stream is pre-sized for a known size
-  // and cut back to what arrived; the read work span is closed whatever happens.
+  // RecvBufferSize() with one work report per chunk. The stream grows only by the bytes that
+  // arrive (never ahead to ASize) and ends where they end; the read work span (announcing ASize)
+  // is closed whatever happens.
   void ReadIntoStream(TStream& AStream, std::int64_t ASize = -1, bool AReadUntilDisconnect = false);
-  // True when connected and one read within `ATimeout` brought bytes.
+  // True when connected and InBuffer() already holds bytes, or one read within `ATimeout`
+  // brought some.
   [[nodiscard]] virtual bool HasDataOnSource(std::int32_t ATimeout = 0);
   // Everything until the peer closes, as text. Failures end the reading silently.
   std::string ReadUntilClose(TIdCharEncoding AEncoding = ceNone);
@@ -275,6 +284,7 @@ class TIdIOHandler : public TIdComponent {
   std::int32_t writeBufferThreshold_ = 0;
   bool isOpen_ = false;
   bool peerClosed_ = false;
+  bool closedLocally_ = false;
   bool lineWasSplit_ = false;
   bool lineTimedOut_ = false;
   // InputLn's line in progress (kept across a timeout): its characters as UTF-8 text, the state

@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::string_view kLF = "\n";
 
-// Cuts a stream back to its position when it is longer (undoing a pre-size that was not filled).
+// Cuts a stream back to its position when it is longer: what the read wrote over ends it.
 void CutBackToPosition(TStream& stream) {
   const std::int64_t position = stream.Position();
   if (stream.Size() > position) stream.SetSize(position);
@@ -111,11 +111,8 @@ void TIdIOHandler::ReadByteCount(TIdByteArray& VBuffer, std::int32_t ACount, boo
 
 void TIdIOHandler::ReadIntoStream(TStream& AStream, std::int64_t ASize, bool AReadUntilDisconnect) {
   if (ASize == -1 && !AReadUntilDisconnect) ASize = largeStream_ ? ReadInt64() : ReadInt32();
-  if (ASize >= 0) {
-    const std::int64_t position = AStream.Position();
-    AStream.SetSize(position + ASize);
-    AStream.SetPosition(position);
-  }
+  // The stream is not sized ahead for ASize: a peer announcing gigabytes would otherwise cost
+  // that much memory (or disk) before sending a byte. It grows by what arrives.
   StartWork(wmRead, AReadUntilDisconnect ? 0 : ASize);
   std::exception_ptr failure;
   try {
@@ -167,7 +164,9 @@ void TIdIOHandler::ReadIntoStreamBody(TStream& AStream, std::int64_t ASize,
 }
 
 bool TIdIOHandler::HasDataOnSource(std::int32_t ATimeout) {
+  // Connected() may itself have pulled the bytes in that the caller asks about.
   if (!Connected()) return false;
+  if (inBuffer_->Size() > 0) return true;
   return FillInputBuffer(false, ATimeout, false) > 0;
 }
 

@@ -20,6 +20,7 @@ constexpr std::size_t kMaxSendBlock = 0x7FFFFFFF;
 TIdIOHandlerStack::TIdIOHandlerStack(TComponent* owner) : TIdIOHandlerSocket(owner) {}
 
 bool TIdIOHandlerStack::Connected() {
+  if (ClosedLocally()) return false;
   try {
     FillInputBuffer(false, 0, false);
   } catch (const EIdSocketError&) {

@@ -21,7 +21,8 @@ class TIdIOHandlerStack : public TIdIOHandlerSocket {
 
   // Takes in whatever the socket already holds (without waiting or raising), then: true while
   // the socket and the handler are open and the peer has not closed with nothing left to read,
-  // or while InBuffer() still holds unread bytes (also after the peer closed).
+  // or while InBuffer() still holds unread bytes after the peer closed. A handler we closed
+  // ourselves is not connected, whatever it still holds.
   [[nodiscard]] bool Connected() override;
 
  protected:

@@ -234,6 +234,19 @@ void EnsureSocketLibrary() {
   return socket == INVALID_SOCKET ? Id_INVALID_SOCKET : static_cast<TIdStackSocketHandle>(socket);
 }
 
+// A process this one starts (the updater's installer) must never inherit a socket: it would
+// hold the connection open, and the peer would not see it end, until the child exits.
+// WSA_FLAG_NO_HANDLE_INHERIT makes the socket so atomically; systems older than Windows 7 SP1
+// reject the flag (10022), and there the handle is changed right after it is made.
+constexpr DWORD kSocketFlags = WSA_FLAG_OVERLAPPED;  // what socket() gives its sockets too
+
+[[nodiscard]] SOCKET NonInheritable(SOCKET socket) {
+  if (socket != INVALID_SOCKET) {
+    (void)SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0);
+  }
+  return socket;
+}
+
 [[nodiscard]] const sockaddr* AsNative(const TIdSockAddr& address) {
   return reinterpret_cast<const sockaddr*>(address.Bytes);
 }
@@ -286,11 +299,17 @@ class TIdStackWindows final : public TIdStackBSDBase {
     return result;
   }
 
+  // Both kinds come out overlapped, as socket() makes them; the flag only matters to callers
+  // that ask for overlapped I/O explicitly.
   TIdStackSocketHandle RawSocket(int AFamily, int AType, int AProtocol, bool AOverlapped) override {
+    const SOCKET made = WS(WSASocketW)(AFamily, AType, AProtocol, nullptr, 0,
+                                       kSocketFlags | WSA_FLAG_NO_HANDLE_INHERIT);
+    if (made != INVALID_SOCKET || WS(WSAGetLastError)() != WSAEINVAL) return Ours(made);
     if (AOverlapped) {
-      return Ours(WS(WSASocketW)(AFamily, AType, AProtocol, nullptr, 0, WSA_FLAG_OVERLAPPED));
+      return Ours(
+          NonInheritable(WS(WSASocketW)(AFamily, AType, AProtocol, nullptr, 0, kSocketFlags)));
     }
-    return Ours(WS(socket)(AFamily, AType, AProtocol));
+    return Ours(NonInheritable(WS(socket)(AFamily, AType, AProtocol)));
   }
   int RawClose(TIdStackSocketHandle ASocket) override { return WS(closesocket)(Native(ASocket)); }
   int RawShutdown(TIdStackSocketHandle ASocket, int AHow) override {
@@ -341,7 +360,8 @@ class TIdStackWindows final : public TIdStackBSDBase {
   }
   TIdStackSocketHandle RawAccept(TIdStackSocketHandle ASocket, TIdSockAddr& VAddress) override {
     int length = sizeof VAddress.Bytes;
-    const SOCKET accepted = WS(accept)(Native(ASocket), AsNative(VAddress), &length);
+    const SOCKET accepted =
+        NonInheritable(WS(accept)(Native(ASocket), AsNative(VAddress), &length));
     VAddress.Length = length;
     return Ours(accepted);
   }

@@ -93,7 +93,13 @@ void TIdTCPConnection::CloseConnection(bool ANotifyPeer) {
 }
 
 void TIdTCPConnection::CloseOpenHandler() {
-  if (ioHandler_ == nullptr || !ioHandler_->IsOpen()) return;
+  if (ioHandler_ == nullptr) return;
+  if (!ioHandler_->IsOpen()) {
+    // The peer's close shut the handler already, silently; ours ends the connection for good,
+    // so what it left unread no longer keeps it "connected".
+    ioHandler_->MarkClosedLocally();
+    return;
+  }
   ReportStatus(hsDisconnecting);
   ioHandler_->CloseHandler();
   DoOnDisconnected();

@@ -1,9 +1,12 @@
 // brixa-http as a binary: exit codes, outputs byte-identical to the served files (and to what
 // curl writes for the same URLs, where curl can run), one kept-alive connection for several
-// URLs, heads, authentication and proxies.
+// URLs, heads, authentication and proxies; and as a hostile server meets it: text for the
+// terminal, time and speed limits, and an output file that holds only what arrived.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -11,6 +14,12 @@
 #include "support/peer_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace brixa {
 namespace {
@@ -55,8 +64,8 @@ class BrixaHttpTool : public ::testing::Test {
   test::TempDir dir_;
 
  private:
-  static inline std::unique_ptr<PeerProcess> peers_[4];
-  static inline std::string whyNot_[4];
+  static inline std::unique_ptr<PeerProcess> peers_[test::kPeerKindCount];
+  static inline std::string whyNot_[test::kPeerKindCount];
 };
 
 #define PEER_OR_SKIP(var, kind)               \
@@ -199,9 +208,31 @@ TEST_F(BrixaHttpTool, ExitCodesAndErrorText) {
   }
   const auto help = BrixaHttp({"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* flag :
-       {"-I", "-o FILE", "-i", "-L", "--max-redirs", "-H", "-u USER:PASS", "-x", "--http1.0",
-        "--connect-timeout", "--read-timeout", "-v", "--progress", "18", "22", "28"}) {
+  for (const char* flag : {"-I",
+                           "-o FILE",
+                           "-i",
+                           "-L",
+                           "--max-redirs",
+                           "-H",
+                           "-u USER:PASS",
+                           "-x",
+                           "--http1.0",
+                           "--connect-timeout",
+                           "--read-timeout",
+                           "-v",
+                           "--progress",
+                           "--max-time",
+                           "--speed-limit",
+                           "--speed-time",
+                           "--location-trusted",
+                           "  3 ",
+                           "  8 ",
+                           "  18 ",
+                           "  22 ",
+                           "  23 ",
+                           "  28 ",
+                           "  52 ",
+                           "  56 "}) {
     EXPECT_NE(help.stdOut.find(flag), std::string::npos) << flag;
   }
 }
@@ -229,6 +260,203 @@ TEST_F(BrixaHttpTool, CustomHeadersReachTheServer) {
   EXPECT_NE(head.find("User-Agent: probe/1\r\n"), std::string::npos);
   EXPECT_EQ(head.find("Mozilla/3.0"), std::string::npos);
   EXPECT_NE(head.find("X-Trace: 42\r\n"), std::string::npos);
+}
+
+std::string UrlOf(const test::ScriptedServer& server, const std::string& path = "/") {
+  return "http://127.0.0.1:" + std::to_string(server.Port()) + path;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A body of `pieces` bytes sent one at a time, `gapMs` apart, under a head that announces
+// them all.
+test::Script Drip(int pieces, int gapMs) {
+  test::Script script{
+      test::Expect::LineBlock(),
+      test::Send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(pieces) + "\r\n\r\n")};
+  for (int i = 0; i < pieces; ++i) {
+    script.push_back(test::Send("x"));
+    script.push_back(test::Pause(gapMs));
+  }
+  return script;
+}
+
+// Escape sequences in a reason phrase, in -v header lines and in a Location must not reach the
+// terminal: a window title, a colour, a cursor move would each be the server's.
+TEST_F(BrixaHttpTool, ServerTextReachesTheTerminalEscaped) {
+  const std::string evil = "\x1b]2;owned\x07\x1b[2J\r\x08\x9b";
+  test::ScriptedServer error(
+      {test::Expect::LineBlock(), test::Send("HTTP/1.1 500 " + evil + "\r\nX-Evil: " + evil +
+                                             "\r\nContent-Length: 0\r\n\r\n")});
+  const auto run = BrixaHttp({"-v", UrlOf(error)});
+  EXPECT_EQ(run.exitCode, 22) << run.stdErr;
+  for (const char raw : {'\x1b', '\x07', '\x08', '\x9b'}) {
+    EXPECT_EQ(run.stdErr.find(raw), std::string::npos) << static_cast<int>(raw);
+  }
+  // (The client itself reads header text as ASCII: the C1 byte arrives as "?".)
+  const std::string shown = "\\x1B]2;owned\\x07\\x1B[2J\\x0D\\x08";
+  EXPECT_NE(run.stdErr.find("< X-Evil: " + shown), std::string::npos) << run.stdErr;
+  EXPECT_NE(run.stdErr.find("EIdHTTPProtocolException: HTTP/1.1 500 " + shown), std::string::npos)
+      << run.stdErr;
+}
+
+// Only a final status of 400 or more fails (22); a 304 or a redirect that is not followed is
+// the answer, with what body it has.
+TEST_F(BrixaHttpTool, OnlyStatusesFrom400FailTheRun) {
+  const struct {
+    const char* reply;
+    std::vector<std::string> flags;
+    int exitCode;
+    const char* out;
+  } cases[] = {
+      {"HTTP/1.1 304 Not Modified\r\nETag: \"x\"\r\n\r\n", {}, 0, ""},
+      {"HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nContent-Length: 5\r\n\r\nmoved",
+       {},
+       0,
+       "moved"},
+      {"HTTP/1.1 303 See Other\r\nContent-Length: 4\r\n\r\nnone", {"-L"}, 0, "none"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", {}, 0, "ok"},
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone", {}, 22, ""},
+      {"HTTP/1.1 503 Busy\r\nContent-Length: 0\r\n\r\n", {}, 22, ""},
+  };
+  for (const auto& c : cases) {
+    test::ScriptedServer server({test::Expect::LineBlock(), test::Send(c.reply)});
+    std::vector<std::string> args = c.flags;
+    args.insert(args.end(), {"-H", "If-None-Match: \"x\"", UrlOf(server)});
+    const auto run = BrixaHttp(args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.reply << run.stdErr;
+    EXPECT_EQ(run.stdOut, c.out) << c.reply;
+  }
+}
+
+TEST_F(BrixaHttpTool, ExitCodesForBrokenExchanges) {
+  test::ScriptedServer silentClose({test::Expect::LineBlock(), test::Close()});
+  test::ScriptedServer resetInBody({test::Expect::LineBlock(),
+                                    test::Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nabc"),
+                                    test::Pause(200), test::Reset()});
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* stderrStart;
+  } cases[] = {
+      {{UrlOf(silentClose)}, 52, "EIdConnClosedGracefully"},
+      {{UrlOf(resetInBody)}, 56, "EIdSocketError: Socket Error # 10054"},
+      {{"http://127.0.0.1:99999/"}, 3, ""},
+  };
+  for (const auto& c : cases) {
+    const auto run = BrixaHttp(c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.args.back() << ": " << run.stdErr;
+    EXPECT_EQ(run.stdErr.rfind(c.stderrStart, 0), 0u) << c.args.back() << ": " << run.stdErr;
+  }
+}
+
+// -o is created or truncated only by an accepted body's first byte, and holds exactly the bytes
+// that arrived: an error keeps an existing file, a cut body leaves what came (no pre-sizing).
+TEST_F(BrixaHttpTool, OutputFileHoldsOnlyReceivedBytes) {
+  const std::string file = dir_.Path("kept.bin");
+  WriteFile(file, "precious");
+  test::ScriptedServer notFound(
+      {test::Expect::LineBlock(),
+       test::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone")});
+  auto run = BrixaHttp({"-o", file, "-i", UrlOf(notFound)});
+  EXPECT_EQ(run.exitCode, 22) << run.stdErr;
+  EXPECT_EQ(Slurp(file), "precious");
+
+  test::ScriptedServer cut({test::Expect::LineBlock(),
+                            test::Send("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n0123"),
+                            test::Pause(100), test::Close()});
+  run = BrixaHttp({"-o", file, UrlOf(cut)});
+  EXPECT_EQ(run.exitCode, 18) << run.stdErr;
+  EXPECT_EQ(Slurp(file), "0123");
+
+  test::ScriptedServer empty(
+      {test::Expect::LineBlock(), test::Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")});
+  run = BrixaHttp({"-o", file, UrlOf(empty)});
+  EXPECT_EQ(run.exitCode, 0) << run.stdErr;
+  EXPECT_EQ(Slurp(file), "");
+}
+
+#ifndef _WIN32
+TEST_F(BrixaHttpTool, OutputToDevicesAndPipes) {
+  const std::string body(100000, 'b');
+  const std::string reply =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  test::ScriptedServer devNull({test::Expect::LineBlock(), test::Send(reply)});
+  auto run = BrixaHttp({"-o", "/dev/null", UrlOf(devNull)});
+  EXPECT_EQ(run.exitCode, 0) << run.stdErr;
+
+  test::ScriptedServer devStdout({test::Expect::LineBlock(), test::Send(reply)});
+  run = BrixaHttp({"-o", "/dev/stdout", UrlOf(devStdout)});
+  EXPECT_EQ(run.exitCode, 0) << run.stdErr;
+  EXPECT_TRUE(run.stdOut == body);
+
+  const std::string fifo = dir_.Path("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string piped;
+  std::thread reader([&] {
+    std::ifstream in(fifo, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    piped = all.str();
+  });
+  test::ScriptedServer toPipe({test::Expect::LineBlock(), test::Send(reply)});
+  run = BrixaHttp({"-o", fifo, UrlOf(toPipe)});
+  // Releases a reader still waiting for a writer that never came.
+  const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  if (writer >= 0) ::close(writer);
+  reader.join();
+  EXPECT_EQ(run.exitCode, 0) << run.stdErr;
+  EXPECT_TRUE(piped == body);
+}
+#endif
+
+// A server that answers slowly, or not at all, cannot hold a run past --max-time or below
+// --speed-limit for longer than --speed-time.
+TEST_F(BrixaHttpTool, TimeAndSpeedLimitsEndSlowTransfers) {
+  test::ScriptedServer silent({test::Expect::LineBlock(), test::Pause(3000)});
+  test::ScriptedServer drip(Drip(30, 250));
+  test::ScriptedServer slow(Drip(30, 250));
+  const struct {
+    std::vector<std::string> args;
+    const char* stderrStart;
+  } cases[] = {
+      {{"--max-time", "0.5", UrlOf(silent)}, "EOperationTimeout: Operation timed out after"},
+      {{"-m", "1", "-o", dir_.Path("drip"), UrlOf(drip)},
+       "EOperationTimeout: Operation timed out after"},
+      {{"--speed-limit", "100", "--speed-time", "1", UrlOf(slow)},
+       "EOperationTooSlow: Operation too slow. Less than 100 bytes/sec transferred the last 1 "
+       "seconds"},
+  };
+  for (const auto& c : cases) {
+    const auto run = BrixaHttp(c.args);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 28) << c.args.back() << ": " << run.stdErr;
+    EXPECT_EQ(run.stdErr.rfind(c.stderrStart, 0), 0u) << c.args.back() << ": " << run.stdErr;
+  }
+  // What arrived before the limit is kept, and no more than that.
+  const std::string dripped = Slurp(dir_.Path("drip"));
+  EXPECT_GT(dripped.size(), 0u);
+  EXPECT_LT(dripped.size(), 30u);
+  EXPECT_EQ(dripped, std::string(dripped.size(), 'x'));
+}
+
+// The meter is redrawn at most about ten times a second however many pieces arrive, and shows
+// the percentage, the bytes, the rate and the time left.
+TEST_F(BrixaHttpTool, ProgressMeterRedrawsAtMostTenTimesASecond) {
+  test::ScriptedServer drip(Drip(150, 10));
+  const auto started = std::chrono::steady_clock::now();
+  const auto run = BrixaHttp({"--progress", "-o", dir_.Path("meter"), UrlOf(drip)});
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  ASSERT_EQ(run.exitCode, 0) << run.stdErr;
+  const auto redraws = std::count(run.stdErr.begin(), run.stdErr.end(), '\r');
+  EXPECT_GE(redraws, 2);
+  EXPECT_LE(redraws, static_cast<long>(seconds * 10) + 3) << seconds << " s";
+  EXPECT_NE(run.stdErr.find("100%  150 B of 150 B"), std::string::npos) << run.stdErr;
+  EXPECT_NE(run.stdErr.find("/s"), std::string::npos);
+  EXPECT_NE(run.stdErr.find(" left"), std::string::npos) << run.stdErr;
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include "app/update_tls.h"
+#include "app/version_check.h"
 #include "http/http.h"
 #include "http/http_protocol_exception.h"
 #include "support/peer_process.h"
@@ -82,6 +84,8 @@ class TlsPeers : public ::testing::Test {
     std::filesystem::create_directories(docs_);
     WriteRandomFile(docs_ + "/small.bin", kSmallBytes);
     WriteRandomFile(docs_ + "/big.bin", kBigBytes);
+    std::filesystem::create_directories(docs_ + "/brixakit");
+    std::ofstream(docs_ + "/brixakit/version.ini") << "[Updater]\nVersion=2031.01.1\n";
     nginx_ = TlsPeer::Nginx(kListeners, docs_, whyNot_).release();
   }
   static void TearDownTestSuite() {
@@ -363,6 +367,39 @@ TEST_F(TlsPeers, HttpsThroughSquidsConnectTunnelWithAndWithoutProxyCredentials) 
     handled = true;
   };
   EXPECT_EQ(client.Get(Url(kGood, "/small.bin")), small);
+}
+
+// ---- the updater's version check over https ------------------------------------------------
+
+// The check trusts the compiled-in CA alone when there is one, else the system's CAs: the test
+// CA is in neither, so without the pin the check must find nothing, and the file it would have
+// read is never written.
+TEST_F(TlsPeers, TheUpdatersVersionCheckTrustsOnlyItsPinnedCA) {
+  const std::string saved = UpdateCaPem();
+  const TVersionCheckFiles files{pki_ + "/local-version.ini", pki_ + "/version_update.ini"};
+  std::ofstream(files.LocalVersionFile) << "[Updater]\nVersion=2030.01.1\n";
+  struct Case {
+    std::string pem;
+    bool updates;
+  };
+  const Case cases[] = {
+      {ReadBytes(pki_ + "/ca.crt"), true},
+      {ReadBytes(pki_ + "/otherca.crt"), false},
+      {"", false},  // the system's trusted CAs
+  };
+  for (const Case& c : cases) {
+    SetUpdateCaPem(c.pem);
+    std::filesystem::remove(files.TempVersionFile);
+    const TUpdateCheck check = CheckForUpdate(Url(kGood, "/brixakit/version.ini"), files);
+    EXPECT_EQ(check.UpdateAvailable, c.updates);
+    EXPECT_FALSE(std::filesystem::exists(files.TempVersionFile) &&
+                 !ReadBytes(files.TempVersionFile).empty());
+  }
+  SetUpdateCaPem(saved);
+  // A bare host:port stays plain http; a server given with https keeps it.
+  EXPECT_EQ(UpdateServerUrl("127.0.0.1:8471", "/v"), "http://127.0.0.1:8471/v");
+  EXPECT_EQ(UpdateServerUrl("https://updates.example:8443", "/v"),
+            "https://updates.example:8443/v");
 }
 
 }  // namespace

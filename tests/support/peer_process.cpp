@@ -12,6 +12,12 @@ std::string PeerKindName(PeerKind kind) {
       return "squid";
     case PeerKind::SquidAuth:
       return "squidauth";
+    case PeerKind::Lighttpd:
+      return "lighttpd";
+    case PeerKind::Tinyproxy:
+      return "tinyproxy";
+    case PeerKind::PyHttp:
+      return "pyhttp";
   }
   return "unknown";
 }

@@ -13,7 +13,12 @@ enum class PeerKind {
   Apache,     // /basic/ (alice:secret) and /digest/ (bob:secret, qop=auth), realm "Test Realm"
   Squid,      // an open forward proxy
   SquidAuth,  // a forward proxy that wants Basic credentials alice:secret
+  Lighttpd,   // static files; its access.log gives per request "<earlier requests on the
+              // connection> \"<request line>\" <status>"
+  Tinyproxy,  // an open forward proxy
+  PyHttp,     // python3 -m http.server: HTTP/1.0, one request per connection
 };
+inline constexpr int kPeerKindCount = 7;
 
 // One running peer. On Linux the peer is started by the test in a temp dir on a free port and
 // stopped (TERM, then wait) when the object dies; on Windows, where a test binary cannot run a

@@ -41,6 +41,12 @@ std::string BinaryOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
       return "/usr/sbin/squid";
+    case PeerKind::Lighttpd:
+      return "/usr/sbin/lighttpd";
+    case PeerKind::Tinyproxy:
+      return "/usr/bin/tinyproxy";
+    case PeerKind::PyHttp:
+      return "/usr/bin/python3";
   }
   return {};
 }
@@ -54,6 +60,12 @@ std::string PackageOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
       return "squid";
+    case PeerKind::Lighttpd:
+      return "lighttpd";
+    case PeerKind::Tinyproxy:
+      return "tinyproxy";
+    case PeerKind::PyHttp:
+      return "python3";
   }
   return {};
 }

@@ -11,14 +11,13 @@
 #include "output.h"
 #include "progress.h"
 #include "run_errors.h"
+#include "terminal_text.h"
 #include "tls_setup.h"
+#include "transfer_watch.h"
 #include "transport/ssl_openssl.h"
 
 namespace brixa::tool {
 namespace {
-
-// Redirect codes a run without -L takes as the answer instead of an error, as curl does.
-const TIdIgnoreReplies kRedirectCodes{301, 302, 303, 307, 308};
 
 std::string HeadText(TIdHTTPResponse& response) {
   std::string text = response.StatusLine() + "\r\n";
@@ -110,33 +109,111 @@ bool Configure(TIdHTTP& http, const Options& o, std::string& error) {
 void PrintExchange(TIdHTTP& http) {
   TIdHTTPRequest& request = http.Request();
   const char* version = http.ProtocolVersion() == pv1_0 ? "1.0" : "1.1";
-  std::fprintf(stderr, "> %s %s HTTP/%s\n", request.RequestMethod().c_str(), request.URL().c_str(),
-               version);
+  std::fprintf(stderr, "> %s %s HTTP/%s\n", TerminalSafe(request.RequestMethod()).c_str(),
+               TerminalSafe(request.URL()).c_str(), version);
   for (const std::string& line : request.HeaderLines().Lines()) {
-    std::fprintf(stderr, "> %s\n", line.c_str());
+    std::fprintf(stderr, "> %s\n", TerminalSafe(line).c_str());
   }
-  std::fprintf(stderr, "< %s\n", http.StatusLine().c_str());
+  std::fprintf(stderr, "< %s\n", TerminalSafe(http.StatusLine()).c_str());
   for (const std::string& line : http.LastResponse().HeaderLines().Lines()) {
-    std::fprintf(stderr, "< %s\n", line.c_str());
+    std::fprintf(stderr, "< %s\n", TerminalSafe(line).c_str());
   }
 }
 
-// Fetches one URL into `out`; the head goes first when asked for.
-void Fetch(TIdHTTP& http, const Options& o, const std::string& url, HeadFirstStream& out) {
+// Final statuses below 400 that the client would raise for end a URL normally: a 304, a 1xx
+// that stays final, a 3xx that is not followed. Only 400 and above are failures (exit 22).
+TIdIgnoreReplies AcceptedReplies() {
+  TIdIgnoreReplies codes;
+  for (std::int16_t code = 100; code < 400; ++code) codes.push_back(code);
+  return codes;
+}
+
+// A 3xx that this run does not follow is the answer, body and all: without -L, or without a
+// Location to go to. (A 304 has no body.)
+bool ShownRedirect(TIdHTTPResponse& response, const Options& o) {
+  const std::int32_t code = response.StatusCode();
+  if (code / 100 != 3 || code == 304) return false;
+  return !o.followRedirects || response.Location().empty();
+}
+
+// Everything one run shares between its URLs and the client's events.
+struct RunContext {
+  const Options& o;
+  TIdHTTP& http;
+  HeadFirstStream& out;
+  TransferWatch* watch;  // null without --progress, --max-time or --speed-limit
+  RunState state;
+};
+
+void WireEvents(RunContext& run) {
+  const Options& o = run.o;
+  run.http.OnStatus = [&run](TComponent*, TIdStatus status, const std::string& text) {
+    if (status == hsConnecting || status == hsResolving) {
+      run.state.connected = false;
+      if (run.watch != nullptr) {
+        run.watch->SetConnecting(true);
+        const std::int32_t left = run.watch->ConnectTimeLeftMs();
+        const std::int32_t own = run.o.connectTimeoutMs;
+        if (left > 0) run.http.SetConnectTimeout(own > 0 && own < left ? own : left);
+      }
+    } else if (status == hsConnected) {
+      run.state.connected = true;
+      if (run.watch != nullptr) run.watch->SetConnecting(false);
+    }
+    if (run.o.verbose) std::fprintf(stderr, "* %s\n", TerminalSafe(text).c_str());
+  };
+  run.http.OnHeadersAvailable = [&run, &o](TComponent*, TIdHeaderList&, bool& proceed) {
+    proceed = true;
+    run.state.headersSeen = true;
+    TIdHTTPResponse& response = run.http.LastResponse();
+    if (o.verbose) PrintExchange(run.http);
+    if (o.includeHead && !o.head) run.out.WriteHead(HeadText(response));
+    if (run.watch != nullptr) run.watch->ExpectBody(response.ContentLength());
+    if (!o.head && ShownRedirect(response, o)) {
+      run.http.ReadResponseBody(response, -1, true);
+      proceed = false;  // read here; the client closes the connection after it
+    }
+  };
+}
+
+// Fetches one URL into the output; the head goes first when asked for.
+void Fetch(RunContext& run, const std::string& url) {
+  const Options& o = run.o;
   if (o.head) {
-    http.Head(url);
-    out.WriteHead(HeadText(http.LastResponse()));
-    out.FlushHead();
+    run.http.Head(url);
+    run.out.WriteHead(HeadText(run.http.LastResponse()));
+    run.out.FlushHead();
     return;
   }
-  const TIdIgnoreReplies ignore = o.followRedirects ? TIdIgnoreReplies{} : kRedirectCodes;
+  static const TIdIgnoreReplies kAccepted = AcceptedReplies();
   try {
-    http.Get(url, &out, ignore);
+    run.http.Get(url, &run.out, kAccepted);
   } catch (...) {
-    out.FlushHead();
+    // The failed answer's head is shown on standard output; a file keeps what it had.
+    if (o.outputFile.empty()) run.out.FlushHead();
     throw;
   }
-  out.FlushHead();
+  run.out.FlushHead();
+}
+
+int FetchAll(RunContext& run, LazyFileStream* file) {
+  for (const std::string& url : run.o.urls) {
+    run.state.headersSeen = false;
+    if (run.watch != nullptr) run.watch->StartTransfer();
+    Fetch(run, url);
+    // A limit that passed while the client ended the transfer quietly still fails it.
+    if (run.watch != nullptr) {
+      run.watch->Check();
+      run.watch->EndTransfer();
+    }
+    if (run.o.followRedirects && !run.http.LastResponse().Location().empty() &&
+        run.http.LastResponse().StatusCode() / 100 == 3) {
+      return ReportRedirectLimit(run.http);
+    }
+    if (file != nullptr) file->Open();  // a successful empty body still makes the file
+  }
+  if (file != nullptr) file->Close();
+  return kExitOk;
 }
 
 int Run(const Options& o) {
@@ -148,43 +225,36 @@ int Run(const Options& o) {
   http.SetIOHandler(&tls);
   std::string error;
   if (!Configure(http, o, error)) {
-    std::fprintf(stderr, "brixa-http: %s\n", error.c_str());
+    std::fprintf(stderr, "brixa-http: %s\n", TerminalSafe(error).c_str());
     return kExitUsage;
   }
-  std::unique_ptr<TStream> file;
+  std::unique_ptr<LazyFileStream> file;
+  if (!o.outputFile.empty()) file = std::make_unique<LazyFileStream>(o.outputFile);
   StdioStream console(stdout);
-  RunState state;
+  HeadFirstStream out(file ? static_cast<TStream&>(*file) : console);
+  std::unique_ptr<TransferWatch> watch;
+  if (o.progress || o.maxTimeMs > 0 || o.speedLimit > 0) {
+    watch = std::make_unique<TransferWatch>(
+        TransferLimits{o.maxTimeMs, o.speedLimit, o.speedTimeMs}, o.progress);
+    watch->Attach(http, [&http]() -> std::int64_t {
+      return http.IOHandler() != nullptr ? http.IOHandler()->InBuffer().Size() : 0;
+    });
+  }
+  RunContext run{o, http, out, watch.get(), {}};
+  WireEvents(run);
+  int code = kExitOk;
   try {
-    if (!o.outputFile.empty()) file = std::make_unique<TFileStream>(o.outputFile, fmCreate);
-    HeadFirstStream out(file ? *file : static_cast<TStream&>(console));
-    ProgressBar progress;
-    if (o.progress) progress.Attach(http);
-    http.OnHeadersAvailable = [&](TComponent*, TIdHeaderList&, bool& proceed) {
-      proceed = true;
-      state.headersSeen = true;
-      if (o.verbose) PrintExchange(http);
-      if (o.includeHead && !o.head) out.WriteHead(HeadText(http.LastResponse()));
-    };
-    if (o.verbose) {
-      http.OnStatus = [](TComponent*, TIdStatus, const std::string& text) {
-        std::fprintf(stderr, "* %s\n", text.c_str());
-      };
-    }
-    for (const std::string& url : o.urls) {
-      state.headersSeen = false;
-      Fetch(http, o, url, out);
-      if (o.followRedirects && !http.LastResponse().Location().empty()) {
-        return ReportRedirectLimit(http);
-      }
-    }
+    code = FetchAll(run, file.get());
   } catch (const Exception& e) {
-    return ReportFailure(e, state);
+    if (watch) watch->EndTransfer();
+    code = ReportFailure(e, run.state);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "std::exception: %s\n", e.what());
-    return kExitOther;
+    if (watch) watch->EndTransfer();
+    std::fprintf(stderr, "std::exception: %s\n", TerminalSafe(e.what()).c_str());
+    code = kExitOther;
   }
   std::fflush(stdout);
-  return kExitOk;
+  return code;
 }
 
 }  // namespace

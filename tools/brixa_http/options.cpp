@@ -1,6 +1,7 @@
 #include "options.h"
 
 #include <charconv>
+#include <cmath>
 
 namespace brixa::tool {
 namespace {
@@ -10,6 +11,31 @@ bool ParseInt(const std::string& text, std::int32_t& value) {
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   return !text.empty() && error == std::errc() && stop == end;
 }
+
+bool ParseInt64(const std::string& text, std::int64_t& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  return !text.empty() && error == std::errc() && stop == end;
+}
+
+// Seconds as curl takes them ("2", "0.5"), in milliseconds; at most about 24 days.
+bool ParseSeconds(const std::string& text, std::int64_t& milliseconds) {
+  constexpr double kMaxSeconds = 2000000.0;
+  double seconds = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, seconds);
+  if (text.empty() || error != std::errc() || stop != end || !std::isfinite(seconds) ||
+      seconds < 0 || seconds > kMaxSeconds) {
+    return false;
+  }
+  milliseconds = static_cast<std::int64_t>(std::llround(seconds * 1000.0));
+  return true;
+}
+
+// curl's pairing: a speed limit alone is watched over 30 seconds, a speed time alone means
+// less than one byte a second.
+constexpr std::int64_t kDefaultSpeedTimeMs = 30000;
+constexpr std::int64_t kDefaultSpeedLimit = 1;
 
 // Options that take a value, with the field it goes to.
 bool TakeValue(Options& o, const std::string& flag, const std::string& value, std::string& error) {
@@ -36,13 +62,24 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
     return number(o.connectTimeoutMs);
   else if (flag == "--read-timeout")
     return number(o.readTimeoutMs);
+  else if (flag == "--max-time" || flag == "-m" || flag == "--speed-time") {
+    std::int64_t& field = flag == "--speed-time" ? o.speedTimeMs : o.maxTimeMs;
+    if (ParseSeconds(value, field)) return true;
+    error = flag + " needs seconds (such as 2 or 0.5), not '" + value + "'";
+    return false;
+  } else if (flag == "--speed-limit") {
+    if (ParseInt64(value, o.speedLimit) && o.speedLimit >= 0) return true;
+    error = flag + " needs bytes per second, not '" + value + "'";
+    return false;
+  }
   return true;
 }
 
 bool TakesValue(const std::string& flag) {
   return flag == "-o" || flag == "-H" || flag == "-u" || flag == "-x" || flag == "--max-redirs" ||
-         flag == "--cacert" || flag == "--capath" || flag == "--connect-timeout" ||
-         flag == "--read-timeout";
+         flag == "--connect-timeout" || flag == "--read-timeout" || flag == "--max-time" ||
+         flag == "-m" || flag == "--speed-limit" || flag == "--speed-time" || flag == "--cacert" ||
+         flag == "--capath";
 }
 
 bool TakeSwitch(Options& o, const std::string& flag) {
@@ -52,6 +89,8 @@ bool TakeSwitch(Options& o, const std::string& flag) {
     o.includeHead = true;
   else if (flag == "-L" || flag == "--location")
     o.followRedirects = true;
+  else if (flag == "--location-trusted")
+    o.followRedirects = o.locationTrusted = true;
   else if (flag == "-k" || flag == "--insecure")
     o.insecure = true;
   else if (flag == "--http1.0")
@@ -88,6 +127,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
       o.urls.push_back(arg);
     }
   }
+  if (o.speedLimit > 0 && o.speedTimeMs == 0) o.speedTimeMs = kDefaultSpeedTimeMs;
+  if (o.speedTimeMs > 0 && o.speedLimit == 0) o.speedLimit = kDefaultSpeedLimit;
   if (!o.help && o.urls.empty()) {
     error = "no URL given";
     return std::nullopt;
@@ -129,8 +170,14 @@ writes every body to one output. https is verified against the system's trusted 
 Options:
   -I, --head             HEAD request; print the status line and headers instead of a body
   -i, --include          print the status line and headers before each body
-  -o FILE                write the output to FILE (default: standard output)
-  -L, --location         follow redirects
+  -o FILE                write the output to FILE (default: standard output). FILE is created
+                         or truncated only when the first body byte of a successful answer
+                         arrives, so an HTTP error leaves an existing FILE untouched; a device
+                         or pipe (/dev/null, /dev/stdout) works too
+  -L, --location         follow redirects; credentials (-u, URL user:password, -H
+                         'Authorization:' and 'Cookie:') stay with the first host and port
+      --location-trusted follow redirects and send the credentials to every host (use only
+                         when every server on the way is trusted)
       --max-redirs N     redirect responses per URL at which following stops (default 50)
   -H 'Name: value'       send a header (replaces the client's own header of that name)
   -u USER:PASS           credentials for a server's 401 challenge (Basic or Digest)
@@ -142,25 +189,38 @@ Options:
       --http1.0          speak HTTP/1.0 (keep-alive asked for with "Connection: keep-alive")
       --connect-timeout MS   give up connecting after MS milliseconds (0: no limit)
       --read-timeout MS      give up when no byte arrives for MS milliseconds
-  -v, --verbose          status events, the TLS session and both heads of every exchange
-                         on standard error
-      --progress         a progress bar on standard error while bodies arrive
+  -m, --max-time SECS    give up on a URL (its redirects included) after SECS seconds
+      --speed-limit BYTES    give up when fewer than BYTES a second arrive for --speed-time
+      --speed-time SECS      (default 30 with --speed-limit; --speed-limit 1 when alone)
+  -v, --verbose          status events, the TLS session (version, cipher, certificate) and
+                         both heads of every exchange on standard error
+      --progress         a meter on standard error while bodies arrive (at most ten
+                         redraws a second): percent, bytes, rate, time left
   -h, --help             this text
 
-Exit codes:
-  0   success
-  1   any other failure
+Text from the server shown on standard error (status lines, -v headers, error messages) has
+every byte outside printable ASCII written as \xHH.
+
+Exit codes (curl's numbers where the meaning is the same):
+  0   success: a final status below 400 (a 304, or a 3xx not followed, writes what body it
+      has and succeeds)
+  1   unsupported protocol (a scheme other than http or https), or any other failure
   2   usage error
+  3   malformed URL
   6   host not found
   7   could not connect
+  8   the reply is not HTTP
   18  body shorter than its Content-Length announced
-  22  the server answered with an error status (4xx, 5xx, or a status not accepted)
-  28  timeout (connect or read)
-  35  TLS handshake failed
+  22  the server answered with a final status of 400 or more
+  23  the output could not be written
+  28  timeout (connect, read, --max-time or --speed-limit)
+  35  the TLS handshake failed
   47  -L reached --max-redirs
-  56  the TLS stream broke after the head (a close without close_notify, say)
-  60  the server's certificate or name did not check out
-  77  the CA file or folder could not be read
+  52  the server closed the connection without answering
+  56  broken framing, or the connection failed (reset, or TLS ended without close_notify)
+      while receiving
+  60  the server's certificate or host name did not check out
+  77  the CA file or folder (--cacert, --capath) could not be read
 
 On failure the error is printed on standard error as the exception's class and message.
 )";

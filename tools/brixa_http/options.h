@@ -12,6 +12,7 @@ struct Options {
   bool head = false;             // -I
   bool includeHead = false;      // -i
   bool followRedirects = false;  // -L
+  bool locationTrusted = false;  // --location-trusted: -L, and credentials go along
   std::int32_t maxRedirects = 50;
   std::string outputFile;                   // -o; empty: standard output
   std::vector<std::string> headers;         // -H, "Name: value"
@@ -20,9 +21,12 @@ struct Options {
   bool http10 = false;
   std::int32_t connectTimeoutMs = 0;
   std::int32_t readTimeoutMs = -1;
-  std::string caCertFile;  // --cacert
-  std::string caPath;      // --capath
-  bool insecure = false;   // -k
+  std::int64_t maxTimeMs = 0;    // --max-time, given in (possibly fractional) seconds
+  std::int64_t speedLimit = 0;   // --speed-limit, bytes per second
+  std::int64_t speedTimeMs = 0;  // --speed-time, given in seconds
+  std::string caCertFile;        // --cacert
+  std::string caPath;            // --capath
+  bool insecure = false;         // -k
   bool verbose = false;
   bool progress = false;
   bool help = false;

@@ -1,31 +1,58 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-
-namespace brixa {
-class TIdComponent;
-}
+#include <cstdio>
+#include <deque>
+#include <string>
 
 namespace brixa::tool {
 
-// A one-line progress bar on standard error, driven by a client's read work events. Chunked
-// bodies arrive as one span per chunk; the bar adds them up and shows bytes only, since their
-// total is not known in advance.
-class ProgressBar {
+using Clock = std::chrono::steady_clock;
+
+// The meter's text for `received` bytes of `total` (-1: unknown) at `bytesPerSecond`:
+// " 45%  1.8 MiB of 4.0 MiB  850.3 KiB/s  0:03 left", or without a total
+// "1.8 MiB  850.3 KiB/s". Rates below one byte a second show as "--".
+[[nodiscard]] std::string MeterText(std::int64_t received, std::int64_t total,
+                                    double bytesPerSecond);
+
+// Bytes in the unit that keeps them under 1024 (B, KiB, MiB, GiB, TiB), one decimal past B.
+[[nodiscard]] std::string HumanBytes(double bytes);
+
+// Recent receive rate: bytes over the last few seconds, from samples taken as bytes arrive and
+// while the transfer waits, so a stall brings the rate down to 0.
+class RateWindow {
  public:
-  void Attach(TIdComponent& client);
+  void Reset(Clock::time_point now);
+  void Sample(Clock::time_point now, std::int64_t received);
+  [[nodiscard]] double BytesPerSecond() const;
 
  private:
-  void Begin(std::int64_t max);
-  void Update(std::int64_t spanCount);
-  void End();
-  void Draw(bool force);
+  struct Point {
+    Clock::time_point at;
+    std::int64_t bytes;
+  };
+  std::deque<Point> points_;
+};
 
-  std::int64_t max_ = 0;
-  std::int64_t done_ = 0;       // bytes of finished spans
-  std::int64_t spanCount_ = 0;  // bytes of the open span
-  std::int64_t drawnAt_ = -1;
-  int drawnPercent_ = -1;
+// A one-line meter on a terminal stream (standard error), redrawn in place at most every
+// kRedrawInterval however often it is asked to, so a fast download costs no terminal time.
+class ProgressMeter {
+ public:
+  static constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+  explicit ProgressMeter(std::FILE* out) : out_(out) {}
+  // Draws when `force` or when the last drawing is at least kRedrawInterval old.
+  void Show(Clock::time_point now, std::int64_t received, std::int64_t total, double rate,
+            bool force);
+  // Ends the current meter line, when one was drawn.
+  void Finish();
+
+ private:
+  std::FILE* out_;
+  Clock::time_point drawnAt_{};
+  bool drawn_ = false;
+  std::size_t width_ = 0;  // of the last line, to blank what a shorter one leaves
 };
 
 }  // namespace brixa::tool

@@ -1,9 +1,13 @@
 #include "run_errors.h"
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "http/http.h"
+#include "http/http_exceptions.h"
+#include "terminal_text.h"
 #include "tls_setup.h"
+#include "transfer_watch.h"
 #include "transport/connect_thread.h"
 #include "transport/io_handler_exceptions.h"
 #include "transport/stack_exceptions.h"
@@ -17,36 +21,70 @@ bool IsHostNotFound(int error) {
 }
 constexpr int kConnectTimedOut = 10060;
 
-int CodeFor(const Exception& e, const RunState& state) {
-  if (const int tls = TlsExitCode(e, state.headersSeen); tls != 0) return tls;
-  if (dynamic_cast<const EIdHTTPProtocolException*>(&e) != nullptr) return kExitHttpError;
-  if (dynamic_cast<const EIdReadTimeout*>(&e) != nullptr) return kExitTimeout;
-  if (dynamic_cast<const EIdConnectTimeout*>(&e) != nullptr) return kExitTimeout;
-  if (const auto* socket = dynamic_cast<const EIdSocketError*>(&e)) {
-    if (IsHostNotFound(socket->LastError())) return kExitHostNotFound;
-    if (socket->LastError() == kConnectTimedOut) return kExitTimeout;
-    return state.headersSeen ? kExitOther : kExitConnectFailed;
-  }
-  if (dynamic_cast<const EIdConnectException*>(&e) != nullptr) return kExitConnectFailed;
-  // A close after the head: the body ended before its announced length.
-  if (dynamic_cast<const EIdConnClosedGracefully*>(&e) != nullptr && state.headersSeen) {
-    return kExitShortBody;
-  }
-  return kExitOther;
+template <class T>
+bool Is(const Exception& e) {
+  return dynamic_cast<const T*>(&e) != nullptr;
 }
+
+int SocketErrorCode(const EIdSocketError& e, const RunState& state) {
+  if (IsHostNotFound(e.LastError())) return kExitHostNotFound;
+  if (e.LastError() == kConnectTimedOut) return kExitTimeout;
+  // Once connected, a failing socket (a reset above all) broke the exchange.
+  return state.connected ? kExitReceiveFailed : kExitConnectFailed;
+}
+
+// A close where an answer or the rest of one was due.
+int ClosedCode(const RunState& state) {
+  if (state.headersSeen) return kExitShortBody;
+  return state.connected ? kExitEmptyReply : kExitOther;
+}
+
+// Failures whose class alone decides the code, most specific first.
+struct ClassRule {
+  bool (*matches)(const Exception&);
+  int code;
+};
+constexpr ClassRule kClassRules[] = {
+    {Is<EIdHTTPProtocolException>, kExitHttpError},
+    {Is<EOperationTimeout>, kExitTimeout},
+    {Is<EOperationTooSlow>, kExitTimeout},
+    {Is<EIdReadTimeout>, kExitTimeout},
+    {Is<EIdConnectTimeout>, kExitTimeout},
+    {Is<EIdConnectException>, kExitConnectFailed},
+    {Is<EIdUnknownProtocol>, kExitOther},
+    {Is<EIdURIException>, kExitMalformedUrl},
+    {Is<EIdReadLnMaxLineLengthExceeded>, kExitNotHttp},
+    {Is<EIdHTTPTooManyInterimResponses>, kExitNotHttp},
+    {Is<EIdHTTPChunkTooLarge>, kExitReceiveFailed},
+    {Is<EStreamError>, kExitWriteError},
+};
 
 }  // namespace
 
+int ExitCodeFor(const Exception& e, const RunState& state) {
+  if (const int tls = TlsExitCode(e, state.headersSeen); tls != 0) return tls;
+  for (const ClassRule& rule : kClassRules) {
+    if (rule.matches(e)) return rule.code;
+  }
+  if (const auto* socket = dynamic_cast<const EIdSocketError*>(&e)) {
+    return SocketErrorCode(*socket, state);
+  }
+  if (Is<EIdConnClosedGracefully>(e) || Is<EIdClosedSocket>(e)) return ClosedCode(state);
+  // A port outside 1-65535 (or a number the URL cannot hold) before anything was sent.
+  if (Is<ERangeError>(e) && !state.connected) return kExitMalformedUrl;
+  return kExitOther;
+}
+
 int ReportFailure(const Exception& e, const RunState& state) {
   std::fflush(stdout);
-  std::fprintf(stderr, "%s: %s\n", e.ClassName(), e.Message().c_str());
-  return CodeFor(e, state);
+  std::fprintf(stderr, "%s: %s\n", e.ClassName(), TerminalSafe(e.Message(), true).c_str());
+  return ExitCodeFor(e, state);
 }
 
 int ReportRedirectLimit(TIdHTTP& http) {
   std::fflush(stdout);
   std::fprintf(stderr, "brixa-http: maximum redirects followed (%d), last Location: %s\n",
-               http.RedirectMaximum() - 1, http.LastResponse().Location().c_str());
+               http.RedirectMaximum() - 1, TerminalSafe(http.LastResponse().Location()).c_str());
   return kExitTooManyRedirects;
 }
 

@@ -3,19 +3,14 @@
 #include <cstdio>
 #include <string>
 
+#include "terminal_text.h"
 #include "transport/ssl_openssl.h"
 
 namespace brixa::tool {
 namespace {
 
-// Certificate names come from the server: control characters never reach the terminal.
 std::string Printable(const std::string& text) {
-  std::string out = text;
-  for (char& c : out) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = '?';
-  }
-  return out;
+  return TerminalSafe(text);
 }
 
 void PrintSession(const TIdSSLIOHandlerSocketOpenSSL& tls) {

@@ -199,11 +199,18 @@ TEST(HeaderRecordsTest, ReadsLengthsRangesAndExpiry) {
     const char* text;
     std::int64_t length;
   };
-  const LengthCase lengths[] = {{"42", 42},         {"  42 ", 42},
-                                {"0", 0},           {"abc", -1},
-                                {"-5", -1},         {"+5", -1},
-                                {"0x10", -1},       {"2147483647", 2147483647},
-                                {"2147483648", -1}, {"99999999999999999999999", -1}};
+  const LengthCase lengths[] = {{"42", 42},
+                                {"  42 ", 42},
+                                {"0", 0},
+                                {"abc", -1},
+                                {"-5", -1},
+                                {"+5", -1},
+                                {"0x10", -1},
+                                {"2147483647", 2147483647},
+                                {"4294967301", 4294967301},
+                                {"9223372036854775807", 9223372036854775807},
+                                {"9223372036854775808", -1},
+                                {"99999999999999999999999", -1}};
   for (const LengthCase& c : lengths) {
     TIdResponseHeaderInfo response;
     response.HeaderLines().Add(std::string("Content-Length: ") + c.text);

@@ -64,7 +64,10 @@ TEST(RequestCycle, ConnectionCloseAndHttp10DecideOnReuse) {
   } cases[] = {
       {pv1_1, "HTTP/1.1 200 OK\r\nConnection: close", false},
       {pv1_1, "HTTP/1.1 200 OK\r\nConnection: Keep-Alive", true},
-      {pv1_1, "HTTP/1.0 200 OK", true},  // the client's version decides, not the server's
+      {pv1_1, "HTTP/1.1 200 OK\r\nConnection: Upgrade, Close", false},
+      // A 1.0 answer keeps the connection only when it says so, whatever the client speaks.
+      {pv1_1, "HTTP/1.0 200 OK", false},
+      {pv1_1, "HTTP/1.0 200 OK\r\nConnection: keep-alive", true},
       {pv1_0, "HTTP/1.0 200 OK", false},
       {pv1_0, "HTTP/1.0 200 OK\r\nConnection: keep-alive", true},
       {pv1_0, "HTTP/1.1 200 OK\r\nProxy-Connection: keep-alive", true},
@@ -376,8 +379,8 @@ TEST(RequestCycle, BodiesGoOutAfterTheHeadAndUnwantedAnswersAreDrained) {
   EXPECT_EQ(server.Accepted(), 1u);
 }
 
-// A HEAD's redirect carries no body, so the client looks for one only briefly (the HEAD limit
-// of 100 ms, not the 5 s it gives the body of a GET's redirect).
+// A HEAD's redirect carries no body whatever its length says, so the client waits for none
+// (not the 5 s it gives the body of a GET's redirect).
 TEST(RequestCycle, HeadFollowingARedirectDoesNotWaitForABody) {
   ScriptedServer server(
       {Expect::LineBlock(),

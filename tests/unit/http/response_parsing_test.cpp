@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "http/compressor.h"
+#include "http/header_list.h"
 #include "http/http_protocol_exception.h"
 #include "http/http_response.h"
 #include "http/response_body_reader.h"
@@ -33,18 +34,109 @@ TEST(StatusCodeOf, ReadsTheWordAfterTheProtocol) {
   for (const auto& c : cases) EXPECT_EQ(StatusCodeOf(c.line), c.code) << c.line;
 }
 
-TEST(ParseChunkSize, ReadsHexBeforeExtensionsAndGivesZeroForJunk) {
+TEST(IsHTTP1StatusLine, AcceptsOnlyVersionCodeAndReason) {
+  for (const char* line : {"HTTP/1.1 200 OK", "HTTP/1.0 404 Not Found", "HTTP/1.1 200",
+                           "HTTP/1.1 200 ", "HTTP/1.9 999 Odd", "HTTP/1.1 500 \x1b]2;t\x07"}) {
+    EXPECT_TRUE(IsHTTP1StatusLine(line)) << line;
+  }
+  for (const char* line :
+       {"", "HTTP/1.1", "HTTP/1.1 ", "HTTP/1.1 20", "HTTP/1.1 2000 OK", "HTTP/1.1 200OK",
+        "HTTP/1.1  200 OK", "HTTP/1.1 20a OK", "HTTP/1.x 200 OK", "HTTP/2 200", "HTTP/2.0 200 OK",
+        "HTTP/9.9 200 OK", "http/1.1 200 OK", " HTTP/1.1 200 OK", "worldHTTP/1.1 200 OK",
+        "ICY 200 OK", "FOO 200 BAR", "HTTP/1.1\t200 OK"}) {
+    EXPECT_FALSE(IsHTTP1StatusLine(line)) << line;
+  }
+}
+
+TEST(HasListToken, FindsWholeElementsIgnoringCaseAndBlanks) {
+  EXPECT_TRUE(HasListToken("close", "close"));
+  EXPECT_TRUE(HasListToken(" Keep-Alive ", "keep-alive"));
+  EXPECT_TRUE(HasListToken("Upgrade, CLOSE", "close"));
+  EXPECT_FALSE(HasListToken("", "close"));
+  EXPECT_FALSE(HasListToken("closed", "close"));
+  EXPECT_FALSE(HasListToken("keep-alive-ish, x", "keep-alive"));
+}
+
+TEST(ParseChunkSize, ReadsHexBeforeExtensionsAndRefusesAnythingElse) {
   const struct {
     const char* line;
     std::int64_t size;
   } cases[] = {
-      {"5", 5},       {"1f", 31}, {"1F", 31}, {"a  ", 10}, {" a", 0}, {"5 ; ext=1", 5},
-      {"5;ext=1", 5}, {"0", 0},   {"", 0},    {"zz", 0},   {"-5", 0}, {"7fffffff", 0x7FFFFFFF},
+      {"5", 5},
+      {"1f", 31},
+      {"1F", 31},
+      {"a  ", 10},
+      {"5 ; ext=1", 5},
+      {"5;ext=1", 5},
+      {"5\tx", 5},
+      {"5 extension", 5},
+      {"0", 0},
+      {"0000000000000000000000005", 5},
+      {"80000000", 0x80000000LL},
+      {"7fffffffffffffff", 0x7FFFFFFFFFFFFFFFLL},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseChunkSize(c.line), c.size) << c.line;
-  // A peer announcing a chunk no stream should be pre-sized for is refused, not believed.
-  EXPECT_THROW((void)ParseChunkSize("80000000"), EIdHTTPChunkTooLarge);
-  EXPECT_THROW((void)ParseChunkSize("7fffffffffffffff"), EIdHTTPChunkTooLarge);
+  for (const char* line : {"", " a", "zz", "-5", "+5", "0x5", "5x", "5,6", ";5"}) {
+    EXPECT_THROW((void)ParseChunkSize(line), EIdHTTPInvalidChunkSize) << line;
+  }
+  for (const char* line : {"8000000000000000", "10000000000000000", "ffffffffffffffffff"}) {
+    EXPECT_THROW((void)ParseChunkSize(line), EIdHTTPChunkTooLarge) << line;
+  }
+}
+
+TEST(BodyFrameOf, FollowsTheLengthRulesAndRefusesAmbiguousLengths) {
+  using F = TIdBodyFraming;
+  const struct {
+    std::vector<const char*> lines;
+    F framing;
+    std::int64_t length;
+    bool closeAfter;
+  } cases[] = {
+      {{}, F::kUntilClose, 0, false},
+      {{"Content-Length: 10"}, F::kCounted, 10, false},
+      {{"Content-Length: 0"}, F::kNone, 0, false},
+      {{"content-length:  4294967301 "}, F::kCounted, 4294967301LL, false},
+      {{"Content-Length: 9223372036854775807"}, F::kCounted, 9223372036854775807LL, false},
+      {{"Content-Length: 5, 5", "Content-Length: 5"}, F::kCounted, 5, false},
+      {{"Transfer-Encoding: chunked"}, F::kChunked, 0, false},
+      {{"Transfer-Encoding: gzip, Chunked"}, F::kChunked, 0, false},
+      {{"Transfer-Encoding: gzip", "Transfer-Encoding: chunked"}, F::kChunked, 0, false},
+      {{"Transfer-Encoding: chunked, gzip"}, F::kUntilClose, 0, false},
+      {{"Transfer-Encoding: chunked", "Content-Length: 3"}, F::kChunked, 0, true},
+      {{"Content-Length: zz", "Transfer-Encoding: chunked"}, F::kChunked, 0, true},
+  };
+  for (const auto& c : cases) {
+    TIdHeaderList headers;
+    for (const char* line : c.lines) headers.Add(line);
+    const TIdBodyFrame frame = BodyFrameOf(headers);
+    EXPECT_EQ(frame.framing, c.framing) << headers.Text();
+    EXPECT_EQ(frame.length, c.length) << headers.Text();
+    EXPECT_EQ(frame.closeAfter, c.closeAfter) << headers.Text();
+  }
+  const struct {
+    std::vector<const char*> lines;
+    const char* raised;
+  } refused[] = {
+      {{"Content-Length: 5", "Content-Length: 6"}, "EIdHTTPConflictingContentLength"},
+      {{"Content-Length: 5, 6"}, "EIdHTTPConflictingContentLength"},
+      {{"Content-Length: -1"}, "EIdHTTPInvalidContentLength"},
+      {{"Content-Length: +5"}, "EIdHTTPInvalidContentLength"},
+      {{"Content-Length: 0x10"}, "EIdHTTPInvalidContentLength"},
+      {{"Content-Length:"}, "EIdHTTPInvalidContentLength"},
+      {{"Content-Length: 5,"}, "EIdHTTPInvalidContentLength"},
+      {{"Content-Length: 9223372036854775808"}, "EIdHTTPInvalidContentLength"},
+      {{"Content-Length: 99999999999999999999999"}, "EIdHTTPInvalidContentLength"},
+  };
+  for (const auto& c : refused) {
+    TIdHeaderList headers;
+    for (const char* line : c.lines) headers.Add(line);
+    try {
+      (void)BodyFrameOf(headers);
+      ADD_FAILURE() << headers.Text();
+    } catch (const EIdHTTPInvalidContentLength& e) {
+      EXPECT_STREQ(e.ClassName(), c.raised) << headers.Text();
+    }
+  }
 }
 
 // Records the zlib stream the base hands to the concrete inflater.

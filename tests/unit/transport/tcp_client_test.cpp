@@ -97,6 +97,44 @@ TEST(TCPClientTest, RefusesToConnectTwiceOrWithoutATarget) {
   EXPECT_EQ(client.IOHandler()->ReadLine(), "pong");
 }
 
+// Unread bytes keep a connection "connected" only while the peer's close is what ended it; once
+// we close it, it connects again, whatever it still held, and the new connection starts empty.
+TEST(TCPClientTest, AConnectionWeClosedConnectsAgainWhateverItHadBuffered) {
+  ScriptedServer first({Send("left over"), Expect::Close()});
+  ScriptedServer peerClosed({Send("unread"), test::Close()});
+  ScriptedServer next({Send("fresh\n"), Expect::Close()});
+  TIdTCPClient client;
+  client.SetReadTimeout(5000);
+  const auto connectTo = [&](const ScriptedServer& server) {
+    client.SetHost(server.Host());
+    client.SetPort(server.Port());
+    client.ConnectToHost();
+  };
+  const auto waitForBytes = [&] {
+    for (int i = 0; i < 100 && client.IOHandler()->InBuffer().Size() == 0; ++i) {
+      (void)client.IOHandler()->FillInputBuffer(false, 50, false);
+    }
+  };
+  // Our close with the socket still open.
+  connectTo(first);
+  waitForBytes();
+  ASSERT_GT(client.IOHandler()->InBuffer().Size(), 0);
+  client.CloseConnection();
+  EXPECT_FALSE(client.IsConnected());
+  // Our close after the peer's, which had already shut the handler.
+  connectTo(peerClosed);
+  for (int i = 0; i < 20 && !client.IOHandler()->PeerClosed(); ++i) {
+    (void)client.IOHandler()->FillInputBuffer(false, 250, false);
+  }
+  ASSERT_TRUE(client.IOHandler()->PeerClosed());
+  EXPECT_TRUE(client.IsConnected());  // the peer's close: the bytes are still to be read
+  client.CloseConnection();
+  EXPECT_FALSE(client.IsConnected());
+  connectTo(next);
+  EXPECT_TRUE(client.IsConnected());
+  EXPECT_EQ(client.IOHandler()->ReadLine(), "fresh");
+}
+
 TEST(TCPClientTest, RefusedConnectRaisesTheSocketErrorAndLeavesItClosed) {
   const test::RefusingPort refusing;
   TIdTCPClient client;

@@ -1,0 +1,50 @@
+#include "output.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/exception.h"
+
+namespace brixa::tool {
+namespace {
+
+// Large writes pass stdio's buffer; this one only gathers the small ones (heads, chunk parts).
+constexpr std::size_t kFileBufferBytes = 64 * 1024;
+
+}  // namespace
+
+std::int64_t StdioStream::Write(const void* buffer, std::int64_t count) {
+  const auto done = std::fwrite(buffer, 1, static_cast<std::size_t>(count), file_);
+  written_ += static_cast<std::int64_t>(done);
+  return static_cast<std::int64_t>(done);
+}
+
+LazyFileStream::~LazyFileStream() {
+  if (File() != nullptr) std::fclose(File());
+}
+
+void LazyFileStream::Open() {
+  if (File() != nullptr) return;
+  std::FILE* file = std::fopen(path_.c_str(), "wb");
+  if (file == nullptr) {
+    throw EFCreateError("Cannot create file \"" + path_ + "\". " + std::strerror(errno));
+  }
+  std::setvbuf(file, nullptr, _IOFBF, kFileBufferBytes);
+  SetFile(file);
+}
+
+std::int64_t LazyFileStream::Write(const void* buffer, std::int64_t count) {
+  if (count <= 0) return 0;
+  Open();
+  return StdioStream::Write(buffer, count);
+}
+
+void LazyFileStream::Close() {
+  std::FILE* file = File();
+  if (file == nullptr) return;
+  SetFile(nullptr);
+  const bool flushed = std::fflush(file) == 0;
+  if (std::fclose(file) != 0 || !flushed) throw EWriteError("Stream write error");
+}
+
+}  // namespace brixa::tool

@@ -369,6 +369,50 @@ TEST_F(TlsPeers, HttpsThroughSquidsConnectTunnelWithAndWithoutProxyCredentials) 
   EXPECT_EQ(client.Get(Url(kGood, "/small.bin")), small);
 }
 
+// ---- brixa-http over https -----------------------------------------------------------------
+
+TEST_F(TlsPeers, BrixaHttpVerifiesByDefaultAndExitsWithCurlsTlsCodes) {
+  std::string whyNot;
+  auto plain = PeerProcess::Start(PeerKind::Nginx, whyNot);
+  if (!plain) GTEST_SKIP() << whyNot;
+  const std::string tool =
+      test::BuildTreePath("tools/brixa_http/brixa-http" + test::ExecutableSuffix());
+  const std::string ca = pki_ + "/ca.crt";
+  const std::string notTls = "https://127.0.0.1:" + std::to_string(plain->Port()) + "/";
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string stdErr;  // a part of standard error
+  };
+  const std::vector<Case> cases = {
+      {{Url(kGood, "/small.bin")}, 60, "unable to get local issuer certificate"},
+      {{"--cacert", ca, Url(kGood, "/small.bin")}, 0, ""},
+      {{"--capath", pki_ + "/capath", Url(kGood, "/small.bin")}, 0, ""},
+      {{"--cacert", ca, Url(kWrongHost, "/small.bin")}, 60, "hostname mismatch"},
+      {{"-k", Url(kWrongHost, "/small.bin")}, 0, ""},
+      {{"--insecure", Url(kExpired, "/small.bin")}, 0, ""},
+      {{"--cacert", pki_ + "/no-such.pem", Url(kGood, "/small.bin")},
+       77,
+       "Could not load root certificate."},
+      {{"-k", notTls}, 35, "Error connecting with SSL."},
+      {{"-v", "--cacert", ca, Url(kGood, "/small.bin")}, 0, "* TLS connection using TLSv1.3"},
+      {{"-v", "--cacert", ca, Url(kGood, "/small.bin")}, 0, "*  subject: /CN=localhost"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    std::vector<std::string> args = {"-o", pki_ + "/out.bin"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const test::ProgramResult run = test::RunProgram(tool, args, 30000);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.stdErr;
+    EXPECT_NE(run.stdErr.find(c.stdErr), std::string::npos) << run.stdErr;
+    if (c.exitCode == 0) {
+      EXPECT_EQ(ReadBytes(pki_ + "/out.bin"), ReadBytes(docs_ + "/small.bin"));
+    }
+  }
+}
+
 // ---- the updater's version check over https ------------------------------------------------
 
 // The check trusts the compiled-in CA alone when there is one, else the system's CAs: the test

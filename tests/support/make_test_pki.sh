@@ -49,4 +49,8 @@ q openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ex
 printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\nextendedKeyUsage=serverAuth\n' >expired.ext
 q openssl ca -batch -config ca.cnf -cert ca.crt -keyfile ca.key -in expired.csr -out expired.crt \
   -startdate 20200101000000Z -enddate 20210101000000Z -extfile expired.ext -notext
+# The test CA once more as a folder of hashed names, as a CA path wants it.
+mkdir -p capath
+cp ca.crt capath/
+q openssl rehash capath
 echo ok

@@ -6,7 +6,8 @@ TIdSSLIOHandlerSocketBase::TIdSSLIOHandlerSocketBase(TComponent* owner)
     : TIdIOHandlerStack(owner) {}
 
 void TIdSSLIOHandlerSocketBase::SetTLSActive(bool AValue) {
-  if (AValue && !tlsActive_ && SourceIsAvailable() && IsOpen()) {
+  // A connection that already runs TLS keeps it: a second handshake over it would be garbage.
+  if (AValue && !tlsActive_ && !TlsRunning() && SourceIsAvailable() && IsOpen()) {
     BeginHandshake();
     return;
   }

@@ -4,6 +4,7 @@
 
 #include "app/download_check.h"
 #include "app/update_signature.h"
+#include "app/update_tls.h"
 #include "app/version_check.h"
 #include "platform/module_path.h"
 #include "platform/process_launch.h"
@@ -19,6 +20,7 @@ namespace {
 // anyway, so the window does not depend on them staying so. The read timeout is added: see
 // kUpdaterReadTimeoutMs.
 void SetUpClient(TIdHTTP& http) {
+  AttachUpdateTls(http);
   http.SetAllowCookies(true);
   http.ProxyParams().SetBasicAuthentication(false);
   http.ProxyParams().SetProxyPort(0);

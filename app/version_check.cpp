@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/update_signature.h"
+#include "app/update_tls.h"
 #include "http/http.h"
 #include "platform/module_path.h"
 #include "platform/profile_string.h"
@@ -58,6 +59,8 @@ std::string ReadStamp(const std::string& fileName) {
 }  // namespace
 
 std::string UpdateServerUrl(const std::string& server, const std::string& path) {
+  // A bare host[:port] is the plain http server of the original releases.
+  if (server.rfind("https://", 0) == 0 || server.rfind("http://", 0) == 0) return server + path;
   return "http://" + server + path;
 }
 
@@ -66,6 +69,7 @@ std::string DownloadVersionFile(const std::string& url, const std::string& fileN
   // Made before the client, so it outlives the client that uses it.
   TLowSpeedGuard guard(nullptr, lowSpeed);
   const auto client = std::make_unique<TIdHTTP>();
+  AttachUpdateTls(*client);
   client->SetReadTimeout(kUpdaterReadTimeoutMs);
   client->SetIntercept(&guard);
   std::string result;

@@ -37,7 +37,8 @@ inline constexpr std::int32_t kUpdaterReadTimeoutMs = 20000;
 // DownloadVersionFile's result when anything failed.
 inline constexpr const char* RSVersionCheckError = "Version check error.";
 
-// "http://" + server + path: a URL on the update server `server` ("host" or "host:port").
+// A URL on the update server `server`: "host" or "host:port" gives "http://" + server + path;
+// a server given with its scheme ("https://host:port") keeps it.
 [[nodiscard]] std::string UpdateServerUrl(const std::string& server, const std::string& path);
 
 // Fetches `url` with HEAD and then GET into the file `fileName` (created or truncated), using a

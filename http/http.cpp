@@ -7,11 +7,17 @@
 #include "runtime/header_value.h"
 #include "runtime/text.h"
 #include "transport/io_handler.h"
+#include "transport/ssl_exceptions.h"
+#include "transport/ssl_io_handler.h"
 
 namespace brixa {
 namespace {
 
 constexpr std::int64_t kMaxStartPosition = std::numeric_limits<std::int32_t>::max();
+
+TIdSSLIOHandlerSocketBase* TlsHandlerOf(TIdIOHandler* handler) {
+  return dynamic_cast<TIdSSLIOHandlerSocketBase*>(handler);
+}
 
 bool IsOneOfNoCase(std::string_view text, std::initializer_list<std::string_view> words) {
   for (const auto word : words) {
@@ -111,6 +117,9 @@ void TIdCustomHTTP::RunRequestLoop(const std::string& /*url*/, TStream* response
     while (true) {
       MergeRequestURL(!redirected);
       BindCredentialsToOrigin(!redirected);
+      if (TIdSSLIOHandlerSocketBase* tls = TlsHandlerOf(IOHandler())) {
+        tls->SetCheckedURI(CurrentURI().URI());
+      }
       OpenAndSendRequest();
       ReadStatusAndHeaders(*protocol_);
       switch (protocol_->DecideNextStep(ignoreReplies)) {
@@ -174,11 +183,13 @@ void TIdCustomHTTP::CloseConnection(bool ANotifyPeer) {
 }
 
 void TIdCustomHTTP::DoOnConnected() {
+  tunnelTarget_.clear();
   TIdTCPClientCustom::DoOnConnected();
   disconnectPending_ = true;
 }
 
 void TIdCustomHTTP::DropConnection() {
+  tunnelTarget_.clear();
   CloseConnection();
   // Bytes still buffered belong to a response nobody will read; left there, they would make
   // the closed connection count as open and be taken for the next response.
@@ -244,14 +255,33 @@ TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget() {
                                : StrToIntDefTrim(CurrentURI().PortText(), kHttpDefaultPort);
   if (!viaProxy && IPVersion() != CurrentURI().IPVersion() && IsConnected()) DropConnection();
   if ((!SameTextNoCase(host, Host()) || port != Port()) && IsConnected()) DropConnection();
-  // No TLS I/O handler exists in this library yet, so an https target cannot be served, not
-  // even through a proxy tunnel: refusing beats sending the request in clear text.
   const bool tls = SameTextNoCase(CurrentURI().Protocol(), "HTTPS");
-  if (tls) throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid);
+  TIdSSLIOHandlerSocketBase* const handler = TlsHandlerOf(IOHandler());
+  // Without a TLS handler an https target cannot be served, directly or through a proxy's
+  // tunnel: refusing beats sending the request in clear text.
+  if (tls && handler == nullptr) throw EIdIOHandlerPropInvalid(RSIOHandlerPropInvalid);
+  // What a kept connection carries was fixed when it was made: clear text, TLS to the origin,
+  // or a tunnel to one target. Anything else needs a connection of its own.
+  const std::string tunnel = tls && viaProxy ? TunnelTarget() : std::string();
+  const bool tlsDirect = tls && !viaProxy;
+  if (IsConnected() && (tunnel != tunnelTarget_ ||
+                        (handler != nullptr && !viaProxy && handler->TLSActive() != tlsDirect))) {
+    DropConnection();
+  }
+  if (handler != nullptr) {
+    handler->SetTLSHostName(tls ? CurrentURI().Host() : std::string());
+    // Through a proxy, TLS starts only inside the tunnel; a kept tunnel already runs it.
+    if (!(viaProxy && IsConnected())) handler->SetTLSActive(tlsDirect);
+  }
   if (port < 0 || port > kMaxPort) throw ERangeError(RSRangeError);
   SetHost(host);
   SetPort(static_cast<std::uint16_t>(port));
+  if (tls) return viaProxy ? ckTLSProxy : ckTLS;
   return viaProxy ? ckProxy : ckDirect;
+}
+
+std::string TIdCustomHTTP::TunnelTarget() {
+  return CurrentURI().Host() + ":" + CurrentURI().PortText();
 }
 
 void TIdCustomHTTP::OpenAndSendRequest() {
@@ -262,7 +292,9 @@ void TIdCustomHTTP::OpenAndSendRequest() {
   SetConnectionFields(kind);
   SetAcceptEncoding();
   if (kind == ckTLSProxy) {
-    OpenTunnel();
+    if (!LastResponse().StaysOpen()) DropConnection();
+    if (IOHandler() != nullptr) IOHandler()->DetectClosure(false);
+    if (!IsConnected() || tunnelTarget_ != TunnelTarget()) OpenTunnel();
   } else {
     EnsureConnected(LastResponse());
   }
@@ -329,9 +361,26 @@ void TIdCustomHTTP::OpenTunnel() {
       tunnel.ReadResponseHeaders(HeaderLineLimit());
       StoreResponseCookies(answer);
     }
-    if (answer.StatusCode() == 200) return;
+    if (answer.StatusCode() == 200) {
+      StartTlsInTunnel();
+      return;
+    }
     (void)tunnel.DecideNextStep({});
   }
+}
+
+// The proxy answered the CONNECT: TLS to the origin starts over the tunnel. A failed handshake
+// leaves nothing usable on this connection.
+void TIdCustomHTTP::StartTlsInTunnel() {
+  TIdSSLIOHandlerSocketBase* const handler = TlsHandlerOf(IOHandler());
+  try {
+    handler->SetTLSHostName(CurrentURI().Host());
+    handler->SetTLSActive(true);
+  } catch (const EIdSSLProtocolReplyError&) {
+    DropConnection();
+    throw;
+  }
+  tunnelTarget_ = TunnelTarget();
 }
 
 void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
@@ -341,7 +390,12 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
   // A kept connection the peer closed while idle ends here, before its successor opens.
   DropConnection();
   SetIPVersion(CurrentURI().IPVersion());
-  ConnectToHost();
+  try {
+    ConnectToHost();
+  } catch (const EIdSSLProtocolReplyError&) {
+    DropConnection();
+    throw;
+  }
 }
 
 void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& protocol) {

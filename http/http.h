@@ -202,6 +202,9 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void SetConnectionFields(TIdHTTPConnectionKind kind);
   void SetAcceptEncoding();
   void OpenTunnel();
+  void StartTlsInTunnel();
+  // "host:port" of CurrentURI, the target of a CONNECT tunnel.
+  [[nodiscard]] std::string TunnelTarget();
   void EnsureConnected(TIdHTTPResponse& response);
   void ReadStatusAndHeaders(TIdHTTPProtocol& protocol);
   void StoreResponseCookies(TIdHTTPResponse& response);
@@ -250,6 +253,8 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   bool closeAfterRequest_ = false;
   // Set while a connection the client opened has not had its after-close step.
   bool disconnectPending_ = false;
+  // The target of the CONNECT tunnel the open connection carries; empty for any other one.
+  std::string tunnelTarget_;
 };
 
 // The client with its properties published (settable from a form description); it adds

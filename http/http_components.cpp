@@ -1,6 +1,8 @@
 // The client's links to the components it borrows (cookie manager, decompressor, store of
 // finished authentications) and the cookie traffic through the manager.
 #include "http/http.h"
+#include "runtime/text.h"
+#include "transport/ssl_io_handler.h"
 
 namespace brixa {
 
@@ -73,8 +75,10 @@ void TIdCustomHTTP::StoreResponseCookies(TIdHTTPResponse& response) {
 }
 
 void TIdCustomHTTP::AddRequestCookies(TIdHTTPRequest& request, const TIdURI& uri) {
-  // No TLS handler exists, so no request travels over a secure channel.
-  const std::string cookies = cookieManager_->BuildCookieHeader(uri, false);
+  // Secure cookies travel only inside TLS: a TLS handler carrying clear text does not count.
+  const auto* tls = dynamic_cast<const TIdSSLIOHandlerSocketBase*>(IOHandler());
+  const bool secure = tls != nullptr && tls->TLSActive() && SameTextNoCase(uri.Protocol(), "https");
+  const std::string cookies = cookieManager_->BuildCookieHeader(uri, secure);
   if (!cookies.empty()) request.HeaderLines().SetHeaderValue("Cookie", cookies);
 }
 

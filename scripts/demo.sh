@@ -10,6 +10,9 @@
 #
 #   BRIXA_DEMO_RATE     bytes per second the server sends (default 1m)
 #   BRIXA_DEMO_PADDING  bytes of padding in the demo installer (default 4194304)
+#   BRIXA_DEMO_TLS=1    serve over https with a CA made here (build/demo-tls-pki), and build
+#                       the updater (in build/demo-tls) for https://127.0.0.1:8471, pinned to
+#                       that CA alone
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
@@ -20,6 +23,14 @@ OLD_STAMP=2024.05.1
 NEW_STAMP=2024.06.1
 DEMO="$ROOT/build/demo"
 INSTALL_TIMEOUT_S=60
+TLS="${BRIXA_DEMO_TLS:-0}"
+BUILD="$ROOT/build/demo-updater"
+SERVER="$LISTEN"
+PKI="$ROOT/build/demo-tls-pki"
+if [[ "$TLS" == 1 ]]; then
+  BUILD="$ROOT/build/demo-tls"
+  SERVER="https://$LISTEN"
+fi
 
 say() { printf '\n== %s\n' "$*"; }
 
@@ -32,16 +43,27 @@ mkdir -p "$DEMO/keys"
 openssl ecparam -name prime256v1 -genkey -noout -out "$DEMO/keys/private.pem"
 openssl ec -in "$DEMO/keys/private.pem" -pubout -out "$DEMO/keys/public.pem" 2>/dev/null
 
+# A build tree of its own: the key is part of the program, and the test build takes none.
+CONFIG=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIXA_TESTS=OFF
+        -DBRIXA_UPDATE_PUBLIC_KEY="$DEMO/keys/public.pem" -DBRIXA_UPDATE_SERVER="$SERVER")
+if [[ "$TLS" == 1 ]]; then
+  if [[ ! -s "$PKI/ca.crt" ]]; then
+    say "making the demo CA and server certificate in $PKI"
+    rm -rf "$PKI" && mkdir -p "$PKI"
+    bash tests/support/make_test_pki.sh "$PKI" >/dev/null
+  fi
+  CONFIG+=(-DBRIXA_UPDATE_CA="$PKI/ca.crt")
+else
+  CONFIG+=(-DBRIXA_UPDATE_CA=)
+fi
+
 say "building the updater with that key"
 GEN=()
 if command -v ninja >/dev/null; then GEN=(-G Ninja); fi
-# A build tree of its own: the key is part of the program, and the test build takes none.
-BUILD="$ROOT/build/demo-updater"
-cmake -S "$ROOT" -B "$BUILD" "${GEN[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIXA_TESTS=OFF \
-  -DBRIXA_UPDATE_PUBLIC_KEY="$DEMO/keys/public.pem" >/dev/null
+cmake -S "$ROOT" -B "$BUILD" "${GEN[@]}" "${CONFIG[@]}" >/dev/null
 cmake --build "$BUILD" --target BrixaUpdater -j "${BRIXA_JOBS:-$(nproc)}"
-grep -q '"127.0.0.1:8471"' "$BUILD/generated/brixa/build_config.h" || {
-  echo "demo: this build's update server is not $LISTEN (BRIXA_UPDATE_SERVER); rebuild with the default" >&2
+grep -q "\"$SERVER\"" "$BUILD/generated/brixa/build_config.h" || {
+  echo "demo: this build's update server is not $SERVER (BRIXA_UPDATE_SERVER); rebuild with the default" >&2
   exit 1
 }
 if (exec 3<>"/dev/tcp/127.0.0.1/8471") 2>/dev/null; then
@@ -61,10 +83,16 @@ printf '[Updater]\nVersion=%s\n' "$NEW_STAMP" > "$DEMO/server/html/brixakit/vers
 for f in "$installer" "$DEMO/server/html/brixakit/version.ini"; do
   openssl dgst -sha256 -sign "$DEMO/keys/private.pem" -out "$f.sig" "$f"
 done
-sed -e "s#@ROOT@#$DEMO/server#g" -e "s#@LISTEN@#$LISTEN#g" -e "s#@RATE@#$RATE#g" \
-  -e "s#@LOCATIONS@##g" tools/demo/nginx.conf.in > "$DEMO/server/nginx.conf"
+LISTEN_ARGS="$LISTEN"
+EXTRA=""
+if [[ "$TLS" == 1 ]]; then
+  LISTEN_ARGS="$LISTEN ssl"
+  EXTRA="ssl_certificate $PKI/server.crt; ssl_certificate_key $PKI/server.key;"
+fi
+sed -e "s#@ROOT@#$DEMO/server#g" -e "s#@LISTEN@#$LISTEN_ARGS#g" -e "s#@RATE@#$RATE#g" \
+  -e "s#@LOCATIONS@#$EXTRA#g" tools/demo/nginx.conf.in > "$DEMO/server/nginx.conf"
 echo "product:  $DEMO/product (version $OLD_STAMP)"
-echo "server:   http://$LISTEN/brixakit/ (version $NEW_STAMP, installer $(stat -c %s "$installer") bytes at $RATE/s)"
+echo "server:   $(if [[ "$TLS" == 1 ]]; then echo https; else echo http; fi)://$LISTEN/brixakit/ (version $NEW_STAMP, installer $(stat -c %s "$installer") bytes at $RATE/s)"
 
 say "starting nginx on $LISTEN"
 nginx -p "$DEMO/server/" -c "$DEMO/server/nginx.conf" -e "$DEMO/server/error.log" \

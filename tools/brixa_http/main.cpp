@@ -13,7 +13,9 @@
 #include "run_errors.h"
 #include "socks_chain.h"
 #include "terminal_text.h"
+#include "tls_setup.h"
 #include "transfer_watch.h"
+#include "transport/ssl_openssl.h"
 
 namespace brixa::tool {
 namespace {
@@ -219,14 +221,19 @@ int FetchAll(RunContext& run, LazyFileStream* file) {
 }
 
 int Run(const Options& o) {
-  SocksChain socks;  // outlives the client, which borrows its handler
+  SocksChain socks;  // outlives the TLS handler, which borrows its first proxy
+  // Every run can meet https (a redirect may lead there), so the TLS handler is always in
+  // place; it runs TLS only for https targets.
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  ConfigureTls(tls, o);
   TIdHTTP http;
+  http.SetIOHandler(&tls);
   std::string error;
   if (!socks.Build(o.socks, error)) {
     std::fprintf(stderr, "brixa-http: %s\n", TerminalSafe(error).c_str());
     return kExitUsage;
   }
-  socks.Attach(http);
+  socks.Attach(tls);
   if (!Configure(http, o, error)) {
     std::fprintf(stderr, "brixa-http: %s\n", TerminalSafe(error).c_str());
     return kExitUsage;

@@ -91,6 +91,10 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
     o.userPassword = value;
   else if (flag == "-x" && !TakeSocksUrl(o, value))
     o.proxy = value;
+  else if (flag == "--cacert")
+    o.caCertFile = value;
+  else if (flag == "--capath")
+    o.caPath = value;
   else if (TakeSocksFlag(o, flag, value))
     return true;
   else if (flag == "--max-redirs")
@@ -116,7 +120,8 @@ bool TakesValue(const std::string& flag) {
   return flag == "-o" || flag == "-H" || flag == "-u" || flag == "-x" || flag == "--max-redirs" ||
          flag == "--connect-timeout" || flag == "--read-timeout" || flag == "--max-time" ||
          flag == "-m" || flag == "--speed-limit" || flag == "--speed-time" || flag == "--socks4" ||
-         flag == "--socks4a" || flag == "--socks5" || flag == "--socks5-hostname";
+         flag == "--socks4a" || flag == "--socks5" || flag == "--socks5-hostname" ||
+         flag == "--cacert" || flag == "--capath";
 }
 
 bool TakeSwitch(Options& o, const std::string& flag) {
@@ -128,6 +133,8 @@ bool TakeSwitch(Options& o, const std::string& flag) {
     o.followRedirects = true;
   else if (flag == "--location-trusted")
     o.followRedirects = o.locationTrusted = true;
+  else if (flag == "-k" || flag == "--insecure")
+    o.insecure = true;
   else if (flag == "--http1.0")
     o.http10 = true;
   else if (flag == "-v" || flag == "--verbose")
@@ -199,7 +206,8 @@ std::optional<ProxyAddress> ParseProxy(const std::string& text) {
 const char* const kHelpText = R"(Usage: brixa-http [options] URL...
 
 Fetches each URL in order over one HTTP/1.x client (a kept-alive connection is reused) and
-writes every body to one output.
+writes every body to one output. https is verified against the system's trusted CAs unless
+--cacert, --capath or -k say otherwise; -x tunnels https through the proxy with CONNECT.
 
 Options:
   -I, --head             HEAD request; print the status line and headers instead of a body
@@ -227,13 +235,17 @@ Options:
                          SOCKS 5 proxy (the target's name goes to the proxy)
                          SOCKS proxies given more than once form a chain in the order given;
                          an HTTP proxy (-x http://) is then reached through that chain
+      --cacert FILE      trust the CA certificates in FILE (PEM) for https
+      --capath DIR       trust the CA certificates in DIR (hashed names) for https
+  -k, --insecure         https without checking the server's certificate or name
       --http1.0          speak HTTP/1.0 (keep-alive asked for with "Connection: keep-alive")
       --connect-timeout MS   give up connecting after MS milliseconds (0: no limit)
       --read-timeout MS      give up when no byte arrives for MS milliseconds
   -m, --max-time SECS    give up on a URL (its redirects included) after SECS seconds
       --speed-limit BYTES    give up when fewer than BYTES a second arrive for --speed-time
       --speed-time SECS      (default 30 with --speed-limit; --speed-limit 1 when alone)
-  -v, --verbose          status events and both heads of every exchange on standard error
+  -v, --verbose          status events, the TLS session (version, cipher, certificate) and
+                         both heads of every exchange on standard error
       --progress         a meter on standard error while bodies arrive (at most ten
                          redraws a second): percent, bytes, rate, time left
   -h, --help             this text
@@ -244,7 +256,7 @@ every byte outside printable ASCII written as \xHH.
 Exit codes (curl's numbers where the meaning is the same):
   0   success: a final status below 400 (a 304, or a 3xx not followed, writes what body it
       has and succeeds)
-  1   unsupported protocol (a scheme other than http), or any other failure
+  1   unsupported protocol (a scheme other than http or https), or any other failure
   2   usage error
   3   malformed URL
   6   host not found
@@ -254,9 +266,13 @@ Exit codes (curl's numbers where the meaning is the same):
   22  the server answered with a final status of 400 or more
   23  the output could not be written
   28  timeout (connect, read, --max-time or --speed-limit)
+  35  the TLS handshake failed
   47  -L reached --max-redirs
   52  the server closed the connection without answering
-  56  broken framing, or the connection failed (reset) while receiving
+  56  broken framing, or the connection failed (reset, or TLS ended without close_notify)
+      while receiving
+  60  the server's certificate or host name did not check out
+  77  the CA file or folder (--cacert, --capath) could not be read
   97  a SOCKS proxy refused or failed
 
 On failure the error is printed on standard error as the exception's class and message.

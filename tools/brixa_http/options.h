@@ -34,6 +34,9 @@ struct Options {
   std::int64_t maxTimeMs = 0;    // --max-time, given in (possibly fractional) seconds
   std::int64_t speedLimit = 0;   // --speed-limit, bytes per second
   std::int64_t speedTimeMs = 0;  // --speed-time, given in seconds
+  std::string caCertFile;        // --cacert
+  std::string caPath;            // --capath
+  bool insecure = false;         // -k
   bool verbose = false;
   bool progress = false;
   bool help = false;

@@ -7,6 +7,7 @@
 #include "http/http.h"
 #include "http/http_exceptions.h"
 #include "terminal_text.h"
+#include "tls_setup.h"
 #include "transfer_watch.h"
 #include "transport/connect_thread.h"
 #include "transport/io_handler_exceptions.h"
@@ -67,6 +68,7 @@ constexpr ClassRule kClassRules[] = {
 }  // namespace
 
 int ExitCodeFor(const Exception& e, const RunState& state) {
+  if (const int tls = TlsExitCode(e, state.headersSeen); tls != 0) return tls;
   // Incomplete is a broken framing too, but its code says where the answer stopped.
   if (Is<EIdHTTPIncompleteResponse>(e)) return ClosedCode(state);
   for (const ClassRule& rule : kClassRules) {

@@ -57,11 +57,9 @@ bool SocksChain::Build(const std::vector<SocksOption>& AOptions, std::string& er
   return true;
 }
 
-void SocksChain::Attach(TIdHTTP& http) {
+void SocksChain::Attach(TIdIOHandlerStack& handler) {
   if (hops_.empty()) return;
-  handler_ = std::make_unique<TIdIOHandlerStack>();
-  handler_->SetTransparentProxy(hops_.front().get());
-  http.SetIOHandler(handler_.get());
+  handler.SetTransparentProxy(hops_.front().get());
 }
 
 }  // namespace brixa::tool

@@ -7,7 +7,6 @@
 #include "options.h"
 
 namespace brixa {
-class TIdHTTP;
 class TIdIOHandlerStack;
 class TIdSocksInfo;
 }  // namespace brixa
@@ -25,13 +24,12 @@ class SocksChain {
 
   // Makes one proxy per option; false with `error` for an address that does not parse.
   [[nodiscard]] bool Build(const std::vector<SocksOption>& AOptions, std::string& error);
-  // Gives `http` a handler whose connections go through the chain (nothing without proxies).
-  // The chain must outlive the client's use of that handler.
-  void Attach(TIdHTTP& http);
+  // Sends the connections of `handler` through the chain (nothing without proxies). The chain
+  // must outlive the handler's use of it.
+  void Attach(TIdIOHandlerStack& handler);
 
  private:
   std::vector<std::unique_ptr<TIdSocksInfo>> hops_;
-  std::unique_ptr<TIdIOHandlerStack> handler_;
 };
 
 }  // namespace brixa::tool

@@ -1,0 +1,8 @@
+#include "platform/sigpipe_guard.h"
+
+namespace brixa {
+
+TSigPipeGuard::TSigPipeGuard() noexcept = default;
+TSigPipeGuard::~TSigPipeGuard() = default;
+
+}  // namespace brixa

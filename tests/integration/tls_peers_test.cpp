@@ -1,0 +1,450 @@
+// https through the OpenSSL handler against real TLS servers on loopback: nginx (TLS 1.2 and
+// 1.3, certificates that must fail verification), openssl s_server (TLS 1.2 only, client
+// certificates), a python server that resets or truncates, and squid's CONNECT tunnel.
+#include "support/tls_peers.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include "app/update_tls.h"
+#include "app/version_check.h"
+#include "http/http.h"
+#include "http/http_protocol_exception.h"
+#include "support/peer_process.h"
+#include "transport/ssl_library.h"
+#include "transport/ssl_openssl.h"
+#include "transport/stack_exceptions.h"
+
+namespace brixa {
+namespace {
+
+using test::PeerKind;
+using test::PeerProcess;
+using test::TlsPeer;
+
+constexpr std::int32_t kReadTimeoutMs = 10000;
+constexpr std::size_t kSmallBytes = 1024;
+constexpr std::size_t kBigBytes = 50u * 1024 * 1024;
+// nginx listens once per certificate, in this order (".1.2": only TLS 1.2 offered).
+enum Listener { kGood, kGood12, kWrongHost, kUnknownCA, kExpired, kWildcard };
+const std::vector<std::string> kListeners = {"server",    "server@1.2", "wronghost",
+                                             "unknownca", "expired",    "wildcard"};
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteRandomFile(const std::string& path, std::size_t size) {
+  std::mt19937 random(static_cast<unsigned>(size));
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A client with its own TLS handler, verifying against the test CA unless told otherwise.
+struct TlsClient {
+  explicit TlsClient(const std::string& pki, bool verify = true) {
+    http.SetIOHandler(&tls);
+    http.SetReadTimeout(kReadTimeoutMs);
+    if (verify) {
+      tls.SSLOptions().SetVerifyMode({sslvrfPeer});
+      tls.SSLOptions().SetRootCertFile(pki + "/ca.crt");
+    }
+  }
+  std::string Get(const std::string& url) {
+    TMemoryStream body;
+    http.Get(url, &body);
+    return body.DataString();
+  }
+  TIdSSLIOHandlerSocketOpenSSL tls;
+  TIdHTTP http;
+};
+
+// One nginx, its documents and the certificates for the whole binary.
+class TlsPeers : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!LoadTlsLibrary()) {
+      whyNot_ = "OpenSSL cannot be loaded (package libssl3)";
+      return;
+    }
+    const std::string* pki = test::TestPkiDir(whyNot_);
+    if (pki == nullptr) return;
+    pki_ = *pki;
+    docs_ = pki_ + "/docs";
+    std::filesystem::create_directories(docs_);
+    WriteRandomFile(docs_ + "/small.bin", kSmallBytes);
+    WriteRandomFile(docs_ + "/big.bin", kBigBytes);
+    std::filesystem::create_directories(docs_ + "/brixakit");
+    std::ofstream(docs_ + "/brixakit/version.ini") << "[Updater]\nVersion=2031.01.1\n";
+    nginx_ = TlsPeer::Nginx(kListeners, docs_, whyNot_).release();
+  }
+  static void TearDownTestSuite() {
+    delete nginx_;
+    nginx_ = nullptr;
+  }
+  void SetUp() override {
+    if (nginx_ == nullptr) GTEST_SKIP() << whyNot_;
+  }
+  static std::string Url(Listener which, const std::string& path,
+                         const std::string& host = "localhost") {
+    return "https://" + host + ":" + std::to_string(nginx_->Port(which)) + path;
+  }
+  static std::string LogOf() { return ReadBytes(nginx_->Dir() + "/access.log"); }
+
+  static inline std::string pki_;
+  static inline std::string docs_;
+  static inline std::string whyNot_;
+  static inline TlsPeer* nginx_ = nullptr;
+};
+
+TEST_F(TlsPeers, BodiesArriveExactlyOverTls13AndTls12) {
+  const std::string small = ReadBytes(docs_ + "/small.bin");
+  const std::string big = ReadBytes(docs_ + "/big.bin");
+  for (const auto& [listener, version] :
+       {std::pair{kGood, "TLSv1.3"}, std::pair{kGood12, "TLSv1.2"}}) {
+    SCOPED_TRACE(version);
+    TlsClient client(pki_);
+    EXPECT_EQ(client.Get(Url(listener, "/small.bin")), small);
+    ASSERT_NE(client.tls.SSLSocket(), nullptr);
+    EXPECT_EQ(client.tls.SSLSocket()->ProtocolVersion(), version);
+    EXPECT_EQ(client.http.Request().ConnectionKind(), ckTLS);
+    const std::string got = client.Get(Url(listener, "/big.bin"));
+    EXPECT_EQ(got.size(), big.size());
+    EXPECT_TRUE(got == big) << "50 MiB body differs";
+  }
+}
+
+TEST_F(TlsPeers, KeepAliveReusesTheTlsConnection) {
+  TlsClient client(pki_);
+  client.http.Head(Url(kGood, "/small.bin?keep"));
+  EXPECT_EQ(client.http.LastResponse().ContentLength(), static_cast<std::int64_t>(kSmallBytes));
+  EXPECT_EQ(client.Get(Url(kGood, "/small.bin?keep")).size(), kSmallBytes);
+  EXPECT_EQ(client.Get(Url(kGood, "/small.bin?keep")).size(), kSmallBytes);
+  std::vector<std::string> ids;
+  for (int i = 0; i < 100 && ids.size() < 3; ++i) {
+    ids.clear();
+    std::istringstream log(LogOf());
+    for (std::string line; std::getline(log, line);) {
+      if (line.find("/small.bin?keep ") != std::string::npos) {
+        ids.push_back(line.substr(0, line.find(' ')));
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_EQ(ids.size(), 3u);
+  EXPECT_EQ(ids[0], ids[1]);
+  EXPECT_EQ(ids[1], ids[2]);
+}
+
+// Each bad certificate fails only with verification on, naming the reason; without it the
+// body arrives. The good one passes both by name and by address.
+TEST_F(TlsPeers, CertificateChecksFailOnlyWithVerificationOn) {
+  struct Case {
+    Listener listener;
+    std::string host;
+    std::string reason;  // empty: verification passes
+  };
+  const Case cases[] = {
+      {kGood, "localhost", ""},
+      {kGood, "127.0.0.1", ""},
+      {kWrongHost, "localhost", "hostname mismatch"},
+      {kWrongHost, "127.0.0.1", "IP address mismatch"},
+      {kWildcard, "localhost", "hostname mismatch"},  // *.localhost does not cover localhost
+      {kUnknownCA, "localhost", "unable to get local issuer certificate"},
+      {kExpired, "localhost", "certificate has expired"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(kListeners[c.listener] + " as " + c.host);
+    {
+      TlsClient verifying(pki_);
+      if (c.reason.empty()) {
+        EXPECT_EQ(verifying.Get(Url(c.listener, "/small.bin", c.host)).size(), kSmallBytes);
+      } else {
+        try {
+          (void)verifying.Get(Url(c.listener, "/small.bin", c.host));
+          ADD_FAILURE() << "accepted";
+        } catch (const EIdOpenSSLError& e) {
+          EXPECT_NE(e.VerifyResult(), 0);
+          EXPECT_NE(e.Message().find(c.reason), std::string::npos) << e.Message();
+          EXPECT_EQ(e.Message().rfind("Error connecting with SSL.\n", 0), 0u) << e.Message();
+        }
+        EXPECT_FALSE(verifying.http.IsConnected());
+      }
+    }
+    TlsClient trusting(pki_, false);
+    EXPECT_EQ(trusting.Get(Url(c.listener, "/small.bin", c.host)).size(), kSmallBytes);
+  }
+}
+
+TEST_F(TlsPeers, StatusInfoReportsStatesAndTheCipher) {
+  TlsClient client(pki_);
+  std::vector<std::string> reports;
+  client.tls.OnStatusInfo = [&](const std::string& text) { reports.push_back(text); };
+  (void)client.Get(Url(kGood12, "/small.bin"));
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.front().rfind("SSL status: \"", 0), 0u) << reports.front();
+  const std::string& cipher = reports.back();
+  EXPECT_EQ(cipher.rfind("Cipher: name = ", 0), 0u) << cipher;
+  EXPECT_NE(cipher.find("; description = "), std::string::npos);
+  EXPECT_NE(cipher.find("; bits = 128; ") == std::string::npos &&
+                cipher.find("; bits = 256; ") == std::string::npos,
+            true)
+      << cipher;
+  EXPECT_NE(cipher.find("; version = TLSv1.2; "), std::string::npos) << cipher;
+}
+
+TEST_F(TlsPeers, CertificateAndKeyFileErrorsCarryOpenSSLsText) {
+  const std::string missing = pki_ + "/no-such.pem";
+  struct Case {
+    std::string root, cert, key, message;
+  };
+  const Case cases[] = {
+      {missing, "", "", "Could not load root certificate."},
+      {"", missing, "", "Could not load certificate."},
+      {"", pki_ + "/ca.key", "", "Could not load certificate."},  // a key is no certificate
+      {"", pki_ + "/client.crt", pki_ + "/server.key", "Could not load key, check password."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    TlsClient client(pki_, false);
+    client.tls.SSLOptions().SetRootCertFile(c.root);
+    client.tls.SSLOptions().SetCertFile(c.cert);
+    client.tls.SSLOptions().SetKeyFile(c.key);
+    try {
+      (void)client.Get(Url(kGood, "/small.bin"));
+      ADD_FAILURE() << "no error";
+    } catch (const EIdOpenSSLAPICryptoError& e) {
+      const std::string& text = e.Message();
+      ASSERT_EQ(text.rfind(c.message + "\n", 0), 0u) << text;
+      EXPECT_NE(text.find("error:"), std::string::npos) << text;  // OpenSSL's queued error
+    }
+  }
+}
+
+TEST_F(TlsPeers, RedirectsBetweenHttpsAndPlainHttpSwitchTheHandler) {
+  std::string whyNot;
+  auto plain = PeerProcess::Start(PeerKind::Nginx, whyNot);
+  if (!plain) GTEST_SKIP() << whyNot;
+  const std::string plainDoc = ReadBytes(plain->DocPath("index.html"));
+  TlsClient client(pki_);
+  client.http.SetHandleRedirects(true);
+  const std::string toPlain = plain->BaseUrl() + "/index.html";
+  EXPECT_EQ(client.Get(Url(kGood, "/redirect-http?to=" + toPlain)), plainDoc);
+  EXPECT_FALSE(client.tls.TLSActive());
+  EXPECT_EQ(client.http.Request().ConnectionKind(), ckDirect);
+  // And back: the same handler runs TLS again, to the origin it now names.
+  EXPECT_EQ(client.Get(Url(kGood, "/small.bin")).size(), kSmallBytes);
+  EXPECT_TRUE(client.tls.TLSActive());
+  EXPECT_EQ(client.http.Request().ConnectionKind(), ckTLS);
+}
+
+TEST_F(TlsPeers, SecureCookiesTravelOnlyOverTls) {
+  std::string whyNot;
+  auto plain = PeerProcess::Start(PeerKind::Nginx, whyNot);
+  if (!plain) GTEST_SKIP() << whyNot;
+  TlsClient client(pki_);
+  (void)client.Get(Url(kGood, "/cookie", "127.0.0.1"));
+  (void)client.Get(Url(kGood, "/small.bin?cookies", "127.0.0.1"));
+  EXPECT_EQ(client.http.Request().HeaderLines().HeaderValue("Cookie").find("hidden=2") !=
+                std::string::npos,
+            true);
+  TMemoryStream body;
+  client.http.Get(plain->BaseUrl() + "/index.html", &body);  // same host, clear text
+  const std::string sent = client.http.Request().HeaderLines().HeaderValue("Cookie");
+  EXPECT_NE(sent.find("plain=1"), std::string::npos) << sent;
+  EXPECT_EQ(sent.find("hidden"), std::string::npos) << sent;
+}
+
+// ---- openssl s_server and the misbehaving server -------------------------------------------
+
+TEST_F(TlsPeers, SServerWithTls12OnlyAndWithAClientCertificateRequest) {
+  std::string whyNot;
+  auto only12 = TlsPeer::SServer({"-tls1_2"}, whyNot);
+  if (!only12) GTEST_SKIP() << whyNot;
+  {
+    TlsClient client(pki_);
+    std::string negotiated;
+    client.tls.OnStatusInfo = [&](const std::string& text) {
+      if (text.rfind("Cipher: ", 0) == 0) negotiated = client.tls.SSLSocket()->ProtocolVersion();
+    };
+    const std::string page =
+        client.Get("https://localhost:" + std::to_string(only12->Port()) + "/");
+    EXPECT_EQ(client.http.StatusCode(), 200);
+    EXPECT_NE(page.find("TLSv1.2"), std::string::npos);
+    EXPECT_EQ(negotiated, "TLSv1.2");
+  }
+  auto asking = TlsPeer::SServer({"-Verify", "1", "-CAfile", pki_ + "/ca.crt"}, whyNot);
+  if (!asking) GTEST_SKIP() << whyNot;
+  const std::string url = "https://localhost:" + std::to_string(asking->Port()) + "/";
+  {
+    TlsClient anonymous(pki_);
+    EXPECT_THROW((void)anonymous.Get(url), EIdException);
+  }
+  TlsClient identified(pki_);
+  identified.tls.SSLOptions().SetCertFile(pki_ + "/client.crt");
+  identified.tls.SSLOptions().SetKeyFile(pki_ + "/client.key");
+  const std::string page = identified.Get(url);
+  EXPECT_EQ(identified.http.StatusCode(), 200);
+  EXPECT_NE(page.find("Brixa Client"), std::string::npos);  // s_server shows the peer's name
+}
+
+TEST_F(TlsPeers, AResetMidHandshakeFailsTheRequestAndLeavesNoConnection) {
+  std::string whyNot;
+  auto odd = TlsPeer::OddServer("reset", whyNot);
+  if (!odd) GTEST_SKIP() << whyNot;
+  TlsClient client(pki_);
+  try {
+    (void)client.Get("https://localhost:" + std::to_string(odd->Port()) + "/");
+    ADD_FAILURE() << "no error";
+  } catch (const EIdSocketError& e) {
+    EXPECT_EQ(e.LastError(), Id_WSAECONNRESET);
+  } catch (const EIdOpenSSLError& e) {
+    EXPECT_EQ(e.Message().rfind("Error connecting with SSL.\n", 0), 0u) << e.Message();
+  }
+  EXPECT_FALSE(client.http.IsConnected());
+}
+
+TEST_F(TlsPeers, ACloseWithoutCloseNotifyMidBodyIsAnError) {
+  std::string whyNot;
+  auto odd = TlsPeer::OddServer("truncate", whyNot);
+  if (!odd) GTEST_SKIP() << whyNot;
+  TlsClient client(pki_);
+  TMemoryStream body;
+  try {
+    client.http.Get("https://localhost:" + std::to_string(odd->Port()) + "/", &body);
+    ADD_FAILURE() << "a short body was taken for a whole one";
+  } catch (const EIdOpenSSLError& e) {
+    EXPECT_NE(e.Message().find("unexpected eof"), std::string::npos) << e.Message();
+  }
+  EXPECT_LT(body.Size(), 1000);
+  EXPECT_FALSE(client.http.IsConnected());
+}
+
+// ---- squid's CONNECT tunnel -----------------------------------------------------------------
+
+TEST_F(TlsPeers, HttpsThroughSquidsConnectTunnelWithAndWithoutProxyCredentials) {
+  std::string whyNot;
+  auto open = PeerProcess::Start(PeerKind::Squid, whyNot);
+  if (!open) GTEST_SKIP() << whyNot;
+  const std::string small = ReadBytes(docs_ + "/small.bin");
+  {
+    TlsClient client(pki_);
+    client.http.ProxyParams().SetProxyServer("127.0.0.1");
+    client.http.ProxyParams().SetProxyPort(open->Port());
+    EXPECT_EQ(client.Get(Url(kGood, "/small.bin?tunnel")), small);
+    EXPECT_EQ(client.http.Request().ConnectionKind(), ckTLSProxy);
+    // The kept tunnel serves the next request to the same origin.
+    EXPECT_EQ(client.Get(Url(kGood, "/small.bin?tunnel")), small);
+    // Another origin through the same proxy needs a tunnel of its own: its certificate is
+    // the one checked.
+    EXPECT_THROW((void)client.Get(Url(kWrongHost, "/small.bin")), EIdOpenSSLError);
+  }
+  auto authed = PeerProcess::Start(PeerKind::SquidAuth, whyNot);
+  if (!authed) GTEST_SKIP() << whyNot;
+  TlsClient client(pki_);
+  client.http.ProxyParams().SetProxyServer("127.0.0.1");
+  client.http.ProxyParams().SetProxyPort(authed->Port());
+  try {
+    (void)client.Get(Url(kGood, "/small.bin"));
+    ADD_FAILURE() << "no proxy credentials, yet no 407";
+  } catch (const EIdHTTPProtocolException& e) {
+    EXPECT_EQ(e.ReplyCode(), 407);
+  }
+  client.http.SetHTTPOptions({hoInProcessAuth});
+  client.http.OnProxyAuthorization = [](TComponent*, TIdAuthentication* auth, bool& handled) {
+    auth->StoreUsername("alice");
+    auth->StorePassword("secret");
+    handled = true;
+  };
+  EXPECT_EQ(client.Get(Url(kGood, "/small.bin")), small);
+}
+
+// ---- brixa-http over https -----------------------------------------------------------------
+
+TEST_F(TlsPeers, BrixaHttpVerifiesByDefaultAndExitsWithCurlsTlsCodes) {
+  std::string whyNot;
+  auto plain = PeerProcess::Start(PeerKind::Nginx, whyNot);
+  if (!plain) GTEST_SKIP() << whyNot;
+  const std::string tool =
+      test::BuildTreePath("tools/brixa_http/brixa-http" + test::ExecutableSuffix());
+  const std::string ca = pki_ + "/ca.crt";
+  const std::string notTls = "https://127.0.0.1:" + std::to_string(plain->Port()) + "/";
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string stdErr;  // a part of standard error
+  };
+  const std::vector<Case> cases = {
+      {{Url(kGood, "/small.bin")}, 60, "unable to get local issuer certificate"},
+      {{"--cacert", ca, Url(kGood, "/small.bin")}, 0, ""},
+      {{"--capath", pki_ + "/capath", Url(kGood, "/small.bin")}, 0, ""},
+      {{"--cacert", ca, Url(kWrongHost, "/small.bin")}, 60, "hostname mismatch"},
+      {{"-k", Url(kWrongHost, "/small.bin")}, 0, ""},
+      {{"--insecure", Url(kExpired, "/small.bin")}, 0, ""},
+      {{"--cacert", pki_ + "/no-such.pem", Url(kGood, "/small.bin")},
+       77,
+       "Could not load root certificate."},
+      {{"-k", notTls}, 35, "Error connecting with SSL."},
+      {{"-v", "--cacert", ca, Url(kGood, "/small.bin")}, 0, "* TLS connection using TLSv1.3"},
+      {{"-v", "--cacert", ca, Url(kGood, "/small.bin")}, 0, "*  subject: /CN=localhost"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const auto& a : c.args) line += a + " ";
+    SCOPED_TRACE(line);
+    std::vector<std::string> args = {"-o", pki_ + "/out.bin"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const test::ProgramResult run = test::RunProgram(tool, args, 30000);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.stdErr;
+    EXPECT_NE(run.stdErr.find(c.stdErr), std::string::npos) << run.stdErr;
+    if (c.exitCode == 0) {
+      EXPECT_EQ(ReadBytes(pki_ + "/out.bin"), ReadBytes(docs_ + "/small.bin"));
+    }
+  }
+}
+
+// ---- the updater's version check over https ------------------------------------------------
+
+// The check trusts the compiled-in CA alone when there is one, else the system's CAs: the test
+// CA is in neither, so without the pin the check must find nothing, and the file it would have
+// read is never written.
+TEST_F(TlsPeers, TheUpdatersVersionCheckTrustsOnlyItsPinnedCA) {
+  const std::string saved = UpdateCaPem();
+  const TVersionCheckFiles files{pki_ + "/local-version.ini", pki_ + "/version_update.ini"};
+  std::ofstream(files.LocalVersionFile) << "[Updater]\nVersion=2030.01.1\n";
+  struct Case {
+    std::string pem;
+    bool updates;
+  };
+  const Case cases[] = {
+      {ReadBytes(pki_ + "/ca.crt"), true},
+      {ReadBytes(pki_ + "/otherca.crt"), false},
+      {"", false},  // the system's trusted CAs
+  };
+  for (const Case& c : cases) {
+    SetUpdateCaPem(c.pem);
+    std::filesystem::remove(files.TempVersionFile);
+    const TUpdateCheck check = CheckForUpdate(Url(kGood, "/brixakit/version.ini"), files);
+    EXPECT_EQ(check.UpdateAvailable, c.updates);
+    EXPECT_FALSE(std::filesystem::exists(files.TempVersionFile) &&
+                 !ReadBytes(files.TempVersionFile).empty());
+  }
+  SetUpdateCaPem(saved);
+  // A bare host:port stays plain http; a server given with https keeps it.
+  EXPECT_EQ(UpdateServerUrl("127.0.0.1:8471", "/v"), "http://127.0.0.1:8471/v");
+  EXPECT_EQ(UpdateServerUrl("https://updates.example:8443", "/v"),
+            "https://updates.example:8443/v");
+}
+
+}  // namespace
+}  // namespace brixa

@@ -1,0 +1,32 @@
+#include "transport/ssl_io_handler.h"
+
+namespace brixa {
+
+TIdSSLIOHandlerSocketBase::TIdSSLIOHandlerSocketBase(TComponent* owner)
+    : TIdIOHandlerStack(owner) {}
+
+void TIdSSLIOHandlerSocketBase::SetTLSActive(bool AValue) {
+  // A connection that already runs TLS keeps it: a second handshake over it would be garbage.
+  if (AValue && !tlsActive_ && !TlsRunning() && SourceIsAvailable() && IsOpen()) {
+    BeginHandshake();
+    return;
+  }
+  tlsActive_ = AValue;
+}
+
+bool TIdSSLIOHandlerSocketBase::SourceReadable(std::int32_t ATimeout) {
+  if (TlsRunning()) return TlsReadable(ATimeout);
+  return TIdIOHandlerStack::SourceReadable(ATimeout);
+}
+
+std::int32_t TIdSSLIOHandlerSocketBase::ReadDataFromSource(std::span<std::uint8_t> ABuffer) {
+  if (TlsRunning()) return TlsRead(ABuffer);
+  return TIdIOHandlerStack::ReadDataFromSource(ABuffer);
+}
+
+std::int32_t TIdSSLIOHandlerSocketBase::WriteDataToTarget(std::span<const std::uint8_t> ABuffer) {
+  if (TlsRunning()) return TlsWrite(ABuffer);
+  return TIdIOHandlerStack::WriteDataToTarget(ABuffer);
+}
+
+}  // namespace brixa

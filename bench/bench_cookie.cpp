@@ -45,8 +45,21 @@ void BM_CookieHeaderFromAFullDomain(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(manager.BuildCookieHeader(uri, false));
 }
 
+// A request to a host none of the stored cookies is for: what the stored cookies cost a request
+// that sends none of them.
+void BM_CookieHeaderWithUnrelatedCookies(benchmark::State& state) {
+  const auto count = static_cast<int>(state.range(0));
+  brixa::TIdCookieManager manager;
+  for (int i = 0; i < count; ++i) {
+    manager.AddSetCookie("c=v", "h" + std::to_string(i) + ".example.com");
+  }
+  const brixa::TIdURI uri("http://127.0.0.1/1k.bin");
+  for (auto _ : state) benchmark::DoNotOptimize(manager.BuildCookieHeader(uri, false));
+}
+
 }  // namespace
 
+BENCHMARK(BM_CookieHeaderWithUnrelatedCookies)->Arg(0)->Arg(100)->Arg(3000);
 BENCHMARK(BM_SetCookieFloodOneDomain)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_SetCookieFloodManyDomains)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_CookieHeaderFromAFullDomain);

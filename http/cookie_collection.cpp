@@ -18,6 +18,7 @@ TIdCookieDomainTable& TIdCookies::LockDomainTable(TIdCookieAccess access) {
     lock_.BeginRead();
   } else {
     lock_.BeginWrite();
+    ++writeLocks_;
   }
   return domains_;
 }

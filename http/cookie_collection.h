@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -99,6 +101,9 @@ class TIdCookies {
   // cookie goes leaves the table.
   void PurgeExpired(TDateTime now);
 
+  // How often the write lock has been taken so far: unchanged means the store is unchanged.
+  [[nodiscard]] std::uint64_t WriteLocks() const noexcept { return writeLocks_.load(); }
+
   // Number of cookies held, and the cookie at `index` in the order they were first filed.
   [[nodiscard]] int Count() const;
   [[nodiscard]] TIdCookieRFC2109* Items(int index) const;
@@ -108,6 +113,7 @@ class TIdCookies {
   void Unlist(const TIdCookieRFC2109& cookie);
 
   mutable TMultiReadExclusiveWriteSynchronizer lock_;
+  std::atomic<std::uint64_t> writeLocks_{0};
   TIdCookieDomainTable domains_;
   std::vector<std::unique_ptr<TIdCookieRFC2109>> items_;
 };

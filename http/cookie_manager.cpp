@@ -1,5 +1,8 @@
 #include "http/cookie_manager.h"
 
+#include <cmath>
+#include <utility>
+
 #include "http/uri.h"
 #include "platform/exception.h"
 #include "runtime/header_value.h"
@@ -16,6 +19,18 @@ bool HoldsControlCharacter(std::string_view text) {
     if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return true;
   }
   return false;
+}
+
+// Whether a whole second of the clock may lie between `earlier` and `later` (either order):
+// an expiry date converted to local time is a whole second up to rounding, so a cookie can
+// expire between two instants only if one lies between them. The margin covers the rounding.
+bool WholeSecondBetween(TDateTime earlier, TDateTime later) {
+  constexpr double kSecondsPerDay = 86400.0;
+  constexpr double kMargin = 0.001;
+  double from = earlier * kSecondsPerDay;
+  double to = later * kSecondsPerDay;
+  if (to < from) std::swap(from, to);
+  return std::floor(from - kMargin) != std::floor(to + kMargin);
 }
 }  // namespace
 
@@ -66,17 +81,35 @@ void TIdCookieManager::PurgeExpired() {
   cookies_->PurgeExpired(LocalNowBy(clock_));
 }
 
+void TIdCookieManager::PurgeExpiredBeforeRequest() {
+  const TDateTime now = LocalNowBy(clock_);
+  const std::lock_guard<std::mutex> memo(purgeMemoLock_);
+  if (purgeMemoValid_ && cookies_->WriteLocks() == purgeMemoWrites_ &&
+      !WholeSecondBetween(purgeMemoTime_, now)) {
+    return;
+  }
+  const std::uint64_t before = cookies_->WriteLocks();
+  cookies_->PurgeExpired(now);
+  // The purge took the write lock once; any further write (a cookie freed, another thread
+  // storing one) leaves the memo unset, so the next request purges again.
+  purgeMemoValid_ = cookies_->WriteLocks() == before + 1;
+  purgeMemoTime_ = now;
+  purgeMemoWrites_ = before + 1;
+}
+
 std::string TIdCookieManager::BuildCookieHeader(const TIdURI& uri, bool secure) {
-  PurgeExpired();  // takes the write lock, so never while the read lock below is held
+  PurgeExpiredBeforeRequest();  // takes the write lock, so never while the read lock is held
   const std::string path = uri.Directory() + uri.Resource();
   const TIdCookieTableLock guard(*cookies_, caRead);
   const TIdCookieDomainTable& domains = guard.Table();
+  // Classified once for all stored domains (and not at all when there are none).
+  const TCookieHost host = domains.Count() > 0 ? ClassifyCookieHost(uri.Host()) : TCookieHost{};
   // (path, cookie) pairs: per domain in table order, each domain's cookies newest name first;
   // read back to front below, which gives the last matching domain first and each domain's
   // cookies in the order their names were first stored.
   TIdCookieList matches;
   for (int d = 0; d < domains.Count(); ++d) {
-    if (!DomainMatches(uri.Host(), domains.Strings(d))) continue;
+    if (!DomainMatches(host, domains.Strings(d))) continue;
     const TIdCookieList& names = *domains.Objects(d);
     for (int i = names.Count() - 1; i >= 0; --i) {
       TIdCookieRFC2109* cookie = names.Objects(i);

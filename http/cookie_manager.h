@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "http/cookie_collection.h"
@@ -69,8 +71,18 @@ class TIdCookieManager : public TIdInitializerComponent {
   void StoreCookie(std::unique_ptr<TIdCookieRFC2109> cookie, const std::string& cookieText,
                    const std::string& host);
 
+  // Purges before a request unless nothing can have expired since the last purge.
+  void PurgeExpiredBeforeRequest();
+
   std::unique_ptr<TIdCookies> cookies_;
   TIdLocalClock clock_;
+  // The last purge before a request that freed nothing: its time and the store's write count
+  // right after it. Expiry dates fall on whole seconds, so until the clock reaches the next
+  // one (and while nobody writes to the store) another purge would free nothing either.
+  std::mutex purgeMemoLock_;
+  bool purgeMemoValid_ = false;
+  TDateTime purgeMemoTime_ = 0;
+  std::uint64_t purgeMemoWrites_ = 0;
 };
 
 }  // namespace brixa

@@ -44,6 +44,19 @@ constexpr std::string_view LineBreak = "\r\n";
   }
 }
 
+// Whether `line`'s name (the text before its first `core`) equals `name` without regard to
+// case; never for an empty name or separator.
+[[nodiscard]] bool LineHasName(const std::string& line, std::string_view core,
+                               std::string_view name) {
+  // The same answer as comparing LineName with `name`, without building the name: the line's
+  // first separator must sit right behind `name`'s length and the text before it must match.
+  if (name.empty() || core.empty()) return false;
+  if (line.size() < name.size() + core.size()) return false;
+  if (line.compare(name.size(), core.size(), core) != 0) return false;
+  if (!SameTextNoCase(std::string_view(line).substr(0, name.size()), name)) return false;
+  return line.find(core) == name.size();
+}
+
 }  // namespace
 
 const std::string& TIdHeaderList::Strings(int index) const {
@@ -112,8 +125,9 @@ void TIdHeaderList::DeleteContinuations(int index) {
 
 int TIdHeaderList::FindHeader(std::string_view name) const {
   if (name.empty()) return -1;
+  const std::string_view core = SeparatorCore(separator_);
   for (int i = 0; i < Count(); ++i) {
-    if (SameTextNoCase(LineName(i), name)) return i;
+    if (LineHasName(lines_[static_cast<std::size_t>(i)], core, name)) return i;
   }
   return -1;
 }
@@ -192,8 +206,11 @@ void TIdHeaderList::CollectValues(std::string_view name, TIdHeaderList* destinat
 std::vector<std::string> TIdHeaderList::CollectValues(std::string_view name) const {
   std::vector<std::string> values;
   if (name.empty()) return values;
+  const std::string_view core = SeparatorCore(separator_);
   for (int i = 0; i < Count(); ++i) {
-    if (SameTextNoCase(LineName(i), name)) values.push_back(LineValue(i));
+    if (LineHasName(lines_[static_cast<std::size_t>(i)], core, name)) {
+      values.push_back(LineValue(i));
+    }
   }
   return values;
 }

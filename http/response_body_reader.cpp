@@ -56,7 +56,24 @@ std::int64_t AgreedContentLength(const std::vector<std::string>& values) {
   return static_cast<std::int64_t>(*agreed);
 }
 
+// Reads ahead while a chunked body is read: the bytes after a chunk's data belong to the same
+// body up to its last chunk (and what lies beyond stays buffered for the next response).
+class TReadAheadScope {
+ public:
+  explicit TReadAheadScope(TIdIOHandler& io) : io_(io), saved_(io.ReadAhead()) {
+    io_.SetReadAhead(true);
+  }
+  TReadAheadScope(const TReadAheadScope&) = delete;
+  TReadAheadScope& operator=(const TReadAheadScope&) = delete;
+  ~TReadAheadScope() { io_.SetReadAhead(saved_); }
+
+ private:
+  TIdIOHandler& io_;
+  bool saved_;
+};
+
 TIdBodyEnd ReadChunkedBody(TIdIOHandler& io, TStream& target, std::int32_t lineLimit) {
+  const TReadAheadScope readAhead(io);
   try {
     for (;;) {
       const std::int64_t size = ParseChunkSize(ReadProtocolLine(io));

@@ -84,11 +84,23 @@ bool LooksLikeHostName(std::string_view text) {
   return !(!text.empty() && text[0] == '.') && !IsDottedIPv4(text);
 }
 
+TCookieHost ClassifyCookieHost(std::string_view host) {
+  TCookieHost classified;
+  classified.name = host;
+  classified.dottedIPv4 = IsDottedIPv4(host);
+  classified.hostName = !classified.dottedIPv4 && !(!host.empty() && host[0] == '.');
+  return classified;
+}
+
+bool DomainMatches(const TCookieHost& host, std::string_view domain) {
+  if (host.dottedIPv4) return host.name == domain;
+  if (!host.hostName) return false;
+  if (!domain.empty() && domain[0] == '.') return EndsWithNoCase(host.name, domain);
+  return SameTextNoCase(host.name, domain);
+}
+
 bool DomainMatches(std::string_view host, std::string_view domain) {
-  if (IsDottedIPv4(host)) return host == domain;
-  if (!LooksLikeHostName(host)) return false;
-  if (!domain.empty() && domain[0] == '.') return EndsWithNoCase(host, domain);
-  return SameTextNoCase(host, domain);
+  return DomainMatches(ClassifyCookieHost(host), domain);
 }
 
 std::string ResolveRelativePath(std::string_view base, std::string_view path,

@@ -39,6 +39,16 @@ namespace brixa {
 // domain matches only the same host name without letter case.
 [[nodiscard]] bool DomainMatches(std::string_view host, std::string_view domain);
 
+// A host classified for DomainMatches once, to be matched against many domains.
+struct TCookieHost {
+  std::string_view name;
+  bool dottedIPv4 = false;
+  bool hostName = false;  // LooksLikeHostName
+};
+[[nodiscard]] TCookieHost ClassifyCookieHost(std::string_view host);
+// DomainMatches(host.name, domain), without classifying the host again.
+[[nodiscard]] bool DomainMatches(const TCookieHost& host, std::string_view domain);
+
 // Joins `path` to `base` and folds it: runs of the delimiter become one and ".." drops the
 // segment before it ("." segments are kept). A path that starts with the delimiter is returned
 // unchanged. A trailing delimiter survives only when `path` is empty or ends with one.

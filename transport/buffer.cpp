@@ -159,7 +159,9 @@ void TIdBuffer::DropFront(std::int32_t count) {
   if (count < size_) {
     head_ += count;
     size_ -= count;
-    if (head_ > GrowthReserve) Compact(true);
+    // Moving the rest only once the consumed front outweighs it charges each moved byte to a
+    // consumed one, so taking small pieces off a large buffer stays linear.
+    if (head_ > GrowthReserve && head_ >= size_) Compact(true);
   } else {
     Clear();
   }
@@ -200,11 +202,18 @@ void TIdBuffer::CommitTail(std::int32_t count) {
 void TIdBuffer::EnsureRoom(std::int32_t count) {
   if (size_ == 0) head_ = 0;
   if (capacity_ - head_ - size_ >= count) return;
-  // Moving the live bytes to the front may free enough; only then grow.
-  Compact(false);
-  if (capacity_ - size_ >= count) return;
-  const std::int64_t wanted = static_cast<std::int64_t>(size_) + count + GrowthReserve;
-  Reallocate(static_cast<std::int32_t>(std::min(wanted, kMaxBufferSize)));
+  // Moving the live bytes to the front is worth it when it frees enough and the consumed front
+  // is at least as large as what moves (each moved byte pays for a consumed one).
+  if (capacity_ - size_ >= count && head_ >= size_) {
+    Compact(false);
+    return;
+  }
+  // Otherwise grow by at least half the current storage, so that bytes accumulating in small
+  // appends are copied a bounded number of times in all; a single large request gets just
+  // what it asks for plus the reserve.
+  const std::int64_t needed = static_cast<std::int64_t>(size_) + count + GrowthReserve;
+  const std::int64_t geometric = static_cast<std::int64_t>(capacity_) + capacity_ / 2;
+  Reallocate(static_cast<std::int32_t>(std::min(std::max(needed, geometric), kMaxBufferSize)));
 }
 
 void TIdBuffer::Reallocate(std::int32_t capacity) {

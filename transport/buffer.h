@@ -28,8 +28,10 @@ using TIdBufferBytesRemoved = std::function<void(TIdBuffer* ASender, std::int32_
 // A FIFO of bytes: received bytes are appended at the back and consumed from the front.
 //
 // The live bytes sit in one block of storage from `head` on. Consuming advances the head; the
-// bytes are moved back to the start only once the head has passed GrowthReserve, so taking a
-// line off the front costs no copy of what follows it. Growth adds GrowthReserve spare bytes.
+// bytes are moved back to the start only once the head has passed GrowthReserve and the
+// consumed front is at least as large as the live bytes, so taking a line off the front costs
+// no copy of what follows it. Growth gives at least GrowthReserve spare bytes and at least half
+// the previous storage more, so each appended byte is copied a bounded number of times.
 //
 // Indexes and counts are relative to the first live byte. The buffer holds at most the largest
 // signed 32-bit count of bytes. Creating a buffer takes a use of the process-wide socket stack

@@ -145,7 +145,11 @@ std::int32_t TIdIOHandler::FillInputBufferUpTo(bool ARaiseExceptionIfDisconnecte
     return 0;
   }
   for (;;) {
-    if (!SourceReadable(ATimeout)) {
+    // Without a time limit a read that waits by itself needs no wait before it; after a read
+    // that filled all it asked for, more is most likely there, and the wait would cost a system
+    // call for nothing. A time limit is always enforced by the wait.
+    const bool waitInRead = lastReadFilled_ && ATimeout == TimeoutInfinite && ReadWaitsForData();
+    if (!waitInRead && !SourceReadable(ATimeout)) {
       if (ARaiseOnTimeout) throw EIdReadTimeout(RSReadTimeout);
       return -1;
     }
@@ -171,12 +175,14 @@ std::int32_t TIdIOHandler::ReceiveIntoBuffer(std::int32_t AMaxBytes, std::int32_
     // Straight into the buffer's free room: no copy besides the system's.
     const std::span<std::uint8_t> room = inBuffer_->PrepareTail(wanted);
     VFromSource = ReadDataFromSource(room.first(static_cast<std::size_t>(wanted)));
+    lastReadFilled_ = VFromSource == wanted;
     if (VFromSource < 0) VFromSource = HandleFailedRead();
     if (VFromSource > 0) inBuffer_->CommitTail(VFromSource);
     return VFromSource;
   }
   TIdByteArray block(static_cast<std::size_t>(wanted));
   VFromSource = ReadDataFromSource(block);
+  lastReadFilled_ = VFromSource == wanted;
   if (VFromSource < 0) VFromSource = HandleFailedRead();
   if (VFromSource <= 0) return VFromSource;
   block.resize(static_cast<std::size_t>(VFromSource));

@@ -149,6 +149,12 @@ class TIdIOHandler : public TIdComponent {
   // arrive (never ahead to ASize) and ends where they end; the read work span (announcing ASize)
   // is closed whatever happens.
   void ReadIntoStream(TStream& AStream, std::int64_t ASize = -1, bool AReadUntilDisconnect = false);
+  // While on, ReadIntoStream asks the source for up to RecvBufferSize() bytes per read even when
+  // fewer are missing, and the surplus stays in InBuffer(). For callers that know more of the
+  // same message follows (the chunks of a chunked body): what follows then costs no read of its
+  // own. Off by default, so a body read leaves what follows it in the socket.
+  void SetReadAhead(bool AValue) noexcept { readAhead_ = AValue; }
+  [[nodiscard]] bool ReadAhead() const noexcept { return readAhead_; }
   // True when connected and InBuffer() already holds bytes, or one read within `ATimeout`
   // brought some.
   [[nodiscard]] virtual bool HasDataOnSource(std::int32_t ATimeout = 0);
@@ -239,6 +245,9 @@ class TIdIOHandler : public TIdComponent {
   virtual std::int32_t WriteDataToTarget(std::span<const std::uint8_t> ABuffer) = 0;
   // The failure number behind a -1 from the two calls above.
   [[nodiscard]] virtual int LastSourceError();
+  // Whether ReadDataFromSource itself waits, without a limit, until data arrives, so that
+  // SourceReadable(TimeoutInfinite) before it adds nothing. The base answers false.
+  [[nodiscard]] virtual bool ReadWaitsForData() const { return false; }
 
   void Notification(TComponent* AComponent, TOperation AOperation) override;
 
@@ -256,8 +265,9 @@ class TIdIOHandler : public TIdComponent {
   std::int32_t FillInputBufferUpTo(bool ARaiseExceptionIfDisconnected, std::int32_t ATimeout,
                                    bool ARaiseOnTimeout, std::int32_t AMaxBytes);
   // Fills InBuffer() until it holds ACount bytes, asking for no more than are missing (up to
-  // RecvBufferSize()), so a body read leaves what follows it in the socket.
-  void FillAtLeast(std::int32_t ACount, std::int32_t AMaxBytes);
+  // RecvBufferSize()), so a body read leaves what follows it in the socket; with `AReadAhead`,
+  // each read asks for AMaxBytes.
+  void FillAtLeast(std::int32_t ACount, std::int32_t AMaxBytes, bool AReadAhead = false);
   void ReadIntoStreamBody(TStream& AStream, std::int64_t ASize, bool AReadUntilDisconnect);
   void WriteSizePrefix(std::int64_t ASize);
   // The next byte of InputLn, waiting until the line's time limit (counted from `AStarted`)
@@ -287,6 +297,9 @@ class TIdIOHandler : public TIdComponent {
   bool closedLocally_ = false;
   bool lineWasSplit_ = false;
   bool lineTimedOut_ = false;
+  bool readAhead_ = false;
+  // The last read from the source gave all it asked for: more is most likely waiting.
+  bool lastReadFilled_ = false;
   // InputLn's line in progress (kept across a timeout): its characters as UTF-8 text, the state
   // of a UTF-8 character being read, and the byte that would complete the last line's end.
   std::vector<std::string> inputChars_;

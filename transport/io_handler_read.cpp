@@ -85,11 +85,11 @@ std::string TIdIOHandler::ReadLineSkipEmpty(std::int32_t AMaxAttempts, TIdCharEn
   throw EIdReadLnWaitMaxAttemptsExceeded(RSReadLnWaitMaxAttemptsExceeded);
 }
 
-void TIdIOHandler::FillAtLeast(std::int32_t ACount, std::int32_t AMaxBytes) {
+void TIdIOHandler::FillAtLeast(std::int32_t ACount, std::int32_t AMaxBytes, bool AReadAhead) {
   while (inBuffer_->Size() < ACount) {
     const std::int32_t missing = ACount - inBuffer_->Size();
-    const std::int32_t count =
-        FillInputBufferUpTo(false, TimeoutUseDefault, true, std::min(AMaxBytes, missing));
+    const std::int32_t count = FillInputBufferUpTo(
+        false, TimeoutUseDefault, true, AReadAhead ? AMaxBytes : std::min(AMaxBytes, missing));
     if (count <= 0 || inBuffer_->Size() < ACount) DetectClosure(true, true);
     // A handler closed over a source that is still there would otherwise wait here for ever.
     if (count <= 0 && !isOpen_) throw EIdNotConnected(RSNotConnected);
@@ -147,8 +147,9 @@ void TIdIOHandler::ReadIntoStreamBody(TStream& AStream, std::int64_t ASize,
     const auto chunk =
         static_cast<std::int32_t>(std::min<std::int64_t>(recvBufferSize_, remaining));
     try {
-      // Asks the source for no more than the chunk lacks, so what follows the body stays there.
-      FillAtLeast(chunk, chunk);
+      // Asks the source for no more than the chunk lacks, so what follows the body stays there,
+      // unless the caller said more of the message follows.
+      FillAtLeast(chunk, readAhead_ ? recvBufferSize_ : chunk, readAhead_);
     } catch (const EIdConnClosedGracefully&) {
       inBuffer_->MoveToStream(AStream, std::min(chunk, inBuffer_->Size()));
       if (AReadUntilDisconnect) return;

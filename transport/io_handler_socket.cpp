@@ -102,6 +102,10 @@ bool TIdIOHandlerSocket::SourceIsAvailable() const {
   return binding_ != nullptr && binding_->IsAllocated();
 }
 
+bool TIdIOHandlerSocket::ReadWaitsForData() const {
+  return binding_ != nullptr && binding_->IsAllocated() && !TIdAntiFreezeBase::AntiFreezeApplies();
+}
+
 bool TIdIOHandlerSocket::SourceReadable(std::int32_t ATimeout) {
   if (binding_ == nullptr) throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
   return binding_->WaitReadable(ATimeout);

@@ -98,6 +98,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   [[nodiscard]] TIdIPVersion ConnectIPVersion() const;
   [[nodiscard]] bool SourceIsAvailable() const override;
   [[nodiscard]] bool SourceReadable(std::int32_t ATimeout) override;
+  // A blocking socket's receive waits by itself, unless AntiFreeze has to run meanwhile.
+  [[nodiscard]] bool ReadWaitsForData() const override;
   void Notification(TComponent* AComponent, TOperation AOperation) override;
 
   void FireEvent(const TNotifyEvent& AEvent) {

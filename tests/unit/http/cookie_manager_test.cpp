@@ -110,6 +110,20 @@ TEST_F(CookieManagerTest, ExpiredCookiesArePurgedBeforeEachHeader) {
   EXPECT_EQ(manager_.CookieCollection().Count(), 1);
 }
 
+TEST_F(CookieManagerTest, ACookieIsLeftOutAsSoonAsItsExpiryPasses) {
+  manager_.AddSetCookie("SHORT=1; max-age=2", "h");
+  Advance(1.9);
+  EXPECT_EQ(HeaderFor("http://h/"), "SHORT=1");
+  Advance(0.2);  // past the expiry, a fraction of a second after the last header
+  EXPECT_EQ(HeaderFor("http://h/"), "");
+  Advance(0.1);
+  manager_.AddSetCookie("KEEP=1", "h");
+  EXPECT_EQ(HeaderFor("http://h/"), "KEEP=1");
+  // Stored within the same second, already expired: never sent.
+  manager_.AddSetCookie("KEEP=2; max-age=0", "h");
+  EXPECT_EQ(HeaderFor("http://h/"), "");
+}
+
 TEST_F(CookieManagerTest, AServerDeletesACookieByResendingItExpired) {
   manager_.AddSetCookie("TOKEN=secret; path=/", "h");
   manager_.AddSetCookie("KEEP=1", "h");

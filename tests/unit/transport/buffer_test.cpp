@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -136,6 +138,24 @@ TEST(BufferTest, ShrinksLargeStorageBackToTheLiveBytesPlusTheReserve) {
   buffer.AppendBytes(TIdByteArray(30000, 'y'));
   buffer.DropFront(30000);
   EXPECT_EQ(buffer.Capacity(), 1000 + 30000 + TIdBuffer::GrowthReserve);
+}
+
+TEST(BufferTest, BytesAccumulatedAndConsumedInSmallPiecesAreCopiedABoundedNumberOfTimes) {
+  TIdBuffer buffer;
+  const TIdByteArray piece(1460, 'p');
+  constexpr int kPieces = 1000;
+  const std::uint64_t total = piece.size() * kPieces;
+  for (int i = 0; i < kPieces; ++i) buffer.AppendBytes(piece);
+  // Once in, plus the moves growth makes: a constant per byte however large the buffer grows.
+  EXPECT_LE(buffer.CopiedBytes(), 4 * total);
+  // The storage stays within a factor of what is held.
+  EXPECT_LE(static_cast<std::uint64_t>(buffer.Capacity()), 2 * total);
+
+  // Taking it off the front in small pieces moves what remains only now and then.
+  const std::uint64_t beforeConsuming = buffer.CopiedBytes();
+  TIdByteArray out;
+  while (buffer.Size() > 0) buffer.ExtractBytes(out, std::min(buffer.Size(), 100), false);
+  EXPECT_LE(buffer.CopiedBytes() - beforeConsuming, 3 * total);
 }
 
 TEST(BufferTest, ReceivesInPlaceIntoPreparedRoom) {

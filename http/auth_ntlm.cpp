@@ -170,8 +170,11 @@ TIdNTLMAuthentication::TIdNTLMAuthentication() {
 TAuthNextAction TIdNTLMAuthentication::Next() {
   switch (Step()) {
     case 0:
+      // The client asks again once the application has supplied a user name; staying at 0
+      // until then keeps that second question from skipping the negotiate leg.
+      if (Username().empty()) return naAskApplication;
       SetStep(1);
-      return Username().empty() ? naAskApplication : naRetry;
+      return naRetry;
     case 1:
       SetStep(2);
       return naRetry;

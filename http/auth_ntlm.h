@@ -23,7 +23,8 @@ class TIdNTLMAuthentication : public TIdAuthentication {
 
   TIdNTLMAuthentication();
 
-  // 0 -> 1 (naRetry with a user name, naAskApplication without), 1 -> 2 and 2 -> 3 (naRetry),
+  // 0 -> 1 with naRetry once a user name is stored (without one: naAskApplication, step kept),
+  // 1 -> 2 and 2 -> 3 (naRetry),
   // 3 -> Restart and naFail; any other step answers naRetry.
   [[nodiscard]] TAuthNextAction Next() override;
   [[nodiscard]] int StepCount() const override { return 3; }

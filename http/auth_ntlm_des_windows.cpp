@@ -24,6 +24,8 @@ struct TCngDes {
   TGenerateSymmetricKey GenerateSymmetricKey = nullptr;
   TEncrypt Encrypt = nullptr;
   TDestroyKey DestroyKey = nullptr;
+  int KeyCopies = 1;    // 1 for DES, 3 for triple DES
+  bool ZeroIV = false;  // CBC mode: each block is encrypted with a fresh zero IV
 };
 
 // The DES provider in ECB mode, opened once for the life of the process; Algorithm stays null
@@ -44,11 +46,28 @@ const TCngDes& CngDes() {
     d.DestroyKey = reinterpret_cast<TDestroyKey>(
         reinterpret_cast<void*>(GetProcAddress(module, "BCryptDestroyKey")));
     if (!open || !setProperty || !d.GenerateSymmetricKey || !d.Encrypt || !d.DestroyKey) return d;
+    // Triple DES with the one key three times over is DES; it serves where the system offers
+    // only triple DES (Wine's CNG, for one).
     BCRYPT_HANDLE_ algorithm = nullptr;
-    if (open(&algorithm, L"DES", nullptr, 0) < 0) return d;
+    if (open(&algorithm, L"DES", nullptr, 0) >= 0) {
+      d.KeyCopies = 1;
+    } else if (open(&algorithm, L"3DES", nullptr, 0) >= 0) {
+      d.KeyCopies = 3;
+    } else {
+      return d;
+    }
+    // One block in CBC mode under a zero IV is that block in ECB mode; Wine offers triple DES
+    // in CBC mode only.
     static const wchar_t kEcb[] = L"ChainingModeECB";
+    static const wchar_t kCbc[] = L"ChainingModeCBC";
     if (setProperty(algorithm, L"ChainingMode",
-                    reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(kEcb)), sizeof kEcb, 0) < 0) {
+                    reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(kEcb)), sizeof kEcb, 0) >= 0) {
+      d.ZeroIV = false;
+    } else if (setProperty(algorithm, L"ChainingMode",
+                           reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(kCbc)), sizeof kCbc,
+                           0) >= 0) {
+      d.ZeroIV = true;
+    } else {
       return d;
     }
     d.Algorithm = algorithm;
@@ -66,14 +85,19 @@ bool PlatformDesAvailable() {
 bool PlatformDesEncrypt(const std::uint8_t* key8, const std::uint8_t* block, std::uint8_t* out) {
   const TCngDes& des = CngDes();
   if (des.Algorithm == nullptr) return false;
-  UCHAR key[8];
+  UCHAR key[24];
   UCHAR in[8];
-  std::memcpy(key, key8, 8);
+  for (int i = 0; i < des.KeyCopies; ++i) std::memcpy(key + 8 * i, key8, 8);
   std::memcpy(in, block, 8);
   BCRYPT_HANDLE_ handle = nullptr;
-  if (des.GenerateSymmetricKey(des.Algorithm, &handle, nullptr, 0, key, 8, 0) < 0) return false;
+  if (des.GenerateSymmetricKey(des.Algorithm, &handle, nullptr, 0, key,
+                               static_cast<ULONG>(8 * des.KeyCopies), 0) < 0) {
+    return false;
+  }
   ULONG written = 0;
-  const LONG status = des.Encrypt(handle, in, 8, nullptr, nullptr, 0, out, 8, &written, 0);
+  UCHAR iv[8] = {};
+  const LONG status = des.Encrypt(handle, in, 8, nullptr, des.ZeroIV ? iv : nullptr,
+                                  des.ZeroIV ? 8 : 0, out, 8, &written, 0);
   des.DestroyKey(handle);
   return status >= 0 && written == 8;
 }

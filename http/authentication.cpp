@@ -5,6 +5,7 @@
 
 #include "http/auth_basic.h"
 #include "http/auth_digest.h"
+#include "http/auth_ntlm.h"
 #include "http/header_list.h"
 #include "runtime/format_invariant.h"
 #include "runtime/text.h"
@@ -40,7 +41,12 @@ class TSchemeRegistry {
   TSchemeRegistry() {
     entries_.push_back({"Basic", TIdAuthenticationClass::Of<TIdBasicAuthentication>()});
     entries_.push_back({"Digest", TIdAuthenticationClass::Of<TIdDigestAuthentication>()});
+    entries_.push_back({"NTLM", TIdAuthenticationClass::Of<TIdNTLMAuthentication>()});
   }
+
+  // At exit: NTLM's class lives in the same image, but its DES comes from a library that is
+  // being unloaded, so nothing may find it any more.
+  ~TSchemeRegistry() { Unregister("NTLM"); }
 
   void Register(std::string_view name, TIdAuthenticationClass cls) {
     const std::lock_guard lock(mutex_);

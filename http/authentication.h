@@ -118,8 +118,8 @@ class TIdAuthentication : public TPersistent {
 };
 
 // The process-wide scheme registry, keyed by the scheme word of a challenge ("Basic"), names
-// compared without regard to case. "Basic" and "Digest" are present before the first call returns;
-// the registry is safe to use from several threads.
+// compared without regard to case. "Basic", "Digest" and "NTLM" are present before the first call
+// returns; the registry is safe to use from several threads.
 
 // Adds `name`; raises EIdAlreadyRegisteredAuthenticationMethod (with the class name of `cls`)
 // when the name is taken.

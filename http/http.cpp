@@ -85,6 +85,7 @@ void TIdCustomHTTP::PerformRequest(const std::string& AMethod, const std::string
   redirectsSeen_ = 0;
   serverAuthAttempts_ = 0;
   proxyAuthAttempts_ = 0;
+  authRestarted_ = false;
   closeAfterRequest_ = false;
   RequireSingleLine(AMethod);
   RequireSingleLine(AURL);

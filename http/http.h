@@ -247,6 +247,9 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   std::int32_t redirectsSeen_ = 0;
   std::int32_t serverAuthAttempts_ = 0;
   std::int32_t proxyAuthAttempts_ = 0;
+  // Whether a connection-bound exchange (NTLM) of this request already started over after the
+  // peer closed between its legs; it does so once.
+  bool authRestarted_ = false;
   // Set when the connection cannot serve another request whatever the response said: the
   // application stopped before the body, an error text ran past its cap, the framing was
   // suspect, or the protocol was switched.

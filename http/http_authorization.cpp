@@ -1,6 +1,7 @@
 // Redirect confirmation, the answers to 401 / 407 challenges, what becomes of a finished
 // authentication when the connection closes, and which targets credentials may go to.
 #include "http/auth_digest.h"
+#include "http/auth_ntlm.h"
 #include "http/http.h"
 #include "runtime/text.h"
 
@@ -12,13 +13,16 @@ namespace {
 constexpr int kMaxApplicationRounds = 16;
 
 // How much a challenge is preferred: Digest (by the strength of its algorithm) over any other
-// registered scheme over Basic, which sends the password itself. 0: not answerable.
+// registered scheme over Basic, which sends the password itself. NTLM without a DES to compute
+// it ranks below Basic, and is taken only when nothing else is offered (its constructor then
+// tells why it cannot answer). 0: not answerable.
 int ChallengePreference(std::string_view word, const std::string& line) {
   if (SameTextNoCase(word, "Digest")) {
     const int strength = DigestChallengeStrength(line);
     return strength == 0 ? 0 : 100 + strength;
   }
-  if (SameTextNoCase(word, "Basic")) return 1;
+  if (SameTextNoCase(word, "Basic")) return 2;
+  if (SameTextNoCase(word, "NTLM") && !NTLMDesAvailable()) return 1;
   return 50;
 }
 

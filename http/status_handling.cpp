@@ -128,11 +128,25 @@ TIdHTTPNextStep TIdHTTPProtocol::HandleRedirect(std::int32_t code,
 bool TIdHTTPProtocol::AcceptChallenge(std::int32_t code, const TIdIgnoreReplies& ignoreReplies) {
   const bool server = code == 401;
   const std::int32_t attempts = server ? client_.serverAuthAttempts_ : client_.proxyAuthAttempts_;
-  const bool accepted = attempts < client_.MaxAuthRetries() &&
-                        (server ? client_.AuthorizeServer(*request_, *response_)
-                                : client_.AuthorizeProxy(*request_, *response_));
-  if (accepted) return true;
+  bool accepted = attempts < client_.MaxAuthRetries() &&
+                  (server ? client_.AuthorizeServer(*request_, *response_)
+                          : client_.AuthorizeProxy(*request_, *response_));
   TIdAuthentication* scheme = server ? request_->AuthScheme() : client_.ProxyParams().AuthScheme();
+  // A scheme whose legs are bound to one connection cannot answer a challenge on the next one.
+  // When the peer closes after its challenge, the exchange starts over on a new connection,
+  // once, with the attempts of this exchange forgiven; a second close ends it with the status.
+  if (accepted && scheme != nullptr && scheme->NeedsKeepAlive() && scheme->Step() > 1 &&
+      !response_->StaysOpen()) {
+    if (!client_.authRestarted_) {
+      client_.authRestarted_ = true;
+      scheme->Restart();
+      accepted = scheme->Next() == naRetry;
+      (server ? client_.serverAuthAttempts_ : client_.proxyAuthAttempts_) = 1;
+    } else {
+      accepted = false;
+    }
+  }
+  if (accepted) return true;
   if (scheme != nullptr) scheme->Restart();
   RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
   return false;

@@ -7,7 +7,9 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <typeinfo>
 
+#include "http/auth_ntlm.h"
 #include "http/http.h"
 #include "support/peer_process.h"
 #include "support/scripted_server.h"
@@ -49,8 +51,8 @@ class Peers : public ::testing::Test {
   }
 
  private:
-  static inline std::unique_ptr<PeerProcess> peers_[4];
-  static inline std::string whyNot_[4];
+  static inline std::unique_ptr<PeerProcess> peers_[test::kPeerKindCount];
+  static inline std::string whyNot_[test::kPeerKindCount];
 };
 
 #define PEER_OR_SKIP(var, kind)              \
@@ -326,6 +328,36 @@ TEST_F(HttpPeers, SquidForwardsAbsoluteTargetsAndAnswersProxyChallenges) {
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(http.ProxyParams().ProxyUsername(), "alice");
   }
+}
+
+// squid with its NTLM helper runs the real three legs: 407 with "NTLM", 407 with the type-2
+// challenge, then the page. Both legs must travel on one connection.
+TEST_F(HttpPeers, SquidAnswersNTLMProxyAuthentication) {
+  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  PEER_OR_SKIP(ntlm, PeerKind::SquidNTLM);
+  if (!NTLMDesAvailable()) GTEST_SKIP() << "no DES here: install libssl3 (OpenSSL)";
+  const std::string expected = ReadBytes(nginx->DocPath("index.html"));
+  Client http;
+  http.ProxyParams().SetProxyServer("127.0.0.1");
+  http.ProxyParams().SetProxyPort(ntlm->Port());
+  http.SetHTTPOptions({hoInProcessAuth});
+  int asked = 0;
+  std::string scheme;
+  http.OnProxyAuthorization = [&](TComponent*, TIdAuthentication* auth, bool& handled) {
+    ++asked;
+    scheme = std::string(typeid(*auth) == typeid(TIdNTLMAuthentication) ? "NTLM" : "other");
+    auth->StoreUsername("CORP\\alice");
+    auth->StorePassword("secret");
+    handled = true;
+  };
+  for (int round = 0; round < 2; ++round) {
+    TMemoryStream body;
+    http.Get(nginx->BaseUrl() + "/index.html?ntlm=" + std::to_string(round), &body);
+    EXPECT_EQ(body.DataString(), expected) << round;
+    EXPECT_EQ(http.StatusCode(), 200) << round;
+  }
+  EXPECT_EQ(scheme, "NTLM");
+  EXPECT_GE(asked, 1);
 }
 
 }  // namespace

@@ -12,6 +12,8 @@ std::string PeerKindName(PeerKind kind) {
       return "squid";
     case PeerKind::SquidAuth:
       return "squidauth";
+    case PeerKind::SquidNTLM:
+      return "squidntlm";
     case PeerKind::Dante:
       return "dante";
     case PeerKind::DanteAuth:

@@ -13,6 +13,7 @@ enum class PeerKind {
   Apache,     // /basic/ (alice:secret) and /digest/ (bob:secret, qop=auth), realm "Test Realm"
   Squid,      // an open forward proxy
   SquidAuth,  // a forward proxy that wants Basic credentials alice:secret
+  SquidNTLM,  // a forward proxy that wants NTLM (any user and password; ntlm_fake_auth)
   Dante,      // SOCKS 4 and 5 without authentication, to loopback targets only
   DanteAuth,  // SOCKS 5 that wants user name and password alice:secret
   Lighttpd,   // static files; its access.log gives per request "<earlier requests on the
@@ -20,7 +21,7 @@ enum class PeerKind {
   Tinyproxy,  // an open forward proxy
   PyHttp,     // python3 -m http.server: HTTP/1.0, one request per connection
 };
-inline constexpr int kPeerKindCount = 9;
+inline constexpr int kPeerKindCount = 10;
 
 // One running peer. On Linux the peer is started by the test in a temp dir on a free port and
 // stopped (TERM, then wait) when the object dies; on Windows, where a test binary cannot run a

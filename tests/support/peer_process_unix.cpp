@@ -40,6 +40,7 @@ std::string BinaryOf(PeerKind kind) {
       return "/usr/sbin/apache2";
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
+    case PeerKind::SquidNTLM:
       return "/usr/sbin/squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -62,6 +63,7 @@ std::string PackageOf(PeerKind kind) {
       return "apache2";
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
+    case PeerKind::SquidNTLM:
       return "squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -234,7 +236,8 @@ void PeerProcess::Stop() {
     WaitFor(pid, kStopTimeoutMs, &status);
   }
   pid_ = 0;
-  if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth) RemoveSharedMemoryOf(port_);
+  if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth || kind_ == PeerKind::SquidNTLM)
+    RemoveSharedMemoryOf(port_);
   if (kind_ == PeerKind::DanteAuth) CleanUpAfter(kind_, port_);
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);

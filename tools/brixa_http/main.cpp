@@ -77,10 +77,16 @@ bool ApplyProxy(TIdHTTP& http, const Options& o, std::string& error) {
   TIdProxyConnectionInfo& proxy = http.ProxyParams();
   proxy.SetProxyServer(address->host);
   proxy.SetProxyPort(address->port);
-  proxy.SetProxyUsername(address->username);
-  proxy.SetProxyPassword(address->password);
-  http.OnProxyAuthorization = [user = address->username, pass = address->password](
-                                  TComponent*, TIdAuthentication* auth, bool& handled) {
+  std::string user = address->username;
+  std::string pass = address->password;
+  if (o.proxyUser) {
+    const auto colon = o.proxyUser->find(':');
+    user = o.proxyUser->substr(0, colon);
+    pass = colon == std::string::npos ? "" : o.proxyUser->substr(colon + 1);
+  }
+  proxy.SetProxyUsername(user);
+  proxy.SetProxyPassword(pass);
+  http.OnProxyAuthorization = [user, pass](TComponent*, TIdAuthentication* auth, bool& handled) {
     auth->StoreUsername(user);
     auth->StorePassword(pass);
     handled = !user.empty();

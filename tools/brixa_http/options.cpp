@@ -95,6 +95,8 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
     o.caCertFile = value;
   else if (flag == "--capath")
     o.caPath = value;
+  else if (flag == "-U" || flag == "--proxy-user")
+    o.proxyUser = value;
   else if (TakeSocksFlag(o, flag, value))
     return true;
   else if (flag == "--max-redirs")
@@ -117,9 +119,10 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
 }
 
 bool TakesValue(const std::string& flag) {
-  return flag == "-o" || flag == "-H" || flag == "-u" || flag == "-x" || flag == "--max-redirs" ||
-         flag == "--connect-timeout" || flag == "--read-timeout" || flag == "--max-time" ||
-         flag == "-m" || flag == "--speed-limit" || flag == "--speed-time" || flag == "--socks4" ||
+  return flag == "-o" || flag == "-H" || flag == "-u" || flag == "-x" || flag == "-U" ||
+         flag == "--proxy-user" || flag == "--max-redirs" || flag == "--connect-timeout" ||
+         flag == "--read-timeout" || flag == "--max-time" || flag == "-m" ||
+         flag == "--speed-limit" || flag == "--speed-time" || flag == "--socks4" ||
          flag == "--socks4a" || flag == "--socks5" || flag == "--socks5-hostname" ||
          flag == "--cacert" || flag == "--capath";
 }
@@ -224,7 +227,10 @@ Options:
   -H 'Name: value'       send a header (replaces the client's own header of that name)
   -u USER:PASS           credentials for a server's 401 challenge (Basic or Digest)
   -x [http://][user:pass@]host:port
-                         use an HTTP proxy; its 407 challenge is answered with user:pass
+                         use an HTTP proxy; its 407 challenge (Basic, Digest or NTLM) is
+                         answered with user:pass
+  -U, --proxy-user USER:PASS
+                         the proxy's credentials (over those of -x); DOMAIN\user for NTLM
   -x socks4://, socks4a://, socks5://, socks5h://[user:pass@]host:port
                          the same as the SOCKS options below
       --socks4 HOST:PORT     SOCKS 4 proxy (the target is resolved here)

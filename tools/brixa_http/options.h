@@ -27,6 +27,7 @@ struct Options {
   std::vector<std::string> headers;         // -H, "Name: value"
   std::optional<std::string> userPassword;  // -u
   std::optional<std::string> proxy;         // -x with an HTTP proxy
+  std::optional<std::string> proxyUser;     // -U / --proxy-user, over -x's user:pass
   std::vector<SocksOption> socks;           // --socks*, -x socks*://; a chain in this order
   bool http10 = false;
   std::int32_t connectTimeoutMs = 0;

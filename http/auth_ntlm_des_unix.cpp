@@ -1,0 +1,15 @@
+#include "http/auth_ntlm_des_platform.h"
+
+namespace brixa {
+
+// Here DES comes from libcrypto only.
+bool PlatformDesAvailable() {
+  return false;
+}
+
+bool PlatformDesEncrypt(const std::uint8_t* /*key8*/, const std::uint8_t* /*block*/,
+                        std::uint8_t* /*out*/) {
+  return false;
+}
+
+}  // namespace brixa

@@ -6,8 +6,8 @@
 
 #include "http/hash_md4.h"
 #include "http/mime_coder.h"
+#include "platform/system_info.h"
 #include "runtime/encoding.h"
-#include "runtime/system_info.h"
 #include "transport/ssl_exceptions.h"
 
 namespace brixa {

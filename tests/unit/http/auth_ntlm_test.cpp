@@ -6,8 +6,8 @@
 
 #include "http/header_list.h"
 #include "http/mime_coder.h"
+#include "platform/system_info.h"
 #include "runtime/exception.h"
-#include "runtime/system_info.h"
 
 namespace brixa {
 namespace {

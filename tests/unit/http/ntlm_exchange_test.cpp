@@ -6,7 +6,7 @@
 #include "http/auth_ntlm.h"
 #include "http/mime_coder.h"
 #include "http_test_support.h"
-#include "runtime/system_info.h"
+#include "platform/system_info.h"
 
 namespace brixa {
 namespace {

@@ -9,6 +9,7 @@
 #include "transport/io_handler.h"
 #include "transport/ssl_exceptions.h"
 #include "transport/ssl_io_handler.h"
+#include "transport/stack_exceptions.h"
 
 namespace brixa {
 namespace {
@@ -121,8 +122,7 @@ void TIdCustomHTTP::RunRequestLoop(const std::string& /*url*/, TStream* response
       if (TIdSSLIOHandlerSocketBase* tls = TlsHandlerOf(IOHandler())) {
         tls->SetCheckedURI(CurrentURI().URI());
       }
-      OpenAndSendRequest();
-      ReadStatusAndHeaders(*protocol_);
+      SendAndReadHead(*protocol_);
       switch (protocol_->DecideNextStep(ignoreReplies)) {
         case nsFollowRedirect:
           if (responseContent != nullptr) {
@@ -397,6 +397,33 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
     DropConnection();
     throw;
   }
+}
+
+// A server may end an idle kept-alive connection at the moment the next request is sent on it;
+// the request then meets a close (or a reset) before any byte of an answer. It never reached the
+// application, so a request that is safe to repeat (RFC 9110, 9.2.2) and has no body to send
+// again goes once more on a new connection. Anything else that fails stays a failure.
+void TIdCustomHTTP::SendAndReadHead(TIdHTTPProtocol& protocol) {
+  const bool reused = IsConnected();
+  try {
+    OpenAndSendRequest();
+    ReadStatusAndHeaders(protocol);
+    return;
+  } catch (const EIdConnClosedGracefully&) {
+    if (!MayRepeatOnNewConnection(reused)) throw;
+  } catch (const EIdSocketError&) {
+    if (!MayRepeatOnNewConnection(reused)) throw;
+  }
+  DropConnection();
+  OpenAndSendRequest();
+  ReadStatusAndHeaders(protocol);
+}
+
+bool TIdCustomHTTP::MayRepeatOnNewConnection(bool reused) {
+  if (!reused || Request().BodySource() != nullptr) return false;
+  if (IOHandler() != nullptr && IOHandler()->InBuffer().Size() > 0) return false;
+  return IsOneOfNoCase(Request().RequestMethod(),
+                       {"GET", "HEAD", "OPTIONS", "TRACE", "PUT", "DELETE"});
 }
 
 void TIdCustomHTTP::ReadStatusAndHeaders(TIdHTTPProtocol& protocol) {

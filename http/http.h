@@ -199,6 +199,10 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void BindAuthenticationToTarget();
   [[nodiscard]] TIdHTTPConnectionKind ChooseConnectionTarget();
   void OpenAndSendRequest();
+  // OpenAndSendRequest and ReadStatusAndHeaders, sent once more on a new connection when a
+  // reused one turns out to have been closed before any byte of an answer came back.
+  void SendAndReadHead(TIdHTTPProtocol& protocol);
+  [[nodiscard]] bool MayRepeatOnNewConnection(bool reused);
   void SetConnectionFields(TIdHTTPConnectionKind kind);
   void SetAcceptEncoding();
   void OpenTunnel();

@@ -188,5 +188,34 @@ TEST(ConnectionReuse, ErrorTextIsCappedAndItsConnectionClosed) {
   }
 }
 
+// A kept connection the server ends just as the next request goes out (its idle timeout): the
+// request meets a close or a reset before any answer, and a repeatable request goes once more on
+// a new connection. A request with a body, or a second failure, is not repeated.
+TEST(ConnectionReuse, RequestOnAConnectionTheServerJustClosedGoesOnceMore) {
+  for (const bool reset : {false, true}) {
+    ScriptedServer server(std::vector<test::Script>{
+        {Expect::LineBlock(), Send(kGood), Expect::LineBlock(),
+         reset ? test::Reset() : test::Close()},
+        {Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "again"))}});
+    TestClient http;
+    TMemoryStream first;
+    TMemoryStream second;
+    http.Get(test::UrlOf(server, "/a"), &first);
+    http.Get(test::UrlOf(server, "/b"), &second);
+    EXPECT_EQ(first.DataString(), "good");
+    EXPECT_EQ(second.DataString(), "again") << (reset ? "reset" : "close");
+    EXPECT_EQ(server.Accepted(), 2u);
+    EXPECT_NE(server.Received(1).find("GET /b "), std::string::npos);
+  }
+  // Closed twice in a row: the failure reaches the caller.
+  ScriptedServer twice(std::vector<test::Script>{
+      {Expect::LineBlock(), Send(kGood), Expect::LineBlock(), test::Close()},
+      {Expect::LineBlock(), test::Close()}});
+  TestClient http;
+  TMemoryStream body;
+  http.Get(test::UrlOf(twice, "/a"), &body);
+  EXPECT_THROW(http.Get(test::UrlOf(twice, "/b"), &body), EIdConnClosedGracefully);
+}
+
 }  // namespace
 }  // namespace brixa

@@ -27,7 +27,6 @@ constexpr int kCtrlClearMode = 78;
 constexpr int kNameBufferSize = 256;
 constexpr int kCipherDescriptionSize = 128;
 constexpr int kPrintedTimeMax = 64;
-constexpr int kPasswordMax = 1024;
 
 // The callbacks OpenSSL makes are serialised, each by its own lock.
 std::mutex gStatusLock;

@@ -16,8 +16,7 @@ void RunDownloadWindow(const std::string& updateUrl, const std::string& expected
     Application().Initialize();
     Application().SetMainFormOnTaskBar(true);
     Application().SetTitle(kUpdaterName);
-    frmProgress = Application().CreateForm<TfrmProgress>(updateUrl, expectedSha256,
-                                                         publicKeyPem);
+    frmProgress = Application().CreateForm<TfrmProgress>(updateUrl, expectedSha256, publicKeyPem);
     Application().Run();
     // The window's worker is joined here, while the single-instance marker is still held.
     Application().DestroyForms();

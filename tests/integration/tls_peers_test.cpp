@@ -330,6 +330,21 @@ TEST_F(TlsPeers, ACloseWithoutCloseNotifyMidBodyIsAnError) {
   EXPECT_FALSE(client.http.IsConnected());
 }
 
+TEST_F(TlsPeers, APeerStallingInsideAHandshakeOrARecordEndsInAReadTimeout) {
+  for (const char* mode : {"stall-handshake", "stall-record"}) {
+    SCOPED_TRACE(mode);
+    std::string whyNot;
+    auto odd = TlsPeer::OddServer(mode, whyNot);
+    if (!odd) GTEST_SKIP() << whyNot;
+    TlsClient client(pki_);
+    client.http.SetReadTimeout(300);
+    TMemoryStream body;
+    EXPECT_THROW(client.http.Get("https://localhost:" + std::to_string(odd->Port()) + "/", &body),
+                 EIdReadTimeout);
+    EXPECT_FALSE(client.http.IsConnected());
+  }
+}
+
 // ---- squid's CONNECT tunnel -----------------------------------------------------------------
 
 TEST_F(TlsPeers, HttpsThroughSquidsConnectTunnelWithAndWithoutProxyCredentials) {

@@ -14,6 +14,8 @@ std::string PeerKindName(PeerKind kind) {
       return "squidauth";
     case PeerKind::SquidNTLM:
       return "squidntlm";
+    case PeerKind::SquidNTLMClose:
+      return "squidntlmclose";
     case PeerKind::Dante:
       return "dante";
     case PeerKind::DanteAuth:

@@ -26,6 +26,8 @@ std::string PeerKindName(PeerKind kind) {
       return "tinyproxy";
     case PeerKind::PyHttp:
       return "pyhttp";
+    case PeerKind::Count:
+      break;
   }
   return "unknown";
 }

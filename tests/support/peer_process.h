@@ -21,8 +21,9 @@ enum class PeerKind {
                    // connection> \"<request line>\" <status>"
   Tinyproxy,       // an open forward proxy
   PyHttp,          // python3 -m http.server: HTTP/1.0, one request per connection
+  Count            // not a peer: the number of kinds above
 };
-inline constexpr int kPeerKindCount = 10;
+inline constexpr int kPeerKindCount = static_cast<int>(PeerKind::Count);
 
 // One running peer. On Linux the peer is started by the test in a temp dir on a free port and
 // stopped (TERM, then wait) when the object dies; on Windows, where a test binary cannot run a

@@ -52,6 +52,8 @@ std::string BinaryOf(PeerKind kind) {
       return "/usr/bin/tinyproxy";
     case PeerKind::PyHttp:
       return "/usr/bin/python3";
+    case PeerKind::Count:
+      break;
   }
   return {};
 }
@@ -76,6 +78,8 @@ std::string PackageOf(PeerKind kind) {
       return "tinyproxy";
     case PeerKind::PyHttp:
       return "python3";
+    case PeerKind::Count:
+      break;
   }
   return {};
 }

@@ -1,4 +1,4 @@
-#include "runtime/thread.h"
+#include "runtime/worker_thread.h"
 
 #include <limits>
 #include <mutex>

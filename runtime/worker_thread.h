@@ -9,7 +9,7 @@
 #include "platform/component.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 

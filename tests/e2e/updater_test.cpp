@@ -10,14 +10,18 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <iostream>
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>

@@ -5,6 +5,7 @@
 #include "http/http_exceptions.h"
 #include "http/response_body_reader.h"
 #include "runtime/header_value.h"
+#include "runtime/ip_text.h"
 #include "runtime/text.h"
 #include "transport/io_handler.h"
 #include "transport/ssl_exceptions.h"
@@ -247,11 +248,20 @@ void TIdCustomHTTP::MergeRequestURL(bool callerURL) {
   request.SetHost(HostHeaderValue(current));
 }
 
+// The proxy's host as the resolver takes it: an IPv6 address may be given in URL brackets.
+std::string TIdCustomHTTP::ProxyHostText() {
+  const std::string& server = ProxyParams().ProxyServer();
+  if (server.size() > 2 && server.front() == '[' && server.back() == ']') {
+    return server.substr(1, server.size() - 2);
+  }
+  return server;
+}
+
 // The connection target for CurrentURI: the origin server or the proxy. A kept connection to
 // another target (or over another address family) is closed here.
 TIdHTTPConnectionKind TIdCustomHTTP::ChooseConnectionTarget() {
   const bool viaProxy = !ProxyParams().ProxyServer().empty();
-  std::string host = viaProxy ? ProxyParams().ProxyServer() : CurrentURI().Host();
+  std::string host = viaProxy ? ProxyHostText() : CurrentURI().Host();
   std::int32_t port = viaProxy ? ProxyParams().ProxyPort()
                                : StrToIntDefTrim(CurrentURI().PortText(), kHttpDefaultPort);
   if (!viaProxy && IPVersion() != CurrentURI().IPVersion() && IsConnected()) DropConnection();
@@ -395,7 +405,11 @@ void TIdCustomHTTP::EnsureConnected(TIdHTTPResponse& response) {
   if (IsConnected()) return;
   // A kept connection the peer closed while idle ends here, before its successor opens.
   DropConnection();
-  SetIPVersion(CurrentURI().IPVersion());
+  // The proxy, when there is one, is the peer: its address decides the family.
+  const bool viaProxy = !ProxyParams().ProxyServer().empty();
+  SetIPVersion(!viaProxy                          ? CurrentURI().IPVersion()
+               : IPv6TextToWords(ProxyHostText()) ? Id_IPv6
+                                                  : Id_IPv4);
   try {
     ConnectToHost();
   } catch (const EIdSSLProtocolReplyError&) {

@@ -198,6 +198,7 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   // Records that the request's current authentication object belongs to the current target.
   void BindAuthenticationToTarget();
   [[nodiscard]] TIdHTTPConnectionKind ChooseConnectionTarget();
+  [[nodiscard]] std::string ProxyHostText();
   void OpenAndSendRequest();
   // OpenAndSendRequest and ReadStatusAndHeaders, sent once more on a new connection when a
   // reused one turns out to have been closed before any byte of an answer came back.

@@ -365,6 +365,26 @@ TEST(RequestCycle, CompressorIsOfferedAndGivenCompressedBodies) {
   EXPECT_EQ(test::Count(server.Received(0), "Accept-Encoding: deflate, gzip, identity\r\n"), 2);
 }
 
+// A proxy on an IPv6 address is reached over IPv6 whatever the target's family, with or
+// without URL brackets around the address.
+TEST(RequestCycle, AProxyOnAnIPv6AddressIsReachedOverIPv6) {
+  for (const char* address : {"::1", "[::1]"}) {
+    SCOPED_TRACE(address);
+    test::ScriptedServerOptions onIPv6;
+    onIPv6.ipv6 = true;
+    ScriptedServer proxy({Expect::LineBlock(), Send(test::Response("HTTP/1.1 200 OK", "v6"))},
+                         onIPv6);
+    TestClient http;
+    http.ProxyParams().SetProxyServer(address);
+    http.ProxyParams().SetProxyPort(proxy.Port());
+    TMemoryStream body;
+    http.Get("http://127.0.0.1:9/page", &body);
+    EXPECT_EQ(body.DataString(), "v6");
+    ASSERT_TRUE(proxy.WaitDone());
+    EXPECT_EQ(proxy.Received(0).rfind("GET http://127.0.0.1:9/page HTTP/1.1\r\n", 0), 0u);
+  }
+}
+
 TEST(RequestCycle, Http10ThroughAProxyAsksForProxyKeepAlive) {
   ScriptedServer proxy(
       {Expect::LineBlock(),

@@ -16,6 +16,8 @@ std::string PeerKindName(PeerKind kind) {
       return "squidauth";
     case PeerKind::SquidNTLM:
       return "squidntlm";
+    case PeerKind::SquidNTLMClose:
+      return "squidntlmclose";
     case PeerKind::Dante:
       return "dante";
     case PeerKind::DanteAuth:
@@ -26,6 +28,8 @@ std::string PeerKindName(PeerKind kind) {
       return "tinyproxy";
     case PeerKind::PyHttp:
       return "pyhttp";
+    case PeerKind::Count:
+      break;
   }
   return "unknown";
 }

@@ -35,6 +35,7 @@ std::string BinaryOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
     case PeerKind::SquidNTLM:
+    case PeerKind::SquidNTLMClose:
       return "/usr/sbin/squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -45,6 +46,8 @@ std::string BinaryOf(PeerKind kind) {
       return "/usr/bin/tinyproxy";
     case PeerKind::PyHttp:
       return "/usr/bin/python3";
+    case PeerKind::Count:
+      break;
   }
   return {};
 }
@@ -58,6 +61,7 @@ std::string PackageOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
     case PeerKind::SquidNTLM:
+    case PeerKind::SquidNTLMClose:
       return "squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -68,6 +72,8 @@ std::string PackageOf(PeerKind kind) {
       return "tinyproxy";
     case PeerKind::PyHttp:
       return "python3";
+    case PeerKind::Count:
+      break;
   }
   return {};
 }
@@ -141,7 +147,8 @@ void PeerProcess::Stop() {
   if (pid_ <= 0) return;
   StopProcess(static_cast<pid_t>(pid_), kStopTimeoutMs);
   pid_ = 0;
-  if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth || kind_ == PeerKind::SquidNTLM)
+  if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth || kind_ == PeerKind::SquidNTLM ||
+      kind_ == PeerKind::SquidNTLMClose)
     RemoveSharedMemoryOf(port_);
   if (kind_ == PeerKind::DanteAuth) CleanUpAfter(kind_, port_);
   std::error_code ec;

@@ -28,7 +28,6 @@ namespace {
 using test::BrixaHttp;
 using test::kRunTimeoutMs;
 using test::PeerKind;
-using test::PeerProcess;
 
 bool HaveCurl() {
 #ifdef _WIN32
@@ -125,7 +124,9 @@ TEST_F(BrixaHttpTool, CredentialsForServersAndProxies) {
   BRIXA_SUITE_PEER_OR_SKIP(ntlm, PeerKind::SquidNTLM);
   BRIXA_SUITE_PEER_OR_SKIP(ntlmClose, PeerKind::SquidNTLMClose);
   const std::string page = test::ReadFileText(nginx->DocPath("index.html"));
-  const auto via = [](const PeerProcess* p) { return "127.0.0.1:" + std::to_string(p->Port()); };
+  const auto via = [](const test::PeerProcess* p) {
+    return "127.0.0.1:" + std::to_string(p->Port());
+  };
   const struct {
     std::vector<std::string> args;
     int exitCode;

@@ -81,7 +81,7 @@ std::unique_ptr<TlsPeer> TlsPeer::Nginx(const std::vector<std::string>& certName
        << "  fastcgi_temp_path " << d << "/tmp/fcgi; uwsgi_temp_path " << d << "/tmp/uwsgi;\n"
        << "  scgi_temp_path " << d << "/tmp/scgi;\n"
        << "  default_type application/octet-stream; sendfile on; keepalive_requests 100000;\n"
-       << "  log_format conn '$connection $request $ssl_protocol';\n";
+       << "  log_format conn '$connection $request $ssl_protocol pa=$http_proxy_authorization';\n";
   for (const std::string& entry : certNames) {
     // "name@1.2": that certificate with TLS 1.2 alone.
     const std::size_t at = entry.find('@');

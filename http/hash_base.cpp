@@ -12,8 +12,6 @@ namespace {
 
 // Bytes read from a stream at a time by HashStream.
 constexpr std::size_t kStreamChunk = 64 * 1024;
-// Bytes of the length field that ends the padding.
-constexpr std::size_t kLengthFieldSize = 8;
 
 }  // namespace
 
@@ -58,48 +56,62 @@ std::string DigestToHex(const std::vector<std::uint8_t>& bytes, bool upperCase) 
   return out;
 }
 
-void TIdHashBlock64::Reset() {
+void TIdBlockHash::Reset() {
   InitState();
   pendingSize_ = 0;
   totalBytes_ = 0;
 }
 
-void TIdHashBlock64::Update(const void* data, std::size_t size) {
+void TIdBlockHash::Update(const void* data, std::size_t size) {
   if (size == 0) return;
+  const std::size_t blockSize = frame_.blockSize;
   auto in = static_cast<const std::uint8_t*>(data);
   totalBytes_ += size;
   if (pendingSize_ > 0) {
-    const std::size_t take = std::min(size, kBlockSize - pendingSize_);
+    const std::size_t take = std::min(size, blockSize - pendingSize_);
     std::memcpy(pending_.data() + pendingSize_, in, take);
     pendingSize_ += take;
     in += take;
     size -= take;
-    if (pendingSize_ < kBlockSize) return;
+    if (pendingSize_ < blockSize) return;
     ProcessBlocks(pending_.data(), 1);
     pendingSize_ = 0;
   }
-  const std::size_t whole = size / kBlockSize;
+  const std::size_t whole = size / blockSize;
   if (whole > 0) ProcessBlocks(in, whole);
-  in += whole * kBlockSize;
-  size -= whole * kBlockSize;
+  in += whole * blockSize;
+  size -= whole * blockSize;
   if (size > 0) std::memcpy(pending_.data(), in, size);
   pendingSize_ = size;
 }
 
-TIdHash::TDigest TIdHashBlock64::Final() {
-  const std::uint64_t bits = totalBytes_ * 8;
+// A 128-bit field holds the byte count times eight: its upper 64 bits are the carry of the
+// byte count only, since a message of 2^64 bytes is out of reach.
+void TIdBlockHash::StoreLengthField(std::uint8_t* field) const noexcept {
+  const std::uint64_t lowBits = totalBytes_ << 3;
+  const std::uint64_t highBits = totalBytes_ >> 61;
+  const std::size_t size = frame_.lengthFieldSize;
+  for (std::size_t k = 0; k < size; ++k) {  // k: the byte's significance, lowest first
+    const std::uint64_t word = k < 8 ? lowBits : highBits;
+    const auto byte = static_cast<std::uint8_t>(word >> (8 * (k % 8)));
+    field[frame_.bigEndianLength ? size - 1 - k : k] = byte;
+  }
+}
+
+TIdHash::TDigest TIdBlockHash::Final() {
+  const std::size_t blockSize = frame_.blockSize;
+  const std::size_t lengthField = blockSize - frame_.lengthFieldSize;
+  const auto begin = pending_.begin();
   pending_[pendingSize_++] = 0x80;
-  if (pendingSize_ > kBlockSize - kLengthFieldSize) {
-    std::fill(pending_.begin() + static_cast<std::ptrdiff_t>(pendingSize_), pending_.end(), 0);
+  if (pendingSize_ > lengthField) {
+    std::fill(begin + static_cast<std::ptrdiff_t>(pendingSize_),
+              begin + static_cast<std::ptrdiff_t>(blockSize), 0);
     ProcessBlocks(pending_.data(), 1);
     pendingSize_ = 0;
   }
-  std::fill(pending_.begin() + static_cast<std::ptrdiff_t>(pendingSize_),
-            pending_.end() - kLengthFieldSize, 0);
-  for (std::size_t i = 0; i < kLengthFieldSize; ++i) {
-    const std::size_t shift = bigEndianLength_ ? (kLengthFieldSize - 1 - i) * 8 : i * 8;
-    pending_[kBlockSize - kLengthFieldSize + i] = static_cast<std::uint8_t>(bits >> shift);
-  }
+  std::fill(begin + static_cast<std::ptrdiff_t>(pendingSize_),
+            begin + static_cast<std::ptrdiff_t>(lengthField), 0);
+  StoreLengthField(pending_.data() + lengthField);
   ProcessBlocks(pending_.data(), 1);
   TDigest digest(DigestSize());
   StoreDigest(digest.data());

@@ -45,19 +45,24 @@ class TIdHash {
 // Upper-case (default) or lower-case hexadecimal of `bytes`, two digits per byte, in order.
 [[nodiscard]] std::string DigestToHex(const TIdByteArray& bytes, bool upperCase = true);
 
-// The Merkle-Damgard frame the MD4, MD5 and SHA-256 digests share: 64-byte blocks, a 0x80 byte
-// after the message, zero fill and the message length in bits as the last 8 bytes of the last
-// block, in the byte order the digest uses for its words.
-class TIdHashBlock64 : public TIdHash {
+// The Merkle-Damgard frame every digest here shares: fixed-size blocks, a 0x80 byte after the
+// message, zero fill, and the message length in bits as the last bytes of the last block, in the
+// byte order the digest uses for its words.
+class TIdBlockHash : public TIdHash {
  public:
-  static constexpr std::size_t kBlockSize = 64;
-
   void Reset() final;
   void Update(const void* data, std::size_t size) final;
   [[nodiscard]] TDigest Final() final;
 
  protected:
-  explicit TIdHashBlock64(bool bigEndianLength) noexcept : bigEndianLength_(bigEndianLength) {}
+  // The largest block of any digest here (the SHA-512 family's).
+  static constexpr std::size_t kMaxBlockSize = 128;
+  struct TBlockFrame {
+    std::size_t blockSize;        // at most kMaxBlockSize
+    std::size_t lengthFieldSize;  // 8 or 16 bytes
+    bool bigEndianLength;
+  };
+  explicit TIdBlockHash(TBlockFrame frame) noexcept : frame_(frame) {}
 
   // Sets the chaining state to the digest's initial value.
   virtual void InitState() = 0;
@@ -67,10 +72,23 @@ class TIdHashBlock64 : public TIdHash {
   virtual void StoreDigest(std::uint8_t* out) const = 0;
 
  private:
-  const bool bigEndianLength_;
-  std::array<std::uint8_t, kBlockSize> pending_{};
+  // The length field: the message length in bits, as wide as the frame says.
+  void StoreLengthField(std::uint8_t* field) const noexcept;
+
+  const TBlockFrame frame_;
+  std::array<std::uint8_t, kMaxBlockSize> pending_{};
   std::size_t pendingSize_ = 0;
   std::uint64_t totalBytes_ = 0;
+};
+
+// The frame of MD4, MD5 and SHA-256: 64-byte blocks and a 64-bit length.
+class TIdHashBlock64 : public TIdBlockHash {
+ public:
+  static constexpr std::size_t kBlockSize = 64;
+
+ protected:
+  explicit TIdHashBlock64(bool bigEndianLength) noexcept
+      : TIdBlockHash({kBlockSize, 8, bigEndianLength}) {}
 };
 
 // Word loads and stores for the digests' block functions.

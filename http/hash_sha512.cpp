@@ -1,8 +1,6 @@
 #include "http/hash_sha512.h"
 
-#include <algorithm>
 #include <bit>
-#include <cstring>
 
 namespace brixa {
 
@@ -101,63 +99,20 @@ void CompressBlock(std::array<std::uint64_t, 8>& state, const std::uint8_t* bloc
 }  // namespace
 
 TIdHashSHA512Family::TIdHashSHA512Family(const TState& initialState) noexcept
-    : initialState_(initialState) {
+    : TIdBlockHash({kBlockSize, kLengthFieldSize, true}), initialState_(initialState) {
   state_ = initialState_;
 }
 
-void TIdHashSHA512Family::Reset() {
+void TIdHashSHA512Family::InitState() {
   state_ = initialState_;
-  pendingSize_ = 0;
-  totalBytes_ = 0;
 }
 
 void TIdHashSHA512Family::ProcessBlocks(const std::uint8_t* blocks, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) CompressBlock(state_, blocks + i * kBlockSize);
 }
 
-void TIdHashSHA512Family::Update(const void* data, std::size_t size) {
-  if (size == 0) return;
-  auto in = static_cast<const std::uint8_t*>(data);
-  totalBytes_ += size;
-  if (pendingSize_ > 0) {
-    const std::size_t take = std::min(size, kBlockSize - pendingSize_);
-    std::memcpy(pending_.data() + pendingSize_, in, take);
-    pendingSize_ += take;
-    in += take;
-    size -= take;
-    if (pendingSize_ < kBlockSize) return;
-    ProcessBlocks(pending_.data(), 1);
-    pendingSize_ = 0;
-  }
-  const std::size_t whole = size / kBlockSize;
-  if (whole > 0) ProcessBlocks(in, whole);
-  in += whole * kBlockSize;
-  size -= whole * kBlockSize;
-  if (size > 0) std::memcpy(pending_.data(), in, size);
-  pendingSize_ = size;
-}
-
-// The 128-bit length field holds the message length in bits; a message of 2^61 bytes or more
-// is out of reach, so its upper 64 bits are the carry of the byte count only.
-TIdHash::TDigest TIdHashSHA512Family::Final() {
-  const std::uint64_t highBits = totalBytes_ >> 61;
-  const std::uint64_t lowBits = totalBytes_ << 3;
-  pending_[pendingSize_++] = 0x80;
-  if (pendingSize_ > kBlockSize - kLengthFieldSize) {
-    std::fill(pending_.begin() + static_cast<std::ptrdiff_t>(pendingSize_), pending_.end(), 0);
-    ProcessBlocks(pending_.data(), 1);
-    pendingSize_ = 0;
-  }
-  std::fill(pending_.begin() + static_cast<std::ptrdiff_t>(pendingSize_),
-            pending_.end() - kLengthFieldSize, 0);
-  StoreBigEndian64(pending_.data() + kBlockSize - kLengthFieldSize, highBits);
-  StoreBigEndian64(pending_.data() + kBlockSize - 8, lowBits);
-  ProcessBlocks(pending_.data(), 1);
-  std::array<std::uint8_t, 64> full{};
-  for (std::size_t i = 0; i < state_.size(); ++i) StoreBigEndian64(full.data() + 8 * i, state_[i]);
-  TDigest digest(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(DigestSize()));
-  Reset();
-  return digest;
+void TIdHashSHA512Family::StoreDigest(std::uint8_t* out) const {
+  for (std::size_t i = 0; i < DigestSize() / 8; ++i) StoreBigEndian64(out + 8 * i, state_[i]);
 }
 
 TIdHashSHA512::TIdHashSHA512() : TIdHashSHA512Family(kSha512Initial) {}

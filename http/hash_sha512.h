@@ -11,26 +11,22 @@ namespace brixa {
 // The SHA-512 family (FIPS 180-4): 64-bit words, 128-byte blocks, a 128-bit length field.
 // SHA-512 gives all 64 bytes of the state; SHA-512/256 starts from its own initial value and
 // gives the first 32 (the "SHA-512-256" of HTTP Digest authentication).
-class TIdHashSHA512Family : public TIdHash {
+class TIdHashSHA512Family : public TIdBlockHash {
  public:
   static constexpr std::size_t kBlockSize = 128;
-
-  void Reset() final;
-  void Update(const void* data, std::size_t size) final;
-  [[nodiscard]] TDigest Final() final;
 
  protected:
   using TState = std::array<std::uint64_t, 8>;
   explicit TIdHashSHA512Family(const TState& initialState) noexcept;
 
- private:
-  void ProcessBlocks(const std::uint8_t* blocks, std::size_t count);
+  void InitState() override;
+  void ProcessBlocks(const std::uint8_t* blocks, std::size_t count) override;
+  // The first DigestSize() bytes of the state, words big-endian.
+  void StoreDigest(std::uint8_t* out) const override;
 
+ private:
   const TState& initialState_;
   TState state_{};
-  std::array<std::uint8_t, kBlockSize> pending_{};
-  std::size_t pendingSize_ = 0;
-  std::uint64_t totalBytes_ = 0;
 };
 
 class TIdHashSHA512 : public TIdHashSHA512Family {

@@ -1,4 +1,13 @@
 #pragma once
+// Reading an HTTP/1.x response off an I/O handler: protocol lines, header blocks and the three
+// body framings (RFC 9112, 6 and 7). The handler reports body bytes through its work events (one
+// read span per counted body, per chunk, or for the whole until-close body); header and
+// chunk-size lines report nothing.
+//
+// Every read is bounded: a line by the handler's MaxLineLength and by what is left of its
+// block's byte budget, a block by its line limit and kMaxHeaderBlockBytes, a line's arrival by
+// the handler's ReadTimeout (counted for the whole line, so a peer dripping a byte at a time
+// cannot hold a read open for longer). No stream is ever grown ahead of the bytes received.
 
 #include <cstdint>
 #include <string>
@@ -11,16 +20,6 @@ namespace brixa {
 
 class TIdIOHandler;
 class TIdHeaderList;
-
-// Reading an HTTP/1.x response off an I/O handler: protocol lines, header blocks and the three
-// body framings (RFC 9112, 6 and 7). The handler reports body bytes through its work events (one
-// read span per counted body, per chunk, or for the whole until-close body); header and
-// chunk-size lines report nothing.
-//
-// Every read is bounded: a line by the handler's MaxLineLength and by what is left of its
-// block's byte budget, a block by its line limit and kMaxHeaderBlockBytes, a line's arrival by
-// the handler's ReadTimeout (counted for the whole line, so a peer dripping a byte at a time
-// cannot hold a read open for longer). No stream is ever grown ahead of the bytes received.
 
 // Bytes of one header block (status line and header lines, or a chunked body's trailer),
 // terminators included. Far above what real servers send (nginx refuses requests past 32 KiB of

@@ -47,9 +47,7 @@ const std::string kStored = "vault 127.0.0.1/dir/file";
 struct Client {
   explicit Client(const ScriptedServer& server) {
     http.SetAuthStore(&store);
-    http.SetHTTPOptions({hoInProcessAuth});
-    http.Request().SetUsername("alice");
-    http.Request().SetPassword("secret");
+    test::AnswerChallengesAs(http, "alice", "secret");
     http.OnSelectAuthorization = [](TComponent*, TIdAuthenticationClass& cls,
                                     const TIdHeaderList&) {
       cls = TIdAuthenticationClass::Of<OneStepBasic>();

@@ -94,11 +94,7 @@ std::vector<Case> Cases() {
                                                  "WWW-Authenticate: Negotiate\r\n"))},
        "EIdHTTPProtocolException",
        true,
-       [](TestClient& http) {
-         http.SetHTTPOptions({hoInProcessAuth});
-         http.Request().SetUsername("u");
-         http.Request().SetPassword("p");
-       }},
+       [](TestClient& http) { test::AnswerChallengesAs(http, "u", "p"); }},
       {"unsupported challenge to HEAD, body sent anyway",
        {Expect::LineBlock(), Send(test::Response("HTTP/1.1 401 Unauthorized", "nope!",
                                                  "WWW-Authenticate: Negotiate\r\n"))},

@@ -65,9 +65,7 @@ TEST(DigestExchange, ChallengeOutlivesItsConnectionAndTheNonceIsReused) {
       {Expect::LineBlock(), Send(Closing("HTTP/1.1 200 OK", "second"))},
   });
   TestClient http;
-  http.SetHTTPOptions({hoInProcessAuth});
-  http.Request().SetUsername("Mufasa");
-  http.Request().SetPassword("Circle of Life");
+  test::AnswerChallengesAs(http, "Mufasa", "Circle of Life");
   TMemoryStream body;
   http.Get(test::UrlOf(server, "/dir/index.html"), &body);
   EXPECT_EQ(body.DataString(), "first");
@@ -108,9 +106,7 @@ TEST(DigestExchange, StaleNonceIsAnsweredWithTheNewOne) {
       {Expect::LineBlock(), Send(Closing("HTTP/1.1 200 OK", "two"))},
   });
   TestClient http;
-  http.SetHTTPOptions({hoInProcessAuth});
-  http.Request().SetUsername("bob");
-  http.Request().SetPassword("pw");
+  test::AnswerChallengesAs(http, "bob", "pw");
   TMemoryStream body;
   http.Get(test::UrlOf(server, "/a"), &body);
   http.Get(test::UrlOf(server, "/b"), &body);

@@ -39,4 +39,12 @@ class TestClient : public TIdHTTP {
   TestClient() { SetReadTimeout(kTestReadTimeoutMs); }
 };
 
+// Makes `http` answer a server's challenges inside the request with these credentials.
+inline void AnswerChallengesAs(TIdHTTP& http, const std::string& username,
+                               const std::string& password) {
+  http.SetHTTPOptions({hoInProcessAuth});
+  http.Request().SetUsername(username);
+  http.Request().SetPassword(password);
+}
+
 }  // namespace brixa::test

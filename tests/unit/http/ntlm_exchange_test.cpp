@@ -54,9 +54,7 @@ class NTLMExchange : public ::testing::Test {
         Send(test::Response("HTTP/1.1 200 OK", "welcome")),
     });
     TestClient http;
-    http.SetHTTPOptions({hoInProcessAuth});
-    http.Request().SetUsername("Domain\\User");
-    http.Request().SetPassword("Password");
+    test::AnswerChallengesAs(http, "Domain\\User", "Password");
     TMemoryStream body;
     http.Get(test::UrlOf(server, "/intranet"), &body);
     EXPECT_EQ(body.DataString(), "welcome");
@@ -110,9 +108,7 @@ TEST_F(NTLMExchange, ClosedBetweenLegsRestartsOnceThenFails) {
                             Send(closingChallenge)};
   ScriptedServer server(std::vector<test::Script>{first, second});
   TestClient http;
-  http.SetHTTPOptions({hoInProcessAuth});
-  http.Request().SetUsername("Domain\\User");
-  http.Request().SetPassword("Password");
+  test::AnswerChallengesAs(http, "Domain\\User", "Password");
   TMemoryStream body;
   EXPECT_THROW(http.Get(test::UrlOf(server, "/intranet"), &body), EIdHTTPProtocolException);
   EXPECT_EQ(http.StatusCode(), 401);

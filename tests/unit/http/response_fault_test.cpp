@@ -7,6 +7,7 @@
 #include <set>
 
 #include "http/http.h"
+#include "http_test_support.h"
 #include "support/fault_io_handler.h"
 #include "transport/stack_exceptions.h"
 
@@ -54,9 +55,7 @@ struct Client {
       : io(std::move(peers), readSize) {
     http.SetIOHandler(&io);
     http.SetHandleRedirects(true);
-    http.SetHTTPOptions({hoInProcessAuth});
-    http.Request().SetUsername("user");
-    http.Request().SetPassword("secret");
+    test::AnswerChallengesAs(http, "user", "secret");
   }
   ~Client() { http.SetIOHandler(nullptr); }
   FaultIOHandler io;

@@ -263,9 +263,7 @@ TEST(StatusHandling, RefusedCredentialsEndAfterMaxAuthRetries) {
   }
   ScriptedServer server(script);
   TestClient http;
-  http.SetHTTPOptions({hoInProcessAuth});
-  http.Request().SetUsername("alice");
-  http.Request().SetPassword("wrong");
+  test::AnswerChallengesAs(http, "alice", "wrong");
   TMemoryStream body;
   try {
     http.Get(test::UrlOf(server, "/"), &body);

@@ -59,7 +59,8 @@ std::string HostHeaderValue(const TIdURI& uri) {
 
 TIdCustomHTTP::TIdCustomHTTP(TComponent* owner)
     : TIdTCPClientCustom(owner),
-      protocol_(std::make_unique<TIdHTTPProtocol>(*this)),
+      protocol_(
+          std::make_unique<TIdHTTPProtocol>(*this, static_cast<TIdHTTPProtocolClient&>(*this))),
       currentURI_(std::make_unique<TIdURI>()),
       proxyParams_(std::make_unique<TIdProxyConnectionInfo>()) {}
 
@@ -124,7 +125,7 @@ void TIdCustomHTTP::RunRequestLoop(const std::string& /*url*/, TStream* response
         tls->SetCheckedURI(CurrentURI().URI());
       }
       SendAndReadHead(*protocol_);
-      switch (protocol_->DecideNextStep(ignoreReplies)) {
+      switch (TakeNextStep(*protocol_, ignoreReplies)) {
         case nsFollowRedirect:
           if (responseContent != nullptr) {
             responseContent->SetPosition(start);
@@ -148,6 +149,16 @@ void TIdCustomHTTP::RunRequestLoop(const std::string& /*url*/, TStream* response
     RestoreWithheldAuthentication();
     throw;
   }
+}
+
+TIdHTTPNextStep TIdCustomHTTP::TakeNextStep(TIdHTTPProtocol& protocol,
+                                            const TIdIgnoreReplies& ignoreReplies) {
+  // After 101 the connection speaks another protocol, which this client does not. The mark
+  // comes first: the judgement raises for a status the caller does not accept.
+  if (protocol.Response().StatusCode() == 101) closeAfterRequest_ = true;
+  const TIdHTTPOutcome outcome = protocol.DecideNextStep(ignoreReplies);
+  if (outcome.closeAfter) closeAfterRequest_ = true;
+  return outcome.step;
 }
 
 void TIdCustomHTTP::CloseAfterRequest() {
@@ -349,7 +360,7 @@ void TIdCustomHTTP::SetAcceptEncoding() {
 // proxy's 407 challenges) goes out on a short-lived exchange of its own; TLS starts over the
 // tunnel once the proxy answers 200.
 void TIdCustomHTTP::OpenTunnel() {
-  TIdHTTPProtocol tunnel(*this);
+  TIdHTTPProtocol tunnel(*this, *this);
   TIdHTTPRequest& connect = tunnel.Request();
   connect.SetUserAgent(Request().UserAgent());
   connect.SetHost(Request().Host());
@@ -381,7 +392,7 @@ void TIdCustomHTTP::OpenTunnel() {
       StartTlsInTunnel();
       return;
     }
-    (void)tunnel.DecideNextStep({});
+    (void)TakeNextStep(tunnel, {});
   }
 }
 

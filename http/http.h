@@ -70,7 +70,7 @@ using TIdOnAuthorization =
 // A client is used by one thread at a time; requests block that thread, and every event fires
 // on it. Between requests the client keeps its connection (when the last response allowed it),
 // CurrentURI (relative URLs resolve against it), every Request field and the last response.
-class TIdCustomHTTP : public TIdTCPClientCustom {
+class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
  public:
   static constexpr std::int32_t DefaultRedirectMaximum = 15;
   static constexpr std::int32_t DefaultMaxAuthRetries = 3;
@@ -179,8 +179,14 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void Notification(TComponent* component, TOperation operation) override;
 
  private:
-  friend class TIdHTTPProtocol;
-
+  [[nodiscard]] TIdRedirectVerdict JudgeRedirect(std::string& location,
+                                                 std::string& method) override;
+  [[nodiscard]] bool AnswerChallenge(bool server, TIdHTTPRequest& request,
+                                     TIdHTTPResponse& response) override;
+  [[nodiscard]] bool RestartAuthExchange(bool server, TIdAuthentication& scheme) override;
+  // Judges the response `protocol` just read and keeps what it says about the connection.
+  [[nodiscard]] TIdHTTPNextStep TakeNextStep(TIdHTTPProtocol& protocol,
+                                             const TIdIgnoreReplies& ignoreReplies);
   void RunRequestLoop(const std::string& url, TStream* responseContent, std::int64_t start,
                       const TIdIgnoreReplies& ignoreReplies);
   // `callerURL`: Request.URL is the caller's URL (whose user information becomes the
@@ -213,12 +219,12 @@ class TIdCustomHTTP : public TIdTCPClientCustom {
   void EnsureConnected(TIdHTTPResponse& response);
   void ReadStatusAndHeaders(TIdHTTPProtocol& protocol);
   void StoreResponseCookies(TIdHTTPResponse& response);
-  void AddRequestCookies(TIdHTTPRequest& request, const TIdURI& uri);
+  void AddRequestCookies(TIdHTTPRequest& request, const TIdURI& uri) override;
   void FreeOwnCookieManager();
   void CloseAfterRequest();
   void DropUncleanConnection();
   // Closes the connection and forgets what it had buffered.
-  void DropConnection();
+  void DropConnection() override;
 
   std::unique_ptr<TIdHTTPProtocol> protocol_;
   std::unique_ptr<TIdURI> currentURI_;

@@ -68,6 +68,30 @@ bool TIdCustomHTTP::ConfirmRedirect(std::string& location, std::string& method,
   return handled;
 }
 
+TIdRedirectVerdict TIdCustomHTTP::JudgeRedirect(std::string& location, std::string& method) {
+  ++redirectsSeen_;
+  if (!ConfirmRedirect(location, method, redirectsSeen_)) return rvRefused;
+  // OnRedirect may have changed HandleRedirects: it is read after the handler ran.
+  return HandleRedirects() && redirectsSeen_ < RedirectMaximum() ? rvFollow : rvReport;
+}
+
+bool TIdCustomHTTP::AnswerChallenge(bool server, TIdHTTPRequest& request,
+                                    TIdHTTPResponse& response) {
+  const std::int32_t attempts = server ? serverAuthAttempts_ : proxyAuthAttempts_;
+  if (attempts >= MaxAuthRetries()) return false;
+  return server ? AuthorizeServer(request, response) : AuthorizeProxy(request, response);
+}
+
+bool TIdCustomHTTP::RestartAuthExchange(bool server, TIdAuthentication& scheme) {
+  if (authRestarted_) return false;
+  authRestarted_ = true;
+  scheme.Restart();
+  const bool retry = scheme.Next() == naRetry;
+  // The new connection's first leg is the request's first attempt.
+  (server ? serverAuthAttempts_ : proxyAuthAttempts_) = 1;
+  return retry;
+}
+
 bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& response) {
   ++serverAuthAttempts_;
   // Another origin's challenge is never answered with what the caller gave for its own.

@@ -54,8 +54,9 @@ void RequireSingleLine(std::string_view text) {
   if (HoldsLineBreak(text)) throw EIdHTTPInvalidRequestText(RSHTTPInvalidRequestText);
 }
 
-TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client)
+TIdHTTPProtocol::TIdHTTPProtocol(TIdCustomHTTP& client, TIdHTTPProtocolClient& exchangeClient)
     : client_(client),
+      exchangeClient_(exchangeClient),
       request_(std::make_unique<TIdHTTPRequest>()),
       response_(std::make_unique<TIdHTTPResponse>(client)) {}
 
@@ -71,7 +72,7 @@ void TIdHTTPProtocol::WriteRequestHead(const TIdURI* cookieUri) {
     client_.ProxyParams().WriteFields(request.HeaderLines());
   }
   if (cookieUri != nullptr && client_.CookieManager() != nullptr) {
-    client_.AddRequestCookies(request, *cookieUri);
+    exchangeClient_.AddRequestCookies(request, *cookieUri);
   }
   const std::string requestLine = request.RequestMethod() + " " + request.URL() + " HTTP/" +
                                   kVersionText[client_.ProtocolVersion()];

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -10,6 +11,7 @@
 
 namespace brixa {
 
+class TIdAuthentication;
 class TIdCustomHTTP;
 class TIdURI;
 
@@ -19,6 +21,47 @@ void RequireSingleLine(std::string_view text);
 
 // What the request cycle does after a final response.
 enum TIdHTTPNextStep { nsFollowRedirect, nsRetryWithAuth, nsDone };
+
+// The judgement of a final response, for the client to apply to its own state.
+struct TIdHTTPOutcome {
+  TIdHTTPNextStep step = nsDone;
+  // The connection cannot carry another request whatever the response said: the application
+  // stopped before the body, which is still in the connection.
+  bool closeAfter = false;
+};
+
+// What the client decided about a redirect it was shown.
+enum TIdRedirectVerdict {
+  rvRefused,  // not followed: the answer is the response's error
+  rvFollow,   // the request goes again, to the (possibly changed) location and method
+  rvReport    // not followed, but the answer is the redirect itself, its location kept
+};
+
+// What an exchange needs of its client beyond the client's public face. Each call changes the
+// client's per-request counters at the moment it happens, so they are right also when the
+// exchange then ends in an exception.
+class TIdHTTPProtocolClient {
+ public:
+  // Counts one more redirect of this request and lets the client (and its OnRedirect) judge
+  // it; `location` and `method` may come back changed.
+  [[nodiscard]] virtual TIdRedirectVerdict JudgeRedirect(std::string& location,
+                                                         std::string& method) = 0;
+  // Counts an attempt at the challenge of `response` (401 with `server`, else 407) and readies
+  // the next request's answer to it; false when the attempts are spent or none can be given.
+  [[nodiscard]] virtual bool AnswerChallenge(bool server, TIdHTTPRequest& request,
+                                             TIdHTTPResponse& response) = 0;
+  // Starts a connection-bound `scheme` over on a new connection, once per request, with that
+  // request's attempts forgiven but this one; false when it already did, or when the scheme
+  // has no first leg to send.
+  [[nodiscard]] virtual bool RestartAuthExchange(bool server, TIdAuthentication& scheme) = 0;
+  // Adds the client's cookies for `uri` to `request`.
+  virtual void AddRequestCookies(TIdHTTPRequest& request, const TIdURI& uri) = 0;
+  // Closes the connection and forgets what it had buffered.
+  virtual void DropConnection() = 0;
+
+ protected:
+  ~TIdHTTPProtocolClient() = default;
+};
 
 // The most of an error answer's body kept as EIdHTTPProtocolException's text. Error pages are
 // a few KiB; a peer announcing gigabytes gets this much kept, and its connection closed.
@@ -32,7 +75,8 @@ using TIdIgnoreReplies = std::vector<std::int16_t>;
 // short-lived one for a proxy tunnel's CONNECT.
 class TIdHTTPProtocol {
  public:
-  explicit TIdHTTPProtocol(TIdCustomHTTP& client);
+  // `exchangeClient` is `client` seen through the calls that change its private state.
+  TIdHTTPProtocol(TIdCustomHTTP& client, TIdHTTPProtocolClient& exchangeClient);
   TIdHTTPProtocol(const TIdHTTPProtocol&) = delete;
   TIdHTTPProtocol& operator=(const TIdHTTPProtocol&) = delete;
   ~TIdHTTPProtocol();
@@ -61,7 +105,7 @@ class TIdHTTPProtocol {
   // Judges the response whose header block was just read: reads, drops or raises its body and
   // says what the request cycle does next. Raises EIdHTTPProtocolException for a status the
   // client does not accept unless its code is in `ignoreReplies`.
-  [[nodiscard]] TIdHTTPNextStep DecideNextStep(const TIdIgnoreReplies& ignoreReplies);
+  [[nodiscard]] TIdHTTPOutcome DecideNextStep(const TIdIgnoreReplies& ignoreReplies);
 
  private:
   [[nodiscard]] TIdHTTPNextStep HandleRedirect(std::int32_t code,
@@ -79,6 +123,7 @@ class TIdHTTPProtocol {
   [[nodiscard]] bool CannotHaveBody(std::int32_t code) const;
 
   TIdCustomHTTP& client_;
+  TIdHTTPProtocolClient& exchangeClient_;
   std::unique_ptr<TIdHTTPRequest> request_;
   std::unique_ptr<TIdHTTPResponse> response_;
 };

@@ -72,49 +72,44 @@ std::string BodyText(TMemoryStream& body, const std::string& contentType) {
 
 }  // namespace
 
-TIdHTTPNextStep TIdHTTPProtocol::DecideNextStep(const TIdIgnoreReplies& ignoreReplies) {
+TIdHTTPOutcome TIdHTTPProtocol::DecideNextStep(const TIdIgnoreReplies& ignoreReplies) {
   TIdHTTPResponse& response = *response_;
   if (client_.OnHeadersAvailable) {
     bool proceed = true;
     client_.OnHeadersAvailable(&client_, response.HeaderLines(), proceed);
-    if (!proceed) {
-      client_.closeAfterRequest_ = true;  // the body is still in the connection
-      return nsDone;
-    }
+    if (!proceed) return {.step = nsDone, .closeAfter = true};
   }
   const std::int32_t code = response.StatusCode();
   const std::int32_t statusClass = code / 100;  // -1 (unreadable) is class 0
-  // After 101 the connection speaks another protocol, which this client does not.
-  if (code == 101) client_.closeAfterRequest_ = true;
-  if (!response.Location().empty()) return HandleRedirect(code, ignoreReplies);
+  if (!response.Location().empty()) return {.step = HandleRedirect(code, ignoreReplies)};
   if (statusClass == 3 && code != 304) {
     // A redirect that names no target cannot be followed; going to "" would fetch the
     // directory of the current target instead.
     RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
-    return nsDone;
+    return {};
   }
-  if (statusClass == 2) return FinishAccepted(code, false);
+  if (statusClass == 2) return {.step = FinishAccepted(code, false)};
   if (code == 401 || code == 407) {
-    if (!AcceptChallenge(code, ignoreReplies)) return nsDone;
-    return FinishAccepted(code, client_.HTTPOptions().Contains(hoInProcessAuth));
+    if (!AcceptChallenge(code, ignoreReplies)) return {};
+    return {.step = FinishAccepted(code, client_.HTTPOptions().Contains(hoInProcessAuth))};
   }
   RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
-  return nsDone;
+  return {};
 }
 
 TIdHTTPNextStep TIdHTTPProtocol::HandleRedirect(std::int32_t code,
                                                 const TIdIgnoreReplies& ignoreReplies) {
   TIdHTTPResponse& response = *response_;
   TIdHTTPRequest& request = *request_;
-  ++client_.redirectsSeen_;
   std::string location = response.Location();
   std::string method = request.RequestMethod();
-  if (!client_.ConfirmRedirect(location, method, client_.redirectsSeen_)) {
+  const TIdRedirectVerdict verdict = exchangeClient_.JudgeRedirect(location, method);
+  if (verdict == rvRefused) {
     RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
     return nsDone;
   }
   TIdHTTPNextStep step = nsDone;
-  if (client_.HandleRedirects() && client_.redirectsSeen_ < client_.RedirectMaximum()) {
+  if (verdict == rvFollow) {
     request.SetURL(location);
     request.SetRequestMethod(method);
     step = nsFollowRedirect;
@@ -127,24 +122,14 @@ TIdHTTPNextStep TIdHTTPProtocol::HandleRedirect(std::int32_t code,
 
 bool TIdHTTPProtocol::AcceptChallenge(std::int32_t code, const TIdIgnoreReplies& ignoreReplies) {
   const bool server = code == 401;
-  const std::int32_t attempts = server ? client_.serverAuthAttempts_ : client_.proxyAuthAttempts_;
-  bool accepted = attempts < client_.MaxAuthRetries() &&
-                  (server ? client_.AuthorizeServer(*request_, *response_)
-                          : client_.AuthorizeProxy(*request_, *response_));
+  bool accepted = exchangeClient_.AnswerChallenge(server, *request_, *response_);
   TIdAuthentication* scheme = server ? request_->AuthScheme() : client_.ProxyParams().AuthScheme();
   // A scheme whose legs are bound to one connection cannot answer a challenge on the next one.
   // When the peer closes after its challenge, the exchange starts over on a new connection,
-  // once, with the attempts of this exchange forgiven; a second close ends it with the status.
+  // once; a second close ends it with the status.
   if (accepted && scheme != nullptr && scheme->NeedsKeepAlive() && scheme->Step() > 1 &&
       !response_->StaysOpen()) {
-    if (!client_.authRestarted_) {
-      client_.authRestarted_ = true;
-      scheme->Restart();
-      accepted = scheme->Next() == naRetry;
-      (server ? client_.serverAuthAttempts_ : client_.proxyAuthAttempts_) = 1;
-    } else {
-      accepted = false;
-    }
+    accepted = exchangeClient_.RestartAuthExchange(server, *scheme);
   }
   if (accepted) return true;
   if (scheme != nullptr) scheme->Restart();
@@ -174,7 +159,7 @@ void TIdHTTPProtocol::RaiseProtocolError(std::int32_t code, std::int32_t waitMs,
     try {
       client_.ReadResponseBody(*response_, waitMs);
     } catch (const ErrorTextCapReached&) {
-      client_.DropConnection();  // the rest of the text is still on its way
+      exchangeClient_.DropConnection();  // the rest of the text is still on its way
     }
   }
   if (IsIgnored(code, ignoreReplies)) return;

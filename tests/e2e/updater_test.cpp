@@ -554,6 +554,20 @@ int ProxiedTreeRequests(const test::PeerProcess& proxy) {
 // squid writes its log line once a transaction ends; the updater may be gone by then.
 constexpr int kProxyLogTimeoutMs = 10000;
 
+// Checks that the last run's four requests for the update tree went through the proxy, or that
+// none did; answers the proxy's count of tree requests for the next run.
+int ExpectProxiedRun(const test::PeerProcess& proxy, bool proxied, int before) {
+  if (proxied) {
+    EXPECT_TRUE(
+        WaitFor([&] { return ProxiedTreeRequests(proxy) == before + 4; }, kProxyLogTimeoutMs))
+        << proxy.ReadFile("access.log");
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(ProxiedTreeRequests(proxy), before) << proxy.ReadFile("access.log");
+  }
+  return ProxiedTreeRequests(proxy);
+}
+
 #ifndef _WIN32
 
 // Requests for `path` of the update server that `proxy`'s access log shows answered with
@@ -665,15 +679,7 @@ TEST_F(UpdaterEndToEnd, HostsInNoProxyAreReachedDirectly) {
     const ProgramResult run = product.Run();
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(product.WaitForMarker()) << run.stdErr;
-    if (c.proxied) {
-      EXPECT_TRUE(WaitFor([&] { return ProxiedTreeRequests(*proxy) == proxiedBefore + 4; },
-                          kProxyLogTimeoutMs))
-          << proxy->ReadFile("access.log");
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      EXPECT_EQ(ProxiedTreeRequests(*proxy), proxiedBefore) << proxy->ReadFile("access.log");
-    }
-    proxiedBefore = ProxiedTreeRequests(*proxy);
+    proxiedBefore = ExpectProxiedRun(*proxy, c.proxied, proxiedBefore);
   }
 }
 
@@ -876,15 +882,7 @@ TEST_F(UpdaterEndToEnd, UpdatesThroughTheProxyOfTheInternetSettings) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(product.WaitForMarker()) << run.stdErr;
     EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
-    if (c.proxied) {
-      EXPECT_TRUE(WaitFor([&] { return ProxiedTreeRequests(*proxy) == proxiedBefore + 4; },
-                          kProxyLogTimeoutMs))
-          << proxy->ReadFile("access.log");
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      EXPECT_EQ(ProxiedTreeRequests(*proxy), proxiedBefore) << proxy->ReadFile("access.log");
-    }
-    proxiedBefore = ProxiedTreeRequests(*proxy);
+    proxiedBefore = ExpectProxiedRun(*proxy, c.proxied, proxiedBefore);
   }
 }
 

@@ -1,6 +1,7 @@
 // The updater program. Its update server (BRIXA_UPDATE_SERVER) and the key its updates must be
 // signed with (BRIXA_UPDATE_PUBLIC_KEY) are fixed when it is built; it reads no configuration,
 // environment variable or argument.
+#include "app/update_tls.h"
 #include "app/updater.h"
 #include "app/version_check.h"
 #include "brixa/build_config.h"
@@ -8,6 +9,8 @@
 
 int main() {
   try {
+    // The CA this program was built with (the library may be shared by several builds).
+    brixa::SetUpdateCaPem(brixa::kUpdateCaPem);
     return brixa::RunUpdater(brixa::UpdateServerUrl(brixa::kUpdateServer, brixa::kVersionFilePath),
                              brixa::UpdateServerUrl(brixa::kUpdateServer, brixa::kInstallerPath),
                              brixa::kUpdatePublicKeyPem);

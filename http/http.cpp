@@ -359,6 +359,11 @@ void TIdCustomHTTP::OpenTunnel() {
       answer.SetStatusLine("HTTP/1.0 200 OK");
       answer.SetConnection("close");
     } else {
+      // Anything but an HTTP/1.x status line is not the proxy's answer: TLS must not start
+      // over whatever sent it.
+      if (!IsHTTP1StatusLine(answer.StatusLine())) {
+        throw EIdHTTPInvalidStatusLine(answer.StatusLine());
+      }
       tunnel.ReadResponseHeaders(HeaderLineLimit());
       StoreResponseCookies(answer);
     }

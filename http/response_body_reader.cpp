@@ -1,6 +1,7 @@
 #include "http/response_body_reader.h"
 
 #include <algorithm>
+#include <cctype>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -109,9 +110,35 @@ TIdBodyEnd ReadBodyUntilClose(TIdIOHandler& io, TStream& target, std::int32_t wa
   return TIdBodyEnd::kComplete;
 }
 
+bool IsLocationLine(const TIdByteArray& raw) {
+  static constexpr std::string_view kName = "location:";
+  if (raw.size() < kName.size()) return false;
+  for (std::size_t i = 0; i < kName.size(); ++i) {
+    if (std::tolower(raw[i]) != kName[i]) return false;
+  }
+  return true;
+}
+
+std::string HeaderLineText(const TIdByteArray& raw, TIdCharEncoding encoding) {
+  if (!IsLocationLine(raw)) return BytesToText(raw, encoding);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(raw.size());
+  for (const std::uint8_t b : raw) {
+    if (b >= 0x80 || (b < 0x20 && b != '\t') || b == 0x7F) {
+      text += '%';
+      text += kHex[b >> 4];
+      text += kHex[b & 0x0F];
+    } else {
+      text += static_cast<char>(b);
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
-std::string ReadProtocolLine(TIdIOHandler& io, std::int32_t maxBytes) {
+std::string ReadProtocolLine(TIdIOHandler& io, std::int32_t maxBytes, TIdCharEncoding encoding) {
   const std::int32_t handlerLimit = io.MaxLineLength();
   const bool budgetBinds = handlerLimit <= 0 || maxBytes < handlerLimit;
   // ReadLine reads 0 as "no limit"; an exhausted budget still lets the empty line through.
@@ -119,7 +146,7 @@ std::string ReadProtocolLine(TIdIOHandler& io, std::int32_t maxBytes) {
   const std::int32_t timeout = io.ReadTimeout() > 0 ? io.ReadTimeout() : TimeoutUseDefault;
   std::string line;
   try {
-    line = io.ReadLine("\n", timeout, ceNone, limit);
+    line = io.ReadLine("\n", timeout, encoding, limit);
   } catch (const EIdReadLnMaxLineLengthExceeded&) {
     if (budgetBinds) throw EIdHTTPHeaderBlockTooLarge(RSHTTPHeaderBlockTooLarge);
     throw;
@@ -139,13 +166,14 @@ void ReadHeaderBlock(TIdIOHandler& io, TIdHeaderList& lines, std::int32_t lineLi
   for (std::int32_t count = 0;; ++count) {
     const std::int64_t left = kMaxHeaderBlockBytes - used;
     if (left < 0) throw EIdHTTPHeaderBlockTooLarge(RSHTTPHeaderBlockTooLarge);
-    std::string line = ReadProtocolLine(io, static_cast<std::int32_t>(left));
-    if (line.empty()) return;
+    const TIdByteArray raw =
+        TextToBytes(ReadProtocolLine(io, static_cast<std::int32_t>(left), ce8Bit), ce8Bit);
+    if (raw.empty()) return;
     if (lineLimit > 0 && count >= lineLimit) {
       throw EIdHTTPHeaderBlockTooLarge(RSHTTPHeaderBlockTooLarge);
     }
-    used += static_cast<std::int64_t>(line.size()) + kLineEndBytes;
-    lines.Add(std::move(line));
+    used += static_cast<std::int64_t>(raw.size()) + kLineEndBytes;
+    lines.Add(HeaderLineText(raw, io.DefaultTextEncoding()));
   }
 }
 

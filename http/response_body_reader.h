@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/stream.h"
+#include "runtime/encoding.h"
 
 namespace brixa {
 
@@ -32,14 +33,20 @@ inline constexpr std::int32_t kMaxHeaderBlockBytes = 256 * 1024;
 // EIdReadLnMaxLineLengthExceeded when its own limit was, EIdReadTimeout when the line did not
 // arrive within the handler's ReadTimeout (an empty line would end a block as if complete), and
 // EIdConnClosedGracefully when the peer closed first.
+// `encoding` ceNone takes the handler's default.
 [[nodiscard]] std::string ReadProtocolLine(TIdIOHandler& io,
-                                           std::int32_t maxBytes = kMaxHeaderBlockBytes);
+                                           std::int32_t maxBytes = kMaxHeaderBlockBytes,
+                                           TIdCharEncoding encoding = ceNone);
 
 // Reads header lines up to the empty line that ends the block, adding each to `lines` as it
 // came. `statusLineBytes` is what the block's status line already took of its byte budget.
 // Raises EIdHTTPHeaderBlockTooLarge past `lineLimit` lines (when positive) or past
 // kMaxHeaderBlockBytes in all; no line is ever dropped. A peer that closes inside the block
 // raises EIdConnClosedGracefully, with the lines read so far in `lines`.
+// Header text reads in the handler's default text encoding (ASCII: '?' for a byte above 0x7F),
+// except in a Location, where the bytes of a raw (say UTF-8) target are kept percent-encoded,
+// as browsers send them on; a control byte there is percent-encoded too, so it can never
+// reach a request line.
 void ReadHeaderBlock(TIdIOHandler& io, TIdHeaderList& lines, std::int32_t lineLimit,
                      std::int32_t statusLineBytes = 0);
 

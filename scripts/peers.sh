@@ -7,8 +7,9 @@
 # runs the server itself, while a Windows test run under Wine uses servers started here.
 #
 #   scripts/peers.sh config KIND DIR PORT   write KIND's configuration and documents into DIR
-#                                           (KIND: nginx apache squid squidauth squidntlm dante
-#                                           danteauth lighttpd tinyproxy pyhttp)
+#                                           (KIND: nginx apache squid squidauth squidntlm
+#                                           squidntlmclose dante danteauth lighttpd tinyproxy
+#                                           pyhttp)
 #   scripts/peers.sh command KIND DIR PORT  print the server's command line, one word per line
 #   scripts/peers.sh start ENVFILE          start every peer on a free port, wait until each
 #                                           answers, write BRIXA_PEER_<KIND>_{PORT,DIR,PID}
@@ -20,7 +21,7 @@
 #   scripts/peers.sh cleanup KIND PORT      remove what a stopped peer left outside its folder
 set -euo pipefail
 
-KINDS=(nginx apache squid squidauth squidntlm dante danteauth lighttpd tinyproxy pyhttp)
+KINDS=(nginx apache squid squidauth squidntlm squidntlmclose dante danteauth lighttpd tinyproxy pyhttp)
 APACHE_MODULES=/usr/lib/apache2/modules
 NCSA_HELPER=/usr/lib/squid/basic_ncsa_auth
 # Accepts any user and password but runs the real three-leg NTLM exchange.
@@ -33,7 +34,7 @@ binary_of() {
   case "$1" in
     nginx) echo /usr/sbin/nginx ;;
     apache) echo /usr/sbin/apache2 ;;
-    squid | squidauth | squidntlm) echo /usr/sbin/squid ;;
+    squid | squidauth | squidntlm | squidntlmclose) echo /usr/sbin/squid ;;
     dante | danteauth) echo /usr/sbin/danted ;;
     lighttpd) echo /usr/sbin/lighttpd ;;
     tinyproxy) echo /usr/bin/tinyproxy ;;
@@ -46,7 +47,7 @@ package_of() {
   case "$1" in
     nginx) echo nginx ;;
     apache) echo apache2 ;;
-    squid | squidauth | squidntlm) echo squid ;;
+    squid | squidauth | squidntlm | squidntlmclose) echo squid ;;
     dante | danteauth) echo dante-server ;;
     lighttpd) echo lighttpd ;;
     tinyproxy) echo tinyproxy ;;
@@ -163,9 +164,11 @@ config_squid() {
       echo "auth_param basic realm proxy-test"
       echo "acl authed proxy_auth REQUIRED"
       echo "http_access allow localhost authed"
-    elif [[ "$auth" == ntlm ]]; then
+    elif [[ "$auth" == ntlm* ]]; then
       echo "auth_param ntlm program $NTLM_HELPER"
       echo "auth_param ntlm children 2 startup=1"
+      # ntlmclose: the connection closes after the first 407, between the legs.
+      [[ "$auth" == ntlmclose ]] && echo "auth_param ntlm keep_alive off"
       echo "acl authed proxy_auth REQUIRED"
       echo "http_access allow localhost authed"
     else
@@ -258,6 +261,7 @@ config() {
     squid) config_squid "$d" "$port" open ;;
     squidauth) config_squid "$d" "$port" auth ;;
     squidntlm) config_squid "$d" "$port" ntlm ;;
+    squidntlmclose) config_squid "$d" "$port" ntlmclose ;;
     dante) config_dante "$d" "$port" open ;;
     danteauth) config_dante "$d" "$port" auth ;;
     *) die "unknown peer kind: $kind" ;;
@@ -268,7 +272,7 @@ config() {
 cleanup() {
   local kind="$1" port="$2"
   case "$kind" in
-    squid | squidauth | squidntlm) rm -f /dev/shm/sq"$port"-* 2>/dev/null || true ;;
+    squid | squidauth | squidntlm | squidntlmclose) rm -f /dev/shm/sq"$port"-* 2>/dev/null || true ;;
     danteauth) rm -f "/etc/pam.d/$(pam_service_of "$port")" ;;
   esac
 }
@@ -280,7 +284,7 @@ command_of() {
   case "$kind" in
     nginx) printf '%s\n' /usr/sbin/nginx -p "$d" -c "$d/nginx.conf" -e "$d/error.log" ;;
     apache) printf '%s\n' /usr/sbin/apache2 -f "$d/httpd.conf" -DFOREGROUND ;;
-    squid | squidauth | squidntlm) printf '%s\n' /usr/sbin/squid -N -n "sq$port" -f "$d/squid.conf" ;;
+    squid | squidauth | squidntlm | squidntlmclose) printf '%s\n' /usr/sbin/squid -N -n "sq$port" -f "$d/squid.conf" ;;
     dante | danteauth) printf '%s\n' /usr/sbin/danted -f "$d/danted.conf" -p "$d/danted.pid" ;;
     lighttpd) printf '%s\n' /usr/sbin/lighttpd -D -f "$d/lighttpd.conf" ;;
     tinyproxy) printf '%s\n' /usr/bin/tinyproxy -d -c "$d/tinyproxy.conf" ;;
@@ -379,8 +383,8 @@ start_update_server() {
 # TLS peers for a Windows test run (the Linux tests start their own): one folder with the test
 # certificates (tests/support/make_test_pki.sh) and a docs/ folder the tests fill, served by one
 # nginx with a listener per certificate (BRIXA_PEER_TLS_PORT_<NAME>, "server@1.2" as SERVER12),
-# and tests/support/tls_odd_server.py in its reset and truncate modes (BRIXA_PEER_TLSRESET_PORT,
-# BRIXA_PEER_TLSTRUNCATE_PORT). Skipped when openssl or nginx is missing.
+# and tests/support/tls_odd_server.py in each of its modes (BRIXA_PEER_TLS<MODE>_PORT, the mode
+# without its dash: TLSSTALLHANDSHAKE). Skipped when openssl or nginx is missing.
 TLS_LISTENERS=(server server@1.2 wronghost unknownca expired wildcard)
 start_tls_peers() {
   local envfile="$1" root d conf pid entry name protocols port upper mode ports=()
@@ -434,15 +438,48 @@ EOF
   { cat "$d/ports.env"; echo "export BRIXA_PEER_TLS_DIR=$d"; echo "export BRIXA_PEER_TLS_PID=$pid"; } \
     >> "$envfile"
   [[ -x /usr/bin/python3 ]] || return 0
-  for mode in reset truncate; do
+  for mode in reset truncate stall-handshake stall-record; do
     port="$(free_port)"
     setsid /usr/bin/python3 "$root/tests/support/tls_odd_server.py" "$mode" "$port" \
       "$d/server.crt" "$d/server.key" > "$d/odd-$mode.log" 2>&1 < /dev/null &
     pid=$!
     wait_ready "$port" "$pid" || { kill -TERM "$pid" 2>/dev/null || true; continue; }
-    upper="$(echo "$mode" | tr '[:lower:]' '[:upper:]')"
+    upper="$(echo "${mode//-/}" | tr '[:lower:]' '[:upper:]')"
     echo "export BRIXA_PEER_TLS${upper}_PORT=$port BRIXA_PEER_TLS${upper}_PID=$pid" >> "$envfile"
   done
+}
+
+# The https update server of the Windows end-to-end tests, when BRIXA_UPDATE_TLS_DIR names the
+# certificates the build made for its https test updaters (test-update-tls): the same tree on
+# BRIXA_TLS_UPDATE_PORT (default 8473) with TLS.
+start_tls_update_server() {
+  local envfile="$1" certs="${BRIXA_UPDATE_TLS_DIR:-}" port="${BRIXA_TLS_UPDATE_PORT:-8473}" d pid
+  local template
+  template="$(cd "$(dirname "$0")/.." && pwd)/tools/demo/nginx.conf.in"
+  [[ -n "$certs" && -f "$certs/server.crt" && -x /usr/sbin/nginx ]] || return 0
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    echo "peers: port $port of the https update server is taken; skipped" >&2
+    return 0
+  fi
+  d="$(mktemp -d /tmp/brixa-peer-updateservertls.XXXXXX)"
+  chmod 755 "$d"
+  mkdir -p "$d/html/brixakit" "$d/tmp"
+  sed -e "s#@ROOT@#$d#g" -e "s#@RATE@#0#g" -e "s#@LOCATIONS@##g" \
+    -e "s#@LISTEN@#127.0.0.1:$port ssl; ssl_certificate $certs/server.crt; ssl_certificate_key $certs/server.key#g" \
+    "$template" > "$d/nginx.conf"
+  setsid /usr/sbin/nginx -p "$d/" -c "$d/nginx.conf" -e "$d/error.log" > "$d/stdout.log" 2>&1 \
+    < /dev/null &
+  pid=$!
+  if ! wait_ready "$port" "$pid"; then
+    echo "peers: the https update server did not start on port $port (see $d)" >&2
+    kill -TERM "$pid" 2>/dev/null || true
+    return 0
+  fi
+  {
+    echo "export BRIXA_PEER_UPDATESERVERTLS_PORT=$port"
+    echo "export BRIXA_PEER_UPDATESERVERTLS_DIR=$d"
+    echo "export BRIXA_PEER_UPDATESERVERTLS_PID=$pid"
+  } >> "$envfile"
 }
 
 stop_all() {
@@ -450,7 +487,7 @@ stop_all() {
   [[ -f "$envfile" ]] || return 0
   # shellcheck disable=SC1090
   source "$envfile"
-  for kind in "${KINDS[@]}" updateserver tlsreset tlstruncate tls; do
+  for kind in "${KINDS[@]}" updateserver updateservertls tlsreset tlstruncate tlsstallhandshake tlsstallrecord tls; do
     upper="$(echo "$kind" | tr '[:lower:]' '[:upper:]')"
     pid="$(eval echo "\${BRIXA_PEER_${upper}_PID:-}")"
     d="$(eval echo "\${BRIXA_PEER_${upper}_DIR:-}")"
@@ -468,7 +505,8 @@ stop_all() {
 case "${1:-}" in
   config) [[ $# -eq 4 ]] || die "usage: peers.sh config KIND DIR PORT"; config "$2" "$3" "$4" ;;
   command) [[ $# -eq 4 ]] || die "usage: peers.sh command KIND DIR PORT"; command_of "$2" "$3" "$4" ;;
-  start) [[ $# -eq 2 ]] || die "usage: peers.sh start ENVFILE"; start_all "$2"; start_update_server "$2"; start_tls_peers "$2" ;;
+  start) [[ $# -eq 2 ]] || die "usage: peers.sh start ENVFILE"; start_all "$2"; start_update_server "$2"; start_tls_update_server "$2"
+    start_tls_peers "$2" ;;
   stop) [[ $# -eq 2 ]] || die "usage: peers.sh stop ENVFILE"; stop_all "$2" ;;
   cleanup) [[ $# -eq 3 ]] || die "usage: peers.sh cleanup KIND PORT"; cleanup "$2" "$3" ;;
   *) die "usage: peers.sh config|command KIND DIR PORT | start|stop ENVFILE" ;;

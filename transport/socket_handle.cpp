@@ -1,6 +1,7 @@
 #include "transport/socket_handle.h"
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 
 #include "runtime/component.h"
@@ -122,6 +123,18 @@ bool TIdSocketHandle::CheckReadable(int ATimeout) {
   const bool readable = readList_.SelectRead(ATimeout);
   TIdAntiFreezeBase::RunAntiFreeze(!readable);
   return readable;
+}
+
+bool TIdSocketHandle::WaitWritable(int ATimeout) {
+  if (!IsAllocated()) throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
+  const std::unique_ptr<TIdSocketList> writable = readList_.Clone();
+  return TIdSocketList::Select(nullptr, writable.get(), nullptr,
+                               ATimeout == TimeoutUseDefault ? TimeoutInfinite : ATimeout);
+}
+
+void TIdSocketHandle::SetBlocking(bool ABlocking) {
+  if (!IsAllocated()) throw EIdConnClosedGracefully(RSConnectionClosedGracefully);
+  GStack().SetBlocking(SocketId(), ABlocking);
 }
 
 int TIdSocketHandle::Send(const TIdByteArray& ABuffer, int ASize, int AOffset) {

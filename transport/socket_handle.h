@@ -48,6 +48,11 @@ class TIdSocketHandle {
   // With an anti-freeze in use on the main thread the wait is cut into slices of its
   // IdleTimeOut, letting it process between slices.
   [[nodiscard]] bool WaitReadable(int ATimeout);
+  // True when a send would take bytes within ATimeout ms (same limits as WaitReadable, without
+  // the anti-freeze slicing: only non-blocking sockets wait for this, briefly).
+  [[nodiscard]] bool WaitWritable(int ATimeout);
+  // Switches the open socket between blocking and non-blocking calls.
+  void SetBlocking(bool ABlocking);
 
   // One send / one receive through the stack (see TIdStack::SendBytes / ReceiveBytes).
   int Send(const TIdByteArray& ABuffer, int ASize = -1, int AOffset = 0);

@@ -1,5 +1,8 @@
 #include "transport/ssl_io_handler.h"
 
+#include "transport/io_handler_exceptions.h"
+#include "transport/socket_handle.h"
+
 namespace brixa {
 
 TIdSSLIOHandlerSocketBase::TIdSSLIOHandlerSocketBase(TComponent* owner)
@@ -27,6 +30,16 @@ std::int32_t TIdSSLIOHandlerSocketBase::ReadDataFromSource(std::span<std::uint8_
 std::int32_t TIdSSLIOHandlerSocketBase::WriteDataToTarget(std::span<const std::uint8_t> ABuffer) {
   if (TlsRunning()) return TlsWrite(ABuffer);
   return TIdIOHandlerStack::WriteDataToTarget(ABuffer);
+}
+
+void TIdSSLIOHandlerSocketBase::AwaitSocket(bool AForWrite) {
+  if (AForWrite) {
+    (void)Binding()->WaitWritable(TimeoutInfinite);
+    return;
+  }
+  std::int32_t limit = ReadTimeout();
+  if (limit == TimeoutUseDefault || limit == 0) limit = TimeoutInfinite;
+  if (!TIdIOHandlerStack::SourceReadable(limit)) throw EIdReadTimeout(RSReadTimeout);
 }
 
 }  // namespace brixa

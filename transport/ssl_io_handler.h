@@ -158,6 +158,12 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
 
   void SetTLSActiveFlag(bool AValue) noexcept { tlsActive_ = AValue; }
 
+  // TLS runs over a non-blocking socket, so a peer that stops inside a record or a handshake
+  // message cannot hold a read for ever. Waits until the socket can be read within
+  // ReadTimeout() (none set: without limit) or, with AForWrite, written (without limit, as
+  // plain sends block); raises EIdReadTimeout "Read timed out." when the read wait runs out.
+  void AwaitSocket(bool AForWrite);
+
   [[nodiscard]] bool SourceReadable(std::int32_t ATimeout) override;
   std::int32_t ReadDataFromSource(std::span<std::uint8_t> ABuffer) override;
   std::int32_t WriteDataToTarget(std::span<const std::uint8_t> ABuffer) override;

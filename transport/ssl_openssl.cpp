@@ -462,15 +462,20 @@ void TIdSSLIOHandlerSocketOpenSSL::BeginHandshake() {
     RaiseWithQueuedError<EIdOSSLFDSetError>(RSOSSLFDSetError);
   }
   CheckHostOnHandshake();
+  Binding()->SetBlocking(false);
   int result = 0;
-  {
-    TSigPipeGuard guard;
-    do {
+  for (;;) {
+    {
+      TSigPipeGuard guard;
       result = api.SSL_connect(ssl);
-    } while (result <= 0 && (api.SSL_get_error(ssl, result) == ossl::SSL_ERROR_WANT_READ ||
-                             api.SSL_get_error(ssl, result) == ossl::SSL_ERROR_WANT_WRITE));
+    }
+    if (result > 0) break;
+    const int code = api.SSL_get_error(ssl, result);
+    if (code != ossl::SSL_ERROR_WANT_READ && code != ossl::SSL_ERROR_WANT_WRITE) {
+      RaiseSSLFailure(RSOSSLConnectError, Failure::kConnect, ssl, result);
+    }
+    AwaitSocket(code == ossl::SSL_ERROR_WANT_WRITE);
   }
-  if (result <= 0) RaiseSSLFailure(RSOSSLConnectError, Failure::kConnect, ssl, result);
   socket_->Established = true;
   socket_->Healthy = true;
   SetTLSActiveFlag(true);
@@ -557,6 +562,8 @@ bool TIdSSLIOHandlerSocketOpenSSL::TlsReadable(std::int32_t ATimeout) {
     if (peeked > 0) return true;
     const int code = api.SSL_get_error(ssl, peeked);
     if (code != ossl::SSL_ERROR_WANT_READ && code != ossl::SSL_ERROR_WANT_WRITE) return true;
+    // A reply the protocol owes the peer (a key update) waits for room to send it.
+    if (code == ossl::SSL_ERROR_WANT_WRITE) AwaitSocket(true);
     if (ATimeout == 0) return false;
   }
 }
@@ -575,9 +582,7 @@ std::int32_t TIdSSLIOHandlerSocketOpenSSL::TlsRead(std::span<std::uint8_t> ABuff
     const int code = api.SSL_get_error(ssl, result);
     if (code == ossl::SSL_ERROR_ZERO_RETURN) return 0;  // the peer's close_notify
     if (code == ossl::SSL_ERROR_WANT_READ || code == ossl::SSL_ERROR_WANT_WRITE) {
-      std::int32_t limit = ReadTimeout();
-      if (limit == TimeoutUseDefault || limit == 0) limit = TimeoutInfinite;
-      if (!TIdIOHandlerStack::SourceReadable(limit)) throw EIdReadTimeout(RSReadTimeout);
+      AwaitSocket(code == ossl::SSL_ERROR_WANT_WRITE);
       continue;
     }
     RaiseIOFailure(RSOSSLReadError, result);
@@ -600,7 +605,10 @@ std::int32_t TIdSSLIOHandlerSocketOpenSSL::TlsWrite(std::span<const std::uint8_t
       continue;
     }
     const int code = api.SSL_get_error(ssl, result);
-    if (code == ossl::SSL_ERROR_WANT_READ || code == ossl::SSL_ERROR_WANT_WRITE) continue;
+    if (code == ossl::SSL_ERROR_WANT_READ || code == ossl::SSL_ERROR_WANT_WRITE) {
+      AwaitSocket(code == ossl::SSL_ERROR_WANT_WRITE);
+      continue;
+    }
     RaiseIOFailure(RSOSSLWriteError, result);
   }
   return static_cast<std::int32_t>(std::min<std::size_t>(done, INT32_MAX));

@@ -151,6 +151,10 @@ TEST_F(BrixaHttpTool, CredentialsForServersAndProxies) {
   PEER_OR_SKIP(apache, PeerKind::Apache);
   PEER_OR_SKIP(nginx, PeerKind::Nginx);
   PEER_OR_SKIP(proxy, PeerKind::SquidAuth);
+  PEER_OR_SKIP(ntlm, PeerKind::SquidNTLM);
+  PEER_OR_SKIP(ntlmClose, PeerKind::SquidNTLMClose);
+  const std::string page = Slurp(nginx->DocPath("index.html"));
+  const auto via = [](const PeerProcess* p) { return "127.0.0.1:" + std::to_string(p->Port()); };
   const struct {
     std::vector<std::string> args;
     int exitCode;
@@ -166,12 +170,50 @@ TEST_F(BrixaHttpTool, CredentialsForServersAndProxies) {
       {{"-x", "127.0.0.1:" + std::to_string(proxy->Port()), nginx->BaseUrl() + "/index.html"},
        22,
        ""},
+      // -U goes over the proxy URL's credentials; NTLM takes DOMAIN\user.
+      {{"-x", "http://alice:wrong@" + via(proxy), "-U", "alice:secret",
+        nginx->BaseUrl() + "/index.html"},
+       0,
+       page},
+      {{"-x", via(proxy), "--proxy-user", "alice:wrong", nginx->BaseUrl() + "/index.html"}, 22, ""},
+      {{"-x", via(ntlm), "-U", "CORP\\alice:secret", nginx->BaseUrl() + "/index.html"}, 0, page},
+      {{"-x", via(ntlmClose), "-U", "CORP\\alice:secret", nginx->BaseUrl() + "/index.html"},
+       0,
+       page},
+      {{"-x", via(ntlm), nginx->BaseUrl() + "/index.html"}, 22, ""},
   };
   for (const auto& c : cases) {
     const auto run = BrixaHttp(c.args);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.args.back() << ": " << run.stdErr;
     EXPECT_EQ(run.stdOut, c.out) << c.args.back();
   }
+}
+
+// `-u DOMAIN\user:pass` answers a server's NTLM challenge: type 1, the type-2 challenge, type 3,
+// all on one connection.
+TEST_F(BrixaHttpTool, NtlmAnswersAServersChallengeOnOneConnection) {
+  const std::string challenge =
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: NTLM "
+      "TlRMTVNTUAACAAAAAAAAADAAAAAFggEAASNFZ4mrze8AAAAAAAAAAAAAAAAwAAAA\r\n"
+      "Content-Length: 0\r\n\r\n";
+  test::ScriptedServer server({
+      test::Expect::LineBlock(),
+      test::Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: NTLM\r\n"
+                 "WWW-Authenticate: Basic realm=\"x\"\r\nContent-Length: 0\r\n\r\n"),
+      test::Expect::Until("Authorization: NTLM TlRMTVNTUAABAAAA"),
+      test::Expect::LineBlock(),
+      test::Send(challenge),
+      test::Expect::Until("Authorization: NTLM TlRMTVNTUAADAAAA"),
+      test::Expect::LineBlock(),
+      test::Send("HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nwelcome\n"),
+  });
+  const auto run = BrixaHttp({"-u", "Domain\\User:Password",
+                              "http://127.0.0.1:" + std::to_string(server.Port()) + "/intranet"});
+  EXPECT_EQ(run.exitCode, 0) << run.stdErr;
+  EXPECT_EQ(run.stdOut, "welcome\n");
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(server.Failures(), "");
+  EXPECT_EQ(server.Accepted(), 1u);
 }
 
 // `-L -u` to a server that redirects to another origin (Apache): Apache never sees the

@@ -333,33 +333,39 @@ TEST_F(HttpPeers, SquidForwardsAbsoluteTargetsAndAnswersProxyChallenges) {
 }
 
 // squid with its NTLM helper runs the real three legs: 407 with "NTLM", 407 with the type-2
-// challenge, then the page. Both legs must travel on one connection.
-TEST_F(HttpPeers, SquidAnswersNTLMProxyAuthentication) {
+// challenge, then the page; the type-2 and type-3 legs must share one connection. The second
+// squid closes the connection after its first 407, so the exchange goes on over a new one.
+TEST_F(HttpPeers, SquidAnswersNTLMProxyAuthenticationAlsoWhenItClosesBetweenLegs) {
   PEER_OR_SKIP(nginx, PeerKind::Nginx);
-  PEER_OR_SKIP(ntlm, PeerKind::SquidNTLM);
   if (!NTLMDesAvailable()) GTEST_SKIP() << "no DES here: install libssl3 (OpenSSL)";
   const std::string expected = ReadBytes(nginx->DocPath("index.html"));
-  Client http;
-  http.ProxyParams().SetProxyServer("127.0.0.1");
-  http.ProxyParams().SetProxyPort(ntlm->Port());
-  http.SetHTTPOptions({hoInProcessAuth});
-  int asked = 0;
-  std::string scheme;
-  http.OnProxyAuthorization = [&](TComponent*, TIdAuthentication* auth, bool& handled) {
-    ++asked;
-    scheme = std::string(typeid(*auth) == typeid(TIdNTLMAuthentication) ? "NTLM" : "other");
-    auth->StoreUsername("CORP\\alice");
-    auth->StorePassword("secret");
-    handled = true;
-  };
-  for (int round = 0; round < 2; ++round) {
-    TMemoryStream body;
-    http.Get(nginx->BaseUrl() + "/index.html?ntlm=" + std::to_string(round), &body);
-    EXPECT_EQ(body.DataString(), expected) << round;
-    EXPECT_EQ(http.StatusCode(), 200) << round;
+  for (const PeerKind kind : {PeerKind::SquidNTLM, PeerKind::SquidNTLMClose}) {
+    SCOPED_TRACE(test::PeerKindName(kind));
+    PEER_OR_SKIP(ntlm, kind);
+    Client http;
+    http.ProxyParams().SetProxyServer("127.0.0.1");
+    http.ProxyParams().SetProxyPort(ntlm->Port());
+    http.SetHTTPOptions({hoInProcessAuth});
+    int asked = 0;
+    std::string scheme;
+    http.OnProxyAuthorization = [&](TComponent*, TIdAuthentication* auth, bool& handled) {
+      ++asked;
+      scheme = std::string(typeid(*auth) == typeid(TIdNTLMAuthentication) ? "NTLM" : "other");
+      auth->StoreUsername("CORP\\alice");
+      auth->StorePassword("secret");
+      handled = true;
+    };
+    for (int round = 0; round < 2; ++round) {
+      TMemoryStream body;
+      http.Get(nginx->BaseUrl() + "/index.html?ntlm=" + std::to_string(round), &body);
+      EXPECT_EQ(body.DataString(), expected) << round;
+      EXPECT_EQ(http.StatusCode(), 200) << round;
+    }
+    EXPECT_EQ(scheme, "NTLM");
+    EXPECT_GE(asked, 1);
+    // squid logs the user its helper accepted on the authenticated requests.
+    EXPECT_NE(ntlm->ReadFile("access.log").find("alice"), std::string::npos);
   }
-  EXPECT_EQ(scheme, "NTLM");
-  EXPECT_GE(asked, 1);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "http/http.h"
 #include "http/http_protocol_exception.h"
 #include "support/peer_process.h"
+#include "support/scripted_server.h"
 #include "transport/ssl_backend.h"
 #include "transport/ssl_library.h"
 #include "transport/ssl_openssl.h"
@@ -360,7 +361,37 @@ TEST_F(TlsPeers, ACloseWithoutCloseNotifyMidBodyIsAnError) {
   EXPECT_FALSE(client.http.IsConnected());
 }
 
+TEST_F(TlsPeers, APeerStallingInsideAHandshakeOrARecordEndsInAReadTimeout) {
+  for (const char* mode : {"stall-handshake", "stall-record"}) {
+    SCOPED_TRACE(mode);
+    std::string whyNot;
+    auto odd = TlsPeer::OddServer(mode, whyNot);
+    if (!odd) GTEST_SKIP() << whyNot;
+    TlsClient client(pki_);
+    client.http.SetReadTimeout(300);
+    TMemoryStream body;
+    EXPECT_THROW(client.http.Get("https://localhost:" + std::to_string(odd->Port()) + "/", &body),
+                 EIdReadTimeout);
+    EXPECT_FALSE(client.http.IsConnected());
+  }
+}
+
 // ---- squid's CONNECT tunnel -----------------------------------------------------------------
+
+// A proxy whose answer to CONNECT is no HTTP/1.x status line gets no handshake over it.
+TEST_F(TlsPeers, AConnectAnswerThatIsNoStatusLineStartsNoTls) {
+  for (const char* answer :
+       {"FOO 200 BAR\r\n\r\n", "ICY 200 OK\r\n\r\n", "HTTP/9.9 200 OK\r\n\r\n"}) {
+    SCOPED_TRACE(answer);
+    test::ScriptedServer proxy({test::Expect::LineBlock(), test::Send(answer), test::Pause(300)});
+    TlsClient client(pki_);
+    client.http.ProxyParams().SetProxyServer("127.0.0.1");
+    client.http.ProxyParams().SetProxyPort(proxy.Port());
+    EXPECT_THROW((void)client.Get(Url(kGood, "/small.bin")), EIdHTTPInvalidStatusLine);
+    EXPECT_FALSE(client.http.IsConnected());
+    EXPECT_FALSE(client.tls.TLSActive() && client.tls.Session().has_value());
+  }
+}
 
 TEST_F(TlsPeers, HttpsThroughSquidsConnectTunnelWithAndWithoutProxyCredentials) {
   std::string whyNot;

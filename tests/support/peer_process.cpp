@@ -14,6 +14,8 @@ std::string PeerKindName(PeerKind kind) {
       return "squidauth";
     case PeerKind::SquidNTLM:
       return "squidntlm";
+    case PeerKind::SquidNTLMClose:
+      return "squidntlmclose";
     case PeerKind::Dante:
       return "dante";
     case PeerKind::DanteAuth:
@@ -24,6 +26,8 @@ std::string PeerKindName(PeerKind kind) {
       return "tinyproxy";
     case PeerKind::PyHttp:
       return "pyhttp";
+    case PeerKind::Count:
+      break;
   }
   return "unknown";
 }

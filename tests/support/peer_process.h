@@ -9,19 +9,21 @@ namespace brixa::test {
 // The real servers the network tests talk to, all on 127.0.0.1. Their configurations and
 // document trees come from scripts/peers.sh, so a test and a Wine run see the same peers.
 enum class PeerKind {
-  Nginx,      // static files, redirects, chunked and gzip locations, a log of connection ids
-  Apache,     // /basic/ (alice:secret) and /digest/ (bob:secret, qop=auth), realm "Test Realm"
-  Squid,      // an open forward proxy
-  SquidAuth,  // a forward proxy that wants Basic credentials alice:secret
-  SquidNTLM,  // a forward proxy that wants NTLM (any user and password; ntlm_fake_auth)
-  Dante,      // SOCKS 4 and 5 without authentication, to loopback targets only
-  DanteAuth,  // SOCKS 5 that wants user name and password alice:secret
-  Lighttpd,   // static files; its access.log gives per request "<earlier requests on the
-              // connection> \"<request line>\" <status>"
-  Tinyproxy,  // an open forward proxy
-  PyHttp,     // python3 -m http.server: HTTP/1.0, one request per connection
+  Nginx,           // static files, redirects, chunked and gzip locations, a log of connection ids
+  Apache,          // /basic/ (alice:secret) and /digest/ (bob:secret, qop=auth), realm "Test Realm"
+  Squid,           // an open forward proxy
+  SquidAuth,       // a forward proxy that wants Basic credentials alice:secret
+  SquidNTLM,       // a forward proxy that wants NTLM (any user and password; ntlm_fake_auth)
+  SquidNTLMClose,  // the same, closing the connection after its first 407
+  Dante,           // SOCKS 4 and 5 without authentication, to loopback targets only
+  DanteAuth,       // SOCKS 5 that wants user name and password alice:secret
+  Lighttpd,        // static files; its access.log gives per request "<earlier requests on the
+                   // connection> \"<request line>\" <status>"
+  Tinyproxy,       // an open forward proxy
+  PyHttp,          // python3 -m http.server: HTTP/1.0, one request per connection
+  Count            // not a peer: the number of kinds above
 };
-inline constexpr int kPeerKindCount = 10;
+inline constexpr int kPeerKindCount = static_cast<int>(PeerKind::Count);
 
 // One running peer. On Linux the peer is started by the test in a temp dir on a free port and
 // stopped (TERM, then wait) when the object dies; on Windows, where a test binary cannot run a

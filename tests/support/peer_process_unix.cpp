@@ -41,6 +41,7 @@ std::string BinaryOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
     case PeerKind::SquidNTLM:
+    case PeerKind::SquidNTLMClose:
       return "/usr/sbin/squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -51,6 +52,8 @@ std::string BinaryOf(PeerKind kind) {
       return "/usr/bin/tinyproxy";
     case PeerKind::PyHttp:
       return "/usr/bin/python3";
+    case PeerKind::Count:
+      break;
   }
   return {};
 }
@@ -64,6 +67,7 @@ std::string PackageOf(PeerKind kind) {
     case PeerKind::Squid:
     case PeerKind::SquidAuth:
     case PeerKind::SquidNTLM:
+    case PeerKind::SquidNTLMClose:
       return "squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -74,6 +78,8 @@ std::string PackageOf(PeerKind kind) {
       return "tinyproxy";
     case PeerKind::PyHttp:
       return "python3";
+    case PeerKind::Count:
+      break;
   }
   return {};
 }
@@ -236,7 +242,8 @@ void PeerProcess::Stop() {
     WaitFor(pid, kStopTimeoutMs, &status);
   }
   pid_ = 0;
-  if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth || kind_ == PeerKind::SquidNTLM)
+  if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth || kind_ == PeerKind::SquidNTLM ||
+      kind_ == PeerKind::SquidNTLMClose)
     RemoveSharedMemoryOf(port_);
   if (kind_ == PeerKind::DanteAuth) CleanUpAfter(kind_, port_);
   std::error_code ec;

@@ -75,7 +75,9 @@ std::unique_ptr<TlsPeer> TlsPeer::SServer(const std::vector<std::string>&, std::
 
 std::unique_ptr<TlsPeer> TlsPeer::OddServer(const std::string& mode, std::string& whyNot) {
   std::string upper;
-  for (const char c : mode) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char c : mode) {
+    if (c != '-') upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
   const std::string port = Env("BRIXA_PEER_TLS" + upper + "_PORT");
   if (port.empty()) {
     whyNot = "BRIXA_PEER_TLS" + upper + "_PORT not set (scripts/peers.sh start, package python3)";

@@ -94,10 +94,11 @@ TEST(StatusHandling, RedirectsWithoutTargetOrToAnotherSchemeAreNotFollowed) {
   }
 }
 
-// A Location with blanks or controls is requested percent-encoded; one naming a port that is
-// no port is refused before anything is sent.
+// A Location with blanks, controls or raw UTF-8 and Latin-1 bytes is requested
+// percent-encoded, byte for byte; one naming a port that is no port is refused before anything
+// is sent.
 TEST(StatusHandling, RedirectTargetsAreEncodedOrRefused) {
-  ScriptedServer server({Expect::LineBlock(), Send(Redirect("/a b/c\x01?q=x\ty")),
+  ScriptedServer server({Expect::LineBlock(), Send(Redirect("/a b/caf\xC3\xA9\x01?q=x\ty\xE9")),
                          Expect::LineBlock(), Send(Redirect("http://127.0.0.1:99999/"))});
   TestClient http;
   http.SetHandleRedirects(true);
@@ -109,7 +110,7 @@ TEST(StatusHandling, RedirectTargetsAreEncodedOrRefused) {
     EXPECT_EQ(e.Message(), "Port must be a decimal number from 1 to 65535");
   }
   ASSERT_TRUE(server.WaitDone());
-  EXPECT_NE(server.Received(0).find("GET /a%20b/c%01?q=x%09y HTTP/1.1\r\n"), std::string::npos)
+  EXPECT_NE(server.Received(0).find("GET /a%20b/caf%C3%A9%01?q=x%09y%E9 HTTP/1.1\r\n"), std::string::npos)
       << server.Received(0);
 }
 

@@ -213,6 +213,51 @@ TEST_F(TlsPeers, CertificateChecksFailOnlyWithVerificationOn) {
   }
 }
 
+// OnVerifyPeer sees the chain down to the peer's own certificate (depth 0) with the handler's
+// verdict, and its answer decides, both ways.
+TEST_F(TlsPeers, OnVerifyPeerSeesTheChainAndItsAnswerDecides) {
+  struct Case {
+    Listener listener;
+    bool answer;
+    bool accepted;
+    bool verdictOk;  // the handler's verdict at depth 0
+  };
+  const Case cases[] = {
+      {kGood, true, true, true},
+      {kGood, false, false, true},
+      {kUnknownCA, true, true, false},
+      {kUnknownCA, false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(kListeners[c.listener] + (c.answer ? " answered yes" : " answered no"));
+    TlsClient client(pki_);
+    std::vector<int> depths;
+    std::string subject;
+    bool verdictOk = true;
+    client.tls.OnVerifyPeer = [&](TIdX509& certificate, bool ok, int depth) {
+      depths.push_back(depth);
+      if (depth == 0) {
+        subject = certificate.Subject();
+        verdictOk = verdictOk && ok;
+      }
+      return c.answer;
+    };
+    bool accepted = false;
+    try {
+      accepted = client.Get(Url(c.listener, "/small.bin")).size() == kSmallBytes;
+    } catch (const EIdSSLProtocolReplyError&) {
+      accepted = false;
+    }
+    EXPECT_EQ(accepted, c.accepted);
+    ASSERT_FALSE(depths.empty());
+    if (c.answer) {  // a "no" may end the walk before the peer's own certificate
+      EXPECT_EQ(depths.back(), 0);
+      EXPECT_EQ(subject, "/CN=localhost");
+      EXPECT_EQ(verdictOk, c.verdictOk);
+    }
+  }
+}
+
 TEST_F(TlsPeers, StatusInfoReportsStatesAndTheCipher) {
   TlsClient client(pki_);
   std::vector<std::string> reports;

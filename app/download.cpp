@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/download_check.h"
+#include "app/proxy_route.h"
 #include "app/update_signature.h"
 #include "app/update_tls.h"
 #include "app/version_check.h"
@@ -140,10 +141,16 @@ void TfrmProgress::FetchInstaller() {
   LowSpeedGuard->Restart();
   signature_.clear();
   // First, so the bar then shows the installer alone; a missing signature costs no download.
-  if (!publicKeyPem_.empty()) signature_ = FetchSignature(*IdHTTP1, updateUrl_ + kSignatureSuffix);
+  if (!publicKeyPem_.empty()) {
+    RouteThroughProxy(*IdHTTP1, UpdaterProxyRoute(), updateUrl_ + kSignatureSuffix);
+    signature_ = FetchSignature(*IdHTTP1, updateUrl_ + kSignatureSuffix);
+  }
+  // Each request starts at the proxy its own URL calls for, whatever a redirect chose before.
+  RouteThroughProxy(*IdHTTP1, UpdaterProxyRoute(), updateUrl_);
   IdHTTP1->Head(updateUrl_);
   ProgressBarDownload->SetPosition(0);
   ProgressBarDownload->SetMax(ProgressSteps(IdHTTP1->LastResponse().ContentLength()));
+  RouteThroughProxy(*IdHTTP1, UpdaterProxyRoute(), updateUrl_);
   IdHTTP1->Get(updateUrl_, downloadStream_.get());
   // Only a complete, and when announced, intact installer may be started.
   VerifyDownload(IdHTTP1->LastResponse().StatusCode(), IdHTTP1->LastResponse().ContentLength(),

@@ -1,6 +1,7 @@
 // The updater program. Its update server (BRIXA_UPDATE_SERVER) and the key its updates must be
-// signed with (BRIXA_UPDATE_PUBLIC_KEY) are fixed when it is built; it reads no configuration,
-// environment variable or argument.
+// signed with (BRIXA_UPDATE_PUBLIC_KEY) are fixed when it is built; it reads no configuration or
+// argument. The one thing it takes from its surroundings is the user's proxy (the environment's
+// http_proxy, https_proxy and no_proxy; on Windows the Internet Settings).
 #include "app/update_tls.h"
 #include "app/updater.h"
 #include "app/version_check.h"

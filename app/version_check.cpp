@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "app/proxy_route.h"
 #include "app/update_signature.h"
 #include "app/update_tls.h"
 #include "http/http.h"
@@ -44,6 +45,7 @@ bool VersionFileSigned(const std::string& url, const std::string& fileName,
     const auto client = std::make_unique<TIdHTTP>();
     client->SetReadTimeout(kUpdaterReadTimeoutMs);
     client->SetIntercept(&guard);
+    RouteThroughProxy(*client, UpdaterProxyRoute(), url + kSignatureSuffix);
     signature = FetchSignature(*client, url + kSignatureSuffix);
   } catch (...) {
     return false;
@@ -77,6 +79,7 @@ std::string DownloadVersionFile(const std::string& url, const std::string& fileN
     // The stream is closed when this block ends, also through an exception, so the caller can
     // read or delete the file.
     TFileStream stream(fileName, fmCreate);
+    RouteThroughProxy(*client, UpdaterProxyRoute(), url);
     client->Head(url);
     client->Get(url, &stream);
   } catch (...) {

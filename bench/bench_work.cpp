@@ -5,7 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "runtime/component.h"
+#include "runtime/work_component.h"
 
 namespace brixa {
 namespace {

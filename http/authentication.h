@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/component.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 

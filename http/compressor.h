@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/stream.h"
-#include "runtime/component.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
+#include "runtime/work_component.h"
 
 namespace brixa {
 

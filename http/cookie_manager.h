@@ -8,7 +8,7 @@
 
 #include "http/cookie_collection.h"
 #include "http/local_time.h"
-#include "runtime/component.h"
+#include "runtime/work_component.h"
 
 namespace brixa {
 

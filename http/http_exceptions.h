@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 

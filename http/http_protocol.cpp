@@ -65,7 +65,11 @@ void TIdHTTPProtocol::WriteRequestHead(const TIdURI* cookieUri) {
   TIdHTTPRequest& request = *request_;
   RequireSingleLineFields(request, client_.ProxyParams());
   request.WriteFields();
-  client_.ProxyParams().WriteFields(request.HeaderLines());
+  // Inside a CONNECT tunnel the request goes to the origin: the proxy's credentials belong to
+  // the CONNECT alone.
+  if (request.ConnectionKind() != ckTLSProxy || request.RequestMethod() == "CONNECT") {
+    client_.ProxyParams().WriteFields(request.HeaderLines());
+  }
   if (cookieUri != nullptr && client_.CookieManager() != nullptr) {
     client_.AddRequestCookies(request, *cookieUri);
   }

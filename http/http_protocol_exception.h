@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 #include "transport/tcp_reply.h"
 
 namespace brixa {

@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "runtime/bytes.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 

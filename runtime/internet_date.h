@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 #include "runtime/text.h"
 
 namespace brixa {

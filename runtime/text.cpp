@@ -4,7 +4,7 @@
 
 #include "platform/exception.h"
 #include "platform/system_info.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "runtime/component.h"
-#include "runtime/thread.h"
+#include "runtime/work_component.h"
+#include "runtime/worker_thread.h"
 
 namespace brixa {
 

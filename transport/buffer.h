@@ -10,7 +10,7 @@
 #include "platform/stream.h"
 #include "runtime/bytes.h"
 #include "runtime/encoding.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 #include "transport/socket_handle.h"
 
 namespace brixa {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "runtime/bytes.h"
-#include "runtime/component.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
+#include "runtime/work_component.h"
 
 namespace brixa {
 

@@ -10,8 +10,8 @@
 
 #include "platform/stream.h"
 #include "runtime/bytes.h"
-#include "runtime/component.h"
 #include "runtime/encoding.h"
+#include "runtime/work_component.h"
 #include "transport/buffer.h"
 #include "transport/intercept.h"
 #include "transport/io_handler_exceptions.h"

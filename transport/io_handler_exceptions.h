@@ -1,11 +1,11 @@
 #pragma once
 
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 
 // Failures of reading and writing through an I/O handler. The peer's orderly close is
-// EIdConnClosedGracefully (runtime/exception.h); socket failures are EIdSocketError
+// EIdConnClosedGracefully (runtime/network_exception.h); socket failures are EIdSocketError
 // (transport/stack_exceptions.h).
 BRIXA_DECLARE_ID_EXCEPTION(EIdReadTimeout, EIdException);
 BRIXA_DECLARE_ID_EXCEPTION(EIdReadLnMaxLineLengthExceeded, EIdException);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "runtime/exception.h"
 #include "runtime/ip_text.h"
+#include "runtime/network_exception.h"
 #include "transport/connect_thread.h"
 #include "transport/stack.h"
 #include "transport/stack_exceptions.h"

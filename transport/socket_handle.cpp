@@ -4,9 +4,9 @@
 #include <memory>
 #include <mutex>
 
-#include "runtime/component.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 #include "runtime/stack_usage.h"
+#include "runtime/work_component.h"
 #include "transport/stack.h"
 #include "transport/stack_exceptions.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "runtime/bytes.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 #include "transport/transparent_proxy.h"
 
 namespace brixa {

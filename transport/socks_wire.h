@@ -9,7 +9,7 @@
 #include <string>
 
 #include "runtime/bytes.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 #include "transport/stack_consts.h"
 
 namespace brixa::socks {

@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 

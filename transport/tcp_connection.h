@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "runtime/component.h"
+#include "runtime/work_component.h"
 #include "transport/intercept.h"
 #include "transport/io_handler.h"
 #include "transport/io_handler_socket.h"

@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
-#include "runtime/component.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
+#include "runtime/work_component.h"
 #include "transport/stack_consts.h"
 
 namespace brixa {

@@ -2,45 +2,24 @@
 // proxies works, and a refusal ends with exit code 97 and the proxy's reason.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
-#include "support/peer_process.h"
+#include "e2e/brixa_http_program.h"
+#include "support/peer_suite.h"
+#include "support/temp_dir.h"
 #include "support/scripted_server.h"
 
 namespace brixa {
 namespace {
 
+using test::BrixaHttp;
 using test::PeerKind;
-using test::PeerProcess;
-
-constexpr int kRunTimeoutMs = 30000;
-
-test::ProgramResult BrixaHttp(const std::vector<std::string>& args) {
-  return test::RunProgram(
-      test::BuildTreePath("tools/brixa_http/brixa-http" + test::ExecutableSuffix()), args,
-      kRunTimeoutMs);
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-#define START_OR_SKIP(var, kind)                    \
-  std::string var##WhyNot;                          \
-  auto var = PeerProcess::Start(kind, var##WhyNot); \
-  if (!(var)) GTEST_SKIP() << var##WhyNot
 
 TEST(BrixaHttpSocks, EverySpellingAndAChainReachTheTarget) {
-  START_OR_SKIP(nginx, PeerKind::Nginx);
-  START_OR_SKIP(dante, PeerKind::Dante);
-  START_OR_SKIP(danteAuth, PeerKind::DanteAuth);
+  BRIXA_PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  BRIXA_PEER_OR_SKIP(dante, PeerKind::Dante);
+  BRIXA_PEER_OR_SKIP(danteAuth, PeerKind::DanteAuth);
   const std::string open = "127.0.0.1:" + std::to_string(dante->Port());
   const std::string authed = "alice:secret@127.0.0.1:" + std::to_string(danteAuth->Port());
-  const std::string expected = Slurp(nginx->DocPath("big.bin"));
+  const std::string expected = test::ReadFileText(nginx->DocPath("big.bin"));
   const std::vector<std::vector<std::string>> spellings = {
       {"--socks4", open},
       {"--socks5", open},
@@ -62,8 +41,8 @@ TEST(BrixaHttpSocks, EverySpellingAndAChainReachTheTarget) {
 }
 
 TEST(BrixaHttpSocks, SocksFailuresExitWith97AndTheReason) {
-  START_OR_SKIP(dante, PeerKind::Dante);
-  START_OR_SKIP(danteAuth, PeerKind::DanteAuth);
+  BRIXA_PEER_OR_SKIP(dante, PeerKind::Dante);
+  BRIXA_PEER_OR_SKIP(danteAuth, PeerKind::DanteAuth);
   const test::RefusingPort closed;
   const std::string target = "http://127.0.0.1:" + std::to_string(closed.Port()) + "/";
   const struct {

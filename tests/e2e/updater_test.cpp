@@ -7,16 +7,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <iostream>
 #include <optional>
 #include <sstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -162,12 +167,20 @@ class UpdaterEndToEnd : public ::testing::Test {
     Save("DISPLAY", savedDisplay_);
     ::setenv("XDG_RUNTIME_DIR", lockDir_->Root().c_str(), 1);
     ::unsetenv("DISPLAY");
+    // The machine's own proxy must not come between the updater and the test's servers.
+    for (std::size_t i = 0; i < kProxyVariables.size(); ++i) {
+      Save(kProxyVariables[i], savedProxyVariables_[i]);
+      ::unsetenv(kProxyVariables[i]);
+    }
 #endif
   }
   static void TearDownTestSuite() {
 #ifndef _WIN32
     Restore("XDG_RUNTIME_DIR", savedRuntimeDir_);
     Restore("DISPLAY", savedDisplay_);
+    for (std::size_t i = 0; i < kProxyVariables.size(); ++i) {
+      Restore(kProxyVariables[i], savedProxyVariables_[i]);
+    }
     delete lockDir_;
     lockDir_ = nullptr;
 #endif
@@ -196,6 +209,10 @@ class UpdaterEndToEnd : public ::testing::Test {
   static inline test::TempDir* lockDir_ = nullptr;
   static inline std::unique_ptr<std::string> savedRuntimeDir_;
   static inline std::unique_ptr<std::string> savedDisplay_;
+  static constexpr std::array<const char*, 8> kProxyVariables = {
+      "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+      "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
+  static inline std::array<std::unique_ptr<std::string>, 8> savedProxyVariables_;
 #endif
 };
 
@@ -581,6 +598,358 @@ TEST_F(UpdaterEndToEnd, SignedUpdatesInstallOnlyWhatTheKeyHolderSigned) {
     }
   }
 }
+
+// --- Behind the user's proxy -----------------------------------------------------------------
+
+// Lines the proxy logged for the update tree, whatever their method and status.
+int ProxiedTreeRequests(const test::PeerProcess& proxy) {
+  const std::string tree = " http://" + std::string(kUpdateServer) + "/brixakit/";
+  std::istringstream log(proxy.ReadFile("access.log"));
+  int count = 0;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find(tree) != std::string::npos) ++count;
+  }
+  return count;
+}
+
+// squid writes its log line once a transaction ends; the updater may be gone by then.
+constexpr int kProxyLogTimeoutMs = 10000;
+
+#ifndef _WIN32
+
+// Requests for `path` of the update server that `proxy`'s access log shows answered with
+// `status` ("200", "302", "407").
+int ProxiedRequests(const test::PeerProcess& proxy, const std::string& method,
+                    const std::string& path, const std::string& status = "200") {
+  const std::string url = " " + method + " http://" + std::string(kUpdateServer) + path + " ";
+  std::istringstream log(proxy.ReadFile("access.log"));
+  int count = 0;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find(url) != std::string::npos && line.find("/" + status + " ") != std::string::npos)
+      ++count;
+  }
+  return count;
+}
+
+// Proxy variables for the updater runs of one scope, restored afterwards. The suite runs with
+// all of them unset (see SetUpTestSuite).
+class ScopedProxyEnvironment {
+ public:
+  explicit ScopedProxyEnvironment(
+      std::initializer_list<std::pair<const char*, std::string>> values) {
+    for (const auto& [name, value] : values) {
+      names_.emplace_back(name);
+      ::setenv(name, value.c_str(), 1);
+    }
+  }
+  ~ScopedProxyEnvironment() {
+    for (const std::string& name : names_) ::unsetenv(name.c_str());
+  }
+  ScopedProxyEnvironment(const ScopedProxyEnvironment&) = delete;
+  ScopedProxyEnvironment& operator=(const ScopedProxyEnvironment&) = delete;
+
+ private:
+  std::vector<std::string> names_;
+};
+
+TEST_F(UpdaterEndToEnd, UpdatesThroughTheProxyOfHttpProxyWithAndWithoutCredentials) {
+  const std::string installer = InstallerBytes();
+  const struct {
+    const char* what;
+    test::PeerKind kind;
+    const char* credentials;  // user information of the proxy URL
+    bool challenged;
+  } cases[] = {
+      {"open proxy", test::PeerKind::Squid, "", false},
+      {"Basic", test::PeerKind::SquidAuth, "alice:secret@", true},
+      // DOMAIN\user, percent-encoded as a URL needs it.
+      {"NTLM", test::PeerKind::SquidNTLM, "CORP%5Calice:s%40cret@", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    BRIXA_PEER_OR_SKIP(proxy, c.kind);
+    SERVER_OR_SKIP(server, UpdateServerOptions{});
+    server->Publish("version.ini", VersionFile("2", Sha256Hex(installer)));
+    server->Publish("update.exe", installer);
+    ProductDir product;
+    product.SetLocalStamp("1");
+    const ScopedProxyEnvironment environment(
+        {{"http_proxy",
+          "http://" + std::string(c.credentials) + "127.0.0.1:" + std::to_string(proxy->Port())}});
+
+    const ProgramResult run = product.Run();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    ASSERT_TRUE(product.WaitForMarker()) << run.stdErr;
+    EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+    EXPECT_TRUE(WaitFor([&] { return ProxiedRequests(*proxy, "GET", "/brixakit/update.exe") == 1; },
+                        kProxyLogTimeoutMs))
+        << proxy->ReadFile("access.log");
+    EXPECT_EQ(ProxiedRequests(*proxy, "HEAD", "/brixakit/version.ini"), 1);
+    EXPECT_EQ(ProxiedRequests(*proxy, "GET", "/brixakit/version.ini"), 1);
+    EXPECT_EQ(ProxiedRequests(*proxy, "HEAD", "/brixakit/update.exe"), 1);
+    // Each client met the challenge once, on its first request.
+    EXPECT_EQ(ProxiedRequests(*proxy, "HEAD", "/brixakit/version.ini", "407") > 0, c.challenged);
+    EXPECT_EQ(ProxiedRequests(*proxy, "GET", "/brixakit/update.exe", "407"), 0);
+    EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 1);
+  }
+}
+
+// no_proxy as curl reads it sends the update server's requests around the proxy; a proxy that
+// only upper-case HTTP_PROXY names is no proxy.
+TEST_F(UpdaterEndToEnd, HostsInNoProxyAreReachedDirectly) {
+  BRIXA_PEER_OR_SKIP(proxy, test::PeerKind::Squid);
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("update.exe", InstallerBytes());
+  const std::string viaSquid = "http://127.0.0.1:" + std::to_string(proxy->Port());
+  const std::string nowhere = "http://127.0.0.1:1";  // nothing listens: a use would fail
+  const struct {
+    const char* noProxyName;
+    const char* noProxy;
+    std::string httpProxy;
+    bool proxied;
+  } cases[] = {
+      {"no_proxy", "localhost,127.0.0.1", viaSquid, false},
+      {"NO_PROXY", "127.0.0.0/8", viaSquid, false},
+      {"no_proxy", "*", viaSquid, false},
+      {"no_proxy", "127.0.0.1:8472, .example.com", viaSquid, true},
+      {"HTTP_PROXY", nowhere.c_str(), "", false},
+  };
+  int proxiedBefore = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.noProxyName) + "=" + c.noProxy);
+    ProductDir product;
+    product.SetLocalStamp("1");
+    const ScopedProxyEnvironment environment(
+        {{c.noProxyName, c.noProxy}, {"http_proxy", c.httpProxy}});
+    const ProgramResult run = product.Run();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(product.WaitForMarker()) << run.stdErr;
+    if (c.proxied) {
+      EXPECT_TRUE(WaitFor([&] { return ProxiedTreeRequests(*proxy) == proxiedBefore + 4; },
+                          kProxyLogTimeoutMs))
+          << proxy->ReadFile("access.log");
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      EXPECT_EQ(ProxiedTreeRequests(*proxy), proxiedBefore) << proxy->ReadFile("access.log");
+    }
+    proxiedBefore = ProxiedTreeRequests(*proxy);
+  }
+}
+
+// The download follows a redirect to a host no_proxy names: that leg goes direct, while the
+// first one went through the proxy.
+TEST_F(UpdaterEndToEnd, RedirectToABypassedHostGoesDirect) {
+  BRIXA_PEER_OR_SKIP(proxy, test::PeerKind::Squid);
+  const test::ServerAddress address = test::BuiltInServer();
+  UpdateServerOptions options;
+  options.extraLocations = "location = /brixakit/update.exe { return 302 http://localhost:" +
+                           std::to_string(address.port) + "/brixakit/moved.exe; }";
+  SERVER_OR_SKIP(server, options);
+  const std::string installer = InstallerBytes();
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("moved.exe", installer);
+  ProductDir product;
+  product.SetLocalStamp("1");
+  const ScopedProxyEnvironment environment(
+      {{"http_proxy", "127.0.0.1:" + std::to_string(proxy->Port())}, {"no_proxy", "localhost"}});
+
+  const ProgramResult run = product.Run();
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_TRUE(product.WaitForMarker()) << run.stdErr;
+  EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+  EXPECT_TRUE(
+      WaitFor([&] { return ProxiedRequests(*proxy, "GET", "/brixakit/update.exe", "302") == 1; },
+              kProxyLogTimeoutMs))
+      << proxy->ReadFile("access.log");
+  EXPECT_EQ(proxy->ReadFile("access.log").find("moved.exe"), std::string::npos);
+  EXPECT_EQ(server->Requests("GET", "/brixakit/moved.exe"), 1);
+}
+
+// A proxy setting the updater cannot use is reported and nothing goes around it.
+TEST_F(UpdaterEndToEnd, UnusableProxySettingIsReportedAndNothingGoesDirect) {
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("update.exe", InstallerBytes());
+  for (const char* setting : {"socks5://alice:pw@127.0.0.1:1080", "http://127.0.0.1:99999"}) {
+    SCOPED_TRACE(setting);
+    ProductDir product;
+    product.SetLocalStamp("1");
+    const ScopedProxyEnvironment environment({{"http_proxy", setting}});
+    const ProgramResult run = product.Run();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.stdErr.find("unusable proxy setting http_proxy="), std::string::npos)
+        << run.stdErr;
+    EXPECT_EQ(run.stdErr.find(":pw@"), std::string::npos) << run.stdErr;
+    // As after any failed version download, the empty temporary file may stay.
+    EXPECT_EQ(test::ReadFileText(product.Path(kTempVersion)), "");
+    EXPECT_FALSE(product.Has(kTempExe));
+  }
+  EXPECT_EQ(server->AccessLog(), "");
+}
+
+#else  // _WIN32
+
+// The proxy settings of the user's Internet Settings for one scope, set with reg.exe as an
+// administrator's script would, and put back as they were afterwards (the other tests of the
+// Wine run share this registry). WinHTTP reads the binary DefaultConnectionSettings value of
+// the Connections key; ProxyEnable, ProxyServer and ProxyOverride are the older values that
+// Windows keeps beside it and Wine ignores, set here too so the state is what Windows writes.
+class ScopedInternetSettings {
+ public:
+  ScopedInternetSettings(const std::string& proxyServer, const std::string& bypass) {
+    Save(kSettingsKey, "ProxyEnable");
+    Save(kSettingsKey, "ProxyServer");
+    Save(kSettingsKey, "ProxyOverride");
+    Save(kConnectionsKey, "DefaultConnectionSettings");
+    ok_ = Add(kSettingsKey, "ProxyEnable", "REG_DWORD", "1") &&
+          Add(kSettingsKey, "ProxyServer", "REG_SZ", proxyServer) &&
+          Add(kSettingsKey, "ProxyOverride", "REG_SZ", bypass) &&
+          Add(kConnectionsKey, "DefaultConnectionSettings", "REG_BINARY",
+              ConnectionSettings(proxyServer, bypass));
+  }
+  ~ScopedInternetSettings() {
+    for (const Saved& value : saved_) {
+      HKEY key = nullptr;
+      if (::RegCreateKeyExA(HKEY_CURRENT_USER, value.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        continue;
+      }
+      if (value.present) {
+        ::RegSetValueExA(key, value.name.c_str(), 0, value.type,
+                         reinterpret_cast<const BYTE*>(value.data.data()),
+                         static_cast<DWORD>(value.data.size()));
+      } else {
+        ::RegDeleteValueA(key, value.name.c_str());
+      }
+      ::RegCloseKey(key);
+    }
+  }
+  ScopedInternetSettings(const ScopedInternetSettings&) = delete;
+  ScopedInternetSettings& operator=(const ScopedInternetSettings&) = delete;
+
+  [[nodiscard]] bool Ok() const { return ok_; }
+
+ private:
+  static constexpr const char* kSettingsKey =
+      "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  static constexpr const char* kConnectionsKey =
+      "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+  static constexpr std::uint32_t kSettingsVersion = 0x46;
+  static constexpr std::uint32_t kDirectAndManualProxy = 0x3;  // PROXY_TYPE_DIRECT | _PROXY
+
+  struct Saved {
+    std::string key;
+    std::string name;
+    bool present = false;
+    DWORD type = 0;
+    std::string data;
+  };
+
+  void Save(const std::string& key, const std::string& name) {
+    Saved value;
+    value.key = key;
+    value.name = name;
+    HKEY handle = nullptr;
+    if (::RegOpenKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE, &handle) ==
+        ERROR_SUCCESS) {
+      DWORD size = 0;
+      if (::RegQueryValueExA(handle, name.c_str(), nullptr, &value.type, nullptr, &size) ==
+          ERROR_SUCCESS) {
+        value.data.resize(size);
+        value.present =
+            ::RegQueryValueExA(handle, name.c_str(), nullptr, &value.type,
+                               reinterpret_cast<BYTE*>(value.data.data()), &size) == ERROR_SUCCESS;
+      }
+      ::RegCloseKey(handle);
+    }
+    saved_.push_back(std::move(value));
+  }
+
+  static bool Add(const std::string& key, const std::string& name, const std::string& type,
+                  const std::string& data) {
+    const ProgramResult run =
+        test::RunProgram("C:\\windows\\system32\\reg.exe",
+                         {"add", "HKCU\\" + key, "/v", name, "/t", type, "/d", data, "/f"}, 30000);
+    return run.exitCode == 0;
+  }
+
+  // The layout of DefaultConnectionSettings: version, counter, flags, then the proxy, the
+  // bypass list and the configuration script's URL, each a 32-bit length and its bytes.
+  static std::string ConnectionSettings(const std::string& proxy, const std::string& bypass) {
+    std::string hex;
+    const auto word = [&hex](std::uint32_t value) {
+      char text[9];
+      std::snprintf(text, sizeof text, "%02x%02x%02x%02x", value & 0xFF, (value >> 8) & 0xFF,
+                    (value >> 16) & 0xFF, (value >> 24) & 0xFF);
+      hex += text;
+    };
+    const auto text = [&](const std::string& value) {
+      word(static_cast<std::uint32_t>(value.size()));
+      for (const char ch : value) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(ch));
+        hex += pair;
+      }
+    };
+    word(kSettingsVersion);
+    word(0);
+    word(kDirectAndManualProxy);
+    text(proxy);
+    text(bypass);
+    text("");
+    return hex;
+  }
+
+  std::vector<Saved> saved_;
+  bool ok_ = false;
+};
+
+TEST_F(UpdaterEndToEnd, UpdatesThroughTheProxyOfTheInternetSettings) {
+  BRIXA_PEER_OR_SKIP(proxy, test::PeerKind::Squid);
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  const std::string installer = InstallerBytes();
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("update.exe", installer);
+  const std::string squid = "127.0.0.1:" + std::to_string(proxy->Port());
+  const struct {
+    std::string proxyServer;
+    const char* bypass;
+    bool proxied;
+  } cases[] = {
+      // Loopback goes direct unless the list says "<-loopback>".
+      {"http=" + squid + ";https=" + squid, "<-loopback>", true},
+      {squid, "<-loopback>;*.example.com", true},
+      {squid, "<local>", false},
+      {"http=" + squid, "<-loopback>;127.0.0.*", false},
+      {"https=" + squid, "<-loopback>", false},  // no proxy for http URLs
+  };
+  int proxiedBefore = ProxiedTreeRequests(*proxy);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.proxyServer + " / " + c.bypass);
+    ProductDir product;
+    product.SetLocalStamp("1");
+    const ScopedInternetSettings settings(c.proxyServer, c.bypass);
+    ASSERT_TRUE(settings.Ok()) << "reg.exe could not set the Internet Settings";
+    const ProgramResult run = product.Run();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(product.WaitForMarker()) << run.stdErr;
+    EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+    if (c.proxied) {
+      EXPECT_TRUE(WaitFor([&] { return ProxiedTreeRequests(*proxy) == proxiedBefore + 4; },
+                          kProxyLogTimeoutMs))
+          << proxy->ReadFile("access.log");
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      EXPECT_EQ(ProxiedTreeRequests(*proxy), proxiedBefore) << proxy->ReadFile("access.log");
+    }
+    proxiedBefore = ProxiedTreeRequests(*proxy);
+  }
+}
+
+#endif  // _WIN32
 
 #ifndef _WIN32
 

@@ -3,16 +3,15 @@
 // without proxy authentication).
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <memory>
 #include <sstream>
 #include <thread>
 #include <typeinfo>
 
 #include "http/auth_ntlm.h"
 #include "http/http.h"
-#include "support/peer_process.h"
+#include "support/peer_suite.h"
 #include "support/scripted_server.h"
+#include "support/temp_dir.h"
 #include "transport/io_handler_exceptions.h"
 
 namespace brixa {
@@ -23,42 +22,10 @@ using test::PeerProcess;
 
 constexpr std::int32_t kReadTimeoutMs = 10000;
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 class Client : public TIdHTTP {
  public:
   Client() { SetReadTimeout(kReadTimeoutMs); }
 };
-
-// One server of each kind for the whole binary: starting squid and stopping it take seconds.
-class Peers : public ::testing::Test {
- protected:
-  static PeerProcess* Get(PeerKind kind, std::string& whyNot) {
-    auto& slot = peers_[static_cast<int>(kind)];
-    if (!slot && whyNot_[static_cast<int>(kind)].empty()) {
-      slot = PeerProcess::Start(kind, whyNot_[static_cast<int>(kind)]);
-    }
-    whyNot = whyNot_[static_cast<int>(kind)];
-    return slot.get();
-  }
-  static void TearDownTestSuite() {
-    for (auto& p : peers_) p.reset();
-  }
-
- private:
-  static inline std::unique_ptr<PeerProcess> peers_[test::kPeerKindCount];
-  static inline std::string whyNot_[test::kPeerKindCount];
-};
-
-#define PEER_OR_SKIP(var, kind)              \
-  std::string var##WhyNot;                   \
-  PeerProcess* var = Get(kind, var##WhyNot); \
-  if (var == nullptr) GTEST_SKIP() << var##WhyNot
 
 // The connection ids nginx logged for each request line containing `path`.
 std::vector<std::string> ConnectionsOf(const PeerProcess& nginx, const std::string& path) {
@@ -83,11 +50,11 @@ std::vector<std::string> LoggedConnections(const PeerProcess& nginx, const std::
   return ids;
 }
 
-using HttpPeers = Peers;
+using HttpPeers = test::PeerSuite;
 
 TEST_F(HttpPeers, NginxHeadThenGetShareOneConnectionAndCloseMakesANewOne) {
-  PEER_OR_SKIP(nginx, PeerKind::Nginx);
-  const std::string expected = ReadBytes(nginx->DocPath("index.html"));
+  BRIXA_SUITE_PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  const std::string expected = test::ReadFileText(nginx->DocPath("index.html"));
   // A target of this test's own: under Wine one nginx serves every test of the binary.
   const std::string target = "/index.html?head-then-get";
   Client http;
@@ -112,19 +79,19 @@ TEST_F(HttpPeers, NginxHeadThenGetShareOneConnectionAndCloseMakesANewOne) {
 }
 
 TEST_F(HttpPeers, NginxAcceptsLongRequestHeadersSentOnOneLine) {
-  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  BRIXA_SUITE_PEER_OR_SKIP(nginx, PeerKind::Nginx);
   Client http;
   http.Request().CustomHeaders().SetHeaderValue("X-Long", std::string(400, 'x'));
   http.Request().SetReferer(nginx->BaseUrl() + "/" + std::string(1500, 'p'));
   TMemoryStream body;
   http.Get(nginx->BaseUrl() + "/index.html", &body);  // a folded line would be a 400
   EXPECT_EQ(http.StatusCode(), 200);
-  EXPECT_EQ(body.DataString(), ReadBytes(nginx->DocPath("index.html")));
+  EXPECT_EQ(body.DataString(), test::ReadFileText(nginx->DocPath("index.html")));
 }
 
 TEST_F(HttpPeers, NginxBigBodyArrivesExactlyWithMatchingWorkTotals) {
-  PEER_OR_SKIP(nginx, PeerKind::Nginx);
-  const std::string expected = ReadBytes(nginx->DocPath("big.bin"));
+  BRIXA_SUITE_PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  const std::string expected = test::ReadFileText(nginx->DocPath("big.bin"));
   ASSERT_FALSE(expected.empty());
   Client http;
   std::int64_t announced = -1;
@@ -145,13 +112,13 @@ TEST_F(HttpPeers, NginxBigBodyArrivesExactlyWithMatchingWorkTotals) {
 }
 
 TEST_F(HttpPeers, NginxChunkedBodiesAndKeepAlive) {
-  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  BRIXA_SUITE_PEER_OR_SKIP(nginx, PeerKind::Nginx);
   Client http;
   for (const char* name : {"index.html", "k1.bin", "big.bin"}) {
     TMemoryStream body;
     http.Get(nginx->BaseUrl() + "/chunked/" + name, &body);
     EXPECT_EQ(http.LastResponse().HeaderLines().HeaderValue("Transfer-Encoding"), "chunked");
-    EXPECT_TRUE(body.DataString() == ReadBytes(nginx->DocPath(name))) << name;
+    EXPECT_TRUE(body.DataString() == test::ReadFileText(nginx->DocPath(name))) << name;
   }
   const auto ids = LoggedConnections(*nginx, "/chunked/big.bin", 1);
   ASSERT_EQ(ids.size(), 1u);
@@ -159,7 +126,7 @@ TEST_F(HttpPeers, NginxChunkedBodiesAndKeepAlive) {
 }
 
 TEST_F(HttpPeers, NginxRedirectsRelativeAndAbsolute) {
-  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  BRIXA_SUITE_PEER_OR_SKIP(nginx, PeerKind::Nginx);
   Client http;
   http.SetHandleRedirects(true);
   const struct {
@@ -170,7 +137,7 @@ TEST_F(HttpPeers, NginxRedirectsRelativeAndAbsolute) {
   for (const auto& c : cases) {
     TMemoryStream body;
     http.Get(nginx->BaseUrl() + c.path, &body);
-    EXPECT_EQ(body.DataString(), ReadBytes(nginx->DocPath(c.document))) << c.path;
+    EXPECT_EQ(body.DataString(), test::ReadFileText(nginx->DocPath(c.document))) << c.path;
     EXPECT_EQ(http.RedirectsSeen(), 1) << c.path;
     EXPECT_EQ(http.StatusCode(), 200);
   }
@@ -182,7 +149,7 @@ TEST_F(HttpPeers, NginxRedirectsRelativeAndAbsolute) {
 }
 
 TEST_F(HttpPeers, Nginx404CarriesItsPageAndOtherStatuses) {
-  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  BRIXA_SUITE_PEER_OR_SKIP(nginx, PeerKind::Nginx);
   Client http;
   TMemoryStream body;
   try {
@@ -203,11 +170,11 @@ TEST_F(HttpPeers, Nginx404CarriesItsPageAndOtherStatuses) {
   http.SetProtocolVersion(pv1_0);
   TMemoryStream old;
   http.Get(nginx->BaseUrl() + "/index.html", &old);
-  EXPECT_EQ(old.DataString(), ReadBytes(nginx->DocPath("index.html")));
+  EXPECT_EQ(old.DataString(), test::ReadFileText(nginx->DocPath("index.html")));
 }
 
 TEST_F(HttpPeers, ApacheBasicAndDigestWithRetriesInsideTheRequest) {
-  PEER_OR_SKIP(apache, PeerKind::Apache);
+  BRIXA_SUITE_PEER_OR_SKIP(apache, PeerKind::Apache);
   const struct {
     const char* path;
     const char* user;
@@ -219,7 +186,7 @@ TEST_F(HttpPeers, ApacheBasicAndDigestWithRetriesInsideTheRequest) {
     http.Request().SetPassword("secret");
     TMemoryStream body;
     http.Get(apache->BaseUrl() + c.path, &body);
-    EXPECT_EQ(body.DataString(), ReadBytes(apache->DocPath(std::string(c.path).substr(1))))
+    EXPECT_EQ(body.DataString(), test::ReadFileText(apache->DocPath(std::string(c.path).substr(1))))
         << c.path;
     EXPECT_EQ(http.ServerAuthAttempts(), 1) << c.path;
 
@@ -241,7 +208,7 @@ TEST_F(HttpPeers, ApacheBasicAndDigestWithRetriesInsideTheRequest) {
 // Apache, another origin, unless the caller trusts redirects: Apache's 401 then ends the
 // request, for Basic and Digest alike.
 TEST_F(HttpPeers, ApacheGetsNoCredentialsMeantForTheOriginThatRedirected) {
-  PEER_OR_SKIP(apache, PeerKind::Apache);
+  BRIXA_SUITE_PEER_OR_SKIP(apache, PeerKind::Apache);
   const struct {
     const char* path;
     const char* user;
@@ -263,7 +230,8 @@ TEST_F(HttpPeers, ApacheGetsNoCredentialsMeantForTheOriginThatRedirected) {
       try {
         http.Get(url, &body);
         EXPECT_TRUE(trusted) << "credentials followed the redirect";
-        EXPECT_EQ(body.DataString(), ReadBytes(apache->DocPath(std::string(c.path).substr(1))));
+        EXPECT_EQ(body.DataString(),
+                  test::ReadFileText(apache->DocPath(std::string(c.path).substr(1))));
       } catch (const EIdHTTPProtocolException& e) {
         EXPECT_FALSE(trusted) << e.Message();
         EXPECT_EQ(e.ReplyCode(), 401);
@@ -276,12 +244,12 @@ TEST_F(HttpPeers, ApacheGetsNoCredentialsMeantForTheOriginThatRedirected) {
 // After one answered Digest challenge the next request reuses Apache's nonce with the next
 // count and needs no new challenge.
 TEST_F(HttpPeers, ApacheDigestNonceIsReusedByTheNextRequest) {
-  PEER_OR_SKIP(apache, PeerKind::Apache);
+  BRIXA_SUITE_PEER_OR_SKIP(apache, PeerKind::Apache);
   Client http;
   http.SetHTTPOptions({hoInProcessAuth});
   http.Request().SetUsername("bob");
   http.Request().SetPassword("secret");
-  const std::string expected = ReadBytes(apache->DocPath("digest/secret.txt"));
+  const std::string expected = test::ReadFileText(apache->DocPath("digest/secret.txt"));
   for (int round = 0; round < 3; ++round) {
     TMemoryStream body;
     http.Get(apache->BaseUrl() + "/digest/secret.txt", &body);
@@ -291,10 +259,10 @@ TEST_F(HttpPeers, ApacheDigestNonceIsReusedByTheNextRequest) {
 }
 
 TEST_F(HttpPeers, SquidForwardsAbsoluteTargetsAndAnswersProxyChallenges) {
-  PEER_OR_SKIP(nginx, PeerKind::Nginx);
-  PEER_OR_SKIP(squid, PeerKind::Squid);
-  PEER_OR_SKIP(authed, PeerKind::SquidAuth);
-  const std::string expected = ReadBytes(nginx->DocPath("index.html"));
+  BRIXA_SUITE_PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  BRIXA_SUITE_PEER_OR_SKIP(squid, PeerKind::Squid);
+  BRIXA_SUITE_PEER_OR_SKIP(authed, PeerKind::SquidAuth);
+  const std::string expected = test::ReadFileText(nginx->DocPath("index.html"));
   {
     Client http;
     http.ProxyParams().SetProxyServer("127.0.0.1");
@@ -336,12 +304,12 @@ TEST_F(HttpPeers, SquidForwardsAbsoluteTargetsAndAnswersProxyChallenges) {
 // challenge, then the page; the type-2 and type-3 legs must share one connection. The second
 // squid closes the connection after its first 407, so the exchange goes on over a new one.
 TEST_F(HttpPeers, SquidAnswersNTLMProxyAuthenticationAlsoWhenItClosesBetweenLegs) {
-  PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  BRIXA_SUITE_PEER_OR_SKIP(nginx, PeerKind::Nginx);
   if (!NTLMDesAvailable()) GTEST_SKIP() << "no DES here: install libssl3 (OpenSSL)";
-  const std::string expected = ReadBytes(nginx->DocPath("index.html"));
+  const std::string expected = test::ReadFileText(nginx->DocPath("index.html"));
   for (const PeerKind kind : {PeerKind::SquidNTLM, PeerKind::SquidNTLMClose}) {
     SCOPED_TRACE(test::PeerKindName(kind));
-    PEER_OR_SKIP(ntlm, kind);
+    BRIXA_SUITE_PEER_OR_SKIP(ntlm, kind);
     Client http;
     http.ProxyParams().SetProxyServer("127.0.0.1");
     http.ProxyParams().SetProxyPort(ntlm->Port());

@@ -8,11 +8,10 @@
 #include <fstream>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <thread>
 
 #include "http/http.h"
-#include "support/peer_process.h"
+#include "support/peer_suite.h"
 #include "support/scripted_server.h"
 #include "support/scripted_server_socket.h"
 #include "transport/io_handler_stack.h"
@@ -40,18 +39,11 @@ std::string BigBody() {
   return bytes;
 }
 
-class SocksPeers : public ::testing::Test {
+class SocksPeers : public test::PeerSuite {
  protected:
-  static PeerProcess* Get(PeerKind kind, std::string& whyNot) {
-    const int slot = static_cast<int>(kind);
-    if (!peers_[slot] && whyNot_[slot].empty())
-      peers_[slot] = PeerProcess::Start(kind, whyNot_[slot]);
-    whyNot = whyNot_[slot];
-    return peers_[slot].get();
-  }
   // nginx serving the big body; written once per run.
   static PeerProcess* NginxWithBigBody(std::string& whyNot) {
-    PeerProcess* nginx = Get(PeerKind::Nginx, whyNot);
+    PeerProcess* nginx = Peer(PeerKind::Nginx, whyNot);
     if (nginx != nullptr && !bigBodyWritten_) {
       std::ofstream out(nginx->DocPath(kBigBodyName), std::ios::binary);
       const std::string body = BigBody();
@@ -60,20 +52,10 @@ class SocksPeers : public ::testing::Test {
     }
     return nginx;
   }
-  static void TearDownTestSuite() {
-    for (auto& p : peers_) p.reset();
-  }
 
  private:
-  static inline std::unique_ptr<PeerProcess> peers_[test::kPeerKindCount];
-  static inline std::string whyNot_[test::kPeerKindCount];
   static inline bool bigBodyWritten_ = false;
 };
-
-#define PEER_OR_SKIP(var, kind)              \
-  std::string var##WhyNot;                   \
-  PeerProcess* var = Get(kind, var##WhyNot); \
-  if (var == nullptr) GTEST_SKIP() << var##WhyNot
 
 #define NGINX_OR_SKIP(var)                          \
   std::string var##WhyNot;                          \
@@ -120,8 +102,8 @@ std::string ConnectFailure(TIdCustomTransparentProxy& proxy, const std::string& 
 
 TEST_F(SocksPeers, HttpDownloadOf50MiBThroughSocks4And5IsByteExact) {
   NGINX_OR_SKIP(nginx);
-  PEER_OR_SKIP(dante, PeerKind::Dante);
-  PEER_OR_SKIP(danteAuth, PeerKind::DanteAuth);
+  BRIXA_SUITE_PEER_OR_SKIP(dante, PeerKind::Dante);
+  BRIXA_SUITE_PEER_OR_SKIP(danteAuth, PeerKind::DanteAuth);
   const std::string expected = BigBody();
   const std::string url = nginx->BaseUrl() + "/" + kBigBodyName;
   struct Case {
@@ -156,8 +138,8 @@ TEST_F(SocksPeers, HttpDownloadOf50MiBThroughSocks4And5IsByteExact) {
 }
 
 TEST_F(SocksPeers, RefusalsMapToTheirMessages) {
-  PEER_OR_SKIP(dante, PeerKind::Dante);
-  PEER_OR_SKIP(danteAuth, PeerKind::DanteAuth);
+  BRIXA_SUITE_PEER_OR_SKIP(dante, PeerKind::Dante);
+  BRIXA_SUITE_PEER_OR_SKIP(danteAuth, PeerKind::DanteAuth);
   const test::RefusingPort closed;
   const std::string closedUrl = "http://127.0.0.1:" + std::to_string(closed.Port()) + "/";
 
@@ -185,8 +167,8 @@ TEST_F(SocksPeers, RefusalsMapToTheirMessages) {
 
 TEST_F(SocksPeers, ChainOfTwoProxiesReachesTheTarget) {
   NGINX_OR_SKIP(nginx);
-  PEER_OR_SKIP(first, PeerKind::Dante);
-  PEER_OR_SKIP(second, PeerKind::DanteAuth);
+  BRIXA_SUITE_PEER_OR_SKIP(first, PeerKind::Dante);
+  BRIXA_SUITE_PEER_OR_SKIP(second, PeerKind::DanteAuth);
   TIdSocksInfo a;
   AimAt(a, *first, svSocks4);
   TIdSocksInfo b;
@@ -203,7 +185,7 @@ TEST_F(SocksPeers, ChainOfTwoProxiesReachesTheTarget) {
 }
 
 TEST_F(SocksPeers, BindAcceptsAnInboundConnectionThroughTheProxy) {
-  PEER_OR_SKIP(dante, PeerKind::Dante);
+  BRIXA_SUITE_PEER_OR_SKIP(dante, PeerKind::Dante);
   for (const TSocksVersion version : {svSocks4, svSocks5}) {
     SCOPED_TRACE(version);
     TIdSocksInfo proxy;
@@ -232,7 +214,7 @@ TEST_F(SocksPeers, BindAcceptsAnInboundConnectionThroughTheProxy) {
 }
 
 TEST_F(SocksPeers, UdpDatagramsEchoThroughTheRelay) {
-  PEER_OR_SKIP(dante, PeerKind::Dante);
+  BRIXA_SUITE_PEER_OR_SKIP(dante, PeerKind::Dante);
   std::uint16_t echoPort = 0;
   const test::net::Socket echo = test::net::UdpBind(echoPort);
   ASSERT_NE(echo, test::net::kNoSocket);

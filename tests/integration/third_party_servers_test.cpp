@@ -4,13 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "http/http.h"
-#include "support/peer_process.h"
+#include "support/peer_suite.h"
+#include "support/temp_dir.h"
 
 namespace brixa {
 namespace {
@@ -20,41 +19,12 @@ using test::PeerProcess;
 
 constexpr std::int32_t kReadTimeoutMs = 10000;
 
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 class Client : public TIdHTTP {
  public:
   Client() { SetReadTimeout(kReadTimeoutMs); }
 };
 
-class ThirdPartyServers : public ::testing::Test {
- protected:
-  static PeerProcess* Get(PeerKind kind, std::string& whyNot) {
-    auto& slot = peers_[static_cast<int>(kind)];
-    if (!slot && whyNot_[static_cast<int>(kind)].empty()) {
-      slot = PeerProcess::Start(kind, whyNot_[static_cast<int>(kind)]);
-    }
-    whyNot = whyNot_[static_cast<int>(kind)];
-    return slot.get();
-  }
-  static void TearDownTestSuite() {
-    for (auto& p : peers_) p.reset();
-  }
-
- private:
-  static inline std::unique_ptr<PeerProcess> peers_[test::kPeerKindCount];
-  static inline std::string whyNot_[test::kPeerKindCount];
-};
-
-#define PEER_OR_SKIP(var, kind)              \
-  std::string var##WhyNot;                   \
-  PeerProcess* var = Get(kind, var##WhyNot); \
-  if (var == nullptr) GTEST_SKIP() << var##WhyNot
+using ThirdPartyServers = test::PeerSuite;
 
 // lighttpd's log line for each request whose line holds `path`: how many requests its
 // connection had carried before. lighttpd writes its log about every two seconds, so wait
@@ -75,18 +45,18 @@ std::vector<int> EarlierRequestsOnConnection(const PeerProcess& lighttpd, const 
 }
 
 TEST_F(ThirdPartyServers, LighttpdKeepsOneConnectionForHeadAndGets) {
-  PEER_OR_SKIP(lighttpd, PeerKind::Lighttpd);
+  BRIXA_SUITE_PEER_OR_SKIP(lighttpd, PeerKind::Lighttpd);
   Client http;
   http.Head(lighttpd->BaseUrl() + "/big.bin?ka=1");
   EXPECT_EQ(http.StatusCode(), 200);
   EXPECT_EQ(http.LastResponse().ContentLength(),
-            static_cast<std::int64_t>(ReadBytes(lighttpd->DocPath("big.bin")).size()));
+            static_cast<std::int64_t>(test::ReadFileText(lighttpd->DocPath("big.bin")).size()));
   TMemoryStream big;
   http.Get(lighttpd->BaseUrl() + "/big.bin?ka=1", &big);
-  EXPECT_TRUE(big.DataString() == ReadBytes(lighttpd->DocPath("big.bin")));
+  EXPECT_TRUE(big.DataString() == test::ReadFileText(lighttpd->DocPath("big.bin")));
   TMemoryStream page;
   http.Get(lighttpd->BaseUrl() + "/index.html?ka=1", &page);
-  EXPECT_EQ(page.DataString(), ReadBytes(lighttpd->DocPath("index.html")));
+  EXPECT_EQ(page.DataString(), test::ReadFileText(lighttpd->DocPath("index.html")));
   const auto bigLog = EarlierRequestsOnConnection(*lighttpd, "/big.bin?ka=1", 2);
   const auto index = EarlierRequestsOnConnection(*lighttpd, "/index.html?ka=1", 1);
   ASSERT_EQ(bigLog.size(), 2u);
@@ -97,7 +67,7 @@ TEST_F(ThirdPartyServers, LighttpdKeepsOneConnectionForHeadAndGets) {
 }
 
 TEST_F(ThirdPartyServers, LighttpdErrorPageLeavesTheConnectionUsable) {
-  PEER_OR_SKIP(lighttpd, PeerKind::Lighttpd);
+  BRIXA_SUITE_PEER_OR_SKIP(lighttpd, PeerKind::Lighttpd);
   Client http;
   TMemoryStream none;
   try {
@@ -114,8 +84,8 @@ TEST_F(ThirdPartyServers, LighttpdErrorPageLeavesTheConnectionUsable) {
 }
 
 TEST_F(ThirdPartyServers, TinyproxyForwardsToAnOriginAndBack) {
-  PEER_OR_SKIP(lighttpd, PeerKind::Lighttpd);
-  PEER_OR_SKIP(proxy, PeerKind::Tinyproxy);
+  BRIXA_SUITE_PEER_OR_SKIP(lighttpd, PeerKind::Lighttpd);
+  BRIXA_SUITE_PEER_OR_SKIP(proxy, PeerKind::Tinyproxy);
   Client http;
   http.ProxyParams().SetProxyServer("127.0.0.1");
   http.ProxyParams().SetProxyPort(proxy->Port());
@@ -124,7 +94,7 @@ TEST_F(ThirdPartyServers, TinyproxyForwardsToAnOriginAndBack) {
     TMemoryStream body;
     http.Get(lighttpd->BaseUrl() + path, &body);
     const std::string document = std::string(path).substr(1, std::string(path).find('?') - 1);
-    EXPECT_TRUE(body.DataString() == ReadBytes(lighttpd->DocPath(document))) << path;
+    EXPECT_TRUE(body.DataString() == test::ReadFileText(lighttpd->DocPath(document))) << path;
     EXPECT_EQ(http.Request().ConnectionKind(), ckProxy);
   }
   // The proxy's own answer for an origin nobody listens on is an error status, not a hang.
@@ -139,11 +109,11 @@ TEST_F(ThirdPartyServers, TinyproxyForwardsToAnOriginAndBack) {
 }
 
 TEST_F(ThirdPartyServers, PythonHttpServerAnswersOneRequestPerConnection) {
-  PEER_OR_SKIP(python, PeerKind::PyHttp);
+  BRIXA_SUITE_PEER_OR_SKIP(python, PeerKind::PyHttp);
   Client http;
   TMemoryStream page;
   http.Get(python->BaseUrl() + "/index.html", &page);
-  EXPECT_EQ(page.DataString(), ReadBytes(python->DocPath("index.html")));
+  EXPECT_EQ(page.DataString(), test::ReadFileText(python->DocPath("index.html")));
   EXPECT_EQ(http.LastResponse().StatusVersion(), pv1_0);
   TMemoryStream none;
   try {

@@ -472,7 +472,17 @@ TEST_F(TlsPeers, HttpsThroughSquidsConnectTunnelWithAndWithoutProxyCredentials) 
     auth->StorePassword("secret");
     handled = true;
   };
-  EXPECT_EQ(client.Get(Url(kGood, "/small.bin")), small);
+  EXPECT_EQ(client.Get(Url(kGood, "/small.bin?authed-tunnel")), small);
+  // The proxy's credentials went with the CONNECT only, never through the tunnel to the origin.
+  std::string logged;
+  for (int i = 0; i < 100 && logged.empty(); ++i) {
+    std::istringstream log(LogOf());
+    for (std::string line; std::getline(log, line);) {
+      if (line.find("/small.bin?authed-tunnel ") != std::string::npos) logged = line;
+    }
+    if (logged.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_NE(logged.find(" pa=-"), std::string::npos) << logged;
 }
 
 // ---- brixa-http over https -----------------------------------------------------------------

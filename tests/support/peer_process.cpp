@@ -1,5 +1,7 @@
 #include "support/peer_process.h"
 
+#include "support/temp_dir.h"
+
 namespace brixa::test {
 
 std::string PeerKindName(PeerKind kind) {
@@ -39,6 +41,10 @@ std::string PeerProcess::BaseUrl() const {
 std::string PeerProcess::DocPath(const std::string& relative) const {
   const std::string root = kind_ == PeerKind::Apache ? "/htdocs/" : "/html/";
   return dir_ + root + relative;
+}
+
+std::string PeerProcess::ReadFile(const std::string& relative) const {
+  return ReadFileText(dir_ + "/" + relative);
 }
 
 PeerProcess::~PeerProcess() {

@@ -1,21 +1,16 @@
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <thread>
 
+#include "support/child_process_unix.h"
 #include "support/peer_process.h"
+#include "support/temp_dir.h"
 
 extern char** environ;
 
@@ -26,7 +21,6 @@ constexpr int kStartAttempts = 3;        // a port taken between probe and bind 
 constexpr int kReadyTimeoutMs = 15000;   // all peers were ready within 0.1 s when measured
 constexpr int kStopTimeoutMs = 15000;    // squid needs about 2 s after TERM
 constexpr int kScriptTimeoutMs = 60000;  // writing the documents and a few files
-constexpr auto kPollStep = std::chrono::milliseconds(20);
 
 std::string ScriptPath() {
   return std::string(BRIXA_SOURCE_DIR) + "/scripts/peers.sh";
@@ -84,35 +78,6 @@ std::string PackageOf(PeerKind kind) {
   return {};
 }
 
-// A port the kernel just handed out for 127.0.0.1; free at the moment of the call.
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
-bool Accepts(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -120,53 +85,6 @@ std::vector<std::string> Lines(const std::string& text) {
     if (!line.empty()) lines.push_back(line);
   }
   return lines;
-}
-
-std::string MakeTempDir(const std::string& tag) {
-  std::string pattern = "/tmp/brixa-peer-" + tag + ".XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return {};
-  ::chmod(pattern.c_str(), 0755);  // servers that drop privileges must read it
-  return pattern;
-}
-
-// Spawns `argv` with its output in `logFile`; returns its pid or -1.
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& logFile) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = ::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
-
-// Waits up to `timeoutMs` for `pid`; true when it ended (and was reaped).
-bool WaitFor(pid_t pid, int timeoutMs, int* status) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (true) {
-    const pid_t done = ::waitpid(pid, status, WNOHANG);
-    if (done == pid || done < 0) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(kPollStep);
-  }
-}
-
-bool WaitReady(pid_t pid, int port) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadyTimeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (Accepts(port)) return true;
-    int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) return false;  // exited: port taken, bad config
-    std::this_thread::sleep_for(kPollStep);
-  }
-  return false;
 }
 
 // What a peer leaves outside its folder (squid's shared memory, dante's PAM service file).
@@ -186,13 +104,6 @@ void RemoveSharedMemoryOf(int port) {
   }
 }
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 }  // namespace
 
 std::unique_ptr<PeerProcess> PeerProcess::Start(PeerKind kind, std::string& whyNot) {
@@ -203,7 +114,7 @@ std::unique_ptr<PeerProcess> PeerProcess::Start(PeerKind kind, std::string& whyN
   const std::string name = PeerKindName(kind);
   for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
     const int port = FreeLoopbackPort();
-    const std::string dir = MakeTempDir(name);
+    const std::string dir = MakeTempDir("brixa-peer-" + name);
     if (port == 0 || dir.empty()) break;
     const std::vector<std::string> args{ScriptPath(), "config", name, dir, std::to_string(port)};
     const ProgramResult config = RunProgram("/bin/bash", args, kScriptTimeoutMs);
@@ -215,11 +126,11 @@ std::unique_ptr<PeerProcess> PeerProcess::Start(PeerKind kind, std::string& whyN
       return nullptr;
     }
     const pid_t pid = Spawn(Lines(command.stdOut), dir + "/stdout.log");
-    if (pid > 0 && WaitReady(pid, port)) {
+    if (pid > 0 && WaitReady(pid, {port}, kReadyTimeoutMs)) {
       return std::unique_ptr<PeerProcess>(new PeerProcess(kind, port, dir, pid));
     }
     whyNot = name + " did not come up on port " + std::to_string(port) + ": " +
-             Slurp(dir + "/stdout.log");
+             ReadFileText(dir + "/stdout.log");
     if (pid > 0) {
       ::kill(pid, SIGKILL);
       int status = 0;
@@ -234,13 +145,7 @@ std::unique_ptr<PeerProcess> PeerProcess::Start(PeerKind kind, std::string& whyN
 
 void PeerProcess::Stop() {
   if (pid_ <= 0) return;
-  const auto pid = static_cast<pid_t>(pid_);
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  if (!WaitFor(pid, kStopTimeoutMs, &status)) {
-    ::kill(pid, SIGKILL);
-    WaitFor(pid, kStopTimeoutMs, &status);
-  }
+  StopProcess(static_cast<pid_t>(pid_), kStopTimeoutMs);
   pid_ = 0;
   if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth || kind_ == PeerKind::SquidNTLM ||
       kind_ == PeerKind::SquidNTLMClose)
@@ -256,10 +161,6 @@ std::string BuildTreePath(const std::string& relative) {
 
 std::string ExecutableSuffix() {
   return {};
-}
-
-std::string PeerProcess::ReadFile(const std::string& relative) const {
-  return Slurp(dir_ + "/" + relative);
 }
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -292,8 +193,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
       result.exitCode = WEXITSTATUS(status);
     }
   }
-  result.stdOut = Slurp(outName);
-  result.stdErr = Slurp(errName);
+  result.stdOut = ReadFileText(outName);
+  result.stdErr = ReadFileText(errName);
   ::unlink(outName);
   ::unlink(errName);
   return result;

@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "support/peer_process.h"
+#include "support/temp_dir.h"
 
 namespace brixa::test {
 namespace {
@@ -25,13 +24,6 @@ std::string Upper(std::string text) {
 // Wine shows the Linux root as drive Z:, and Windows file calls accept forward slashes.
 std::string LinuxPathToWine(const std::string& path) {
   return !path.empty() && path[0] == '/' ? "Z:" + path : path;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 // Quotes one argument for a Windows command line (the rules the C runtime parses by).
@@ -89,10 +81,6 @@ std::string ExecutableSuffix() {
   return ".exe";
 }
 
-std::string PeerProcess::ReadFile(const std::string& relative) const {
-  return Slurp(dir_ + "/" + relative);
-}
-
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          int timeoutMs) {
   ProgramResult result;
@@ -129,8 +117,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   }
   CloseHandle(out);
   CloseHandle(err);
-  result.stdOut = Slurp(outName);
-  result.stdErr = Slurp(errName);
+  result.stdOut = ReadFileText(outName);
+  result.stdErr = ReadFileText(errName);
   DeleteFileA(outName.c_str());
   DeleteFileA(errName.c_str());
   return result;

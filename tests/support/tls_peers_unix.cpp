@@ -1,113 +1,22 @@
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <thread>
 
+#include "support/child_process_unix.h"
 #include "support/peer_process.h"
 #include "support/tls_peers.h"
-
-extern char** environ;
 
 namespace brixa::test {
 
 namespace {
 
-constexpr auto kPollStep = std::chrono::milliseconds(20);
-constexpr auto kReadyTimeout = std::chrono::seconds(10);
+constexpr int kReadyTimeoutMs = 10000;
 constexpr int kPkiTimeoutMs = 120000;
-
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
-bool Accepts(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return ok;
-}
-
-pid_t Spawn(const std::vector<std::string>& argv, const std::string& logFile) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
-}
-
-void StopProcess(pid_t pid) {
-  if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
-  const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
-  int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= deadline) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-      return;
-    }
-    std::this_thread::sleep_for(kPollStep);
-  }
-}
-
-bool WaitReady(pid_t pid, const std::vector<int>& ports) {
-  const auto deadline = std::chrono::steady_clock::now() + kReadyTimeout;
-  for (const int port : ports) {
-    while (!Accepts(port)) {
-      int status = 0;
-      if (::waitpid(pid, &status, WNOHANG) == pid) return false;
-      if (std::chrono::steady_clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(kPollStep);
-    }
-  }
-  return true;
-}
 
 bool Installed(const std::string& path) {
   return ::access(path.c_str(), X_OK) == 0;
-}
-
-std::string MakeTempDir(const std::string& tag) {
-  std::string pattern = "/tmp/brixa-tls-" + tag + ".XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) return {};
-  ::chmod(pattern.c_str(), 0755);
-  return pattern;
 }
 
 // Removes the PKI folder when the test binary ends.
@@ -130,7 +39,7 @@ const std::string* TestPkiDir(std::string& whyNot) {
       holder.whyNot = "openssl is not installed (package openssl)";
       return;
     }
-    const std::string dir = MakeTempDir("pki");
+    const std::string dir = MakeTempDir("brixa-tls-pki");
     const ProgramResult made = RunProgram(
         "/bin/bash", {std::string(BRIXA_SOURCE_DIR) + "/tests/support/make_test_pki.sh", dir},
         kPkiTimeoutMs);
@@ -147,7 +56,7 @@ const std::string* TestPkiDir(std::string& whyNot) {
 }
 
 TlsPeer::~TlsPeer() {
-  StopProcess(static_cast<pid_t>(pid_));
+  StopProcess(static_cast<pid_t>(pid_), kReadyTimeoutMs);
   std::error_code ec;
   if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }
@@ -161,7 +70,7 @@ std::unique_ptr<TlsPeer> TlsPeer::Nginx(const std::vector<std::string>& certName
     return nullptr;
   }
   std::unique_ptr<TlsPeer> peer(new TlsPeer);
-  peer->dir_ = MakeTempDir("nginx");
+  peer->dir_ = MakeTempDir("brixa-tls-nginx");
   const std::string& d = peer->dir_;
   std::filesystem::create_directories(d + "/tmp");
   std::ofstream conf(d + "/nginx.conf");
@@ -172,7 +81,7 @@ std::unique_ptr<TlsPeer> TlsPeer::Nginx(const std::vector<std::string>& certName
        << "  fastcgi_temp_path " << d << "/tmp/fcgi; uwsgi_temp_path " << d << "/tmp/uwsgi;\n"
        << "  scgi_temp_path " << d << "/tmp/scgi;\n"
        << "  default_type application/octet-stream; sendfile on; keepalive_requests 100000;\n"
-       << "  log_format conn '$connection $request $ssl_protocol';\n";
+       << "  log_format conn '$connection $request $ssl_protocol pa=$http_proxy_authorization';\n";
   for (const std::string& entry : certNames) {
     // "name@1.2": that certificate with TLS 1.2 alone.
     const std::size_t at = entry.find('@');
@@ -197,7 +106,7 @@ std::unique_ptr<TlsPeer> TlsPeer::Nginx(const std::vector<std::string>& certName
       Spawn({"/usr/sbin/nginx", "-p", d, "-c", d + "/nginx.conf", "-e", d + "/error.log"},
             d + "/stdout.log");
   peer->pid_ = pid;
-  if (pid <= 0 || !WaitReady(pid, peer->ports_)) {
+  if (pid <= 0 || !WaitReady(pid, peer->ports_, kReadyTimeoutMs)) {
     whyNot = "nginx did not come up";
     return nullptr;
   }
@@ -209,7 +118,7 @@ std::unique_ptr<TlsPeer> TlsPeer::SServer(const std::vector<std::string>& extraA
   const std::string* pki = TestPkiDir(whyNot);
   if (pki == nullptr) return nullptr;
   std::unique_ptr<TlsPeer> peer(new TlsPeer);
-  peer->dir_ = MakeTempDir("sserver");
+  peer->dir_ = MakeTempDir("brixa-tls-sserver");
   const int port = FreeLoopbackPort();
   peer->ports_.push_back(port);
   std::vector<std::string> argv = {"/usr/bin/openssl",
@@ -225,7 +134,7 @@ std::unique_ptr<TlsPeer> TlsPeer::SServer(const std::vector<std::string>& extraA
   argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
   const pid_t pid = Spawn(argv, peer->dir_ + "/s_server.log");
   peer->pid_ = pid;
-  if (pid <= 0 || !WaitReady(pid, peer->ports_)) {
+  if (pid <= 0 || !WaitReady(pid, peer->ports_, kReadyTimeoutMs)) {
     whyNot = "openssl s_server did not come up";
     return nullptr;
   }
@@ -236,7 +145,7 @@ std::unique_ptr<TlsPeer> TlsPeer::OddServer(const std::string& mode, std::string
   const std::string* pki = TestPkiDir(whyNot);
   if (pki == nullptr) return nullptr;
   std::unique_ptr<TlsPeer> peer(new TlsPeer);
-  peer->dir_ = MakeTempDir("odd");
+  peer->dir_ = MakeTempDir("brixa-tls-odd");
   const int port = FreeLoopbackPort();
   peer->ports_.push_back(port);
   const pid_t pid =
@@ -244,7 +153,7 @@ std::unique_ptr<TlsPeer> TlsPeer::OddServer(const std::string& mode, std::string
              std::to_string(port), *pki + "/server.crt", *pki + "/server.key"},
             peer->dir_ + "/odd.log");
   peer->pid_ = pid;
-  if (pid <= 0 || !WaitReady(pid, peer->ports_)) {
+  if (pid <= 0 || !WaitReady(pid, peer->ports_, kReadyTimeoutMs)) {
     whyNot = "the python TLS server did not come up (package python3)";
     return nullptr;
   }

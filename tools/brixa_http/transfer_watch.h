@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "progress.h"
-#include "runtime/component.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
+#include "runtime/work_component.h"
 
 namespace brixa::tool {
 

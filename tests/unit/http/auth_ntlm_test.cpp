@@ -7,7 +7,7 @@
 #include "http/header_list.h"
 #include "http/mime_coder.h"
 #include "platform/system_info.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 namespace {

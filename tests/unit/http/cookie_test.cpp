@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/exception.h"
 #include "runtime/internet_date.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 namespace {

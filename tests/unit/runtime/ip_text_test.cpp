@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 namespace {

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "platform/exception.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 namespace {

@@ -223,7 +223,7 @@ TEST(ThreadComponentTest, ActiveWritesOnlyActOnChangeAndAFinishedThreadIsReplace
   EXPECT_EQ(GThreadCount().Value(), liveBefore + 1);  // the first one is gone
 }
 
-// Not derived from Exception, so none of the thread's handlers take it.
+// Not an exception class at all: the thread reports it as an unknown exception.
 struct ForeignFailure {};
 
 TEST(ThreadComponentTest, ForeignThrowFromAnExecuteEventEndsTheThreadAndAllowsARestart) {
@@ -249,7 +249,9 @@ TEST(ThreadComponentTest, ForeignThrowFromAnExecuteEventEndsTheThreadAndAllowsAR
     }
     component.StartWorker();
     ASSERT_TRUE(ServeUntil([&] { return component.Thread()->Finished(); }));
-    EXPECT_TRUE(component.Thread()->FatalException() != nullptr);
+    EXPECT_TRUE(component.Thread()->FatalException() == nullptr);
+    EXPECT_EQ(log.Count("Exception unknown exception: "), 1u);
+    EXPECT_EQ(component.Thread()->TerminatingExceptionClass(), "unknown exception");
     EXPECT_TRUE(component.Thread()->Terminated());
     EXPECT_FALSE(component.Active());
     EXPECT_EQ(log.Count("Run"), c.runs ? 1u : 0u);

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "runtime/component.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
+#include "runtime/work_component.h"
 #include "socket_test_pair.h"
 #include "transport/stack_exceptions.h"
 

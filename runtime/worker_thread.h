@@ -9,7 +9,7 @@
 #include "platform/component.h"
 #include "platform/sync.h"
 #include "platform/thread.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 
 namespace brixa {
 
@@ -89,10 +89,11 @@ using TIdNotifyThreadEvent = std::function<void(TIdThread* AThread)>;
 //
 // An Exception raised by RunBody is offered to FilterRunException; unless that returns true it
 // terminates the thread, passes PostRun, CleanUpRun and PostExecute, and is then stored as the
-// terminating exception and handed to OnException. Exceptions of other classes are not
-// filtered: they end the thread function and are kept as the platform thread's
-// FatalException. With Loop false and no stop the next run cycle follows at once, so a body
-// that should run once stops the thread itself.
+// terminating exception and handed to OnException. Exceptions of other classes (a
+// std::bad_alloc, anything thrown) are not filtered but end the thread the same way: stored
+// and handed to OnException as an Exception with their message (what(), or "") and their class
+// name (the C++ type name, or "unknown exception"). With Loop false and no stop the next run
+// cycle follows at once, so a body that should run once stops the thread itself.
 //
 // Threads: the life-cycle steps and OnException/OnStopped run on the worker. StartWorker,
 // StopWorker, TerminateWorker, TerminateWorkerAndWait and IsStopped may be called from any
@@ -166,6 +167,8 @@ class TIdThread : public TThread {
   // Parks a stopped thread until StartWorker; true when the loop must end instead.
   [[nodiscard]] bool ParkUntilStarted();
   void RecordTerminatingException(const Exception& E);
+  // Stores `E` as the terminating exception, hands it to OnException and terminates.
+  void EndWithException(const Exception& E);
 
   mutable TIdCriticalSection lock_;  // guards the stopped/terminated state and the texts
   std::atomic<bool> loop_;

@@ -1,11 +1,11 @@
-#include "runtime/component.h"
+#include "runtime/work_component.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 #include "runtime/stack_usage.h"
 
 namespace brixa {

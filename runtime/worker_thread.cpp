@@ -1,13 +1,42 @@
-#include "runtime/thread.h"
+#include "runtime/worker_thread.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <exception>
 #include <limits>
+#include <memory>
 #include <mutex>
+#include <typeinfo>
 
 namespace brixa {
 
 namespace {
 
 constexpr const char* kOverflowMessage = "Arithmetic overflow";
+// The class reported for something thrown that is not an exception object at all.
+constexpr const char* kUnknownExceptionClass = "unknown exception";
+
+// An exception of another family that ended a thread, carried as this runtime's own so that it
+// is reported the same way: its message and the name of its class.
+class TForeignException : public Exception {
+ public:
+  TForeignException(std::string message, std::string className)
+      : Exception(std::move(message)), className_(std::move(className)) {}
+  [[nodiscard]] const char* ClassName() const noexcept override { return className_.c_str(); }
+
+ private:
+  std::string className_;
+};
+
+// The readable name of the dynamic type of `e` ("std::runtime_error").
+std::string TypeNameOf(const std::exception& e) {
+  const char* mangled = typeid(e).name();
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> readable(
+      abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+  return status == 0 && readable ? std::string(readable.get()) : std::string(mangled);
+}
 
 unsigned Bit(TIdThreadOption option) {
   return static_cast<unsigned>(option);
@@ -194,10 +223,18 @@ void TIdThread::ThreadMain() {
     }
     PostExecute();
   } catch (const Exception& e) {
-    RecordTerminatingException(e);
-    FireException(e);
-    TerminateWorker();
+    EndWithException(e);
+  } catch (const std::exception& e) {
+    EndWithException(TForeignException(e.what(), TypeNameOf(e)));
+  } catch (...) {
+    EndWithException(TForeignException("", kUnknownExceptionClass));
   }
+}
+
+void TIdThread::EndWithException(const Exception& E) {
+  RecordTerminatingException(E);
+  FireException(E);
+  TerminateWorker();
 }
 
 void TIdThread::RecordTerminatingException(const Exception& E) {

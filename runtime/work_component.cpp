@@ -1,10 +1,10 @@
-#include "runtime/component.h"
+#include "runtime/work_component.h"
 
 #include <atomic>
 #include <limits>
 
 #include "platform/clock.h"
-#include "runtime/exception.h"
+#include "runtime/network_exception.h"
 #include "runtime/stack_usage.h"
 
 namespace brixa {

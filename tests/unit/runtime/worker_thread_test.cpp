@@ -1,8 +1,10 @@
-#include "runtime/thread.h"
+#include "runtime/worker_thread.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <new>
 #include <stdexcept>
 
 #include "platform/clock.h"
@@ -112,18 +114,41 @@ TEST(IdThreadTest, UnfilteredRunExceptionTerminatesAndIsReportedAfterTheCleanups
   EXPECT_FALSE(thread.FatalException());
 }
 
-TEST(IdThreadTest, ForeignExceptionsPassTheFiltersButStillRunTheCleanups) {
-  Watchdog watchdog("foreign exception");
-  EventLog log;
-  LoggedThread thread(log, [](LoggedThread&) { throw std::runtime_error("not ours"); });
-  thread.OnException = [&](TIdThread*, const Exception&) { log.Add("OnException"); };
-  thread.StartWorker();
-  thread.AwaitThreadEnd();
-  EXPECT_EQ(log.Events(), (std::vector<std::string>{"PreExecute", "PreRun", "PostRun", "CleanUpRun",
-                                                    "PostExecute"}));
-  EXPECT_TRUE(thread.FatalException());
-  EXPECT_TRUE(thread.TerminatingException().empty());
-  EXPECT_TRUE(thread.Terminated());
+// Exceptions of other families skip the filters but end the thread as an Exception would: after
+// the cleanups, reported through OnException with their message and C++ class name.
+TEST(IdThreadTest, ForeignExceptionsEndTheThreadAndAreReportedLikeOwnOnes) {
+  struct NotAnException {};
+  const struct {
+    const char* what;
+    std::function<void()> raise;
+    const char* message;
+    const char* className;
+  } cases[] = {
+      {"runtime_error", [] { throw std::runtime_error("not ours"); }, "not ours",
+       "std::runtime_error"},
+      {"bad_alloc", [] { throw std::bad_alloc(); }, "std::bad_alloc", "std::bad_alloc"},
+      {"anything", [] { throw NotAnException{}; }, "", "unknown exception"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Watchdog watchdog("foreign exception");
+    EventLog log;
+    LoggedThread thread(log, [&c](LoggedThread&) { c.raise(); });
+    thread.OnException = [&](TIdThread* sender, const Exception& e) {
+      log.Add(std::string("OnException ") + e.ClassName() + ": " + e.Message() +
+              (sender == &thread ? " from thread" : ""));
+    };
+    thread.StartWorker();
+    thread.AwaitThreadEnd();
+    EXPECT_EQ(log.Events(),
+              (std::vector<std::string>{
+                  "PreExecute", "PreRun", "PostRun", "CleanUpRun", "PostExecute",
+                  std::string("OnException ") + c.className + ": " + c.message + " from thread"}));
+    EXPECT_FALSE(thread.FatalException());
+    EXPECT_EQ(thread.TerminatingException(), c.message);
+    EXPECT_EQ(thread.TerminatingExceptionClass(), c.className);
+    EXPECT_TRUE(thread.Terminated());
+  }
 }
 
 TEST(IdThreadTest, DataIsFreedAtEachCleanupOnlyWhenOwned) {

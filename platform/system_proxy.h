@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace brixa {
+
+// Which rules a user's proxy settings follow, and so how they are read and matched.
+enum TProxyConvention {
+  // The environment as curl reads it: http_proxy, https_proxy and no_proxy. A proxy without a
+  // port listens on 1080. The bypass list is separated by commas or blanks; "*" bypasses
+  // everything; a name matches itself and every name below it ("example.com" and
+  // ".example.com" both match "www.example.com"); IP literals match themselves or, with
+  // "/bits", their network; "host:port" matches that port only.
+  pcEnvironment,
+  // The user's Internet Settings on Windows. A proxy without a port listens on 80. The bypass
+  // list is separated by ';' or blanks; '*' stands for any run of characters; "<local>"
+  // matches names without a dot; loopback (localhost, 127.0.0.0/8, ::1) goes direct unless the
+  // list holds "<-loopback>".
+  pcInternetSettings,
+};
+
+// The current user's proxy settings as they were written, not yet interpreted.
+struct TSystemProxySettings {
+  TProxyConvention Convention = pcEnvironment;
+  // The proxy for http:// and for https:// URLs: "[scheme://][user[:password]@]host[:port][/]";
+  // empty when such URLs go direct.
+  std::string HttpProxy;
+  std::string HttpsProxy;
+  // Where each value came from ("http_proxy", "Internet Settings"), for messages.
+  std::string HttpProxySource;
+  std::string HttpsProxySource;
+  // The hosts that are reached directly, in the convention's syntax.
+  std::string Bypass;
+};
+
+// Reads the settings of the user the process runs as: on Windows the Internet Settings through
+// WinHttpGetIEProxyConfigForCurrentUser (automatic detection and configuration scripts are not
+// followed: only a manually set proxy counts), elsewhere the environment. Never raises; no
+// settings give empty proxies.
+[[nodiscard]] TSystemProxySettings ReadSystemProxySettings();
+
+// The value of an environment variable, or null when it is not set.
+using TEnvironmentLookup = std::function<const char*(const char* name)>;
+
+// The environment's settings as curl takes them: http_proxy only in lower case (a CGI program
+// gets a request's "Proxy:" header as HTTP_PROXY), https_proxy before HTTPS_PROXY, all_proxy
+// before ALL_PROXY for a scheme that has none of its own, no_proxy before NO_PROXY. A variable
+// that is set but empty stops the search and means "direct".
+[[nodiscard]] TSystemProxySettings ProxySettingsFromEnvironment(const TEnvironmentLookup& lookup);
+
+// Internet Settings' ProxyServer and bypass list. ProxyServer is either one proxy for every
+// protocol ("host:port") or ';'/blank-separated "protocol=proxy" entries; only the http and
+// https entries concern this client (SOCKS and FTP entries are for other clients), and an entry
+// without "protocol=" serves the protocols that have none of their own.
+[[nodiscard]] TSystemProxySettings ProxySettingsFromInternetSettings(const std::string& proxyServer,
+                                                                     const std::string& bypass);
+
+}  // namespace brixa

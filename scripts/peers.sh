@@ -406,7 +406,7 @@ http { access_log $d/access.log; client_body_temp_path $d/tmp/body;
   proxy_temp_path $d/tmp/proxy; fastcgi_temp_path $d/tmp/fcgi;
   uwsgi_temp_path $d/tmp/uwsgi; scgi_temp_path $d/tmp/scgi;
   default_type application/octet-stream; sendfile on; keepalive_requests 100000;
-  log_format conn '\$connection \$request \$ssl_protocol';
+  log_format conn '\$connection \$request \$ssl_protocol pa=\$http_proxy_authorization';
 EOF
   for entry in "${TLS_LISTENERS[@]}"; do
     name="${entry%@*}"

@@ -259,8 +259,8 @@ TEST_F(TlsPeers, OnVerifyPeerSeesTheChainAndItsAnswerDecides) {
 }
 
 TEST_F(TlsPeers, StatusInfoReportsStatesAndTheCipher) {
+  std::vector<std::string> reports;  // outlives the client, whose close still reports
   TlsClient client(pki_);
-  std::vector<std::string> reports;
   client.tls.OnStatusInfo = [&](const std::string& text) { reports.push_back(text); };
   (void)client.Get(Url(kGood12, "/small.bin"));
   ASSERT_FALSE(reports.empty());

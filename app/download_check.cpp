@@ -4,6 +4,7 @@
 
 #include "http/hash_sha256.h"
 #include "platform/stream.h"
+#include "runtime/text.h"
 
 namespace brixa {
 
@@ -11,17 +12,6 @@ namespace {
 
 constexpr std::int32_t kFirstSuccessStatus = 200;
 constexpr std::int32_t kLastSuccessStatus = 299;
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -46,7 +36,7 @@ void VerifyDownload(std::int32_t statusCode, std::int64_t contentLength, TStream
   if (expectedSha256.empty()) return;
   TIdHashSHA256 hash;
   const std::string actual = DigestToHex(hash.HashStream(file), false);
-  if (!IsSha256Text(expectedSha256) || !EqualIgnoringCase(actual, expectedSha256)) {
+  if (!IsSha256Text(expectedSha256) || !SameTextNoCase(actual, expectedSha256)) {
     throw EUpdateIntegrityError("the download's SHA-256 is " + actual + ", not " + expectedSha256);
   }
 }

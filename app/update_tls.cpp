@@ -4,7 +4,7 @@
 
 #include "brixa/build_config.h"
 #include "http/http.h"
-#include "transport/ssl_openssl.h"
+#include "transport/ssl_backend.h"
 
 namespace brixa {
 
@@ -18,10 +18,12 @@ std::string& CaPem() {
 }  // namespace
 
 void AttachUpdateTls(TIdHTTP& http) {
-  auto* tls = new TIdSSLIOHandlerSocketOpenSSL(&http);  // owned by the client
+  // The platform's own TLS: on Windows nothing beside the program, and a trust store the
+  // system keeps current.
+  auto tls = NewTlsIOHandler(DefaultTlsBackend(), &http);
   tls->SSLOptions().SetVerifyMode({sslvrfPeer});
   tls->SSLOptions().SetPinnedRootCertPEM(UpdateCaPem());
-  http.SetIOHandler(tls);
+  http.SetIOHandler(tls.release());  // owned by the client
 }
 
 const std::string& UpdateCaPem() {

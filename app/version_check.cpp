@@ -43,6 +43,7 @@ bool VersionFileSigned(const std::string& url, const std::string& fileName,
   try {
     TLowSpeedGuard guard;
     const auto client = std::make_unique<TIdHTTP>();
+    AttachUpdateTls(*client);
     client->SetReadTimeout(kUpdaterReadTimeoutMs);
     client->SetIntercept(&guard);
     RouteThroughProxy(*client, UpdaterProxyRoute(), url + kSignatureSuffix);

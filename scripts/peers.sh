@@ -380,12 +380,114 @@ start_update_server() {
   } >> "$envfile"
 }
 
+# TLS peers for a Windows test run (the Linux tests start their own): one folder with the test
+# certificates (tests/support/make_test_pki.sh) and a docs/ folder the tests fill, served by one
+# nginx with a listener per certificate (BRIXA_PEER_TLS_PORT_<NAME>, "server@1.2" as SERVER12),
+# and tests/support/tls_odd_server.py in each of its modes (BRIXA_PEER_TLS<MODE>_PORT, the mode
+# without its dash: TLSSTALLHANDSHAKE). Skipped when openssl or nginx is missing.
+TLS_LISTENERS=(server server@1.2 wronghost unknownca expired wildcard)
+start_tls_peers() {
+  local envfile="$1" root d conf pid entry name protocols port upper mode ports=()
+  root="$(cd "$(dirname "$0")/.." && pwd)"
+  [[ -x /usr/bin/openssl && -x /usr/sbin/nginx ]] || return 0
+  d="$(mktemp -d /tmp/brixa-peer-tls.XXXXXX)"
+  chmod 755 "$d"
+  if ! bash "$root/tests/support/make_test_pki.sh" "$d" > /dev/null; then
+    echo "peers: making the TLS test certificates failed; TLS peers skipped" >&2
+    rm -rf "$d"
+    return 0
+  fi
+  mkdir -p "$d/docs" "$d/tmp"
+  conf="$d/nginx.conf"
+  cat > "$conf" <<EOF
+daemon off; worker_processes 1; user root; pid $d/nginx.pid;
+error_log $d/error.log info; events { worker_connections 64; }
+http { access_log $d/access.log; client_body_temp_path $d/tmp/body;
+  proxy_temp_path $d/tmp/proxy; fastcgi_temp_path $d/tmp/fcgi;
+  uwsgi_temp_path $d/tmp/uwsgi; scgi_temp_path $d/tmp/scgi;
+  default_type application/octet-stream; sendfile on; keepalive_requests 100000;
+  log_format conn '\$connection \$request \$ssl_protocol pa=\$http_proxy_authorization';
+EOF
+  for entry in "${TLS_LISTENERS[@]}"; do
+    name="${entry%@*}"
+    protocols="TLSv1.2 TLSv1.3"
+    [[ "$entry" == *@1.2 ]] && protocols="TLSv1.2"
+    port="$(free_port)"
+    ports+=("$port")
+    upper="$(echo "${entry//[@.]/}" | tr '[:lower:]' '[:upper:]')"
+    echo "export BRIXA_PEER_TLS_PORT_$upper=$port" >> "$d/ports.env"
+    cat >> "$conf" <<EOF
+  server { listen 127.0.0.1:$port ssl; server_name localhost; access_log $d/access.log conn;
+    ssl_protocols $protocols; ssl_certificate $d/$name.crt; ssl_certificate_key $d/$name.key;
+    root $d/docs; location /tls12/ { alias $d/docs/; }
+    location = /cookie { add_header Set-Cookie "plain=1; Path=/";
+      add_header Set-Cookie "hidden=2; Path=/; Secure"; return 200 ok; }
+    location = /redirect-http { return 302 \$arg_to; } }
+EOF
+  done
+  echo "}" >> "$conf"
+  setsid /usr/sbin/nginx -p "$d/" -c "$conf" -e "$d/error.log" > "$d/stdout.log" 2>&1 < /dev/null &
+  pid=$!
+  for port in "${ports[@]}"; do
+    if ! wait_ready "$port" "$pid"; then
+      echo "peers: the TLS nginx did not start (see $d)" >&2
+      kill -TERM "$pid" 2>/dev/null || true
+      return 0
+    fi
+  done
+  { cat "$d/ports.env"; echo "export BRIXA_PEER_TLS_DIR=$d"; echo "export BRIXA_PEER_TLS_PID=$pid"; } \
+    >> "$envfile"
+  [[ -x /usr/bin/python3 ]] || return 0
+  for mode in reset truncate stall-handshake stall-record; do
+    port="$(free_port)"
+    setsid /usr/bin/python3 "$root/tests/support/tls_odd_server.py" "$mode" "$port" \
+      "$d/server.crt" "$d/server.key" > "$d/odd-$mode.log" 2>&1 < /dev/null &
+    pid=$!
+    wait_ready "$port" "$pid" || { kill -TERM "$pid" 2>/dev/null || true; continue; }
+    upper="$(echo "${mode//-/}" | tr '[:lower:]' '[:upper:]')"
+    echo "export BRIXA_PEER_TLS${upper}_PORT=$port BRIXA_PEER_TLS${upper}_PID=$pid" >> "$envfile"
+  done
+}
+
+# The https update server of the Windows end-to-end tests, when BRIXA_UPDATE_TLS_DIR names the
+# certificates the build made for its https test updaters (test-update-tls): the same tree on
+# BRIXA_TLS_UPDATE_PORT (default 8473) with TLS.
+start_tls_update_server() {
+  local envfile="$1" certs="${BRIXA_UPDATE_TLS_DIR:-}" port="${BRIXA_TLS_UPDATE_PORT:-8473}" d pid
+  local template
+  template="$(cd "$(dirname "$0")/.." && pwd)/tools/demo/nginx.conf.in"
+  [[ -n "$certs" && -f "$certs/server.crt" && -x /usr/sbin/nginx ]] || return 0
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    echo "peers: port $port of the https update server is taken; skipped" >&2
+    return 0
+  fi
+  d="$(mktemp -d /tmp/brixa-peer-updateservertls.XXXXXX)"
+  chmod 755 "$d"
+  mkdir -p "$d/html/brixakit" "$d/tmp"
+  sed -e "s#@ROOT@#$d#g" -e "s#@RATE@#0#g" -e "s#@LOCATIONS@##g" \
+    -e "s#@LISTEN@#127.0.0.1:$port ssl; ssl_certificate $certs/server.crt; ssl_certificate_key $certs/server.key#g" \
+    "$template" > "$d/nginx.conf"
+  setsid /usr/sbin/nginx -p "$d/" -c "$d/nginx.conf" -e "$d/error.log" > "$d/stdout.log" 2>&1 \
+    < /dev/null &
+  pid=$!
+  if ! wait_ready "$port" "$pid"; then
+    echo "peers: the https update server did not start on port $port (see $d)" >&2
+    kill -TERM "$pid" 2>/dev/null || true
+    return 0
+  fi
+  {
+    echo "export BRIXA_PEER_UPDATESERVERTLS_PORT=$port"
+    echo "export BRIXA_PEER_UPDATESERVERTLS_DIR=$d"
+    echo "export BRIXA_PEER_UPDATESERVERTLS_PID=$pid"
+  } >> "$envfile"
+}
+
 stop_all() {
   local envfile="$1" kind upper pid d port
   [[ -f "$envfile" ]] || return 0
   # shellcheck disable=SC1090
   source "$envfile"
-  for kind in "${KINDS[@]}" updateserver; do
+  for kind in "${KINDS[@]}" updateserver updateservertls tlsreset tlstruncate tlsstallhandshake tlsstallrecord tls; do
     upper="$(echo "$kind" | tr '[:lower:]' '[:upper:]')"
     pid="$(eval echo "\${BRIXA_PEER_${upper}_PID:-}")"
     d="$(eval echo "\${BRIXA_PEER_${upper}_DIR:-}")"
@@ -403,7 +505,8 @@ stop_all() {
 case "${1:-}" in
   config) [[ $# -eq 4 ]] || die "usage: peers.sh config KIND DIR PORT"; config "$2" "$3" "$4" ;;
   command) [[ $# -eq 4 ]] || die "usage: peers.sh command KIND DIR PORT"; command_of "$2" "$3" "$4" ;;
-  start) [[ $# -eq 2 ]] || die "usage: peers.sh start ENVFILE"; start_all "$2"; start_update_server "$2" ;;
+  start) [[ $# -eq 2 ]] || die "usage: peers.sh start ENVFILE"; start_all "$2"; start_update_server "$2"; start_tls_update_server "$2"
+    start_tls_peers "$2" ;;
   stop) [[ $# -eq 2 ]] || die "usage: peers.sh stop ENVFILE"; stop_all "$2" ;;
   cleanup) [[ $# -eq 3 ]] || die "usage: peers.sh cleanup KIND PORT"; cleanup "$2" "$3" ;;
   *) die "usage: peers.sh config|command KIND DIR PORT | start|stop ENVFILE" ;;

@@ -75,7 +75,8 @@ run_wine_tests() {
     # (so one binary's requests never show in another's server logs), and their ports and
     # folders reach it through the BRIXA_PEER_* variables.
     peers="$(mktemp)"
-    bash scripts/peers.sh start "$peers" || true
+    BRIXA_UPDATE_TLS_DIR="$ROOT/build/windows/test-update-tls" bash scripts/peers.sh start "$peers" ||
+      true
     # A zone east of Greenwich, so the date tests exercise the Windows offset arithmetic.
     (
       set -a

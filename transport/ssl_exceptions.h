@@ -10,6 +10,24 @@ namespace brixa {
 // Every TLS failure. The HTTP client closes the connection on any of them while connecting.
 BRIXA_DECLARE_ID_EXCEPTION(EIdSSLProtocolReplyError, EIdException);
 
+// Failures of the system TLS handler (Schannel). Status is the SSPI or certificate call's
+// status code (0 when none failed); VerifyResult is nonzero when the peer's certificate or name
+// was refused (the certificate call's error, or the trust status bits).
+class EIdSchannelError : public EIdSSLProtocolReplyError {
+ public:
+  explicit EIdSchannelError(std::string message, long status = 0, long verifyResult = 0)
+      : EIdSSLProtocolReplyError(std::move(message)),
+        status_(status),
+        verifyResult_(verifyResult) {}
+  [[nodiscard]] long Status() const noexcept { return status_; }
+  [[nodiscard]] long VerifyResult() const noexcept { return verifyResult_; }
+  [[nodiscard]] const char* ClassName() const noexcept override { return "EIdSchannelError"; }
+
+ private:
+  long status_;
+  long verifyResult_;
+};
+
 // Failures of the OpenSSL handler. Those raised around an OpenSSL call carry what OpenSSL said:
 // SSLErrorCode is SSL_get_error's answer (0 when none was asked), ReturnCode the call's result,
 // and VerifyResult the certificate check's verdict (X509_V_OK, 0, when the chain and the name

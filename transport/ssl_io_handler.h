@@ -1,12 +1,111 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "transport/io_handler_stack.h"
 
 namespace brixa {
+
+namespace ossl {
+struct X509;
+}  // namespace ossl
+
+enum TIdSSLVersion { sslvSSLv2, sslvSSLv23, sslvSSLv3, sslvTLSv1 };
+enum TIdSSLMode { sslmUnassigned, sslmClient, sslmServer, sslmBoth };
+enum TIdSSLVerifyMode { sslvrfPeer, sslvrfFailIfNoPeerCert, sslvrfClientOnce };
+using TIdSSLVerifyModeSet = std::set<TIdSSLVerifyMode>;
+
+// The cipher list a context gets when CipherList() is empty.
+inline constexpr const char* IdSSLDefaultCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
+
+// What a TLS connection is to be: files, protocol family, role and peer verification.
+class TIdSSLOptions {
+ public:
+  [[nodiscard]] const std::string& RootCertFile() const noexcept { return rootCertFile_; }
+  void SetRootCertFile(const std::string& AValue) { rootCertFile_ = AValue; }
+  [[nodiscard]] const std::string& CertFile() const noexcept { return certFile_; }
+  void SetCertFile(const std::string& AValue) { certFile_ = AValue; }
+  [[nodiscard]] const std::string& KeyFile() const noexcept { return keyFile_; }
+  void SetKeyFile(const std::string& AValue) { keyFile_ = AValue; }
+  [[nodiscard]] TIdSSLVersion Method() const noexcept { return method_; }
+  void SetMethod(TIdSSLVersion AValue) noexcept { method_ = AValue; }
+  [[nodiscard]] TIdSSLMode Mode() const noexcept { return mode_; }
+  void SetMode(TIdSSLMode AValue) noexcept { mode_ = AValue; }
+  [[nodiscard]] const TIdSSLVerifyModeSet& VerifyMode() const noexcept { return verifyMode_; }
+  void SetVerifyMode(const TIdSSLVerifyModeSet& AValue) { verifyMode_ = AValue; }
+  [[nodiscard]] std::int32_t VerifyDepth() const noexcept { return verifyDepth_; }
+  void SetVerifyDepth(std::int32_t AValue) noexcept { verifyDepth_ = AValue; }
+  // A folder of CA certificates under their hash names, trusted besides RootCertFile.
+  [[nodiscard]] const std::string& VerifyDirs() const noexcept { return verifyDirs_; }
+  void SetVerifyDirs(const std::string& AValue) { verifyDirs_ = AValue; }
+  [[nodiscard]] const std::string& CipherList() const noexcept { return cipherList_; }
+  void SetCipherList(const std::string& AValue) { cipherList_ = AValue; }
+  // CA certificates (PEM text) that are the only ones trusted: with them, neither the system's
+  // trusted CAs nor RootCertFile count. For a program that knows its one server (pinning).
+  [[nodiscard]] const std::string& PinnedRootCertPEM() const noexcept { return pinnedPEM_; }
+  void SetPinnedRootCertPEM(const std::string& AValue) { pinnedPEM_ = AValue; }
+
+ private:
+  std::string rootCertFile_;
+  std::string certFile_;
+  std::string keyFile_;
+  TIdSSLVersion method_ = sslvTLSv1;
+  TIdSSLMode mode_ = sslmUnassigned;
+  TIdSSLVerifyModeSet verifyMode_;
+  std::int32_t verifyDepth_ = 0;
+  std::string verifyDirs_;
+  std::string cipherList_;
+  std::string pinnedPEM_;
+};
+
+// A certificate of the peer's chain, valid for the duration of the call that hands it out.
+class TIdX509 {
+ public:
+  explicit TIdX509(ossl::X509* ACertificate) noexcept : certificate_(ACertificate) {}
+  // A certificate of a backend without OpenSSL objects, described by its texts.
+  struct TTexts {
+    std::string Subject, Issuer, NotBefore, NotAfter;
+  };
+  explicit TIdX509(TTexts ATexts) : texts_(std::move(ATexts)) {}
+  // The names in OpenSSL's one-line form ("/CN=localhost").
+  [[nodiscard]] std::string Subject() const;
+  [[nodiscard]] std::string Issuer() const;
+  // Validity limits as OpenSSL prints them ("Dec  7 11:54:17 2027 GMT").
+  [[nodiscard]] std::string NotBefore() const;
+  [[nodiscard]] std::string NotAfter() const;
+  // Null for a certificate described by its texts.
+  [[nodiscard]] ossl::X509* Certificate() const noexcept { return certificate_; }
+
+ private:
+  ossl::X509* certificate_ = nullptr;
+  TTexts texts_;
+};
+
+using TCallbackEvent = std::function<void(const std::string& AMsg)>;
+using TPasswordEvent = std::function<void(std::string& VPassword)>;
+using TVerifyPeerEvent = std::function<bool(TIdX509& ACertificate, bool AOk, int ADepth)>;
+
+// The negotiated cipher of a connection.
+struct TIdSSLCipher {
+  std::string Name;
+  std::string Description;
+  int Bits = 0;
+  std::string Version;
+};
+
+// What -v style reports show of an established session.
+struct TIdSSLSessionInfo {
+  std::string Version;  // "TLSv1.2"
+  std::string CipherName;
+  bool HasPeerCertificate = false;
+  std::string Subject, Issuer, NotAfter;  // of the peer's certificate, when it sent one
+};
 
 // A socket I/O handler that can run TLS over its socket. While TLSActive() is false every read
 // and write goes straight to the socket; while it is true they go through the TLS connection,
@@ -29,6 +128,20 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
   // when the socket leads elsewhere first (the CONNECT tunnel of an HTTP proxy).
   [[nodiscard]] const std::string& TLSHostName() const noexcept { return tlsHostName_; }
   void SetTLSHostName(const std::string& AValue) { tlsHostName_ = AValue; }
+
+  // The options in force from the next connection on.
+  [[nodiscard]] TIdSSLOptions& SSLOptions() noexcept { return options_; }
+  [[nodiscard]] const TIdSSLOptions& SSLOptions() const noexcept { return options_; }
+  // The established session; empty while no TLS runs.
+  [[nodiscard]] virtual std::optional<TIdSSLSessionInfo> Session() const = 0;
+
+  // The handshake's progress ("SSL status: ...") and, once it is done, the cipher
+  // ("Cipher: name = ...; description = ...; bits = ...; version = ...; ").
+  TCallbackEvent OnStatusInfo;
+  TPasswordEvent OnGetPassword;
+  // With sslvrfPeer, asked for each certificate of the chain from the top down to the peer's
+  // own (depth 0) with the backend's verdict; its answer decides.
+  TVerifyPeerEvent OnVerifyPeer;
 
  protected:
   // Whether the TLS connection is set up and carries the bytes.
@@ -56,6 +169,7 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
   std::int32_t WriteDataToTarget(std::span<const std::uint8_t> ABuffer) override;
 
  private:
+  TIdSSLOptions options_;
   bool tlsActive_ = false;
   std::string checkedURI_;
   std::string tlsHostName_;

@@ -218,19 +218,19 @@ enum class Failure { kConnect, kAccept, kRead, kWrite };
 // ---- TIdX509 --------------------------------------------------------------------------------
 
 std::string TIdX509::Subject() const {
-  return certificate_ ? NameText(Api().X509_get_subject_name(certificate_)) : std::string();
+  return certificate_ ? NameText(Api().X509_get_subject_name(certificate_)) : texts_.Subject;
 }
 
 std::string TIdX509::Issuer() const {
-  return certificate_ ? NameText(Api().X509_get_issuer_name(certificate_)) : std::string();
+  return certificate_ ? NameText(Api().X509_get_issuer_name(certificate_)) : texts_.Issuer;
 }
 
 std::string TIdX509::NotBefore() const {
-  return certificate_ ? TimeText(Api().X509_get0_notBefore(certificate_)) : std::string();
+  return certificate_ ? TimeText(Api().X509_get0_notBefore(certificate_)) : texts_.NotBefore;
 }
 
 std::string TIdX509::NotAfter() const {
-  return certificate_ ? TimeText(Api().X509_get0_notAfter(certificate_)) : std::string();
+  return certificate_ ? TimeText(Api().X509_get0_notAfter(certificate_)) : texts_.NotAfter;
 }
 
 // ---- TIdSSLContext --------------------------------------------------------------------------
@@ -424,11 +424,24 @@ void TIdSSLIOHandlerSocketOpenSSL::StartTls() {
 
 void TIdSSLIOHandlerSocketOpenSSL::MakeContext() {
   auto context = std::make_unique<TIdSSLContext>();
-  context->Options = options_;
+  context->Options = SSLOptions();
   context->VerifyOn = static_cast<bool>(OnVerifyPeer);
   context->StatusOn = static_cast<bool>(OnStatusInfo);
   context->PrepareContext(sslmClient, this);
   context_ = std::move(context);
+}
+
+std::optional<TIdSSLSessionInfo> TIdSSLIOHandlerSocketOpenSSL::Session() const {
+  if (!TlsRunning()) return std::nullopt;
+  TIdSSLSessionInfo info;
+  info.Version = socket_->ProtocolVersion();
+  info.CipherName = socket_->Cipher().Name;
+  info.HasPeerCertificate = socket_->WithPeerCertificate([&info](TIdX509& certificate) {
+    info.Subject = certificate.Subject();
+    info.Issuer = certificate.Issuer();
+    info.NotAfter = certificate.NotAfter();
+  });
+  return info;
 }
 
 bool TIdSSLIOHandlerSocketOpenSSL::TlsRunning() const noexcept {
@@ -480,7 +493,7 @@ void TIdSSLIOHandlerSocketOpenSSL::CheckHostOnHandshake() {
     api.SSL_ctrl(ssl, ossl::SSL_CTRL_SET_TLSEXT_HOSTNAME, ossl::TLSEXT_NAMETYPE_host_name,
                  const_cast<char*>(host.c_str()));
   }
-  if (!options_.VerifyMode().contains(sslvrfPeer)) return;
+  if (!SSLOptions().VerifyMode().contains(sslvrfPeer)) return;
   ossl::X509_VERIFY_PARAM* param = api.SSL_get0_param(ssl);
   api.X509_VERIFY_PARAM_set_hostflags(param, ossl::X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS |
                                                  ossl::X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);

@@ -14,76 +14,7 @@ namespace brixa {
 namespace ossl {
 struct SSL_CTX;
 struct SSL;
-struct X509;
 }  // namespace ossl
-
-enum TIdSSLVersion { sslvSSLv2, sslvSSLv23, sslvSSLv3, sslvTLSv1 };
-enum TIdSSLMode { sslmUnassigned, sslmClient, sslmServer, sslmBoth };
-enum TIdSSLVerifyMode { sslvrfPeer, sslvrfFailIfNoPeerCert, sslvrfClientOnce };
-using TIdSSLVerifyModeSet = std::set<TIdSSLVerifyMode>;
-
-// The cipher list a context gets when CipherList() is empty.
-inline constexpr const char* IdSSLDefaultCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
-
-// What a TLS connection is to be: files, protocol family, role and peer verification.
-class TIdSSLOptions {
- public:
-  [[nodiscard]] const std::string& RootCertFile() const noexcept { return rootCertFile_; }
-  void SetRootCertFile(const std::string& AValue) { rootCertFile_ = AValue; }
-  [[nodiscard]] const std::string& CertFile() const noexcept { return certFile_; }
-  void SetCertFile(const std::string& AValue) { certFile_ = AValue; }
-  [[nodiscard]] const std::string& KeyFile() const noexcept { return keyFile_; }
-  void SetKeyFile(const std::string& AValue) { keyFile_ = AValue; }
-  [[nodiscard]] TIdSSLVersion Method() const noexcept { return method_; }
-  void SetMethod(TIdSSLVersion AValue) noexcept { method_ = AValue; }
-  [[nodiscard]] TIdSSLMode Mode() const noexcept { return mode_; }
-  void SetMode(TIdSSLMode AValue) noexcept { mode_ = AValue; }
-  [[nodiscard]] const TIdSSLVerifyModeSet& VerifyMode() const noexcept { return verifyMode_; }
-  void SetVerifyMode(const TIdSSLVerifyModeSet& AValue) { verifyMode_ = AValue; }
-  [[nodiscard]] std::int32_t VerifyDepth() const noexcept { return verifyDepth_; }
-  void SetVerifyDepth(std::int32_t AValue) noexcept { verifyDepth_ = AValue; }
-  // A folder of CA certificates under their hash names, trusted besides RootCertFile.
-  [[nodiscard]] const std::string& VerifyDirs() const noexcept { return verifyDirs_; }
-  void SetVerifyDirs(const std::string& AValue) { verifyDirs_ = AValue; }
-  [[nodiscard]] const std::string& CipherList() const noexcept { return cipherList_; }
-  void SetCipherList(const std::string& AValue) { cipherList_ = AValue; }
-  // CA certificates (PEM text) that are the only ones trusted: with them, neither the system's
-  // trusted CAs nor RootCertFile count. For a program that knows its one server (pinning).
-  [[nodiscard]] const std::string& PinnedRootCertPEM() const noexcept { return pinnedPEM_; }
-  void SetPinnedRootCertPEM(const std::string& AValue) { pinnedPEM_ = AValue; }
-
- private:
-  std::string rootCertFile_;
-  std::string certFile_;
-  std::string keyFile_;
-  TIdSSLVersion method_ = sslvTLSv1;
-  TIdSSLMode mode_ = sslmUnassigned;
-  TIdSSLVerifyModeSet verifyMode_;
-  std::int32_t verifyDepth_ = 0;
-  std::string verifyDirs_;
-  std::string cipherList_;
-  std::string pinnedPEM_;
-};
-
-// A certificate of the peer's chain, valid for the duration of the call that hands it out.
-class TIdX509 {
- public:
-  explicit TIdX509(ossl::X509* ACertificate) noexcept : certificate_(ACertificate) {}
-  // The names in OpenSSL's one-line form ("/CN=localhost").
-  [[nodiscard]] std::string Subject() const;
-  [[nodiscard]] std::string Issuer() const;
-  // Validity limits as OpenSSL prints them ("Dec  7 11:54:17 2027 GMT").
-  [[nodiscard]] std::string NotBefore() const;
-  [[nodiscard]] std::string NotAfter() const;
-  [[nodiscard]] ossl::X509* Certificate() const noexcept { return certificate_; }
-
- private:
-  ossl::X509* certificate_;
-};
-
-using TCallbackEvent = std::function<void(const std::string& AMsg)>;
-using TPasswordEvent = std::function<void(std::string& VPassword)>;
-using TVerifyPeerEvent = std::function<bool(TIdX509& ACertificate, bool AOk, int ADepth)>;
 
 class TIdSSLIOHandlerSocketOpenSSL;
 
@@ -109,14 +40,6 @@ class TIdSSLContext {
   void ApplyFiles();
   void ApplyPinnedRoots();
   ossl::SSL_CTX* context_ = nullptr;
-};
-
-// The negotiated cipher of a connection.
-struct TIdSSLCipher {
-  std::string Name;
-  std::string Description;
-  int Bits = 0;
-  std::string Version;
 };
 
 // One OpenSSL connection object over a socket.
@@ -155,7 +78,6 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   explicit TIdSSLIOHandlerSocketOpenSSL(TComponent* owner = nullptr);
   ~TIdSSLIOHandlerSocketOpenSSL() override;
 
-  [[nodiscard]] TIdSSLOptions& SSLOptions() noexcept { return options_; }
   [[nodiscard]] TIdSSLContext* SSLContext() const noexcept { return context_.get(); }
   [[nodiscard]] TIdSSLSocket* SSLSocket() const noexcept { return socket_.get(); }
 
@@ -170,10 +92,7 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
 
   // Makes the context when missing and, with TLSActive(), runs the handshake.
   void StartTls();
-
-  TCallbackEvent OnStatusInfo;
-  TPasswordEvent OnGetPassword;
-  TVerifyPeerEvent OnVerifyPeer;
+  [[nodiscard]] std::optional<TIdSSLSessionInfo> Session() const override;
 
   // Hook for the application between the clear connect and the handshake.
   TNotifyEvent OnBeforeTls;
@@ -193,7 +112,6 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   void FreeTls() noexcept;
   [[noreturn]] void RaiseIOFailure(const char* AOperation, int AResult);
 
-  TIdSSLOptions options_;
   std::unique_ptr<TIdSSLContext> context_;
   std::unique_ptr<TIdSSLSocket> socket_;
 };

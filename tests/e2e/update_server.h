@@ -60,6 +60,9 @@ struct ServerAddress {
 struct UpdateServerOptions {
   std::int64_t rateBytesPerSecond = 0;  // limit of each /brixakit/ download; 0: none
   std::string extraLocations;           // nginx location blocks added to the server
+  // https on the port the https test updaters were built for, with the certificate made for
+  // them (BRIXA_TLS_UPDATE_DIR/server.crt); the build must have made them.
+  bool tls = false;
   [[nodiscard]] bool Plain() const { return rateBytesPerSecond == 0 && extraLocations.empty(); }
 };
 
@@ -68,7 +71,15 @@ class UpdateServer {
   // A running server, or null with `whyNot` filled (the test should skip with it).
   static std::unique_ptr<UpdateServer> Start(const UpdateServerOptions& options,
                                              std::string& whyNot) {
-    const ServerAddress address = BuiltInServer();
+    ServerAddress address = BuiltInServer();
+    if (options.tls) {
+#ifdef BRIXA_TLS_UPDATE_PORT
+      address = {"127.0.0.1", BRIXA_TLS_UPDATE_PORT};
+#else
+      whyNot = "no https test updaters: openssl was missing when the build was configured";
+      return nullptr;
+#endif
+    }
     if (address.host != "127.0.0.1") {
       whyNot =
           "the updater was built for " + std::string(kUpdateServer) + ", not a server on 127.0.0.1";
@@ -79,7 +90,9 @@ class UpdateServer {
     return server;
   }
 
-  ~UpdateServer() { Stop(); }
+  ~UpdateServer() {
+    Stop();
+  }
   UpdateServer(const UpdateServer&) = delete;
   UpdateServer& operator=(const UpdateServer&) = delete;
 
@@ -116,7 +129,8 @@ class UpdateServer {
       whyNot = "needs an nginx configured by the test, which only the Linux build can start";
       return false;
     }
-    const char* dir = std::getenv("BRIXA_PEER_UPDATESERVER_DIR");
+    const char* dir =
+        std::getenv(options.tls ? "BRIXA_PEER_UPDATESERVERTLS_DIR" : "BRIXA_PEER_UPDATESERVER_DIR");
     if (dir == nullptr || *dir == '\0') {
       whyNot =
           "BRIXA_PEER_UPDATESERVER_DIR not set: start the peers with scripts/peers.sh start "
@@ -181,7 +195,16 @@ class UpdateServer {
   std::string Configuration(const UpdateServerOptions& options) const {
     std::string text = ReadFileText(std::string(BRIXA_SOURCE_DIR) + "/tools/demo/nginx.conf.in");
     Replace(text, "@ROOT@", dir_);
-    Replace(text, "@LISTEN@", "127.0.0.1:" + std::to_string(port_));
+    std::string listen = "127.0.0.1:" + std::to_string(port_);
+#ifdef BRIXA_TLS_UPDATE_DIR
+    // The rest of the listen directive's line takes the certificate directives.
+    if (options.tls) {
+      const std::string certificates = BRIXA_TLS_UPDATE_DIR;
+      listen += " ssl; ssl_certificate " + certificates + "/server.crt; ssl_certificate_key " +
+                certificates + "/server.key";
+    }
+#endif
+    Replace(text, "@LISTEN@", listen);
     Replace(text, "@RATE@", std::to_string(options.rateBytesPerSecond));
     Replace(text, "@LOCATIONS@", options.extraLocations);
     return text;

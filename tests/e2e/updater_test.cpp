@@ -371,6 +371,67 @@ TEST_F(UpdaterEndToEnd, IncompleteOrForgedInstallerIsNeverStarted) {
   }
 }
 
+// Over https the updater trusts the CA it was built with alone and never falls back to clear
+// text: pinned to the CA that signed the server's certificate it installs; pinned to another
+// it fetches nothing and ends quietly; a TLS stream cut in the installer is a download error.
+// Under Wine the same runs go through the system's TLS (Schannel), on Linux through OpenSSL.
+TEST_F(UpdaterEndToEnd, OverHttpsOnlyThePinnedCAIsTrusted) {
+  if (!fs::exists(test::BuildTreePath("app/BrixaUpdaterTls" + test::ExecutableSuffix()))) {
+    GTEST_SKIP() << "no https test updaters: openssl was missing when the build was configured";
+  }
+  const std::string installer = InstallerBytes();
+  const auto upstream = ShortInstallerUpstream();
+  enum class Outcome { installed, nothingFetched, downloadError };
+  const struct {
+    const char* name;
+    const char* program;
+    std::string locations;
+    Outcome outcome;
+  } cases[] = {
+      {"pinned CA", "BrixaUpdaterTls", "", Outcome::installed},
+      {"another CA pinned", "BrixaUpdaterTlsUntrusting", "", Outcome::nothingFetched},
+      {"installer cut short", "BrixaUpdaterTls",
+       "location = /brixakit/update.exe { proxy_pass http://127.0.0.1:" +
+           std::to_string(upstream->Port()) + "; proxy_buffering off; }",
+       Outcome::downloadError},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The Windows test has only the plain https server that was started beside it.
+    if (OnWindows() && !c.locations.empty()) continue;
+    UpdateServerOptions options;
+    options.tls = true;
+    options.extraLocations = c.locations;
+    SERVER_OR_SKIP(server, options);
+    ProductDir product(c.program);
+    product.SetLocalStamp("1");
+    const bool whole = c.outcome == Outcome::installed;
+    server->Publish("version.ini", VersionFile("2", whole ? Sha256Hex(installer) : ""));
+    server->Publish("update.exe", installer);
+
+    const ProgramResult run = product.Run();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    if (c.outcome == Outcome::installed) {
+      ASSERT_TRUE(product.WaitForMarker()) << run.stdErr;
+      EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+      EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 1);
+      continue;
+    }
+    EXPECT_FALSE(product.Has(kTempExe));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(product.Has(kMarker));
+    if (c.outcome == Outcome::nothingFetched) {
+      EXPECT_EQ(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
+      EXPECT_FALSE(product.Has(kTempVersion) &&
+                   !test::ReadFileText(product.Path(kTempVersion)).empty());
+      EXPECT_EQ(server->Requests("GET", "/brixakit/version.ini"), 0);
+    } else {
+      EXPECT_NE(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
+    }
+  }
+}
+
 // The lock taken by the test itself, as a first copy would hold it: runs on both platforms.
 TEST_F(UpdaterEndToEnd, CopyStartedWhileTheLockIsHeldExitsWithoutNetworkAccess) {
   SERVER_OR_SKIP(server, UpdateServerOptions{});
@@ -554,6 +615,20 @@ int ProxiedTreeRequests(const test::PeerProcess& proxy) {
 // squid writes its log line once a transaction ends; the updater may be gone by then.
 constexpr int kProxyLogTimeoutMs = 10000;
 
+// Checks that the last run's four requests for the update tree went through the proxy, or that
+// none did; answers the proxy's count of tree requests for the next run.
+int ExpectProxiedRun(const test::PeerProcess& proxy, bool proxied, int before) {
+  if (proxied) {
+    EXPECT_TRUE(
+        WaitFor([&] { return ProxiedTreeRequests(proxy) == before + 4; }, kProxyLogTimeoutMs))
+        << proxy.ReadFile("access.log");
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(ProxiedTreeRequests(proxy), before) << proxy.ReadFile("access.log");
+  }
+  return ProxiedTreeRequests(proxy);
+}
+
 #ifndef _WIN32
 
 // Requests for `path` of the update server that `proxy`'s access log shows answered with
@@ -665,15 +740,7 @@ TEST_F(UpdaterEndToEnd, HostsInNoProxyAreReachedDirectly) {
     const ProgramResult run = product.Run();
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(product.WaitForMarker()) << run.stdErr;
-    if (c.proxied) {
-      EXPECT_TRUE(WaitFor([&] { return ProxiedTreeRequests(*proxy) == proxiedBefore + 4; },
-                          kProxyLogTimeoutMs))
-          << proxy->ReadFile("access.log");
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      EXPECT_EQ(ProxiedTreeRequests(*proxy), proxiedBefore) << proxy->ReadFile("access.log");
-    }
-    proxiedBefore = ProxiedTreeRequests(*proxy);
+    proxiedBefore = ExpectProxiedRun(*proxy, c.proxied, proxiedBefore);
   }
 }
 
@@ -876,15 +943,7 @@ TEST_F(UpdaterEndToEnd, UpdatesThroughTheProxyOfTheInternetSettings) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(product.WaitForMarker()) << run.stdErr;
     EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
-    if (c.proxied) {
-      EXPECT_TRUE(WaitFor([&] { return ProxiedTreeRequests(*proxy) == proxiedBefore + 4; },
-                          kProxyLogTimeoutMs))
-          << proxy->ReadFile("access.log");
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(500));
-      EXPECT_EQ(ProxiedTreeRequests(*proxy), proxiedBefore) << proxy->ReadFile("access.log");
-    }
-    proxiedBefore = ProxiedTreeRequests(*proxy);
+    proxiedBefore = ExpectProxiedRun(*proxy, c.proxied, proxiedBefore);
   }
 }
 

@@ -15,7 +15,7 @@
 #include "terminal_text.h"
 #include "tls_setup.h"
 #include "transfer_watch.h"
-#include "transport/ssl_openssl.h"
+#include "transport/ssl_backend.h"
 
 namespace brixa::tool {
 namespace {
@@ -230,7 +230,10 @@ int Run(const Options& o) {
   SocksChain socks;  // outlives the TLS handler, which borrows its first proxy
   // Every run can meet https (a redirect may lead there), so the TLS handler is always in
   // place; it runs TLS only for https targets.
-  TIdSSLIOHandlerSocketOpenSSL tls;
+  const auto backend =
+      o.tlsBackend.empty() ? DefaultTlsBackend() : TlsBackendFromName(o.tlsBackend).value();
+  const std::unique_ptr<TIdSSLIOHandlerSocketBase> handler = NewTlsIOHandler(backend);
+  TIdSSLIOHandlerSocketBase& tls = *handler;
   ConfigureTls(tls, o);
   TIdHTTP http;
   http.SetIOHandler(&tls);

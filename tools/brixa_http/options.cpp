@@ -95,7 +95,13 @@ bool TakeValue(Options& o, const std::string& flag, const std::string& value, st
     o.caCertFile = value;
   else if (flag == "--capath")
     o.caPath = value;
-  else if (flag == "-U" || flag == "--proxy-user")
+  else if (flag == "--tls-backend") {
+    if (value != "openssl" && value != "system") {
+      error = flag + " is openssl or system, not '" + value + "'";
+      return false;
+    }
+    o.tlsBackend = value;
+  } else if (flag == "-U" || flag == "--proxy-user")
     o.proxyUser = value;
   else if (TakeSocksFlag(o, flag, value))
     return true;
@@ -124,7 +130,7 @@ bool TakesValue(const std::string& flag) {
          flag == "--read-timeout" || flag == "--max-time" || flag == "-m" ||
          flag == "--speed-limit" || flag == "--speed-time" || flag == "--socks4" ||
          flag == "--socks4a" || flag == "--socks5" || flag == "--socks5-hostname" ||
-         flag == "--cacert" || flag == "--capath";
+         flag == "--cacert" || flag == "--capath" || flag == "--tls-backend";
 }
 
 bool TakeSwitch(Options& o, const std::string& flag) {
@@ -244,6 +250,11 @@ Options:
       --cacert FILE      trust the CA certificates in FILE (PEM) for https
       --capath DIR       trust the CA certificates in DIR (hashed names) for https
   -k, --insecure         https without checking the server's certificate or name
+      --tls-backend openssl|system
+                         the TLS implementation for https: OpenSSL (its libraries beside
+                         the program on Windows) or the system's (Schannel and the Windows
+                         trust store; OpenSSL with the system's CAs elsewhere). Default:
+                         system on Windows, openssl elsewhere
       --http1.0          speak HTTP/1.0 (keep-alive asked for with "Connection: keep-alive")
       --connect-timeout MS   give up connecting after MS milliseconds (0: no limit)
       --read-timeout MS      give up when no byte arrives for MS milliseconds

@@ -38,6 +38,7 @@ struct Options {
   std::string caCertFile;        // --cacert
   std::string caPath;            // --capath
   bool insecure = false;         // -k
+  std::string tlsBackend;        // --tls-backend openssl|system; empty: the platform's default
   bool verbose = false;
   bool progress = false;
   bool help = false;

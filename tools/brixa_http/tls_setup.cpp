@@ -4,7 +4,8 @@
 #include <string>
 
 #include "terminal_text.h"
-#include "transport/ssl_openssl.h"
+#include "transport/ssl_exceptions.h"
+#include "transport/ssl_io_handler.h"
 
 namespace brixa::tool {
 namespace {
@@ -13,22 +14,23 @@ std::string Printable(const std::string& text) {
   return TerminalSafe(text);
 }
 
-void PrintSession(const TIdSSLIOHandlerSocketOpenSSL& tls) {
-  const TIdSSLSocket* socket = tls.SSLSocket();
-  if (socket == nullptr) return;
-  std::fprintf(stderr, "* TLS connection using %s / %s\n", socket->ProtocolVersion().c_str(),
-               socket->Cipher().Name.c_str());
-  const bool sent = socket->WithPeerCertificate([](TIdX509& certificate) {
-    std::fprintf(stderr, "* Server certificate:\n*  subject: %s\n*  issuer: %s\n",
-                 Printable(certificate.Subject()).c_str(), Printable(certificate.Issuer()).c_str());
-    std::fprintf(stderr, "*  expire date: %s\n", Printable(certificate.NotAfter()).c_str());
-  });
-  if (!sent) std::fprintf(stderr, "* Server sent no certificate\n");
+void PrintSession(const TIdSSLIOHandlerSocketBase& tls) {
+  const auto session = tls.Session();
+  if (!session) return;
+  std::fprintf(stderr, "* TLS connection using %s / %s\n", session->Version.c_str(),
+               session->CipherName.c_str());
+  if (!session->HasPeerCertificate) {
+    std::fprintf(stderr, "* Server sent no certificate\n");
+    return;
+  }
+  std::fprintf(stderr, "* Server certificate:\n*  subject: %s\n*  issuer: %s\n",
+               Printable(session->Subject).c_str(), Printable(session->Issuer).c_str());
+  std::fprintf(stderr, "*  expire date: %s\n", Printable(session->NotAfter).c_str());
 }
 
 }  // namespace
 
-void ConfigureTls(TIdSSLIOHandlerSocketOpenSSL& tls, const Options& o) {
+void ConfigureTls(TIdSSLIOHandlerSocketBase& tls, const Options& o) {
   TIdSSLOptions& options = tls.SSLOptions();
   if (!o.insecure) options.SetVerifyMode({sslvrfPeer});
   options.SetRootCertFile(o.caCertFile);
@@ -46,6 +48,10 @@ void ConfigureTls(TIdSSLIOHandlerSocketOpenSSL& tls, const Options& o) {
 
 int TlsExitCode(const Exception& e, bool headersSeen) {
   if (dynamic_cast<const EIdOSSLLoadingRootCertError*>(&e) != nullptr) return kExitCAFile;
+  if (const auto* system = dynamic_cast<const EIdSchannelError*>(&e)) {
+    if (system->VerifyResult() != 0) return kExitCertificate;
+    return headersSeen ? kExitTlsReceive : kExitTlsHandshake;
+  }
   const auto* tls = dynamic_cast<const EIdOpenSSLError*>(&e);
   if (tls == nullptr) return 0;
   if (tls->VerifyResult() != 0) return kExitCertificate;

@@ -4,7 +4,7 @@
 #include "platform/exception.h"
 
 namespace brixa {
-class TIdSSLIOHandlerSocketOpenSSL;
+class TIdSSLIOHandlerSocketBase;
 }
 
 namespace brixa::tool {
@@ -16,7 +16,7 @@ inline constexpr int kExitCAFile = 77;
 
 // Verification as the options say (on unless -k; --cacert / --capath, else the system's
 // trusted CAs) and, with -v, the session's version, cipher and certificate on standard error.
-void ConfigureTls(TIdSSLIOHandlerSocketOpenSSL& tls, const Options& o);
+void ConfigureTls(TIdSSLIOHandlerSocketBase& tls, const Options& o);
 
 // The exit code of a TLS failure; 0 when `e` is no TLS failure. `headersSeen`: the failure
 // came after the response head.

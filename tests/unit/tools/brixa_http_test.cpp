@@ -13,6 +13,7 @@
 #include "tools/brixa_http/transfer_watch.h"
 #include "transport/connect_thread.h"
 #include "transport/io_handler_exceptions.h"
+#include "transport/ssl_exceptions.h"
 #include "transport/stack_exceptions.h"
 
 namespace brixa::tool {
@@ -113,6 +114,11 @@ TEST(BrixaHttpExitCodeTest, CodesFollowTheFailureAndHowFarTheExchangeGot) {
       {std::make_unique<EFCreateError>("f"), answered, 23},
       {std::make_unique<EWriteError>("w"), answered, 23},
       {std::make_unique<EIdException>("e"), answered, 1},
+      // The system TLS handler's failures map as OpenSSL's do.
+      {std::make_unique<EIdSchannelError>("v", 0x800B0109L, 0x800B0109L), connected, 60},
+      {std::make_unique<EIdSchannelError>("h", 0x80090308L), connected, 35},
+      {std::make_unique<EIdSchannelError>("r", 0x80090318L), answered, 56},
+      {std::make_unique<EIdOSSLLoadingRootCertError>("f"), before, 77},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ExitCodeFor(*c.failure, c.state), c.code) << c.failure->ClassName();

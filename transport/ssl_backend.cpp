@@ -1,0 +1,11 @@
+#include "transport/ssl_backend.h"
+
+namespace brixa {
+
+std::optional<TIdTlsBackend> TlsBackendFromName(std::string_view AName) noexcept {
+  if (AName == "openssl") return TIdTlsBackend::tbOpenSSL;
+  if (AName == "system") return TIdTlsBackend::tbSystem;
+  return std::nullopt;
+}
+
+}  // namespace brixa

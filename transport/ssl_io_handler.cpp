@@ -2,6 +2,7 @@
 
 #include "transport/io_handler_exceptions.h"
 #include "transport/socket_handle.h"
+#include "transport/ssl_exceptions.h"
 
 namespace brixa {
 
@@ -15,6 +16,17 @@ void TIdSSLIOHandlerSocketBase::SetTLSActive(bool AValue) {
     return;
   }
   tlsActive_ = AValue;
+}
+
+bool TIdSSLIOHandlerSocketBase::Connected() {
+  try {
+    return TIdIOHandlerStack::Connected();
+  } catch (const EIdSSLProtocolReplyError&) {
+    // A broken TLS stream can carry nothing more; its connection is over.
+    MarkPeerClosed();
+    DetectClosure(false, false);
+  }
+  return (SourceIsAvailable() && TIdIOHandler::Connected()) || InBuffer().Size() > 0;
 }
 
 bool TIdSSLIOHandlerSocketBase::SourceReadable(std::int32_t ATimeout) {

@@ -122,6 +122,8 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
   // On a connected handler, true starts the handshake at once; false only stores the flag
   // (a connection that ran TLS cannot go back to clear text: reconnect instead).
   virtual void SetTLSActive(bool AValue);
+  // Also a TLS failure (a broken record, a close without close_notify) ends the connection.
+  [[nodiscard]] bool Connected() override;
   [[nodiscard]] const std::string& CheckedURI() const noexcept { return checkedURI_; }
   void SetCheckedURI(const std::string& AValue) { checkedURI_ = AValue; }
   // The name TLS sends as SNI and checks the certificate against; empty means Host(). Set

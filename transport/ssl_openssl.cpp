@@ -527,20 +527,6 @@ void TIdSSLIOHandlerSocketOpenSSL::CloseHandler() {
   TIdSSLIOHandlerSocketBase::CloseHandler();
 }
 
-bool TIdSSLIOHandlerSocketOpenSSL::Connected() {
-  try {
-    FillInputBuffer(false, 0, false);
-  } catch (const EIdSocketError&) {
-    MarkPeerClosed();
-    DetectClosure(false, false);
-  } catch (const EIdOpenSSLError&) {
-    // A broken TLS stream can carry nothing more; its connection is over.
-    MarkPeerClosed();
-    DetectClosure(false, false);
-  }
-  return (SourceIsAvailable() && TIdIOHandler::Connected()) || InBuffer().Size() > 0;
-}
-
 bool TIdSSLIOHandlerSocketOpenSSL::TlsReadable(std::int32_t ATimeout) {
   const auto& api = Api();
   SSL* ssl = socket_->SSL();

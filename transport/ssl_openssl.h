@@ -87,8 +87,6 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   // Sends close_notify over a healthy TLS connection, frees it and the context, then closes
   // the socket.
   void CloseHandler() override;
-  // Also a TLS failure (a reset mid-record, a close without close_notify) ends the connection.
-  [[nodiscard]] bool Connected() override;
 
   // Makes the context when missing and, with TLSActive(), runs the handshake.
   void StartTls();

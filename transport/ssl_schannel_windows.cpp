@@ -476,20 +476,6 @@ void TIdSSLIOHandlerSocketSchannel::CloseHandler() {
   TIdSSLIOHandlerSocketBase::CloseHandler();
 }
 
-bool TIdSSLIOHandlerSocketSchannel::Connected() {
-  try {
-    FillInputBuffer(false, 0, false);
-  } catch (const EIdSocketError&) {
-    MarkPeerClosed();
-    DetectClosure(false, false);
-  } catch (const EIdSSLProtocolReplyError&) {
-    // A broken TLS stream can carry nothing more; its connection is over.
-    MarkPeerClosed();
-    DetectClosure(false, false);
-  }
-  return (SourceIsAvailable() && TIdIOHandler::Connected()) || InBuffer().Size() > 0;
-}
-
 bool TIdSSLIOHandlerSocketSchannel::TlsRunning() const noexcept {
   return session_ != nullptr && session_->established;
 }

@@ -29,8 +29,6 @@ class TIdSSLIOHandlerSocketSchannel : public TIdSSLIOHandlerSocketBase {
   void OpenHandler() override;
   // Sends close_notify over a healthy session, frees it, then closes the socket.
   void CloseHandler() override;
-  // A TLS failure (a broken record, a close without close_notify) also ends the connection.
-  [[nodiscard]] bool Connected() override;
   [[nodiscard]] std::optional<TIdSSLSessionInfo> Session() const override;
 
  protected:

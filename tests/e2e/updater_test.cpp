@@ -371,15 +371,25 @@ TEST_F(UpdaterEndToEnd, IncompleteOrForgedInstallerIsNeverStarted) {
   }
 }
 
+// A file of the signed releases the build made with openssl (tests/e2e/sign_fixtures.sh): the
+// stand-in installer and a copy with one byte changed, version files announcing either one's
+// SHA-256, and their signatures by the tests' key ("<file>.sig") or by another
+// ("<file>.foreign.sig").
+std::string Release(const std::string& name) {
+  return test::ReadFileText(test::BuildTreePath("test-update-key/releases/" + name));
+}
+
 // Over https the updater trusts the CA it was built with alone and never falls back to clear
 // text: pinned to the CA that signed the server's certificate it installs; pinned to another
 // it fetches nothing and ends quietly; a TLS stream cut in the installer is a download error.
 // Under Wine the same runs go through the system's TLS (Schannel), on Linux through OpenSSL.
 TEST_F(UpdaterEndToEnd, OverHttpsOnlyThePinnedCAIsTrusted) {
-  if (!fs::exists(test::BuildTreePath("app/BrixaUpdaterTls" + test::ExecutableSuffix()))) {
+  if (!fs::exists(test::BuildTreePath("app/BrixaUpdaterTls" + test::ExecutableSuffix())) ||
+      Release("installer.exe.sig").empty()) {
     GTEST_SKIP() << "no https test updaters: openssl was missing when the build was configured";
   }
-  const std::string installer = InstallerBytes();
+  // The https updaters are signed: every signature comes over the pinned TLS too.
+  const std::string installer = Release("installer.exe");
   const auto upstream = ShortInstallerUpstream();
   enum class Outcome { installed, nothingFetched, downloadError };
   const struct {
@@ -405,9 +415,10 @@ TEST_F(UpdaterEndToEnd, OverHttpsOnlyThePinnedCAIsTrusted) {
     SERVER_OR_SKIP(server, options);
     ProductDir product(c.program);
     product.SetLocalStamp("1");
-    const bool whole = c.outcome == Outcome::installed;
-    server->Publish("version.ini", VersionFile("2", whole ? Sha256Hex(installer) : ""));
+    server->Publish("version.ini", Release("good.ini"));
+    server->Publish("version.ini.sig", Release("good.ini.sig"));
     server->Publish("update.exe", installer);
+    server->Publish("update.exe.sig", Release("installer.exe.sig"));
 
     const ProgramResult run = product.Run();
     EXPECT_FALSE(run.timedOut);
@@ -501,14 +512,6 @@ TEST_F(UpdaterEndToEnd, SecondCopyExitsAtOnceWhileTheFirstDownloads) {
 }
 
 // --- Signed updates ------------------------------------------------------------------------
-
-// A file of the signed releases the build made with openssl (tests/e2e/sign_fixtures.sh): the
-// stand-in installer and a copy with one byte changed, version files announcing either one's
-// SHA-256, and their signatures by the tests' key ("<file>.sig") or by another
-// ("<file>.foreign.sig").
-std::string Release(const std::string& name) {
-  return test::ReadFileText(test::BuildTreePath("test-update-key/releases/" + name));
-}
 
 // The updater built with the tests' key (test-update-key/public.pem) against releases signed
 // with its private half, or changed after signing. Outcomes as above: the marker the installer

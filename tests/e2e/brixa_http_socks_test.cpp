@@ -4,8 +4,8 @@
 
 #include "e2e/brixa_http_program.h"
 #include "support/peer_suite.h"
-#include "support/temp_dir.h"
 #include "support/scripted_server.h"
+#include "support/temp_dir.h"
 
 namespace brixa {
 namespace {

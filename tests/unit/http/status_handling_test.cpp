@@ -110,7 +110,8 @@ TEST(StatusHandling, RedirectTargetsAreEncodedOrRefused) {
     EXPECT_EQ(e.Message(), "Port must be a decimal number from 1 to 65535");
   }
   ASSERT_TRUE(server.WaitDone());
-  EXPECT_NE(server.Received(0).find("GET /a%20b/caf%C3%A9%01?q=x%09y%E9 HTTP/1.1\r\n"), std::string::npos)
+  EXPECT_NE(server.Received(0).find("GET /a%20b/caf%C3%A9%01?q=x%09y%E9 HTTP/1.1\r\n"),
+            std::string::npos)
       << server.Received(0);
 }
 

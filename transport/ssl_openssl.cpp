@@ -410,15 +410,9 @@ void TIdSSLIOHandlerSocketOpenSSL::OpenHandler() {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::StartTls() {
-  if (context_ == nullptr) {
-    try {
-      MakeContext();
-    } catch (const EIdOSSLCouldNotLoadSSLLibrary&) {
-      // Clear text does not need the library.
-      if (TLSActive()) throw;
-      return;
-    }
-  }
+  // Clear text needs neither the library nor a context: loading and configuring OpenSSL costs
+  // a plain-http run tens of milliseconds and megabytes. The context is made with the first
+  // handshake.
   if (TLSActive()) BeginHandshake();
 }
 

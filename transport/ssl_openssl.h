@@ -88,7 +88,7 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   // the socket.
   void CloseHandler() override;
 
-  // Makes the context when missing and, with TLSActive(), runs the handshake.
+  // With TLSActive(), runs the handshake (making the context first when missing).
   void StartTls();
   [[nodiscard]] std::optional<TIdSSLSessionInfo> Session() const override;
 

@@ -18,6 +18,19 @@ void TIdSSLIOHandlerSocketBase::SetTLSActive(bool AValue) {
   tlsActive_ = AValue;
 }
 
+bool TIdSSLIOHandlerSocketBase::OpenInClear() {
+  const bool wanted = TLSActive();
+  SetTLSActiveFlag(false);
+  try {
+    TIdIOHandlerStack::OpenHandler();
+  } catch (...) {
+    SetTLSActiveFlag(wanted);
+    throw;
+  }
+  SetTLSActiveFlag(wanted);
+  return SourceIsAvailable();
+}
+
 bool TIdSSLIOHandlerSocketBase::Connected() {
   try {
     return TIdIOHandlerStack::Connected();

@@ -159,6 +159,9 @@ class TIdSSLIOHandlerSocketBase : public TIdIOHandlerStack {
   [[nodiscard]] virtual bool TlsReadable(std::int32_t ATimeout) = 0;
 
   void SetTLSActiveFlag(bool AValue) noexcept { tlsActive_ = AValue; }
+  // Connects the socket in clear text (transparent proxy included) with TLSActive() kept as it
+  // was; true when the socket is open for the handshake to follow.
+  [[nodiscard]] bool OpenInClear();
 
   // TLS runs over a non-blocking socket, so a peer that stops inside a record or a handshake
   // message cannot hold a read for ever. Waits until the socket can be read within

@@ -395,16 +395,7 @@ TIdSSLIOHandlerSocketOpenSSL::~TIdSSLIOHandlerSocketOpenSSL() {
 
 void TIdSSLIOHandlerSocketOpenSSL::OpenHandler() {
   FreeTls();
-  const bool wanted = TLSActive();
-  SetTLSActiveFlag(false);
-  try {
-    TIdSSLIOHandlerSocketBase::OpenHandler();
-  } catch (...) {
-    SetTLSActiveFlag(wanted);
-    throw;
-  }
-  SetTLSActiveFlag(wanted);
-  if (!SourceIsAvailable()) return;
+  if (!OpenInClear()) return;
   FireEvent(OnBeforeTls);
   StartTls();
 }

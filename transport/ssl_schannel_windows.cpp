@@ -435,16 +435,7 @@ void TIdSSLIOHandlerSocketSchannel::FreeSession() noexcept {
 
 void TIdSSLIOHandlerSocketSchannel::OpenHandler() {
   FreeSession();
-  const bool wanted = TLSActive();
-  SetTLSActiveFlag(false);
-  try {
-    TIdSSLIOHandlerSocketBase::OpenHandler();
-  } catch (...) {
-    SetTLSActiveFlag(wanted);
-    throw;
-  }
-  SetTLSActiveFlag(wanted);
-  if (!SourceIsAvailable()) return;
+  if (!OpenInClear()) return;
   if (TLSActive()) BeginHandshake();
 }
 

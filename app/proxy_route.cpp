@@ -1,3 +1,6 @@
+// Proxy-setting parsing (percent-decoded credentials), bypass matching in both conventions, and
+// routing requests and redirects with each proxy's own credentials.
+
 #include "app/proxy_route.h"
 
 #include <array>

@@ -1,3 +1,6 @@
+// The client's request cycle: URL checks, choosing and opening the connection (direct, TLS, proxy,
+// tunnel), writing the request, and applying each response's outcome.
+
 #include "http/http.h"
 
 #include <limits>

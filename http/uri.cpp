@@ -1,3 +1,6 @@
+// The textual URL parser and composer, and the encoding of bytes that may not stand raw in a
+// request target.
+
 #include "http/uri.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 #pragma once
+// TIdURI: a URL split into its parts and composed back, and the default ports of its protocols.
 
 #include <cstdint>
 #include <string>

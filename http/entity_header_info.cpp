@@ -1,3 +1,5 @@
+// The entity field table, and the fields it cannot carry alone: "Content-Range" and "Expires".
+
 #include "http/entity_header_info.h"
 
 #include <limits>

@@ -1,4 +1,6 @@
 #pragma once
+// TIdEntityHeaderInfo: the entity fields every HTTP message carries, as one record with its
+// field table.
 
 #include <cstdint>
 #include <memory>

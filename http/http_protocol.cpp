@@ -1,3 +1,6 @@
+// One request/response exchange: the request head written after its caller text is checked,
+// the response head read and judged, the body read or skipped.
+
 #include "http/http_protocol.h"
 
 #include <algorithm>

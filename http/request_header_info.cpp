@@ -1,3 +1,5 @@
+// The request field table, the "Range" unit, "If-Modified-Since" and the "Authorization" line.
+
 #include "http/request_header_info.h"
 
 #include "http/auth_basic.h"

@@ -1,4 +1,6 @@
 #pragma once
+// TIdRequestHeaderInfo: the request fields on top of the entity record, and the Authorization
+// line of its scheme object.
 
 #include <memory>
 #include <span>

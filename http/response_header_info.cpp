@@ -1,3 +1,5 @@
+// The response field table and the "Content-Range" line a response writes.
+
 #include "http/response_header_info.h"
 
 namespace brixa {

@@ -1,4 +1,5 @@
 #pragma once
+// TIdResponseHeaderInfo: the response fields on top of the entity record, challenges included.
 
 #include <memory>
 #include <span>

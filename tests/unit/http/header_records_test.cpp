@@ -1,3 +1,6 @@
+// The header records: defaults, the fixed order of written lines, reading lengths, ranges and
+// expiry, reset and copy per pair of kinds, and written fields read back for every row.
+
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/thread.h"
+#include "platform/wide_text_windows.h"
 
 namespace brixa {
 
@@ -55,11 +56,7 @@ void SetDescription(const std::string& name) {
   if (proc == nullptr) return;
   const auto setDescription =
       reinterpret_cast<SetThreadDescriptionFn>(reinterpret_cast<void (*)()>(proc));
-  const int length = ::MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, nullptr, 0);
-  if (length <= 0) return;
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, name.c_str(), -1, wide.data(), length);
-  (void)setDescription(::GetCurrentThread(), wide.c_str());
+  (void)setDescription(::GetCurrentThread(), WideFromUtf8(name).c_str());
 }
 
 HANDLE NativeHandle(std::thread& thread) {

@@ -18,6 +18,7 @@
 #include "platform/dynamic_library.h"
 #include "platform/exception.h"
 #include "platform/system_error.h"
+#include "platform/wide_text_windows.h"
 #include "runtime/format_invariant.h"
 #include "transport/stack_bsd.h"
 #include "transport/stack_exceptions.h"
@@ -261,25 +262,6 @@ void EnsureSocketLibrary() {
 
 // ---- Helpers -------------------------------------------------------------------------------
 
-[[nodiscard]] std::wstring Widened(const std::string& text) {
-  if (text.empty()) return {};
-  const int length =
-      ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        length);
-  return wide;
-}
-
-[[nodiscard]] std::string Narrowed(const wchar_t* text) {
-  const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 1) return {};
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
-  narrow.resize(static_cast<std::size_t>(length) - 1);
-  return narrow;
-}
-
 // GetAddrInfoW's failure numbers as socket error numbers. Winsock already returns its own
 // numbers (11001 for host not found), which pass unchanged; the small numbers are the
 // resolver's generic codes.
@@ -487,7 +469,7 @@ std::string TIdStackWindows::FirstAddressOf(const std::string& AHost, TIdIPVersi
   ADDRINFOW hints{};
   hints.ai_family = NativeFamily(AIPVersion);
   hints.ai_socktype = SOCK_STREAM;
-  const std::wstring host = Widened(AHost);
+  const std::wstring host = WideFromUtf8(AHost);
   AddressList found;
   const int code = gResolver.getAddrInfo(host.c_str(), nullptr, &hints, found.Out());
   if (code == kResolverSystemError) {
@@ -518,7 +500,7 @@ std::string TIdStackWindows::AddressToName(const std::string& AAddress, TIdIPVer
         gResolver.getNameInfo(AsNative(address), address.Length, host.data(),
                               static_cast<DWORD>(host.size()), nullptr, 0, NI_NAMEREQD);
     if (code != 0) ThrowSocketError(ResolverErrorNumber(code));
-    return Narrowed(host.data());
+    return Utf8FromWide(host.data());
   }
   if (AIPVersion == Id_IPv6) throw EIdIPv6Unavailable(RSIPv6Unavailable);
   const char* ipv4 = reinterpret_cast<const char*>(address.Bytes + 4);
@@ -548,7 +530,7 @@ void TIdStackWindows::AddLocalAddressesToList(std::vector<std::string>& AList) {
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  const std::wstring wideHost = Widened(host);
+  const std::wstring wideHost = WideFromUtf8(host);
   AddressList found;
   const int code = gResolver.getAddrInfo(wideHost.c_str(), nullptr, &hints, found.Out());
   if (code != 0) ThrowSocketError(ResolverErrorNumber(code));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/exception.h"
+#include "runtime/ticks.h"
 #include "transport/stack.h"
 #include "transport/stack_exceptions.h"
 
@@ -78,6 +79,7 @@ void TIdIOHandler::OpenHandler() {
   inputChars_.clear();
   inputDecoder_.Reset();
   inputEndPartner_ = 0;
+  ++exchanges_;
   isOpen_ = true;
 }
 
@@ -149,7 +151,13 @@ std::int32_t TIdIOHandler::FillInputBufferUpTo(bool ARaiseExceptionIfDisconnecte
     // that filled all it asked for, more is most likely there, and the wait would cost a system
     // call for nothing. A time limit is always enforced by the wait.
     const bool waitInRead = lastReadFilled_ && ATimeout == TimeoutInfinite && ReadWaitsForData();
-    if (!waitInRead && !SourceReadable(ATimeout)) {
+    const bool repeatedProbe = ATimeout == 0 && SourceJustFoundIdle();
+    if (repeatedProbe || (!waitInRead && !SourceReadable(ATimeout))) {
+      if (ATimeout == 0 && !repeatedProbe) {
+        idleProbeValid_ = true;
+        idleProbeExchanges_ = exchanges_;
+        idleProbeTick_ = TickCountMs();
+      }
       if (ARaiseOnTimeout) throw EIdReadTimeout(RSReadTimeout);
       return -1;
     }
@@ -169,7 +177,12 @@ std::int32_t TIdIOHandler::FillInputBufferUpTo(bool ARaiseExceptionIfDisconnecte
   }
 }
 
+bool TIdIOHandler::SourceJustFoundIdle() const {
+  return idleProbeValid_ && idleProbeExchanges_ == exchanges_ && idleProbeTick_ == TickCountMs();
+}
+
 std::int32_t TIdIOHandler::ReceiveIntoBuffer(std::int32_t AMaxBytes, std::int32_t& VFromSource) {
+  ++exchanges_;
   const std::int32_t wanted = std::max(1, std::min(AMaxBytes, recvBufferSize_));
   if (intercept_ == nullptr) {
     // Straight into the buffer's free room: no copy besides the system's.
@@ -216,6 +229,7 @@ void TIdIOHandler::SendNow(std::span<const std::uint8_t> ABuffer) {
 void TIdIOHandler::SendBlock(std::span<const std::uint8_t> ABlock) {
   std::size_t offset = 0;
   while (offset < ABlock.size()) {
+    ++exchanges_;
     const std::int32_t sent = WriteDataToTarget(ABlock.subspan(offset));
     if (sent < 0) {
       const int error = LastSourceError();

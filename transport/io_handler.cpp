@@ -184,24 +184,22 @@ bool TIdIOHandler::SourceJustFoundIdle() const {
 std::int32_t TIdIOHandler::ReceiveIntoBuffer(std::int32_t AMaxBytes, std::int32_t& VFromSource) {
   ++exchanges_;
   const std::int32_t wanted = std::max(1, std::min(AMaxBytes, recvBufferSize_));
-  if (intercept_ == nullptr) {
-    // Straight into the buffer's free room: no copy besides the system's.
-    const std::span<std::uint8_t> room = inBuffer_->PrepareTail(wanted);
-    VFromSource = ReadDataFromSource(room.first(static_cast<std::size_t>(wanted)));
-    lastReadFilled_ = VFromSource == wanted;
-    if (VFromSource < 0) VFromSource = HandleFailedRead();
-    if (VFromSource > 0) inBuffer_->CommitTail(VFromSource);
-    return VFromSource;
-  }
-  TIdByteArray block(static_cast<std::size_t>(wanted));
-  VFromSource = ReadDataFromSource(block);
+  // Straight into the buffer's free room: no copy besides the system's.
+  const std::span<std::uint8_t> room = inBuffer_->PrepareTail(wanted);
+  VFromSource = ReadDataFromSource(room.first(static_cast<std::size_t>(wanted)));
   lastReadFilled_ = VFromSource == wanted;
   if (VFromSource < 0) VFromSource = HandleFailedRead();
   if (VFromSource <= 0) return VFromSource;
-  block.resize(static_cast<std::size_t>(VFromSource));
-  intercept_->Receive(block);
-  inBuffer_->AppendBytes(block);
-  return static_cast<std::int32_t>(block.size());
+  if (intercept_ == nullptr) {
+    inBuffer_->CommitTail(VFromSource);
+    return VFromSource;
+  }
+  // The intercept sees (and may change or replace) each block before it joins the buffer, in
+  // an array kept from read to read: no allocation and no zeroing per read.
+  interceptBlock_.assign(room.begin(), room.begin() + VFromSource);
+  intercept_->Receive(interceptBlock_);
+  inBuffer_->AppendBytes(interceptBlock_);
+  return static_cast<std::int32_t>(interceptBlock_.size());
 }
 
 std::int32_t TIdIOHandler::HandleFailedRead() {

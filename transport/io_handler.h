@@ -294,6 +294,8 @@ class TIdIOHandler : public TIdComponent {
   TIdCharEncoding encoding_ = ceASCII;
   std::unique_ptr<TIdBuffer> inBuffer_;
   std::unique_ptr<TIdBuffer> writeBuffer_;
+  // The block an intercept is handed on receive, reused across reads.
+  TIdByteArray interceptBlock_;
   std::int32_t writeBufferThreshold_ = 0;
   bool isOpen_ = false;
   bool peerClosed_ = false;

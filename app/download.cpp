@@ -1,3 +1,6 @@
+// The download window's client and worker set-up, the download itself with its checks, and the
+// launch of the installer.
+
 #include "app/download.h"
 
 #include <utility>

@@ -1,4 +1,6 @@
 #pragma once
+// TfrmProgress, the updater's download window: the installer fetched with a progress bar, checked,
+// and started.
 
 #include <cstdint>
 #include <memory>

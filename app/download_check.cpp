@@ -1,3 +1,5 @@
+// Status, length and SHA-256 checks of a downloaded installer.
+
 #include "app/download_check.h"
 
 #include <cctype>

@@ -1,4 +1,6 @@
 #pragma once
+// The checks a downloaded installer must pass before it is started: final status, length and
+// SHA-256.
 
 #include <cstdint>
 #include <string>

@@ -1,3 +1,5 @@
+// The low-speed meter's windows, and the intercept that raises once a transfer is too slow.
+
 #include "app/low_speed.h"
 
 #include <string>

@@ -1,4 +1,6 @@
 #pragma once
+// The low-speed rule of the updater's transfers, the meter that applies it, and the connection
+// intercept that enforces it.
 
 #include <cstdint>
 

@@ -1,3 +1,6 @@
+// Proxy-setting parsing (percent-decoded credentials), bypass matching in both conventions, and
+// routing requests and redirects with each proxy's own credentials.
+
 #include "app/proxy_route.h"
 
 #include <array>
@@ -15,18 +18,8 @@ namespace {
 
 constexpr std::int32_t kEnvironmentDefaultProxyPort = 1080;  // curl's
 constexpr std::int32_t kInternetSettingsDefaultProxyPort = 80;
-constexpr std::int32_t kMaxPort = 65535;
-constexpr std::int32_t kHttpPort = 80;
-constexpr std::int32_t kHttpsPort = 443;
 constexpr int kIPv4Bits = 32;
 constexpr int kIPv6Bits = 128;
-
-int HexDigitValue(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return -1;
-}
 
 // "%XX" sequences as bytes; a '%' that starts no such sequence stays as it is.
 std::string PercentDecode(std::string_view text) {
@@ -42,17 +35,6 @@ std::string PercentDecode(std::string_view text) {
     }
   }
   return out;
-}
-
-// A decimal port 1..65535, or -1.
-std::int32_t ParsePort(std::string_view text) {
-  if (text.empty() || text.size() > 5) return -1;
-  std::int32_t port = 0;
-  for (const char ch : text) {
-    if (ch < '0' || ch > '9') return -1;
-    port = port * 10 + (ch - '0');
-  }
-  return port >= 1 && port <= kMaxPort ? port : -1;
 }
 
 bool HoldsControlOrBlank(std::string_view text) {
@@ -74,7 +56,7 @@ bool SplitHostPort(std::string_view text, std::string& host, std::int32_t& port)
     const std::string_view rest = text.substr(close + 1);
     if (rest.empty()) return !host.empty();
     if (rest.front() != ':') return false;
-    port = ParsePort(rest.substr(1));
+    port = ParsePortNumber(rest.substr(1));
     return port > 0 && !host.empty();
   }
   const std::size_t colon = text.rfind(':');
@@ -88,7 +70,7 @@ bool SplitHostPort(std::string_view text, std::string& host, std::int32_t& port)
     return true;
   }
   host = std::string(text.substr(0, colon));
-  port = ParsePort(text.substr(colon + 1));
+  port = ParsePortNumber(text.substr(colon + 1));
   return port > 0 && !host.empty();
 }
 
@@ -175,7 +157,7 @@ bool NameMatches(std::string_view pattern, std::string_view host) {
 bool AddressMatches(std::string_view pattern, const TIpAddress& host) {
   int bits = host.V6 ? kIPv6Bits : kIPv4Bits;
   if (const std::size_t slash = pattern.find('/'); slash != std::string_view::npos) {
-    const std::int32_t given = ParsePort(pattern.substr(slash + 1));  // 1..65535 digits
+    const std::int32_t given = ParsePortNumber(pattern.substr(slash + 1));  // 1..65535 digits
     if (given < 0 || given > bits) return false;
     bits = given;
     pattern = pattern.substr(0, slash);
@@ -285,7 +267,7 @@ bool InternetSettingsMatches(std::string_view list, std::string_view protocol,
 }
 
 std::int32_t DefaultPortOf(std::string_view protocol) {
-  return SameTextNoCase(protocol, "https") ? kHttpsPort : kHttpPort;
+  return SameTextNoCase(protocol, "https") ? kHttpsDefaultPort : kHttpDefaultPort;
 }
 
 // The proxy text without the password, for messages.

@@ -1,4 +1,6 @@
 #pragma once
+// Which HTTP proxy each of the updater's URLs goes through: proxy settings parsed, bypass lists
+// matched, and the client pointed at the chosen proxy.
 
 #include <cstdint>
 #include <optional>

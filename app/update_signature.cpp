@@ -1,3 +1,5 @@
+// The signature fetch, bounded in memory, and the checks over bytes or a held launchable file.
+
 #include "app/update_signature.h"
 
 #include <array>

@@ -1,4 +1,5 @@
 #pragma once
+// Fetching the detached signature of an update file, and checking it against the compiled-in key.
 
 #include <cstdint>
 #include <string>

@@ -1,3 +1,5 @@
+// The TLS handler the updater's clients get, and the CA bundle it trusts.
+
 #include "app/update_tls.h"
 
 #include <utility>

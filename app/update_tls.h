@@ -1,4 +1,5 @@
 #pragma once
+// TLS for the update server: certificate checks against the compiled-in CAs or the system's.
 
 #include <string>
 

@@ -1,3 +1,5 @@
+// The run's order: marker, version check, download window only when the stamps differ.
+
 #include "app/updater.h"
 
 #include "app/download.h"

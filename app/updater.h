@@ -1,4 +1,5 @@
 #pragma once
+// RunUpdater: the updater's whole run, from the single-instance marker to the download window.
 
 #include <string>
 

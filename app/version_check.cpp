@@ -1,3 +1,6 @@
+// Fetching the version file (signed when a key is compiled in), reading its stamp and SHA-256,
+// and deciding whether an update is due.
+
 #include "app/version_check.h"
 
 #include <memory>

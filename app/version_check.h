@@ -1,4 +1,6 @@
 #pragma once
+// The version check: the update server's paths, the version file's keys, its download, and the
+// comparison of the server's stamp with the local one.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,5 @@
 #pragma once
+// An I/O handler over a block of memory, so the benchmarks time the handler without a socket.
 
 #include <algorithm>
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Basic's one step and its header; challenge items never overwrite the stored credentials.
+
 #include "http/auth_basic.h"
 
 #include "http/auth_challenge.h"

@@ -1,4 +1,5 @@
 #pragma once
+// The "Basic" authentication scheme.
 
 #include <string>
 #include <string_view>

@@ -1,3 +1,5 @@
+// Splitting challenges at commas outside quotes, unquoting and quoting values.
+
 #include "http/auth_challenge.h"
 
 #include <algorithm>

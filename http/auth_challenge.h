@@ -1,13 +1,12 @@
 #pragma once
+// Reading the "WWW-Authenticate" / "Proxy-Authenticate" values the schemes answer, and quoting
+// the values they send back.
 
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace brixa {
-
-// Reading the "WWW-Authenticate" / "Proxy-Authenticate" values the schemes answer, and quoting
-// the values they send back.
 
 // One "name=value" item of a challenge. `Value` is the text after the first "=" as received,
 // quotes included; an item without "=" has an empty value.

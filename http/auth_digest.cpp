@@ -1,3 +1,6 @@
+// Choosing the strongest Digest challenge, the client nonce, and the response hashes of each
+// algorithm and qop.
+
 #include "http/auth_digest.h"
 
 #include <atomic>

@@ -1,4 +1,6 @@
 #pragma once
+// The "Digest" authentication scheme (RFC 7616): MD5, SHA-256 and SHA-512-256, sessions, qop and
+// nonce counts.
 
 #include <cstdint>
 #include <string>

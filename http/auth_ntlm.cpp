@@ -1,3 +1,6 @@
+// Building the NTLM negotiate and authenticate messages, the LM and NT responses, and reading
+// the server's challenge without reading past the message it came in.
+
 #include "http/auth_ntlm.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 #pragma once
+// The NTLM version 1 authentication scheme: negotiate, challenge and authenticate messages.
 
 #include <array>
 #include <cstdint>

@@ -1,3 +1,5 @@
+// The DES behind the NTLM LM and NT responses: libcrypto when it loads, else the platform's own.
+
 #include <cstdint>
 #include <cstring>
 #include <mutex>

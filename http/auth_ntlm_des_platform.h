@@ -1,4 +1,5 @@
 #pragma once
+// The NTLM DES helpers the platform files supply: key spreading and the system's own DES.
 
 #include <cstdint>
 

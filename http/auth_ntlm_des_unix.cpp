@@ -1,3 +1,5 @@
+// No system DES on POSIX: NTLM needs libcrypto here.
+
 #include "http/auth_ntlm_des_platform.h"
 
 namespace brixa {

@@ -1,3 +1,5 @@
+// DES from Windows CNG, loaded at run time, for when libcrypto is missing.
+
 #include <windows.h>
 
 #include <cstring>

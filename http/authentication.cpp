@@ -1,3 +1,6 @@
+// The scheme registry (Basic, Digest and NTLM built in) and the credential handling every scheme
+// shares.
+
 #include "http/authentication.h"
 
 #include <mutex>

@@ -1,4 +1,6 @@
 #pragma once
+// TIdAuthentication, the base of the authentication schemes, and the process-wide registry of
+// scheme names.
 
 #include <memory>
 #include <string>

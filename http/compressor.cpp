@@ -1,3 +1,6 @@
+// Unwrapping a gzip member's header and trailer for the decompressor; deflate bodies go to it as
+// they are.
+
 #include "http/compressor.h"
 
 #include <array>

@@ -1,4 +1,6 @@
 #pragma once
+// TIdZLibCompressorBase: the hook a decompressor plugs into, turning gzip and deflate bodies into
+// one zlib stream.
 
 #include "platform/stream.h"
 #include "runtime/network_exception.h"

@@ -1,3 +1,6 @@
+// Parsing and writing each cookie generation, with expiry from Expires or Max-Age and bounded
+// lifetimes.
+
 #include "http/cookie.h"
 
 #include <cmath>

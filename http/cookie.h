@@ -1,4 +1,5 @@
 #pragma once
+// Cookies in their three generations: the original server-set form, RFC 2109 and RFC 2965.
 
 #include <cstdint>
 #include <string>

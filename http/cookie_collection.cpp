@@ -1,3 +1,5 @@
+// Filing, unlisting and purging cookies in the domain table, within per-domain and total limits.
+
 #include "http/cookie_collection.h"
 
 #include <algorithm>

@@ -1,4 +1,6 @@
 #pragma once
+// The cookie store: cookies owned in one place and filed by domain and name, behind a
+// readers / writer lock.
 
 #include <atomic>
 #include <cstdint>

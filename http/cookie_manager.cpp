@@ -1,3 +1,6 @@
+// Accepting "Set-cookie" values (size, control characters and domain checked) and choosing the
+// cookies a request may carry.
+
 #include "http/cookie_manager.h"
 
 #include <cmath>

@@ -1,4 +1,5 @@
 #pragma once
+// TIdCookieManager: keeps the cookies servers set and builds the "Cookie" header of each request.
 
 #include <cstdint>
 #include <functional>

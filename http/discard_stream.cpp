@@ -1,3 +1,5 @@
+// The discard stream's operations, which keep nothing.
+
 #include "http/discard_stream.h"
 
 namespace brixa {

@@ -1,4 +1,5 @@
 #pragma once
+// TIdDiscardStream: a stream that takes and forgets every byte written to it.
 
 #include <cstdint>
 

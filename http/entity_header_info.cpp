@@ -1,3 +1,5 @@
+// The entity field table, and the fields it cannot carry alone: "Content-Range" and "Expires".
+
 #include "http/entity_header_info.h"
 
 #include <limits>
@@ -9,10 +11,9 @@ namespace brixa {
 
 namespace {
 
-// A length above this reads as unknown.
-constexpr std::int64_t MaxContentLength = std::numeric_limits<std::int64_t>::max();
-
-[[nodiscard]] bool AllDigits(std::string_view text) {
+// An optional sign followed by digits, whatever its size.
+[[nodiscard]] bool IsWholeNumber(std::string_view text) {
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
   if (text.empty()) return false;
   for (const char ch : text) {
     if (!IsDigit(ch)) return false;
@@ -20,27 +21,36 @@ constexpr std::int64_t MaxContentLength = std::numeric_limits<std::int64_t>::max
   return true;
 }
 
-// "Content-Length" is a run of decimal digits and nothing else: a sign, a hexadecimal form or
-// trailing text would make this end read a different body length than other parties do.
-[[nodiscard]] std::int64_t ParseContentLength(const std::string& text) {
-  const std::string value = Trim(text);
-  if (!AllDigits(value)) return TIdEntityHeaderInfo::UnknownLength;
-  std::int64_t length = 0;
-  for (const char ch : value) {
-    const int digit = ch - '0';
-    if (length > (MaxContentLength - digit) / 10) return TIdEntityHeaderInfo::UnknownLength;
-    length = length * 10 + digit;
-  }
-  return length;
-}
-
-// An optional sign followed by digits, whatever its size.
-[[nodiscard]] bool IsWholeNumber(std::string_view text) {
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
-  return AllDigits(text);
-}
-
 }  // namespace
+
+std::span<const THeaderField<TIdEntityHeaderInfo>> TIdEntityHeaderInfo::Fields() noexcept {
+  using E = TIdEntityHeaderInfo;
+  constexpr std::uint8_t kValue = hfRead | hfWrite | hfCopy | hfReset;
+  constexpr std::uint8_t kText = kValue | hfOneLine;
+  // In the order the lines are written. "Last-Modified" is only read: requests send it as
+  // "If-Modified-Since". The range fields come from "Content-Range" and "Expires" may count
+  // seconds: ReadFields reads both itself.
+  static constexpr THeaderField<E> fields[] = {
+      {{}, &E::headerLines_, hfCopy | hfReset},
+      {"Connection", &E::connection_, hfRead | hfWrite | hfReset | hfOneLine},
+      {"Content-Version", &E::contentVersion_, kText},
+      {"Content-Disposition", &E::contentDisposition_, kText},
+      {"Content-Encoding", &E::contentEncoding_, kText},
+      {"Content-Language", &E::contentLanguage_, kText},
+      {"Content-Type", &E::contentType_, kText},
+      {"Content-Length", &E::contentLength_, kValue, {}, UnknownLength},
+      {"Cache-control", &E::cacheControl_, kText},
+      {"Date", &E::date_, kValue},
+      {"ETag", &E::eTag_, kText},
+      {"Expires", &E::expires_, hfWrite | hfCopy | hfReset},
+      {"Pragma", &E::pragma_, hfRead | hfWrite | hfOneLine},
+      {"Last-Modified", &E::lastModified_, hfRead | hfCopy | hfReset},
+      {{}, &E::contentRangeStart_, hfCopy | hfReset},
+      {{}, &E::contentRangeEnd_, hfCopy | hfReset},
+      {{}, &E::contentRangeInstanceLength_, hfCopy | hfReset},
+  };
+  return fields;
+}
 
 TIdEntityHeaderInfo::TIdEntityHeaderInfo()
     : headerLines_(std::make_unique<TIdHeaderList>(HeaderLinesBreakColumn)),
@@ -60,67 +70,25 @@ void TIdEntityHeaderInfo::ResetFields() {
 }
 
 void TIdEntityHeaderInfo::ResetEntityFields() {
-  cacheControl_.clear();
-  connection_.clear();
-  contentVersion_.clear();
-  contentDisposition_.clear();
-  contentEncoding_.clear();
-  contentLanguage_.clear();
-  contentType_.clear();
-  eTag_.clear();
-  contentLength_ = UnknownLength;
-  contentRangeStart_ = 0;
-  contentRangeEnd_ = 0;
-  contentRangeInstanceLength_ = 0;
-  date_ = 0;
-  lastModified_ = 0;
-  expires_ = 0;
-  headerLines_->Clear();
-}
-
-std::string TIdEntityHeaderInfo::FormatLocalAsHttpDate(TDateTime local) {
-  return FormatHttpDate(local - LocalOffsetFromUTC());
+  ResetFieldsOf(Fields(), *this);
 }
 
 void TIdEntityHeaderInfo::WriteFields() {
-  TIdHeaderList& lines = *headerLines_;
-  lines.Clear();
-  lines.SetHeaderValue("Connection", connection_);
-  lines.SetHeaderValue("Content-Version", contentVersion_);
-  lines.SetHeaderValue("Content-Disposition", contentDisposition_);
-  lines.SetHeaderValue("Content-Encoding", contentEncoding_);
-  lines.SetHeaderValue("Content-Language", contentLanguage_);
-  lines.SetHeaderValue("Content-Type", contentType_);
-  if (contentLength_ >= 0) lines.SetHeaderValue("Content-Length", std::to_string(contentLength_));
-  lines.SetHeaderValue("Cache-control", cacheControl_);
-  if (date_ > 0) lines.SetHeaderValue("Date", FormatLocalAsHttpDate(date_));
-  lines.SetHeaderValue("ETag", eTag_);
-  if (expires_ > 0) lines.SetHeaderValue("Expires", FormatLocalAsHttpDate(expires_));
-  lines.SetHeaderValue("Pragma", pragma_);
+  headerLines_->Clear();
+  WriteFieldsOf(Fields(), *this, *headerLines_);
   // Custom lines go out as they stand; a request field written later replaces a namesake.
-  lines.AddLines(*customHeaders_);
+  headerLines_->AddLines(*customHeaders_);
 }
 
 void TIdEntityHeaderInfo::ReadFields() {
-  const TIdHeaderList& lines = *headerLines_;
-  cacheControl_ = lines.HeaderValue("Cache-control");
-  connection_ = lines.HeaderValue("Connection");
-  contentVersion_ = lines.HeaderValue("Content-Version");
-  contentDisposition_ = lines.HeaderValue("Content-Disposition");
-  contentEncoding_ = lines.HeaderValue("Content-Encoding");
-  contentLanguage_ = lines.HeaderValue("Content-Language");
-  contentType_ = lines.HeaderValue("Content-Type");
-  ReadContentLength();
+  ReadFieldsOf(Fields(), *this, *headerLines_);
+  lengthKnown_ = contentLength_ >= 0;
   ReadContentRange();
-  date_ = InternetDateToLocalTime(lines.HeaderValue("Date"));
-  lastModified_ = InternetDateToLocalTime(lines.HeaderValue("Last-Modified"));
   ReadExpires();
-  eTag_ = lines.HeaderValue("ETag");
-  pragma_ = lines.HeaderValue("Pragma");
 }
 
-void TIdEntityHeaderInfo::ReadContentLength() {
-  SetContentLength(ParseContentLength(headerLines_->HeaderValue("Content-Length")));
+void TIdEntityHeaderInfo::CheckOneLineFields(void (*check)(std::string_view text)) const {
+  CheckOneLineFieldsOf(Fields(), *this, check);
 }
 
 // "bytes 0-499/1234", "bytes */1234", "bytes 0-499/*": the unit, the range, the instance
@@ -159,21 +127,7 @@ void TIdEntityHeaderInfo::ReadExpires() {
 }
 
 void TIdEntityHeaderInfo::CopyEntityFields(TIdEntityHeaderInfo& destination) const {
-  destination.headerLines_->AssignLines(*headerLines_);
-  destination.cacheControl_ = cacheControl_;
-  destination.contentDisposition_ = contentDisposition_;
-  destination.contentEncoding_ = contentEncoding_;
-  destination.contentLanguage_ = contentLanguage_;
-  destination.contentType_ = contentType_;
-  destination.contentVersion_ = contentVersion_;
-  destination.contentLength_ = contentLength_;
-  destination.contentRangeStart_ = contentRangeStart_;
-  destination.contentRangeEnd_ = contentRangeEnd_;
-  destination.contentRangeInstanceLength_ = contentRangeInstanceLength_;
-  destination.date_ = date_;
-  destination.eTag_ = eTag_;
-  destination.expires_ = expires_;
-  destination.lastModified_ = lastModified_;
+  CopyFieldsOf(Fields(), *this, destination);
 }
 
 void TIdEntityHeaderInfo::CopyFields(TIdHeaderRecord& destination) const {

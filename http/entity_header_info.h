@@ -1,9 +1,14 @@
 #pragma once
+// TIdEntityHeaderInfo: the entity fields every HTTP message carries, as one record with its
+// field table.
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 
+#include "http/header_field.h"
 #include "http/header_list.h"
 #include "http/header_record.h"
 #include "http/local_time.h"
@@ -40,6 +45,11 @@ class TIdEntityHeaderInfo : public TIdHeaderRecord {
   // fields, Date, ETag, Expires, LastModified (not Connection, Pragma, CustomHeaders,
   // LengthKnown).
   void CopyFields(TIdHeaderRecord& destination) const override;
+  // Runs `check` on every caller-set text that goes into a request head on one line.
+  virtual void CheckOneLineFields(void (*check)(std::string_view text)) const;
+
+  // The entity fields and what each step does with them.
+  [[nodiscard]] static std::span<const THeaderField<TIdEntityHeaderInfo>> Fields() noexcept;
 
   [[nodiscard]] const std::string& CacheControl() const noexcept { return cacheControl_; }
   void SetCacheControl(std::string value) { cacheControl_ = std::move(value); }
@@ -108,11 +118,8 @@ class TIdEntityHeaderInfo : public TIdHeaderRecord {
   void ResetEntityFields();
   // The entity part of CopyFields, into any entity record.
   void CopyEntityFields(TIdEntityHeaderInfo& destination) const;
-  // "Sun, 06 Nov 1994 08:49:37 GMT" for a local date-time.
-  [[nodiscard]] static std::string FormatLocalAsHttpDate(TDateTime local);
 
  private:
-  void ReadContentLength();
   void ReadContentRange();
   void ReadExpires();
 

@@ -1,3 +1,5 @@
+// Whole-input hashing helpers and the block buffering and padding of TIdBlockHash.
+
 #include "http/hash_base.h"
 
 #include <algorithm>

@@ -1,4 +1,6 @@
 #pragma once
+// TIdHash and the block-hash frame the message digests share: buffering, padding and the length
+// field.
 
 #include <array>
 #include <cstddef>

@@ -1,3 +1,5 @@
+// MD4's three rounds over 64-byte blocks.
+
 #include "http/hash_md4.h"
 
 #include "runtime/header_value.h"

@@ -1,4 +1,5 @@
 #pragma once
+// The MD4 message digest, used for the NTLM password hash.
 
 #include <array>
 #include <cstddef>

@@ -1,3 +1,5 @@
+// MD5's four rounds over 64-byte blocks.
+
 #include "http/hash_md5.h"
 
 #include <array>

@@ -1,4 +1,5 @@
 #pragma once
+// The MD5 message digest, used by the Digest scheme.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,5 @@
+// SHA-256's compression function over 64-byte blocks.
+
 #include "http/hash_sha256.h"
 
 #include <bit>

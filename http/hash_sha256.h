@@ -1,4 +1,5 @@
 #pragma once
+// The SHA-256 hash, used by the Digest scheme and to verify downloaded installers.
 
 #include <array>
 #include <cstddef>

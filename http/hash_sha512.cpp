@@ -1,3 +1,5 @@
+// SHA-512's compression function over 128-byte blocks, and the initial values of both members.
+
 #include "http/hash_sha512.h"
 
 #include <bit>

@@ -1,4 +1,5 @@
 #pragma once
+// The SHA-512 family: SHA-512 and SHA-512/256.
 
 #include <array>
 #include <cstddef>

@@ -1,3 +1,5 @@
+// Header lines by index and by name, and the unfolding and folding of long values.
+
 #include "http/header_list.h"
 
 #include <stdexcept>

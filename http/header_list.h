@@ -1,4 +1,6 @@
 #pragma once
+// TIdHeaderList: the raw header lines of a message, with lookups by name, continuation lines and
+// folding.
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,5 @@
 #pragma once
+// TIdHeaderRecord: the base of the header records, which copy their fields into one another.
 
 #include "platform/component.h"
 

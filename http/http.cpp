@@ -1,3 +1,6 @@
+// The client's request cycle: URL checks, choosing and opening the connection (direct, TLS, proxy,
+// tunnel), writing the request, and applying each response's outcome.
+
 #include "http/http.h"
 
 #include <limits>
@@ -31,10 +34,8 @@ bool IsOneOfNoCase(std::string_view text, std::initializer_list<std::string_view
 // The port of a URL as a number: decimal digits only, 1 to 65535. Anything else would
 // otherwise be read as some other port (or as 80) and reach a server nobody named.
 std::string ValidPortText(const std::string& portText) {
-  const bool digits = !portText.empty() && portText.size() <= 5 &&
-                      portText.find_first_not_of("0123456789") == std::string::npos;
-  const int port = digits ? std::stoi(portText) : 0;
-  if (port < 1 || port > kMaxPort) throw EIdMalformedURL(RSURIInvalidPort);
+  const std::int32_t port = ParsePortNumber(portText);
+  if (port < 0) throw EIdMalformedURL(RSURIInvalidPort);
   return std::to_string(port);
 }
 

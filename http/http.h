@@ -1,4 +1,6 @@
 #pragma once
+// TIdHTTP, the HTTP/1.x client: requests over kept-alive connections, proxies, redirects,
+// authentication, cookies and progress events.
 
 #include <cstdint>
 #include <functional>

@@ -1,13 +1,12 @@
 #pragma once
+// Failures of the HTTP vocabulary: URI composition and record assignment. The request cycle
+// adds its own classes beside these.
 
 #include <string>
 
 #include "runtime/network_exception.h"
 
 namespace brixa {
-
-// Failures of the HTTP vocabulary: URI composition and record assignment. The request cycle
-// adds its own classes beside these.
 
 // A URI cannot be composed: "Protocol field is empty" / "Host field is empty".
 BRIXA_DECLARE_ID_EXCEPTION(EIdURIException, EIdException);

@@ -1,3 +1,6 @@
+// One request/response exchange: the request head written after its caller text is checked,
+// the response head read and judged, the body read or skipped.
+
 #include "http/http_protocol.h"
 
 #include <algorithm>
@@ -20,31 +23,9 @@ bool HoldsLineBreak(std::string_view text) {
 // Every caller-set text that the header writer turns into header lines. The writer folds a
 // value at any CR LF it holds, so a line break in a value would come out as a line of the
 // caller's making; the check runs on the values, before they are written.
-void RequireSingleLineFields(TIdHTTPRequest& request, TIdProxyConnectionInfo& proxy) {
-  const std::string* const values[] = {
-      &request.Accept(),
-      &request.AcceptCharSet(),
-      &request.AcceptEncoding(),
-      &request.AcceptLanguage(),
-      &request.From(),
-      &request.Referer(),
-      &request.UserAgent(),
-      &request.Host(),
-      &request.ProxyConnection(),
-      &request.Range(),
-      &request.Username(),
-      &request.Connection(),
-      &request.CacheControl(),
-      &request.ContentDisposition(),
-      &request.ContentEncoding(),
-      &request.ContentLanguage(),
-      &request.ContentType(),
-      &request.ContentVersion(),
-      &request.ETag(),
-      &request.Pragma(),
-      &proxy.ProxyUsername(),
-  };
-  for (const std::string* value : values) RequireSingleLine(*value);
+void RequireSingleLineFields(const TIdHTTPRequest& request, const TIdProxyConnectionInfo& proxy) {
+  request.CheckOneLineFields(RequireSingleLine);
+  RequireSingleLine(proxy.ProxyUsername());
   for (const std::string& line : request.CustomHeaders().Lines()) RequireSingleLine(line);
 }
 

@@ -1,4 +1,6 @@
 #pragma once
+// TIdHTTPProtocol: one request / response exchange, and the judgement of each final response
+// (redirect, authenticate, or done) that the client then applies.
 
 #include <cstdint>
 #include <memory>

@@ -1,4 +1,6 @@
 #pragma once
+// The exceptions of the request cycle: refused status codes, protocol choice, caller text that
+// would split lines, and malformed or oversized responses.
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,5 @@
 #pragma once
+// TIdHTTPRequest: the request record, the request header fields plus what the request line needs.
 
 #include <string>
 

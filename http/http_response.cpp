@@ -1,3 +1,5 @@
+// Status-line checks, the status code, and whether the connection stays open after a response.
+
 #include "http/http_response.h"
 
 #include <charconv>

@@ -1,4 +1,6 @@
 #pragma once
+// TIdHTTPResponse, the response record, and the status-line and list-token helpers it is read
+// with.
 
 #include <cstdint>
 #include <string>

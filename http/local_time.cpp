@@ -1,3 +1,5 @@
+// The current moment from the system clock, as a day count.
+
 #include "http/local_time.h"
 
 #include <chrono>

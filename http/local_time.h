@@ -1,4 +1,5 @@
 #pragma once
+// The current date-time in UTC and local time, and the replaceable clock that expiry checks take.
 
 #include <functional>
 

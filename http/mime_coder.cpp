@@ -1,3 +1,5 @@
+// Base64 with a decode table; decoding never fails and never reads past its input.
+
 #include "http/mime_coder.h"
 
 #include <array>

@@ -1,4 +1,5 @@
 #pragma once
+// Base64 encoding and decoding for authentication headers.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Proxy settings whose credentials are dropped whenever the proxy changes.
+
 #include "http/proxy_connection_info.h"
 
 #include "http/auth_basic.h"

@@ -1,4 +1,5 @@
 #pragma once
+// TIdProxyConnectionInfo: the client's HTTP proxy settings and its Proxy-Authorization header.
 
 #include <cstdint>
 #include <memory>

@@ -1,3 +1,5 @@
+// The request field table, the "Range" unit, "If-Modified-Since" and the "Authorization" line.
+
 #include "http/request_header_info.h"
 
 #include "http/auth_basic.h"
@@ -7,13 +9,30 @@ namespace brixa {
 
 namespace {
 constexpr const char* RangeUnitPrefix = "bytes=";
-
-// An empty field is not sent, and it leaves a custom line of the same name alone (writing an
-// empty value would remove that line).
-void SetIfNotEmpty(TIdHeaderList& lines, std::string_view name, const std::string& value) {
-  if (!value.empty()) lines.SetHeaderValue(name, value);
-}
 }  // namespace
+
+std::span<const THeaderField<TIdRequestHeaderInfo>> TIdRequestHeaderInfo::Fields() noexcept {
+  using R = TIdRequestHeaderInfo;
+  constexpr std::uint8_t kText = hfRead | hfWrite | hfCopy | hfOneLine;
+  // In the order the lines are written, after the entity's. "Range" carries its unit on the
+  // wire: ReadFields and WriteFields handle it themselves.
+  static constexpr THeaderField<R> fields[] = {
+      {"Proxy-Connection", &R::proxyConnection_, hfWrite | hfOneLine},
+      {"Host", &R::host_, hfRead | hfWrite | hfOneLine},
+      {"Accept", &R::accept_, kText | hfReset, DefaultAccept},
+      {"Accept-Charset", &R::acceptCharSet_, kText | hfReset},
+      {"Accept-Encoding", &R::acceptEncoding_, kText},
+      {"Accept-Language", &R::acceptLanguage_, kText},
+      {"From", &R::from_, kText},
+      {"Referer", &R::referer_, kText},
+      {"User-Agent", &R::userAgent_, kText | hfReset, DefaultUserAgent},
+      {"Range", &R::range_, hfCopy | hfReset | hfOneLine},
+      {{}, &R::username_, hfCopy | hfOneLine},
+      {{}, &R::password_, hfCopy},
+      {{}, &R::basicAuthentication_, hfCopy | hfReset},
+  };
+  return fields;
+}
 
 TIdRequestHeaderInfo::TIdRequestHeaderInfo() {
   // A request's lines go on the wire, where folded continuation lines are forbidden and servers
@@ -27,11 +46,7 @@ TIdRequestHeaderInfo::TIdRequestHeaderInfo() {
 TIdRequestHeaderInfo::~TIdRequestHeaderInfo() = default;
 
 void TIdRequestHeaderInfo::ResetRequestFields() {
-  accept_ = DefaultAccept;
-  acceptCharSet_.clear();
-  userAgent_ = DefaultUserAgent;
-  basicAuthentication_ = false;
-  range_.clear();
+  ResetFieldsOf(Fields(), *this);
 }
 
 void TIdRequestHeaderInfo::ResetFields() {
@@ -41,16 +56,8 @@ void TIdRequestHeaderInfo::ResetFields() {
 
 void TIdRequestHeaderInfo::ReadFields() {
   TIdEntityHeaderInfo::ReadFields();
-  const TIdHeaderList& lines = HeaderLines();
-  accept_ = lines.HeaderValue("Accept");
-  acceptCharSet_ = lines.HeaderValue("Accept-Charset");
-  acceptEncoding_ = lines.HeaderValue("Accept-Encoding");
-  acceptLanguage_ = lines.HeaderValue("Accept-Language");
-  host_ = lines.HeaderValue("Host");
-  from_ = lines.HeaderValue("From");
-  referer_ = lines.HeaderValue("Referer");
-  userAgent_ = lines.HeaderValue("User-Agent");
-  const std::string range = lines.HeaderValue("Range");
+  ReadFieldsOf(Fields(), *this, HeaderLines());
+  const std::string range = HeaderLines().HeaderValue("Range");
   const std::size_t equals = range.find('=');
   range_ = equals == std::string::npos ? std::string() : range.substr(equals + 1);
 }
@@ -58,20 +65,17 @@ void TIdRequestHeaderInfo::ReadFields() {
 void TIdRequestHeaderInfo::WriteFields() {
   TIdEntityHeaderInfo::WriteFields();
   TIdHeaderList& lines = HeaderLines();
-  SetIfNotEmpty(lines, "Proxy-Connection", proxyConnection_);
-  SetIfNotEmpty(lines, "Host", host_);
-  SetIfNotEmpty(lines, "Accept", accept_);
-  SetIfNotEmpty(lines, "Accept-Charset", acceptCharSet_);
-  SetIfNotEmpty(lines, "Accept-Encoding", acceptEncoding_);
-  SetIfNotEmpty(lines, "Accept-Language", acceptLanguage_);
-  SetIfNotEmpty(lines, "From", from_);
-  SetIfNotEmpty(lines, "Referer", referer_);
-  SetIfNotEmpty(lines, "User-Agent", userAgent_);
+  WriteFieldsOf(Fields(), *this, lines);
   if (!range_.empty()) lines.SetHeaderValue("Range", RangeUnitPrefix + range_);
   if (LastModified() > 0) {
     lines.SetHeaderValue("If-Modified-Since", FormatLocalAsHttpDate(LastModified()));
   }
   WriteAuthorization();
+}
+
+void TIdRequestHeaderInfo::CheckOneLineFields(void (*check)(std::string_view text)) const {
+  TIdEntityHeaderInfo::CheckOneLineFields(check);
+  CheckOneLineFieldsOf(Fields(), *this, check);
 }
 
 void TIdRequestHeaderInfo::WriteAuthorization() {
@@ -97,17 +101,7 @@ void TIdRequestHeaderInfo::CopyFields(TIdHeaderRecord& destination) const {
     TIdEntityHeaderInfo::CopyFields(destination);
     return;
   }
-  request->accept_ = accept_;
-  request->acceptCharSet_ = acceptCharSet_;
-  request->acceptEncoding_ = acceptEncoding_;
-  request->acceptLanguage_ = acceptLanguage_;
-  request->from_ = from_;
-  request->username_ = username_;
-  request->password_ = password_;
-  request->referer_ = referer_;
-  request->userAgent_ = userAgent_;
-  request->basicAuthentication_ = basicAuthentication_;
-  request->range_ = range_;
+  CopyFieldsOf(Fields(), *this, *request);
 }
 
 }  // namespace brixa

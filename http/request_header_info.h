@@ -1,7 +1,11 @@
 #pragma once
+// TIdRequestHeaderInfo: the request fields on top of the entity record, and the Authorization
+// line of its scheme object.
 
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "http/authentication.h"
 #include "http/entity_header_info.h"
@@ -29,6 +33,10 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
   // From, Username, Password, Referer, UserAgent, BasicAuthentication and Range. Into any other
   // entity record: the entity fields.
   void CopyFields(TIdHeaderRecord& destination) const override;
+  void CheckOneLineFields(void (*check)(std::string_view text)) const override;
+
+  // The request fields and what each step does with them, on top of the entity's.
+  [[nodiscard]] static std::span<const THeaderField<TIdRequestHeaderInfo>> Fields() noexcept;
 
   [[nodiscard]] const std::string& Accept() const noexcept { return accept_; }
   void SetAccept(std::string value) { accept_ = std::move(value); }

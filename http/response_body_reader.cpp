@@ -1,3 +1,6 @@
+// Header blocks, Content-Length agreement, chunked bodies and until-close bodies, each read within
+// its byte budget.
+
 #include "http/response_body_reader.h"
 
 #include <algorithm>

@@ -1,6 +1,23 @@
+// The response field table and the "Content-Range" line a response writes.
+
 #include "http/response_header_info.h"
 
 namespace brixa {
+
+std::span<const THeaderField<TIdResponseHeaderInfo>> TIdResponseHeaderInfo::Fields() noexcept {
+  using S = TIdResponseHeaderInfo;
+  // "Accept-Ranges" is written after the entity's lines and "Content-Range", which WriteFields
+  // builds from the range fields.
+  static constexpr THeaderField<S> fields[] = {
+      {"Location", &S::location_, hfRead | hfReset},
+      {"Server", &S::server_, hfRead | hfReset},
+      {"Proxy-Connection", &S::proxyConnection_, hfRead},
+      {"WWW-Authenticate", &S::wwwAuthenticate_, hfRead | hfReset},
+      {"Proxy-Authenticate", &S::proxyAuthenticate_, hfRead | hfReset},
+      {"Accept-Ranges", &S::acceptRanges_, hfRead | hfWrite | hfReset},
+  };
+  return fields;
+}
 
 TIdResponseHeaderInfo::TIdResponseHeaderInfo()
     : proxyAuthenticate_(std::make_unique<TIdHeaderList>()),
@@ -12,11 +29,7 @@ TIdResponseHeaderInfo::~TIdResponseHeaderInfo() = default;
 
 void TIdResponseHeaderInfo::ResetResponseFields() {
   SetContentType(DefaultContentType);
-  location_.clear();
-  server_.clear();
-  acceptRanges_.clear();
-  proxyAuthenticate_->Clear();
-  wwwAuthenticate_->Clear();
+  ResetFieldsOf(Fields(), *this);
 }
 
 void TIdResponseHeaderInfo::ResetFields() {
@@ -26,15 +39,7 @@ void TIdResponseHeaderInfo::ResetFields() {
 
 void TIdResponseHeaderInfo::ReadFields() {
   TIdEntityHeaderInfo::ReadFields();
-  const TIdHeaderList& lines = HeaderLines();
-  location_ = lines.HeaderValue("Location");
-  server_ = lines.HeaderValue("Server");
-  proxyConnection_ = lines.HeaderValue("Proxy-Connection");
-  wwwAuthenticate_->Clear();
-  lines.CollectValues("WWW-Authenticate", wwwAuthenticate_.get());
-  proxyAuthenticate_->Clear();
-  lines.CollectValues("Proxy-Authenticate", proxyAuthenticate_.get());
-  acceptRanges_ = lines.HeaderValue("Accept-Ranges");
+  ReadFieldsOf(Fields(), *this, HeaderLines());
 }
 
 void TIdResponseHeaderInfo::WriteFields() {
@@ -49,7 +54,7 @@ void TIdResponseHeaderInfo::WriteFields() {
     range += InstanceLengthKnown() ? std::to_string(ContentRangeInstanceLength()) : "*";
     lines.SetHeaderValue("Content-Range", range);
   }
-  if (!acceptRanges_.empty()) lines.SetHeaderValue("Accept-Ranges", acceptRanges_);
+  WriteFieldsOf(Fields(), *this, lines);
 }
 
 }  // namespace brixa

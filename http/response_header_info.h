@@ -1,6 +1,8 @@
 #pragma once
+// TIdResponseHeaderInfo: the response fields on top of the entity record, challenges included.
 
 #include <memory>
+#include <span>
 #include <string>
 
 #include "http/entity_header_info.h"
@@ -22,6 +24,9 @@ class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
   void WriteFields() override;
   void ResetFields() override;
   [[nodiscard]] const char* ClassName() const noexcept override { return "TIdResponseHeaderInfo"; }
+
+  // The response fields and what each step does with them, on top of the entity's.
+  [[nodiscard]] static std::span<const THeaderField<TIdResponseHeaderInfo>> Fields() noexcept;
 
   [[nodiscard]] const std::string& AcceptRanges() const noexcept { return acceptRanges_; }
   void SetAcceptRanges(std::string value) { acceptRanges_ = std::move(value); }

@@ -1,3 +1,6 @@
+// The textual URL parser and composer, and the encoding of bytes that may not stand raw in a
+// request target.
+
 #include "http/uri.h"
 
 #include <algorithm>
@@ -215,6 +218,16 @@ std::string TIdURI::PathAndQuery() const {
     result += PercentEncodeTarget(query_);
   }
   return result;
+}
+
+std::int32_t ParsePortNumber(std::string_view text) noexcept {
+  if (text.empty() || text.size() > 5) return -1;
+  std::int32_t port = 0;
+  for (const char ch : text) {
+    if (ch < '0' || ch > '9') return -1;
+    port = port * 10 + (ch - '0');
+  }
+  return port >= 1 && port <= kMaxPort ? port : -1;
 }
 
 }  // namespace brixa

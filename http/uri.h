@@ -1,7 +1,9 @@
 #pragma once
+// TIdURI: a URL split into its parts and composed back, and the default ports of its protocols.
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "transport/stack_consts.h"
 
@@ -11,6 +13,10 @@ namespace brixa {
 inline constexpr std::int32_t kHttpDefaultPort = 80;
 inline constexpr std::int32_t kHttpsDefaultPort = 443;
 inline constexpr std::int32_t kFtpDefaultPort = 21;
+
+// A port as a URL or a proxy setting writes it: one to five decimal digits naming 1 to 65535;
+// -1 for anything else, so no other text can be read as some port nobody named.
+[[nodiscard]] std::int32_t ParsePortNumber(std::string_view text) noexcept;
 
 // Optional parts that ComposeURI may add to the text.
 enum TIdURIOptionalField : unsigned {

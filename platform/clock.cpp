@@ -1,3 +1,5 @@
+// The clock and sleep over std::chrono; the main thread is the one that ran static initialisation.
+
 #include "platform/clock.h"
 
 #include <chrono>

@@ -1,4 +1,5 @@
 #pragma once
+// The monotonic millisecond clock, sleeping, and which thread is the main one.
 
 #include <cstdint>
 

@@ -1,3 +1,6 @@
+// Owner and watcher bookkeeping: owned components die with their owner, newest first, and
+// watchers hear of every removal.
+
 #include "platform/component.h"
 
 #include <algorithm>

@@ -1,4 +1,6 @@
 #pragma once
+// TPersistent and TComponent: the ownership tree every component lives in, with free
+// notifications for borrowed pointers.
 
 #include <string>
 #include <vector>

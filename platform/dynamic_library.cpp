@@ -1,3 +1,6 @@
+// The moves of TDynamicLibrary and ProgramDirectory; loading itself is in the _unix and _windows
+// files.
+
 #include "platform/dynamic_library.h"
 
 #include <utility>

@@ -1,4 +1,5 @@
 #pragma once
+// TDynamicLibrary: a shared library loaded at run time and its exported symbols; ProgramDirectory.
 
 #include <bit>
 #include <string>

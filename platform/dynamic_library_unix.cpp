@@ -1,3 +1,5 @@
+// Loading, symbol lookup and freeing with dlopen, dlsym and dlclose.
+
 #include <dlfcn.h>
 
 #include "platform/dynamic_library.h"

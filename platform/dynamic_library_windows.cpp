@@ -1,3 +1,5 @@
+// Loading, symbol lookup and freeing with LoadLibraryA, without the system's error dialogs.
+
 #include <windows.h>
 
 #include <bit>

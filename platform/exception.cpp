@@ -1,3 +1,5 @@
+// Require: a broken contract raises EAssertionFailed.
+
 #include "platform/exception.h"
 
 namespace brixa {

@@ -1,4 +1,6 @@
 #pragma once
+// The root Exception, the declaring macro, the language-runtime exception classes (conversion,
+// streams, files, OS errors) and Require for contract checks.
 
 #include <exception>
 #include <string>

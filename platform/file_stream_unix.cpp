@@ -1,3 +1,5 @@
+// TFileStream, RemoveFile and FileExists over POSIX descriptors; sharing modes are not enforced.
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// TFileStream, RemoveFile and FileExists over Win32 file handles and their sharing modes.
+
 #include <windows.h>
 
 #include <algorithm>

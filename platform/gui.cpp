@@ -1,3 +1,6 @@
+// The backend-neutral half of the toolkit: control and form state, and the application's message
+// loop that also serves main-thread calls.
+
 #include "platform/gui.h"
 
 #include <algorithm>

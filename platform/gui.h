@@ -1,4 +1,6 @@
 #pragma once
+// The small GUI toolkit of the updater's window: application and message loop, forms, progress
+// bar, message boxes and screen size, over one of three backends.
 
 #include <cstdint>
 #include <exception>

@@ -1,4 +1,6 @@
 #pragma once
+// The interface a GUI backend implements (native windows, progress bars, message boxes, the
+// message loop) and the factories of the Win32, FLTK and console backends.
 
 #include <chrono>
 #include <cstdint>

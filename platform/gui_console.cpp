@@ -1,3 +1,6 @@
+// The console backend, for when there is no display: each progress bar is one line redrawn on a
+// stream, and message boxes are printed.
+
 #include <algorithm>
 #include <cstdint>
 #include <string>

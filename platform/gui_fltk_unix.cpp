@@ -1,3 +1,6 @@
+// The FLTK backend on X11, with window-manager hints for frame and stacking; the default backend
+// falls back to the console when no display opens.
+
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Progress.H>

@@ -1,3 +1,6 @@
+// The Win32 backend: window classes, a common-controls progress bar, and a hidden window whose
+// messages wake the loop for main-thread calls.
+
 #include <windows.h>
 // After windows.h:
 #include <commctrl.h>

@@ -1,3 +1,5 @@
+// The process-wide call queue; an exception of a call travels back to the thread that queued it.
+
 #include "platform/main_thread_queue.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 #pragma once
+// RunOnMainThread and the queue the main thread serves, with or without a GUI message loop.
 
 #include <chrono>
 #include <functional>

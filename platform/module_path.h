@@ -1,4 +1,5 @@
 #pragma once
+// The program's own file name, and splitting paths into directory, name and extension.
 
 #include <cstddef>
 #include <string>

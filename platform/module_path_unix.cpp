@@ -1,3 +1,5 @@
+// Module file name from /proc/self/exe, and POSIX path splitting.
+
 #include <limits.h>
 #include <unistd.h>
 

@@ -1,3 +1,5 @@
+// Module file name from GetModuleFileNameA, and path splitting with drives and both separators.
+
 #include <windows.h>
 
 #include <algorithm>

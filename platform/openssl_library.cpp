@@ -1,3 +1,5 @@
+// The search for a libcrypto and libssl of one release, kept under a process-wide lock.
+
 #include "platform/openssl_library.h"
 
 #include <atomic>

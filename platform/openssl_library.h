@@ -1,4 +1,6 @@
 #pragma once
+// OpenSSL's libcrypto and libssl loaded once per process at run time, and their entry points by
+// name.
 
 #include <bit>
 #include <string>

@@ -1,3 +1,5 @@
+// The OpenSSL file names tried on POSIX: versioned sonames, newest release first.
+
 #include "platform/openssl_library.h"
 
 namespace brixa {

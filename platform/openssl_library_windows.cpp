@@ -1,3 +1,5 @@
+// The OpenSSL DLL names tried on Windows: beside the program first, then on the search path.
+
 #include "platform/dynamic_library.h"
 #include "platform/openssl_library.h"
 

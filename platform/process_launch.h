@@ -1,4 +1,6 @@
 #pragma once
+// Starting the downloaded installer: LaunchProcess, and TLaunchableFile, which keeps the checked
+// bytes and the started bytes the same.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,3 +1,6 @@
+// Launching with posix_spawn, from the path or from the held descriptor, with no descriptor
+// inherited above standard error.
+
 #include <fcntl.h>
 #include <linux/close_range.h>
 #include <spawn.h>

@@ -1,3 +1,6 @@
+// Launching with CreateProcessA, and the read-shared handle that keeps the file from changing
+// until it starts.
+
 #include <windows.h>
 
 #include "platform/process_launch.h"

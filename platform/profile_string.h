@@ -1,4 +1,5 @@
 #pragma once
+// ReadProfileString: one value from an INI file, by the rules of the platform's profile reader.
 
 #include <cstddef>
 #include <string>

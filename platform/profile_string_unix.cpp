@@ -1,3 +1,5 @@
+// An INI reader that follows the Windows profile-string rules, bounded in the bytes it reads.
+
 #include <fstream>
 #include <iterator>
 #include <optional>

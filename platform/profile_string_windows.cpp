@@ -1,3 +1,5 @@
+// ReadProfileString through GetPrivateProfileStringA.
+
 #include <windows.h>
 
 #include <vector>

@@ -1,4 +1,5 @@
 #pragma once
+// TSignatureVerifier: ECDSA P-256 / SHA-256 signature checks with the platform's own crypto.
 
 #include <cstddef>
 #include <memory>

@@ -1,3 +1,5 @@
+// Signature checks with the system's libcrypto, loaded at run time (OpenSSL 1.1 or 3).
+
 #include "platform/dynamic_library.h"
 #include "platform/signature.h"
 

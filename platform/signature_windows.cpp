@@ -1,3 +1,6 @@
+// Signature checks with CNG: the PEM key imported through crypt32, the DER signature turned into
+// the raw form bcrypt verifies.
+
 #include <windows.h>
 // After windows.h: these need its types.
 #include <bcrypt.h>

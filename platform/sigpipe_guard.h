@@ -1,4 +1,5 @@
 #pragma once
+// TSigPipeGuard: SIGPIPE blocked on the calling thread while a library writes to a socket.
 
 namespace brixa {
 

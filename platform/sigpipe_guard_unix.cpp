@@ -1,3 +1,5 @@
+// The guard's signal-mask work: block, drop a SIGPIPE that arrived meanwhile, restore.
+
 #include <pthread.h>
 #include <signal.h>
 

@@ -1,3 +1,5 @@
+// The guard does nothing on Windows, which has no SIGPIPE.
+
 #include "platform/sigpipe_guard.h"
 
 namespace brixa {

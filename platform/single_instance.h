@@ -1,4 +1,6 @@
 #pragma once
+// TNamedMutex: a process-wide named marker that tells the second instance of a program that the
+// first one runs.
 
 #include <cstdint>
 #include <string>

@@ -1,3 +1,6 @@
+// The marker as a flock on a file in a directory only this user can enter, so another user can
+// neither hold nor fake it.
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>

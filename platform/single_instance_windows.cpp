@@ -1,3 +1,5 @@
+// The marker as a named Win32 mutex.
+
 #include <windows.h>
 
 #include "platform/single_instance.h"

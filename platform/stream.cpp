@@ -1,3 +1,5 @@
+// TStream's buffer and copy helpers and TMemoryStream; TFileStream is in the platform files.
+
 #include "platform/stream.h"
 
 #include <algorithm>

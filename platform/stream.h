@@ -1,4 +1,5 @@
 #pragma once
+// TStream and its memory and file streams, with file removal and existence checks.
 
 #include <cstdint>
 #include <memory>

@@ -1,3 +1,5 @@
+// The reader / writer synchronizer, with a re-entrant write lock for the writing thread.
+
 #include "platform/sync.h"
 
 namespace brixa {

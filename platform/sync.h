@@ -1,4 +1,5 @@
 #pragma once
+// Locks: a re-entrant critical section and a many-readers / one-writer synchronizer.
 
 #include <condition_variable>
 #include <mutex>

@@ -1,4 +1,5 @@
 #pragma once
+// The calling thread's last OS error number and the system's text for an error number.
 
 #include <string>
 

@@ -1,3 +1,5 @@
+// Error numbers and texts from errno and strerror.
+
 #include <cerrno>
 #include <cstring>
 

@@ -1,3 +1,5 @@
+// Error numbers and texts from GetLastError and FormatMessageA.
+
 #include <windows.h>
 
 #include "platform/system_error.h"

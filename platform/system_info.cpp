@@ -1,3 +1,5 @@
+// TempDirectory, read once and kept for the life of the process.
+
 #include "platform/system_info.h"
 
 namespace brixa {

@@ -1,4 +1,5 @@
 #pragma once
+// Facts about the system: temporary directory, computer name and path delimiters.
 
 #include <cstddef>
 #include <string>

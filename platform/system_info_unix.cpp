@@ -1,3 +1,5 @@
+// Temporary path from $TMPDIR, computer name from gethostname, '/' as the only delimiter.
+
 #include <unistd.h>
 
 #include <cstdlib>

@@ -1,3 +1,5 @@
+// Temporary path, computer name and the two path delimiters of Windows.
+
 #include <windows.h>
 
 #include "platform/system_info.h"

@@ -1,4 +1,6 @@
 #pragma once
+// The current user's proxy settings, read from the environment or the Windows Internet Settings,
+// not yet interpreted.
 
 #include <cstdint>
 #include <functional>

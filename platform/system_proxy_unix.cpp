@@ -1,3 +1,5 @@
+// On POSIX the proxy settings come from the environment only.
+
 #include <cstdlib>
 
 #include "platform/system_proxy.h"

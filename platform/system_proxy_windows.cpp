@@ -1,3 +1,5 @@
+// Proxy settings from WinHTTP's reading of the user's Internet Settings.
+
 #include <windows.h>
 #include <winhttp.h>
 

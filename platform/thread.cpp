@@ -1,3 +1,6 @@
+// TThread's start, suspension, termination and end over std::thread; priority and name go through
+// the platform files.
+
 #include "platform/thread.h"
 
 #include <system_error>

@@ -1,4 +1,6 @@
 #pragma once
+// TThread: one OS thread running Execute once, with cooperative suspension, priorities and thread
+// names.
 
 #include <atomic>
 #include <condition_variable>

@@ -1,3 +1,5 @@
+// The calling thread's kernel thread id (gettid).
+
 #include <sys/syscall.h>
 #include <unistd.h>
 

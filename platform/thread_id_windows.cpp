@@ -1,3 +1,5 @@
+// The calling thread's id (GetCurrentThreadId).
+
 #include <windows.h>
 
 #include "platform/clock.h"

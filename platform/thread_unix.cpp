@@ -1,3 +1,5 @@
+// Thread names through pthread_setname_np, and priorities as per-thread nice values.
+
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>

@@ -1,3 +1,6 @@
+// Thread names for debuggers (the naming exception and the thread description) and Win32 thread
+// priorities.
+
 #include <pthread.h>
 #include <windows.h>
 

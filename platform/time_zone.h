@@ -1,4 +1,5 @@
 #pragma once
+// LocalTimeBiasMinutes: the current offset of local time from UTC.
 
 #include <cstdint>
 #include <optional>

@@ -1,3 +1,5 @@
+// The local-time bias from localtime_r, cached per second and TZ value.
+
 #include <time.h>
 
 #include <cstdlib>

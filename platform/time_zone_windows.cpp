@@ -1,3 +1,5 @@
+// The local-time bias from GetTimeZoneInformation, daylight saving included.
+
 #include <windows.h>
 
 #include "platform/time_zone.h"

@@ -1,3 +1,5 @@
+// The byte-array helpers; every index and count is checked against the array before memory moves.
+
 #include "runtime/bytes.h"
 
 #include <cstring>

@@ -1,4 +1,6 @@
 #pragma once
+// Byte arrays (TIdByteArray) and the bounds-checked copy, slice, hex and little-endian number
+// helpers every layer moves bytes with.
 
 #include <array>
 #include <cstdint>

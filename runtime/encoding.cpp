@@ -1,3 +1,6 @@
+// The conversions between UTF-8 text and bytes, with ASCII runs copied in one block and every
+// malformed sequence replaced, never passed on.
+
 #include "runtime/encoding.h"
 
 #include "platform/exception.h"

@@ -1,4 +1,6 @@
 #pragma once
+// Text <-> bytes in the encodings the protocols use (UTF-8, 8-bit, ASCII), and a byte-at-a-time
+// UTF-8 decoder for reading characters off a connection.
 
 #include <cstdint>
 #include <string>

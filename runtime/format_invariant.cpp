@@ -1,3 +1,6 @@
+// The format-string interpreter behind FormatInvariant; widths, precisions and argument indexes
+// are bounded, so a hostile format raises instead of allocating.
+
 #include "runtime/format_invariant.h"
 
 #include <charconv>

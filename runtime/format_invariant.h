@@ -1,4 +1,5 @@
 #pragma once
+// FormatInvariant: printf-style formatting that does not depend on the user's locale.
 
 #include <cstdint>
 #include <string>

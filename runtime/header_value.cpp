@@ -1,3 +1,5 @@
+// The header-value helpers; path folding never climbs above the root.
+
 #include "runtime/header_value.h"
 
 #include "runtime/text.h"

@@ -1,4 +1,6 @@
 #pragma once
+// Small helpers for HTTP header values: sub-value extraction, charset, boolean spellings, cookie
+// domain matching, path folding and header-line wrapping.
 
 #include <array>
 #include <cstdint>

@@ -1,3 +1,6 @@
+// Calendar arithmetic on civil day numbers, and the lenient reader for RFC 1123, RFC 850 and
+// asctime dates, which gives 0 for anything it cannot read instead of raising.
+
 #include "runtime/internet_date.h"
 
 #include <cmath>

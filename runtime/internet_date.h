@@ -1,4 +1,6 @@
 #pragma once
+// Dates as day counts (TDateTime), calendar arithmetic, and the reading and writing of the date
+// forms found in HTTP headers.
 
 #include <cstdint>
 #include <string>

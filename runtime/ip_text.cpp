@@ -1,3 +1,6 @@
+// The parsers for IPv6 texts (with "::" and an embedded IPv4 tail) and for the classic IPv4 forms
+// (fewer than four parts, hex and octal parts).
+
 #include "runtime/ip_text.h"
 
 #include <cstddef>

@@ -1,4 +1,5 @@
 #pragma once
+// IPv4 and IPv6 address texts: parsing to numbers, and the canonical IPv6 form.
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,5 @@
 #pragma once
+// EIdException, the root of every failure of the network code, and the raise helpers built on it.
 
 #include <cstdint>
 #include <string>

@@ -1,3 +1,5 @@
+// The use count and the transport's hooks, both behind one process-wide lock.
+
 #include "runtime/stack_usage.h"
 
 #include <mutex>

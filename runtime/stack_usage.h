@@ -1,4 +1,5 @@
 #pragma once
+// The use count that keeps the process-wide socket stack alive while components need it.
 
 namespace brixa {
 

@@ -1,3 +1,5 @@
+// The stream helpers and TIdBaseStream's mapping of raw-memory reads and writes onto byte arrays.
+
 #include "runtime/stream_bytes.h"
 
 #include <cstring>

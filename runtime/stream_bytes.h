@@ -1,4 +1,6 @@
 #pragma once
+// Byte arrays and text to and from streams, the exclusive-read file stream, and TIdBaseStream,
+// a stream carried by four functions over byte arrays.
 
 #include <cstdint>
 #include <string>

@@ -1,3 +1,5 @@
+// The text helpers and the integer parsers (decimal, "$" and "0x" hex) that never overflow.
+
 #include "runtime/text.h"
 
 #include <limits>

@@ -1,4 +1,6 @@
 #pragma once
+// Text operations for protocol text: splitting, searching and comparing without letter case, and
+// the trimming integer conversions. Positions are 1-based bytes; folding is ASCII only.
 
 #include <cstdint>
 #include <initializer_list>

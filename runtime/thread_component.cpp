@@ -1,3 +1,6 @@
+// Each life-cycle step of TIdThreadEx handed to its component's events, and the component's
+// start, stop and property rules.
+
 #include "runtime/thread_component.h"
 
 namespace brixa {

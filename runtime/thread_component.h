@@ -1,4 +1,6 @@
 #pragma once
+// TIdThreadComponent: a worker thread configured by properties and events instead of a subclass,
+// and TIdThreadEx, the thread that calls back into it.
 
 #include <atomic>
 #include <functional>

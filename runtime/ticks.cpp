@@ -1,3 +1,5 @@
+// The tick count, read from the platform's monotonic clock.
+
 #include "runtime/ticks.h"
 
 namespace brixa {

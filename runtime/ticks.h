@@ -1,4 +1,5 @@
 #pragma once
+// The wrapping 32-bit millisecond tick count and the wrap-aware difference of two ticks.
 
 #include <cstdint>
 

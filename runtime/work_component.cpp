@@ -1,3 +1,5 @@
+// Status texts, the nesting of work spans, and registration of the anti-freeze.
+
 #include "runtime/work_component.h"
 
 #include <atomic>

@@ -1,4 +1,6 @@
 #pragma once
+// The base of every network component: status texts, transfer-progress spans and their events,
+// the socket-stack use each component holds, and the anti-freeze hook for GUI threads.
 
 #include <array>
 #include <cstdint>

@@ -1,3 +1,6 @@
+// The worker thread's life cycle, the live-thread count, and how an exception that ends a thread
+// is recorded (including ones that are not this runtime's exceptions).
+
 #include "runtime/worker_thread.h"
 
 #include <cxxabi.h>

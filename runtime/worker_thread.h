@@ -1,4 +1,6 @@
 #pragma once
+// TIdThread, the restartable worker thread with a fixed life cycle (prepare, run, clean up, stop
+// or terminate), and the lock-guarded integer and boolean it counts with.
 
 #include <atomic>
 #include <cstdint>

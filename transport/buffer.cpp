@@ -1,3 +1,6 @@
+// The buffer's storage management (consumed front reclaimed lazily, growth by half) and its
+// byte, text and search operations, every count checked against what is held.
+
 #include "transport/buffer.h"
 
 #include <algorithm>

@@ -1,4 +1,6 @@
 #pragma once
+// TIdBuffer, the input FIFO of every connection: bytes appended at the back, lines and counts
+// taken off the front without copying what follows.
 
 #include <cstdint>
 #include <functional>

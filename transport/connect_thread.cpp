@@ -1,3 +1,5 @@
+// The connect thread: runs the connect, records its failure, and signals when it is done.
+
 #include "transport/connect_thread.h"
 
 #include <chrono>

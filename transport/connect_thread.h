@@ -1,4 +1,6 @@
 #pragma once
+// TIdConnectThread: one blocking connect on its own thread, so a connect can be given up after a
+// time limit.
 
 #include <atomic>
 #include <condition_variable>

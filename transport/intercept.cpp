@@ -1,3 +1,6 @@
+// Passing connect, disconnect, receive and send along the intercept chain, in the order each
+// direction needs.
+
 #include "transport/intercept.h"
 
 namespace brixa {

@@ -1,4 +1,6 @@
 #pragma once
+// TIdConnectionIntercept: a chainable hook that sees, and may change, every block a connection
+// sends or receives.
 
 #include <functional>
 #include <string>

@@ -1,3 +1,6 @@
+// The I/O handler's state, filling the input buffer from the source, sending, and the write
+// buffer; reading and writing of values are in io_handler_read.cpp and io_handler_write.cpp.
+
 #include "transport/io_handler.h"
 
 #include <algorithm>

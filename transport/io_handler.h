@@ -1,4 +1,6 @@
 #pragma once
+// TIdIOHandler: the buffered line and byte layer between a protocol and its byte source, with
+// time limits, line-length limits and work reports.
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,5 @@
 #pragma once
+// The exceptions and messages of reading and writing through an I/O handler.
 
 #include "runtime/network_exception.h"
 

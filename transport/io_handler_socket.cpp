@@ -1,3 +1,6 @@
+// Opening, binding and closing the handler's socket, and handing the connection to a transparent
+// proxy.
+
 #include "transport/io_handler_socket.h"
 
 #include "runtime/text.h"

@@ -1,4 +1,6 @@
 #pragma once
+// TIdIOHandlerSocket: an I/O handler over one socket handle, with destination, Nagle and
+// transparent-proxy settings.
 
 #include <cstdint>
 #include <memory>

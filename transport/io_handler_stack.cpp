@@ -1,3 +1,6 @@
+// Connecting (with a time limit on a connect thread when one applies), the connected test, and
+// the raw socket reads and writes.
+
 #include "transport/io_handler_stack.h"
 
 #include <algorithm>

@@ -1,4 +1,6 @@
 #pragma once
+// TIdIOHandlerStack: the default I/O handler, which resolves, connects, sends and receives
+// through the process-wide socket stack.
 
 #include <cstdint>
 #include <span>

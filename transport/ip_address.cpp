@@ -1,3 +1,5 @@
+// Parsing an address text as IPv6 first, then IPv4, and writing it back.
+
 #include "transport/ip_address.h"
 
 #include <optional>

@@ -1,4 +1,5 @@
 #pragma once
+// TIdIPAddress: an IPv4 or IPv6 address parsed from text, in network byte order or as text.
 
 #include <cstdint>
 #include <memory>

@@ -1,3 +1,6 @@
+// The socket handle's bind (with port ranges), connect, readiness waits and the close that may
+// come from another thread during a connect.
+
 #include "transport/socket_handle.h"
 
 #include <algorithm>

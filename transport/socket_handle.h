@@ -1,4 +1,6 @@
 #pragma once
+// TIdSocketHandle: one socket with its local and remote endpoints, bound, connected, waited on
+// and closed through the stack.
 
 #include <atomic>
 #include <cstdint>

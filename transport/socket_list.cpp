@@ -1,3 +1,6 @@
+// The socket list's set operations and its readiness waits, done on a snapshot taken under the
+// lock.
+
 #include "transport/socket_list.h"
 
 #include <mutex>

@@ -1,4 +1,5 @@
 #pragma once
+// TIdSocketList: a locked set of up to 64 sockets to wait on for readiness.
 
 #include <memory>
 

@@ -1,3 +1,6 @@
+// The SOCKS handshakes of an outgoing connection: version 4 and 4a requests, the version 5 method
+// and user name negotiation, and replies read within a time limit.
+
 #include "transport/socks_info.h"
 
 #include "runtime/ip_text.h"

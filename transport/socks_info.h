@@ -1,4 +1,5 @@
 #pragma once
+// TIdSocksInfo: a SOCKS 4, 4a or 5 proxy as a transparent proxy, with its settings and exceptions.
 
 #include <cstdint>
 #include <memory>

@@ -1,5 +1,4 @@
 #pragma once
-
 // Reading SOCKS replies off an I/O handler; shared by the connect, bind and relay code.
 
 #include <cstdint>

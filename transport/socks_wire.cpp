@@ -1,3 +1,5 @@
+// Building SOCKS requests and parsing SOCKS replies as bytes, without any I/O.
+
 #include "transport/socks_wire.h"
 
 #include "platform/exception.h"

@@ -1,5 +1,4 @@
 #pragma once
-
 // The byte layouts of SOCKS 4, 4a and 5, kept apart from the I/O so that every parser can be
 // fed hostile bytes directly. All numbers on the wire are big-endian.
 

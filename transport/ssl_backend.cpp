@@ -1,3 +1,5 @@
+// Backend names as given on a command line or in settings.
+
 #include "transport/ssl_backend.h"
 
 namespace brixa {

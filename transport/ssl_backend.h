@@ -1,4 +1,5 @@
 #pragma once
+// The choice of TLS implementation (OpenSSL or the system's) and the factory of TLS I/O handlers.
 
 #include <memory>
 #include <optional>

@@ -1,3 +1,5 @@
+// On POSIX both backends are OpenSSL.
+
 #include "transport/ssl_backend.h"
 #include "transport/ssl_openssl.h"
 

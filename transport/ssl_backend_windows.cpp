@@ -1,3 +1,5 @@
+// On Windows the system backend is Schannel and the default; OpenSSL stays available by name.
+
 #include "transport/ssl_backend.h"
 #include "transport/ssl_openssl.h"
 #include "transport/ssl_schannel_windows.h"

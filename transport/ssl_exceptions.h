@@ -1,4 +1,5 @@
 #pragma once
+// The TLS exceptions of both handlers, with the status and verification codes each carries.
 
 #include <string>
 #include <utility>

@@ -1,3 +1,5 @@
+// Host matching by RFC 6125: one left-most wildcard label at most, never for IP addresses.
+
 #include "transport/ssl_host_match.h"
 
 #include <algorithm>

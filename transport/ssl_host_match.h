@@ -1,4 +1,6 @@
 #pragma once
+// Matching a host against a certificate's DNS and IP address entries, shared by both TLS
+// handlers.
 
 #include <cstdint>
 #include <optional>

@@ -1,3 +1,6 @@
+// What both TLS handlers share: the clear-text connect, the connected test, and the socket waits
+// under the read limit.
+
 #include "transport/ssl_io_handler.h"
 
 #include "transport/io_handler_exceptions.h"

@@ -1,4 +1,6 @@
 #pragma once
+// The TLS options, certificate and session records, and TIdSSLIOHandlerSocketBase, the base both
+// TLS I/O handlers share.
 
 #include <cstdint>
 #include <functional>

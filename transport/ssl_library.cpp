@@ -1,3 +1,6 @@
+// Binding OpenSSL's entry points by name (under either of a release's names), its initialisation,
+// and its error texts.
+
 #include "transport/ssl_library.h"
 
 #include <array>

@@ -1,4 +1,5 @@
 #pragma once
+// OpenSSL's interface as the TLS handler binds it at run time.
 
 #include <cstddef>
 #include <cstdint>

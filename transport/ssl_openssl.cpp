@@ -1,3 +1,6 @@
+// The OpenSSL handler: context set-up from the options, the OpenSSL callbacks, the handshake
+// with peer verification, and TLS reads and writes over the socket.
+
 #include "transport/ssl_openssl.h"
 
 #include <algorithm>

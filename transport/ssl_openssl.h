@@ -1,4 +1,5 @@
 #pragma once
+// The OpenSSL TLS handler: its context, its per-connection socket, and the I/O handler itself.
 
 #include <cstdint>
 #include <functional>

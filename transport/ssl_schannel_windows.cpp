@@ -1,3 +1,6 @@
+// The Schannel handler: credentials, the SSPI handshake, the handler's own chain and host checks,
+// and record encryption and decryption with bounded buffering.
+
 #define SECURITY_WIN32
 #include "transport/ssl_schannel_windows.h"
 

@@ -1,4 +1,5 @@
 #pragma once
+// The TLS I/O handler over Windows' own TLS (Schannel).
 
 #include <cstdint>
 #include <memory>

@@ -1,3 +1,6 @@
+// What every stack shares: the Winsock error table and messages, name resolution helpers, byte
+// order, checksums, and the process-wide instance.
+
 #include "transport/stack.h"
 
 #include <atomic>

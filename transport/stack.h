@@ -1,4 +1,6 @@
 #pragma once
+// TIdStack, the socket layer: the only code that calls the operating system's socket library,
+// with one instance per process.
 
 #include <cstdint>
 #include <initializer_list>

@@ -1,3 +1,6 @@
+// Socket addresses and the BSD-style socket calls, built on the raw calls each platform stack
+// supplies.
+
 #include "transport/stack_bsd.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 #pragma once
+// TIdStackBSDBase: the socket calls common to every BSD-style socket library.
 
 #include <memory>
 #include <string>

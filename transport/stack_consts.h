@@ -1,4 +1,6 @@
 #pragma once
+// Socket types, protocols, option numbers (Winsock-numbered), handles and time-limit constants
+// shared by the whole transport layer.
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,5 @@
 #pragma once
+// EIdSocketError and the exceptions of the stack and of socket handles.
 
 #include <string>
 

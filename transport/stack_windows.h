@@ -1,11 +1,11 @@
 #pragma once
+// Parts of the Winsock stack that tests reach directly. Defined only in the Windows build.
 
 #include <string>
 
 #include "platform/dynamic_library.h"
 #include "transport/stack_consts.h"
 
-// Parts of the Winsock stack that tests reach directly. Defined only in the Windows build.
 namespace brixa::detail {
 
 // Loads the named socket library (with the missing-file dialog suppressed) and starts it for

@@ -1,3 +1,5 @@
+// ConnectToHost and the passing of the client's settings to its I/O handler.
+
 #include "transport/tcp_client.h"
 
 #include "transport/io_handler_stack.h"

@@ -1,4 +1,5 @@
 #pragma once
+// TIdTCPClient: the client side of a TCP connection, its target, local binding and time limits.
 
 #include <cstdint>
 #include <memory>

@@ -1,3 +1,5 @@
+// Attaching, owning and closing the connection's I/O handler, and the disconnect checks.
+
 #include "transport/tcp_connection.h"
 
 #include <algorithm>

@@ -1,4 +1,6 @@
 #pragma once
+// TIdTCPConnection: the base of every client connection, holding one I/O handler and its
+// intercept.
 
 #include <memory>
 

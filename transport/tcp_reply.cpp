@@ -1,3 +1,5 @@
+// Reading the lines of a numbered reply, one-line or multi-line.
+
 #include "transport/tcp_reply.h"
 
 #include <cctype>

@@ -1,4 +1,6 @@
 #pragma once
+// TIdReplyRFC: a numbered reply of a line-based command protocol, and the exception for a
+// refusal.
 
 #include <cstdint>
 #include <string>

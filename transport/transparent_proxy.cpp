@@ -1,3 +1,5 @@
+// The base proxy's defaults: connect through the chained proxy, refuse what it does not offer.
+
 #include "transport/transparent_proxy.h"
 
 namespace brixa {

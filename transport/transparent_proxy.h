@@ -1,4 +1,6 @@
 #pragma once
+// TIdCustomTransparentProxy: a proxy that turns a connection to it into a tunnel, with chaining,
+// inbound connections and UDP relays.
 
 #include <cstdint>
 #include <span>

@@ -1,5 +1,4 @@
 #pragma once
-
 // The update server of the updater's end-to-end tests: nginx on the address the updater was
 // built for (BRIXA_UPDATE_SERVER), serving a /brixakit/ tree that each test fills. On Linux a
 // test starts its own nginx from the demo server's configuration template, with the rate limit

@@ -1,5 +1,4 @@
 #pragma once
-
 // An I/O handler whose every connection is a byte string that ends in an orderly close or a
 // reset, for fault-injection tests: cut a response after every byte offset and see what the
 // client makes of it, and whether it opens a new connection for the next request. Header-only,

@@ -1,5 +1,4 @@
 #pragma once
-
 // An I/O handler whose peer is a byte string: reads hand out the string in pieces of at most
 // `readSize` bytes (then report the peer's close), writes are kept. It drives the HTTP client
 // without sockets, for grind tests that deliver one response at every read size and for

@@ -1,4 +1,6 @@
 #pragma once
+// The real peer servers of the network tests (nginx, httpd, squid, dante, lighttpd, ...), started
+// on loopback, and a runner for the built programs.
 
 #include <memory>
 #include <string>

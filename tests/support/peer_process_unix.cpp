@@ -1,3 +1,6 @@
+// Starting, awaiting and stopping the peers through scripts/peers.sh, and running programs with a
+// time limit.
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>

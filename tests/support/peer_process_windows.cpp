@@ -1,3 +1,6 @@
+// Under Wine the peers run on the Linux side; the Windows tests only learn their ports from the
+// environment and run programs with Win32 calls.
+
 #include <windows.h>
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// ScopedZone's save and restore of TZ.
+
 #include "support/scoped_zone.h"
 
 #include <cstdlib>

@@ -1,4 +1,5 @@
 #pragma once
+// ScopedZone: a time zone put in force for one test.
 
 #include <optional>
 #include <string>

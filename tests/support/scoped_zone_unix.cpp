@@ -1,3 +1,5 @@
+// Setting TZ with setenv and tzset.
+
 #include <cstdlib>
 #include <ctime>
 

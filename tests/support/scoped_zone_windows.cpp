@@ -1,3 +1,5 @@
+// Setting TZ for the C runtime with _putenv_s and _tzset.
+
 #include <cstdlib>
 #include <ctime>
 

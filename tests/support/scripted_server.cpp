@@ -1,3 +1,6 @@
+// The scripted server's thread: plays each step (send, expect, pause, shut down, close, reset)
+// with every wait cut into short slices, so a stop is seen quickly.
+
 #include "support/scripted_server.h"
 
 #include <algorithm>

@@ -1,5 +1,4 @@
 #pragma once
-
 // A loopback TCP peer that plays a scripted byte conversation, for byte-exact edge cases that a
 // real server cannot be made to produce (a terminator split across two reads, a close in the
 // middle of a line, a reset).

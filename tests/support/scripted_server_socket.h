@@ -1,5 +1,4 @@
 #pragma once
-
 // Plain BSD / Winsock sockets for the test servers. Kept apart from the library's own socket stack
 // on purpose: a test peer must not share the code it tests. Every call that waits takes a time
 // limit, so no test can hang on a peer.

@@ -1,3 +1,5 @@
+// The test servers' sockets over BSD sockets.
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>

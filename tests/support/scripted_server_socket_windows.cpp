@@ -1,3 +1,5 @@
+// The test servers' sockets over Winsock, started once per process.
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 

@@ -1,3 +1,5 @@
+// TempDir: a uniquely named directory under the system's temp directory.
+
 #include "support/temp_dir.h"
 
 #include <atomic>

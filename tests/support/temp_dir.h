@@ -1,4 +1,5 @@
 #pragma once
+// TempDir: a scratch directory for one test, removed with its contents afterwards.
 
 #include <string>
 

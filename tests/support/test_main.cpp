@@ -1,7 +1,8 @@
-#include <gtest/gtest.h>
-
 // One main for every test binary: the main thread is the thread that runs the tests, which the
 // main-thread checks of the runtime rely on.
+
+#include <gtest/gtest.h>
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

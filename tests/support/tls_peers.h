@@ -1,4 +1,6 @@
 #pragma once
+// The TLS test peers: a test PKI made with the openssl CLI, and nginx, openssl s_server and odd
+// servers on loopback.
 
 #include <memory>
 #include <string>

@@ -1,3 +1,5 @@
+// Making the test PKI once per binary, and starting and stopping the TLS peers.
+
 #include <unistd.h>
 
 #include <filesystem>

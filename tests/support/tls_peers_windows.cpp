@@ -1,3 +1,5 @@
+// Under Wine the TLS peers run on the Linux side; this finds them through the environment.
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>

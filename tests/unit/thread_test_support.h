@@ -1,4 +1,6 @@
 #pragma once
+// Helpers of the threading tests: a watchdog that ends a hung binary, main-thread serving and an
+// event log.
 
 #include <gtest/gtest.h>
 

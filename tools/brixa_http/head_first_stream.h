@@ -1,4 +1,5 @@
 #pragma once
+// HeadFirstStream: the response head of -i written just before the body it belongs to.
 
 #include <string>
 

@@ -1,3 +1,5 @@
+// Parsing brixa-http's arguments the way curl reads the same flags, and the help text.
+
 #include "options.h"
 
 #include <charconv>

@@ -1,4 +1,5 @@
 #pragma once
+// brixa-http's command line: the options record, its parser, and the help text.
 
 #include <cstdint>
 #include <optional>

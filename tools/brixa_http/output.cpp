@@ -1,3 +1,5 @@
+// The stdio stream and the lazily opened -o file.
+
 #include "output.h"
 
 #include <cerrno>

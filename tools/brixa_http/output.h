@@ -1,4 +1,6 @@
 #pragma once
+// Where brixa-http's bodies go: standard output in binary mode, or an -o file created only when a
+// body is accepted.
 
 #include <cstdint>
 #include <cstdio>

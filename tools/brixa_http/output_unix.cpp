@@ -1,3 +1,5 @@
+// POSIX standard output needs no binary mode.
+
 #include "output.h"
 
 namespace brixa::tool {

@@ -1,3 +1,5 @@
+// Standard output switched to binary mode, so CR LF translation never touches a body.
+
 #include <fcntl.h>
 #include <io.h>
 

@@ -1,3 +1,5 @@
+// Formatting the meter line and computing the rate over a sliding window.
+
 #include "progress.h"
 
 #include <cmath>

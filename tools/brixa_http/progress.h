@@ -1,4 +1,5 @@
 #pragma once
+// The progress meter of brixa-http: meter text, human-readable sizes and the recent receive rate.
 
 #include <chrono>
 #include <cstdint>

@@ -1,3 +1,6 @@
+// Mapping each failure class and socket error to an exit code, and printing failures made safe for
+// a terminal.
+
 #include "run_errors.h"
 
 #include <cstdio>

@@ -1,4 +1,6 @@
 #pragma once
+// brixa-http's exit codes (curl's numbers where they mean the same), and how a failure maps to
+// one.
 
 #include "platform/exception.h"
 

@@ -1,3 +1,5 @@
+// Building the SOCKS chain from the options and attaching it to a handler.
+
 #include "socks_chain.h"
 
 #include "http/http.h"

@@ -1,4 +1,5 @@
 #pragma once
+// SocksChain: the command line's SOCKS proxies, chained under every connection of the client.
 
 #include <memory>
 #include <string>

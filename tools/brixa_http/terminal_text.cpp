@@ -1,3 +1,5 @@
+// Every byte outside printable ASCII written as \xHH, tabs and (optionally) line breaks kept.
+
 #include "terminal_text.h"
 
 namespace brixa::tool {

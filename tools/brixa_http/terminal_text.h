@@ -1,4 +1,5 @@
 #pragma once
+// TerminalSafe: network text escaped so that nothing in it can drive the terminal.
 
 #include <string>
 #include <string_view>

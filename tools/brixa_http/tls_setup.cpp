@@ -1,3 +1,5 @@
+// Verification settings, the -v session report, and which TLS failure gets which exit code.
+
 #include "tls_setup.h"
 
 #include <cstdio>

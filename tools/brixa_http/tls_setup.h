@@ -1,4 +1,5 @@
 #pragma once
+// TLS settings of brixa-http (-k, --cacert, --capath, -v) and the exit codes of TLS failures.
 
 #include "options.h"
 #include "platform/exception.h"

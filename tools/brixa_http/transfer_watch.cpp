@@ -1,3 +1,6 @@
+// The watch's limit checks, run between slices of every wait, after every body chunk and every
+// send.
+
 #include "transfer_watch.h"
 
 #include <algorithm>

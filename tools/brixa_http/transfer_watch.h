@@ -1,4 +1,6 @@
 #pragma once
+// TransferWatch: --max-time, the low-speed limit and the progress meter of one URL, enforced as
+// the process's anti-freeze.
 
 #include <cstdint>
 #include <functional>

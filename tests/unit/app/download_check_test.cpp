@@ -1,3 +1,5 @@
+// A downloaded installer is accepted only when complete, successful and matching its SHA-256.
+
 #include "app/download_check.h"
 
 #include <gtest/gtest.h>

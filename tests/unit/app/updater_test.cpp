@@ -1,3 +1,5 @@
+// A second copy of the updater ends at once, without touching the network.
+
 #include "app/updater.h"
 
 #include <gtest/gtest.h>

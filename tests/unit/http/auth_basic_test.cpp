@@ -1,3 +1,6 @@
+// The Basic scheme's header, its credential prompts, and credentials that challenges cannot
+// replace.
+
 #include "http/auth_basic.h"
 
 #include <gtest/gtest.h>

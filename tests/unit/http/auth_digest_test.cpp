@@ -1,3 +1,6 @@
+// The Digest scheme against the published examples: algorithms, qop, sessions, nonce counts and
+// the choice of the strongest challenge.
+
 #include "http/auth_digest.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// NTLM against the published version 1 responses and message bytes, and its steps and headers.
+
 #include "http/auth_ntlm.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The scheme registry, credential storage, and challenge lines and items as the schemes read them.
+
 #include "http/authentication.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// The cookie manager: where cookies are stored and sent, expiry, refusals, limits under a flood,
+// its events, and concurrent readers and writers.
+
 #include "http/cookie_manager.h"
 
 #include <gtest/gtest.h>

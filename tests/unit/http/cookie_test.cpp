@@ -1,3 +1,5 @@
+// Cookie texts parsed and written back in each generation, with Max-Age, port lists and copying.
+
 #include "http/cookie.h"
 
 #include <gtest/gtest.h>

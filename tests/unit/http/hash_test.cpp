@@ -1,3 +1,5 @@
+// Every digest against published vectors, fed whole, at every split and from streams.
+
 #include <gtest/gtest.h>
 
 #include <functional>

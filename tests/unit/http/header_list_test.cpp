@@ -1,3 +1,6 @@
+// Header lines found, written, folded and unfolded, and values never able to start a header of
+// their own.
+
 #include "http/header_list.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
 #pragma once
-
 // Shared bits of the HTTP client tests that talk to the scripted loopback server.
 #include <string>
 

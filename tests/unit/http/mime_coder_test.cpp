@@ -1,3 +1,6 @@
+// Base64 against published vectors, round trips of every byte, and decoding of fill and short
+// tails.
+
 #include "http/mime_coder.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// URLs parsed into their parts and composed back, with default ports, IPv6 hosts and encoded
+// request targets.
+
 #include "http/uri.h"
 
 #include <gtest/gtest.h>

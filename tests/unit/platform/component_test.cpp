@@ -1,3 +1,5 @@
+// Ownership and free notifications of components.
+
 #include "platform/component.h"
 
 #include <gtest/gtest.h>

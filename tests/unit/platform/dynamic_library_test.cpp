@@ -1,3 +1,6 @@
+// Loading a system library, failed loads with the system's reason, and single ownership of each
+// load.
+
 #include "platform/dynamic_library.h"
 
 #include <gtest/gtest.h>

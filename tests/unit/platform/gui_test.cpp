@@ -1,3 +1,5 @@
+// The progress bar's range, and the console backend's drawing and message loop.
+
 #include "platform/gui.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,6 @@
 #pragma once
+// Helpers of the GUI tests: a backend installed for one test, captured console output, and a
+// form with a progress bar.
 
 #include <cstdio>
 #include <memory>

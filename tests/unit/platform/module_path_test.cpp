@@ -1,3 +1,5 @@
+// The program's own file name, cut to the buffer, and path splitting.
+
 #include "platform/module_path.h"
 
 #include <gtest/gtest.h>

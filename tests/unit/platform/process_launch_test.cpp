@@ -1,3 +1,6 @@
+// Launching programs: environment and directory inherited, downloaded scripts made executable,
+// and launchable files that start exactly what was read.
+
 #include "platform/process_launch.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// INI values read by the platform's profile rules, the same on every platform.
+
 #include "platform/profile_string.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 #pragma once
+// The test binary as its own helper process: roles chosen through an environment variable.
 
 #include <chrono>
 #include <cstdio>

@@ -1,3 +1,5 @@
+// The single-instance marker within a process, across processes, and against other users.
+
 #include "platform/single_instance.h"
 
 #include <gtest/gtest.h>

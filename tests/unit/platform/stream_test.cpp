@@ -1,3 +1,5 @@
+// Memory and file streams: reading, writing, seeking, truncating and deleting.
+
 #include "platform/stream.h"
 
 #include <gtest/gtest.h>

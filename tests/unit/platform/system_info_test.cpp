@@ -1,3 +1,5 @@
+// The temporary directory and the computer name as the system reports them.
+
 #include "platform/system_info.h"
 
 #include <gtest/gtest.h>

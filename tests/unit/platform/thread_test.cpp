@@ -1,3 +1,5 @@
+// TThread's start, suspension, main-thread calls, self-freeing, priorities and names.
+
 #include "platform/thread.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The byte-array helpers stay within the bytes available and round-trip numbers.
+
 #include "runtime/bytes.h"
 
 #include <gtest/gtest.h>

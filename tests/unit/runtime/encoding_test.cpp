@@ -1,3 +1,5 @@
+// Conversions between text and bytes in each encoding, and the byte-at-a-time UTF-8 decoder.
+
 #include "runtime/encoding.h"
 
 #include <gtest/gtest.h>

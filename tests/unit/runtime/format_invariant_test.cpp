@@ -1,3 +1,5 @@
+// The supported subset of FormatInvariant, specifier by specifier.
+
 #include "runtime/format_invariant.h"
 
 #include <gtest/gtest.h>

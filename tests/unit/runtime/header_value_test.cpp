@@ -1,3 +1,5 @@
+// The header-value helpers: sub-values, booleans, cookie domains, path folding and line wrapping.
+
 #include "runtime/header_value.h"
 
 #include <gtest/gtest.h>

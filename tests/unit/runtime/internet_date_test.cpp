@@ -1,3 +1,6 @@
+// Calendar encoding, the internet date forms, zone offsets in several zones, and HTTP dates
+// written and read back.
+
 #include "runtime/internet_date.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// IPv6 and IPv4 texts parsed, canonicalised and rejected.
+
 #include "runtime/ip_text.h"
 
 #include <gtest/gtest.h>

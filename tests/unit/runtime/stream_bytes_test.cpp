@@ -1,3 +1,5 @@
+// Bytes and text to and from streams, TIdBaseStream, and the exclusive read stream.
+
 #include "runtime/stream_bytes.h"
 
 #include <gtest/gtest.h>

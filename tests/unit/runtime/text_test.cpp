@@ -1,3 +1,5 @@
+// The text helpers: splitting, comparisons without case, positions and integer conversions.
+
 #include "runtime/text.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The thread component's events, modes, exceptions, restarts and destruction in every state.
+
 #include "runtime/thread_component.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tick differences across one wrap of the counter.
+
 #include "runtime/ticks.h"
 
 #include <gtest/gtest.h>

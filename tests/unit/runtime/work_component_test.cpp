@@ -1,3 +1,6 @@
+// Work spans and their events, status texts, socket-stack uses of components, and the
+// anti-freeze.
+
 #include "runtime/work_component.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Thread-safe values and the worker thread's exceptions, data ownership and termination.
+
 #include "runtime/worker_thread.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// The input buffer's extraction, searches and exact errors, and its bounded copying and
+// compaction.
+
 #include "transport/buffer.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
 #pragma once
-
 // Shared by the transport tests: a client connected to a scripted loopback peer, and a record
 // of the work and status events it fires.
 

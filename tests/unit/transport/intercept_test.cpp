@@ -1,3 +1,6 @@
+// Intercept chains: the order each direction passes them, refused cycles, and one intercept per
+// connection.
+
 #include "transport/intercept.h"
 
 #include <gtest/gtest.h>

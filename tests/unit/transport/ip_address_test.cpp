@@ -1,3 +1,5 @@
+// Address texts of either version parsed and written in network order.
+
 #include "transport/ip_address.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// Socket handles against loopback: connect failures with Winsock numbers, endpoints, binding,
+// waits, sends and closes from another thread.
+
 #include "transport/socket_handle.h"
 
 #include <gtest/gtest.h>

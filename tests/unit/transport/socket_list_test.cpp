@@ -1,3 +1,5 @@
+// Socket lists: the 64-socket limit and readiness waits, also beyond the select limit.
+
 #include "transport/socket_list.h"
 
 #include <gtest/gtest.h>

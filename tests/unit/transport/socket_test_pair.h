@@ -1,4 +1,5 @@
 #pragma once
+// Helpers of the socket tests: a stack use, a loopback listener and a connected pair.
 
 #include <memory>
 #include <string>

@@ -1,3 +1,5 @@
+// Certificate names matched by RFC 6125, and address literals as IP address entries.
+
 #include "transport/ssl_host_match.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Loading OpenSSL, the handler without it, and contexts refusing what OpenSSL no longer offers.
+
 #include "transport/ssl_openssl.h"
 
 #include <gtest/gtest.h>

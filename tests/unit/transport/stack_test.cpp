@@ -1,3 +1,6 @@
+// The stack's error messages, literal resolution, socket addresses, byte order, checksums and the
+// life of the process-wide instance.
+
 #include "transport/stack.h"
 
 #include <gtest/gtest.h>

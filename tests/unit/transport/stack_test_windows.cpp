@@ -1,3 +1,5 @@
+// The Winsock stack's loading, its resolver fall-back and its optional and extension functions.
+
 #include <gtest/gtest.h>
 
 #include <string>

@@ -21,10 +21,11 @@ TfrmProgress* frmProgress = nullptr;
 namespace {
 
 // The form description's values for the client; most equal the class defaults and are set
-// anyway, so the window does not depend on them staying so. The read timeout is added: see
-// kUpdaterReadTimeoutMs.
+// anyway, so the window does not depend on them staying so. The read timeout and the read size
+// are added: see kUpdaterReadTimeoutMs and kDownloadReceiveSize.
 void SetUpClient(TIdHTTP& http) {
   AttachUpdateTls(http);
+  http.IOHandler()->SetRecvBufferSize(kDownloadReceiveSize);
   http.SetAllowCookies(true);
   http.ProxyParams().SetBasicAuthentication(false);
   http.ProxyParams().SetProxyPort(0);

@@ -54,6 +54,8 @@ constexpr std::string_view LineBreak = "\r\n";
   // first separator must sit right behind `name`'s length and the text before it must match.
   if (name.empty() || core.empty()) return false;
   if (line.size() < name.size() + core.size()) return false;
+  // Most lines fail on the byte right behind the name's length: decided without a call.
+  if (line[name.size()] != core.front()) return false;
   if (line.compare(name.size(), core.size(), core) != 0) return false;
   if (!SameTextNoCase(std::string_view(line).substr(0, name.size()), name)) return false;
   return line.find(core) == name.size();

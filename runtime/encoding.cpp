@@ -64,6 +64,14 @@ std::size_t DecodeOne(const std::uint8_t* data, std::size_t size, char32_t& code
   return static_cast<std::size_t>(more) + 1;
 }
 
+// Length of the run of ASCII bytes at the start; protocol text is mostly one long run, which is
+// then copied in one block.
+std::size_t AsciiRun(const std::uint8_t* data, std::size_t size) {
+  std::size_t n = 0;
+  while (n < size && data[n] < 0x80) ++n;
+  return n;
+}
+
 // Text -> bytes for the encodings that map one character to one byte.
 TIdByteArray SingleByteFromText(std::string_view text, bool asciiOnly) {
   TIdByteArray bytes;
@@ -71,11 +79,15 @@ TIdByteArray SingleByteFromText(std::string_view text, bool asciiOnly) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
   std::size_t i = 0;
   while (i < text.size()) {
+    const std::size_t ascii = AsciiRun(data + i, text.size() - i);
+    bytes.insert(bytes.end(), data + i, data + i + ascii);
+    i += ascii;
+    if (i == text.size()) break;
     char32_t codePoint = 0;
     const std::size_t length = DecodeOne(data + i, text.size() - i, codePoint);
     if (length == 0) {
       // A byte outside any well-formed sequence stands for itself.
-      bytes.push_back(asciiOnly && data[i] >= 0x80 ? '?' : data[i]);
+      bytes.push_back(asciiOnly ? '?' : data[i]);
       ++i;
       continue;
     }
@@ -87,14 +99,6 @@ TIdByteArray SingleByteFromText(std::string_view text, bool asciiOnly) {
     i += length;
   }
   return bytes;
-}
-
-// Length of the run of ASCII bytes at the start; protocol text is mostly one long run, which is
-// then copied in one block.
-std::size_t AsciiRun(const std::uint8_t* data, std::size_t size) {
-  std::size_t n = 0;
-  while (n < size && data[n] < 0x80) ++n;
-  return n;
 }
 
 std::string TextFromUTF8(const std::uint8_t* data, std::size_t size) {
@@ -133,8 +137,11 @@ std::string TextFrom8Bit(const std::uint8_t* data, std::size_t size) {
 }
 
 std::string TextFromASCII(const std::uint8_t* data, std::size_t size) {
-  std::string text(size, '?');
-  for (std::size_t i = 0; i < size; ++i) {
+  const std::size_t ascii = AsciiRun(data, size);
+  std::string text(reinterpret_cast<const char*>(data), ascii);
+  if (ascii == size) return text;
+  text.resize(size, '?');
+  for (std::size_t i = ascii; i < size; ++i) {
     if (data[i] < 0x80) text[i] = static_cast<char>(data[i]);
   }
   return text;

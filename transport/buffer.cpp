@@ -110,11 +110,9 @@ std::string TIdBuffer::PeekText(std::int32_t count, std::int32_t index,
   const std::int32_t n = CheckedCount(count, index);
   if (n < 1) return {};
   const std::uint8_t* from = storage_.get() + head_ + index;
-  // Plain text needs no decoding step: copy straight into the result.
-  if (resolved == ceUTF8 || resolved == ceASCII) {
-    const bool ascii = std::all_of(from, from + n, [](std::uint8_t b) { return b < 0x80; });
-    if (ascii) return std::string(reinterpret_cast<const char*>(from), static_cast<std::size_t>(n));
-  }
+  // ASCII is itself in every encoding: copy straight into the result.
+  const bool ascii = std::all_of(from, from + n, [](std::uint8_t b) { return b < 0x80; });
+  if (ascii) return std::string(reinterpret_cast<const char*>(from), static_cast<std::size_t>(n));
   return BytesToText(TIdByteArray(from, from + n), resolved);
 }
 

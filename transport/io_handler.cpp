@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/exception.h"
+#include "runtime/ticks.h"
 #include "transport/stack.h"
 #include "transport/stack_exceptions.h"
 
@@ -81,6 +82,7 @@ void TIdIOHandler::OpenHandler() {
   inputChars_.clear();
   inputDecoder_.Reset();
   inputEndPartner_ = 0;
+  ++exchanges_;
   isOpen_ = true;
 }
 
@@ -152,7 +154,13 @@ std::int32_t TIdIOHandler::FillInputBufferUpTo(bool ARaiseExceptionIfDisconnecte
     // that filled all it asked for, more is most likely there, and the wait would cost a system
     // call for nothing. A time limit is always enforced by the wait.
     const bool waitInRead = lastReadFilled_ && ATimeout == TimeoutInfinite && ReadWaitsForData();
-    if (!waitInRead && !SourceReadable(ATimeout)) {
+    const bool repeatedProbe = ATimeout == 0 && SourceJustFoundIdle();
+    if (repeatedProbe || (!waitInRead && !SourceReadable(ATimeout))) {
+      if (ATimeout == 0 && !repeatedProbe) {
+        idleProbeValid_ = true;
+        idleProbeExchanges_ = exchanges_;
+        idleProbeTick_ = TickCountMs();
+      }
       if (ARaiseOnTimeout) throw EIdReadTimeout(RSReadTimeout);
       return -1;
     }
@@ -172,26 +180,29 @@ std::int32_t TIdIOHandler::FillInputBufferUpTo(bool ARaiseExceptionIfDisconnecte
   }
 }
 
+bool TIdIOHandler::SourceJustFoundIdle() const {
+  return idleProbeValid_ && idleProbeExchanges_ == exchanges_ && idleProbeTick_ == TickCountMs();
+}
+
 std::int32_t TIdIOHandler::ReceiveIntoBuffer(std::int32_t AMaxBytes, std::int32_t& VFromSource) {
+  ++exchanges_;
   const std::int32_t wanted = std::max(1, std::min(AMaxBytes, recvBufferSize_));
-  if (intercept_ == nullptr) {
-    // Straight into the buffer's free room: no copy besides the system's.
-    const std::span<std::uint8_t> room = inBuffer_->PrepareTail(wanted);
-    VFromSource = ReadDataFromSource(room.first(static_cast<std::size_t>(wanted)));
-    lastReadFilled_ = VFromSource == wanted;
-    if (VFromSource < 0) VFromSource = HandleFailedRead();
-    if (VFromSource > 0) inBuffer_->CommitTail(VFromSource);
-    return VFromSource;
-  }
-  TIdByteArray block(static_cast<std::size_t>(wanted));
-  VFromSource = ReadDataFromSource(block);
+  // Straight into the buffer's free room: no copy besides the system's.
+  const std::span<std::uint8_t> room = inBuffer_->PrepareTail(wanted);
+  VFromSource = ReadDataFromSource(room.first(static_cast<std::size_t>(wanted)));
   lastReadFilled_ = VFromSource == wanted;
   if (VFromSource < 0) VFromSource = HandleFailedRead();
   if (VFromSource <= 0) return VFromSource;
-  block.resize(static_cast<std::size_t>(VFromSource));
-  intercept_->Receive(block);
-  inBuffer_->AppendBytes(block);
-  return static_cast<std::int32_t>(block.size());
+  if (intercept_ == nullptr) {
+    inBuffer_->CommitTail(VFromSource);
+    return VFromSource;
+  }
+  // The intercept sees (and may change or replace) each block before it joins the buffer, in
+  // an array kept from read to read: no allocation and no zeroing per read.
+  interceptBlock_.assign(room.begin(), room.begin() + VFromSource);
+  intercept_->Receive(interceptBlock_);
+  inBuffer_->AppendBytes(interceptBlock_);
+  return static_cast<std::int32_t>(interceptBlock_.size());
 }
 
 std::int32_t TIdIOHandler::HandleFailedRead() {
@@ -219,6 +230,7 @@ void TIdIOHandler::SendNow(std::span<const std::uint8_t> ABuffer) {
 void TIdIOHandler::SendBlock(std::span<const std::uint8_t> ABlock) {
   std::size_t offset = 0;
   while (offset < ABlock.size()) {
+    ++exchanges_;
     const std::int32_t sent = WriteDataToTarget(ABlock.subspan(offset));
     if (sent < 0) {
       const int error = LastSourceError();

@@ -266,6 +266,9 @@ class TIdIOHandler : public TIdComponent {
   std::int32_t HandleFailedRead();
   std::int32_t FillInputBufferUpTo(bool ARaiseExceptionIfDisconnected, std::int32_t ATimeout,
                                    bool ARaiseOnTimeout, std::int32_t AMaxBytes);
+  // Whether a zero-wait look at the source would only repeat the last one: it found nothing,
+  // nothing was read or written since, and the millisecond tick is the same.
+  [[nodiscard]] bool SourceJustFoundIdle() const;
   // Fills InBuffer() until it holds ACount bytes, asking for no more than are missing (up to
   // RecvBufferSize()), so a body read leaves what follows it in the socket; with `AReadAhead`,
   // each read asks for AMaxBytes.
@@ -293,6 +296,8 @@ class TIdIOHandler : public TIdComponent {
   TIdCharEncoding encoding_ = ceASCII;
   std::unique_ptr<TIdBuffer> inBuffer_;
   std::unique_ptr<TIdBuffer> writeBuffer_;
+  // The block an intercept is handed on receive, reused across reads.
+  TIdByteArray interceptBlock_;
   std::int32_t writeBufferThreshold_ = 0;
   bool isOpen_ = false;
   bool peerClosed_ = false;
@@ -302,6 +307,13 @@ class TIdIOHandler : public TIdComponent {
   bool readAhead_ = false;
   // The last read from the source gave all it asked for: more is most likely waiting.
   bool lastReadFilled_ = false;
+  // Reads and writes (and opens) so far, and where the last zero-wait look at the source that
+  // found nothing stood: a request cycle asks whether its connection lives several times in a
+  // row, and the answer cannot change while nothing was read or written, within one tick.
+  std::uint64_t exchanges_ = 0;
+  std::uint64_t idleProbeExchanges_ = 0;
+  std::uint32_t idleProbeTick_ = 0;
+  bool idleProbeValid_ = false;
   // InputLn's line in progress (kept across a timeout): its characters as UTF-8 text, the state
   // of a UTF-8 character being read, and the byte that would complete the last line's end.
   std::vector<std::string> inputChars_;

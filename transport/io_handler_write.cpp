@@ -15,14 +15,38 @@ namespace {
 
 constexpr std::string_view kEOL = "\r\n";
 
+// Whether the text's own bytes are its encoded form: always in UTF-8, in the single-byte
+// encodings while it is ASCII (protocol text nearly always is). Such text needs no conversion.
+[[nodiscard]] bool EncodesAsItself(std::string_view text, TIdCharEncoding encoding) {
+  if (encoding == ceUTF8) return true;
+  if (encoding == ceNone) return false;
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+[[nodiscard]] std::span<const std::uint8_t> BytesOf(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
 }  // namespace
 
 void TIdIOHandler::WriteText(std::string_view AText, TIdCharEncoding AEncoding) {
   if (AText.empty()) return;
-  WriteBytes(TextToBytes(AText, Resolve(AEncoding)));
+  const TIdCharEncoding encoding = Resolve(AEncoding);
+  if (EncodesAsItself(AText, encoding)) {
+    WriteBytes(BytesOf(AText));
+    return;
+  }
+  WriteBytes(TextToBytes(AText, encoding));
 }
 
 void TIdIOHandler::WriteLine(std::string_view AText, TIdCharEncoding AEncoding) {
+  // Into a write buffer the two parts go as they are; unbuffered, they must leave in one send.
+  if (WriteBufferingActive() && EncodesAsItself(AText, Resolve(AEncoding))) {
+    WriteBytes(BytesOf(AText));
+    WriteBytes(BytesOf(kEOL));
+    return;
+  }
   std::string line;
   line.reserve(AText.size() + kEOL.size());
   line.append(AText).append(kEOL);

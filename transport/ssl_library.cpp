@@ -93,6 +93,8 @@ bool BindSsl(TOpenSSLApi& api) {
   BRIXA_REQUIRED(kSsl, SSL_write);
   BRIXA_REQUIRED(kSsl, SSL_peek);
   BRIXA_REQUIRED(kSsl, SSL_pending);
+  BRIXA_OPTIONAL(kSsl, SSL_has_pending);
+  BRIXA_OPTIONAL(kSsl, SSL_CTX_set_default_read_buffer_len);
   BRIXA_REQUIRED(kSsl, SSL_get_error);
   BRIXA_REQUIRED(kSsl, SSL_shutdown);
   BRIXA_REQUIRED(kSsl, SSL_ctrl);

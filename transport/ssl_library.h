@@ -1,6 +1,7 @@
 #pragma once
 // OpenSSL's interface as the TLS handler binds it at run time.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/openssl_library.h"
@@ -39,6 +40,7 @@ inline constexpr int SSL_VERIFY_CLIENT_ONCE = 0x04;
 
 // SSL_ctrl / SSL_CTX_ctrl commands behind macros of OpenSSL's headers.
 inline constexpr int SSL_CTRL_MODE = 33;
+inline constexpr int SSL_CTRL_SET_READ_AHEAD = 41;
 inline constexpr long SSL_MODE_AUTO_RETRY = 0x4;
 inline constexpr int SSL_CTRL_SET_TLSEXT_HOSTNAME = 55;
 inline constexpr long TLSEXT_NAMETYPE_host_name = 0;
@@ -121,6 +123,8 @@ struct TOpenSSLApi {
   int (*SSL_write)(SSL*, const void*, int) = nullptr;
   int (*SSL_peek)(SSL*, void*, int) = nullptr;
   int (*SSL_pending)(const SSL*) = nullptr;
+  int (*SSL_has_pending)(const SSL*) = nullptr;                                  // optional
+  void (*SSL_CTX_set_default_read_buffer_len)(SSL_CTX*, std::size_t) = nullptr;  // optional
   int (*SSL_get_error)(const SSL*, int) = nullptr;
   int (*SSL_shutdown)(SSL*) = nullptr;
   long (*SSL_ctrl)(SSL*, int, long, void*) = nullptr;

@@ -30,6 +30,11 @@ constexpr int kCtrlClearMode = 78;
 constexpr int kNameBufferSize = 256;
 constexpr int kCipherDescriptionSize = 128;
 constexpr int kPrintedTimeMax = 64;
+// With read-ahead, OpenSSL fills its record buffer with whatever the socket holds: several
+// records per receive instead of a header and a body read for each. This size takes four
+// full-size records at once; the gain flattens beyond it while the memory per connection
+// keeps growing.
+constexpr std::size_t kReadAheadBufferSize = 4 * (16384 + 512);
 
 // The callbacks OpenSSL makes are serialised, each by its own lock.
 std::mutex gStatusLock;
@@ -260,13 +265,14 @@ void TIdSSLContext::PrepareContext(TIdSSLMode ARole, TIdSSLIOHandlerSocketOpenSS
   // none (a session ticket), so a readiness probe on an idle connection could block; reads
   // handle the retry themselves.
   api.SSL_CTX_ctrl(context_, kCtrlClearMode, ossl::SSL_MODE_AUTO_RETRY, nullptr);
+  EnableReadAhead();
   if (Options.Method() == sslvTLSv1) {
     api.SSL_CTX_ctrl(context_, ossl::SSL_CTRL_SET_MIN_PROTO_VERSION, ossl::TLS1_VERSION, nullptr);
   }
   api.SSL_CTX_set_default_passwd_cb(context_, &PasswordCallback);
   api.SSL_CTX_set_default_passwd_cb_userdata(context_, AOwner);
   if (Options.PinnedRootCertPEM().empty()) {
-    api.SSL_CTX_set_default_verify_paths(context_);
+    if (Options.SystemTrust()) api.SSL_CTX_set_default_verify_paths(context_);
     ApplyFiles();
   } else {
     ApplyPinnedRoots();
@@ -292,6 +298,17 @@ void TIdSSLContext::PrepareContext(TIdSSLMode ARole, TIdSSLIOHandlerSocketOpenSS
   if (!Options.RootCertFile().empty()) {
     api.SSL_CTX_set_client_CA_list(context_,
                                    api.SSL_load_client_CA_file(Options.RootCertFile().c_str()));
+  }
+}
+
+// Only where OpenSSL can say that it holds bytes not yet read: records buffered ahead are no
+// longer in the socket, and a wait on the socket alone would miss them.
+void TIdSSLContext::EnableReadAhead() {
+  const auto& api = Api();
+  if (api.SSL_has_pending == nullptr) return;
+  api.SSL_CTX_ctrl(context_, ossl::SSL_CTRL_SET_READ_AHEAD, 1, nullptr);
+  if (api.SSL_CTX_set_default_read_buffer_len != nullptr) {
+    api.SSL_CTX_set_default_read_buffer_len(context_, kReadAheadBufferSize);
   }
 }
 
@@ -518,7 +535,10 @@ void TIdSSLIOHandlerSocketOpenSSL::CloseHandler() {
 bool TIdSSLIOHandlerSocketOpenSSL::TlsReadable(std::int32_t ATimeout) {
   const auto& api = Api();
   SSL* ssl = socket_->SSL();
-  if (api.SSL_pending(ssl) > 0) return true;
+  if (socket_->EndAhead || api.SSL_pending(ssl) > 0) return true;
+  // Records read ahead are looked at before the socket; when they hold no whole record, the
+  // rest has to come through the socket.
+  bool tryBuffered = HoldsUnreadBytes(ssl);
   const std::uint32_t started = TickCountMs();
   for (;;) {
     std::int32_t wait = ATimeout;
@@ -526,7 +546,8 @@ bool TIdSSLIOHandlerSocketOpenSSL::TlsReadable(std::int32_t ATimeout) {
       const auto elapsed = static_cast<std::int64_t>(TickDiff(started, TickCountMs()));
       wait = static_cast<std::int32_t>(std::max<std::int64_t>(0, ATimeout - elapsed));
     }
-    if (!TIdIOHandlerStack::SourceReadable(wait)) return false;
+    if (!tryBuffered && !TIdIOHandlerStack::SourceReadable(wait)) return false;
+    tryBuffered = false;
     // The socket holds a record; only application data (or the end) makes a read worth it.
     std::uint8_t probe = 0;
     const int peeked = [&] {
@@ -542,18 +563,33 @@ bool TIdSSLIOHandlerSocketOpenSSL::TlsReadable(std::int32_t ATimeout) {
   }
 }
 
+bool TIdSSLIOHandlerSocketOpenSSL::HoldsUnreadBytes(const SSL* ssl) const {
+  const auto& api = Api();
+  return api.SSL_pending(ssl) > 0 || (api.SSL_has_pending != nullptr && api.SSL_has_pending(ssl));
+}
+
+// SSL_read hands out one record at a time; records already buffered are taken in the same call,
+// so a read fills as much of ABuffer as has arrived. The end of the stream or a failure after
+// some bytes waits for the next read, which meets it again (OpenSSL keeps both): the bytes
+// before it were whole, authenticated records.
 std::int32_t TIdSSLIOHandlerSocketOpenSSL::TlsRead(std::span<std::uint8_t> ABuffer) {
   const auto& api = Api();
   SSL* ssl = socket_->SSL();
   const int wanted = static_cast<int>(std::min<std::size_t>(ABuffer.size(), INT_MAX));
+  int total = 0;
+  TSigPipeGuard guard;
   for (;;) {
-    int result = 0;
-    {
-      TSigPipeGuard guard;
-      result = api.SSL_read(ssl, ABuffer.data(), wanted);
+    const int result = api.SSL_read(ssl, ABuffer.data() + total, wanted - total);
+    if (result > 0) {
+      total += result;
+      if (total == wanted || !HoldsUnreadBytes(ssl)) return total;
+      continue;
     }
-    if (result > 0) return result;
     const int code = api.SSL_get_error(ssl, result);
+    if (total > 0) {
+      socket_->EndAhead = code != ossl::SSL_ERROR_WANT_READ && code != ossl::SSL_ERROR_WANT_WRITE;
+      return total;
+    }
     if (code == ossl::SSL_ERROR_ZERO_RETURN) return 0;  // the peer's close_notify
     if (code == ossl::SSL_ERROR_WANT_READ || code == ossl::SSL_ERROR_WANT_WRITE) {
       AwaitSocket(code == ossl::SSL_ERROR_WANT_WRITE);

@@ -39,6 +39,7 @@ class TIdSSLContext {
 
  private:
   void ApplyFiles();
+  void EnableReadAhead();
   void ApplyPinnedRoots();
   ossl::SSL_CTX* context_ = nullptr;
 };
@@ -62,6 +63,9 @@ class TIdSSLSocket {
   bool Established = false;
   // Established and no failure seen since; only then does Close send close_notify.
   bool Healthy = false;
+  // A read met the end of the stream (or a failure) after handing out bytes: the next read
+  // returns or raises at once, without waiting.
+  bool EndAhead = false;
 
  private:
   ossl::SSL* ssl_ = nullptr;
@@ -102,6 +106,8 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   std::int32_t TlsRead(std::span<std::uint8_t> ABuffer) override;
   std::int32_t TlsWrite(std::span<const std::uint8_t> ABuffer) override;
   [[nodiscard]] bool TlsReadable(std::int32_t ATimeout) override;
+  // Decrypted bytes, or received bytes not yet made into records, wait inside OpenSSL.
+  [[nodiscard]] bool HoldsUnreadBytes(const ossl::SSL* ssl) const;
 
  private:
   friend class TIdSSLContext;

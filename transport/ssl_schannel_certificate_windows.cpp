@@ -132,12 +132,12 @@ int AddPemCertificates(HCERTSTORE store, const std::string& text) {
 }
 
 // A chain engine that trusts only the roots the options name (or the system's when they name
-// none, then `Engine()` is null: the default engine).
+// none and allow the system's, then `Engine()` is null: the default engine).
 class TrustAnchors {
  public:
   explicit TrustAnchors(const TIdSSLOptions& options) {
-    if (options.PinnedRootCertPEM().empty() && options.RootCertFile().empty() &&
-        options.VerifyDirs().empty()) {
+    if (options.SystemTrust() && options.PinnedRootCertPEM().empty() &&
+        options.RootCertFile().empty() && options.VerifyDirs().empty()) {
       return;
     }
     store_ = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr);

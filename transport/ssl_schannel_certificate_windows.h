@@ -30,9 +30,9 @@ using CertificatePtr = std::unique_ptr<const CERT_CONTEXT, CertificateDeleter>;
 [[nodiscard]] TIdX509::TTexts CertificateTexts(PCCERT_CONTEXT certificate);
 
 // The chain from `peer` for server authentication, leading only to the roots `options` name
-// (PinnedRootCertPEM, else RootCertFile and VerifyDirs) or, when they name none, to the
-// system's. Roots that do not load raise EIdOSSLLoadingRootCertError; a chain that cannot be
-// built raises EIdSchannelError.
+// (PinnedRootCertPEM, else RootCertFile and VerifyDirs) or, when they name none and SystemTrust
+// is on, to the system's. Roots that do not load raise EIdOSSLLoadingRootCertError; a chain that
+// cannot be built raises EIdSchannelError.
 [[nodiscard]] ChainPtr BuildServerChain(PCCERT_CONTEXT peer, const TIdSSLOptions& options);
 
 // Whether a chain proves the server: `code` 0, or the trust status or policy code that refuses

@@ -25,6 +25,7 @@
 #include "transport/ssl_library.h"
 #include "transport/ssl_openssl.h"
 #include "transport/stack_exceptions.h"
+#include "unit/platform/self_launch.h"
 
 namespace brixa {
 namespace {
@@ -211,6 +212,35 @@ TEST_F(TlsPeers, CertificateChecksFailOnlyWithVerificationOn) {
     TlsClient trusting(pki_, false);
     EXPECT_EQ(trusting.Get(Url(c.listener, "/small.bin", c.host)).size(), kSmallBytes);
   }
+}
+
+// Without system trust only the CAs the options name count: OpenSSL's default paths (pointed at
+// the test CA through SSL_CERT_FILE) are then not loaded at all.
+TEST_F(TlsPeers, WithoutSystemTrustOnlyTheNamedCAsCount) {
+  if (!kOpenSSL) GTEST_SKIP() << "OpenSSL's default-path variable";
+  struct Case {
+    bool systemTrust;
+    bool named;
+    bool accepted;
+  };
+  const Case cases[] = {{true, false, true}, {false, false, false}, {false, true, true}};
+  test::SetEnvironmentVariable("SSL_CERT_FILE", pki_ + "/ca.crt");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.systemTrust ? "system trust" : "no system trust") +
+                 (c.named ? ", CA file named" : ""));
+    TlsClient client(pki_);
+    if (!c.named) client.tls.SSLOptions().SetRootCertFile("");
+    client.tls.SSLOptions().SetSystemTrust(c.systemTrust);
+    try {
+      EXPECT_EQ(client.Get(Url(kGood, "/small.bin")).size(), kSmallBytes);
+      EXPECT_TRUE(c.accepted);
+    } catch (const EIdSSLProtocolReplyError& e) {
+      EXPECT_FALSE(c.accepted) << e.Message();
+      EXPECT_NE(e.Message().find("unable to get local issuer certificate"), std::string::npos)
+          << e.Message();
+    }
+  }
+  test::SetEnvironmentVariable("SSL_CERT_FILE", "");
 }
 
 // OnVerifyPeer sees the chain down to the peer's own certificate (depth 0) with the handler's

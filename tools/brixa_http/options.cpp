@@ -251,6 +251,7 @@ Options:
                          an HTTP proxy (-x http://) is then reached through that chain
       --cacert FILE      trust the CA certificates in FILE (PEM) for https
       --capath DIR       trust the CA certificates in DIR (hashed names) for https
+                         (either of the two replaces the system's trusted CAs)
   -k, --insecure         https without checking the server's certificate or name
       --tls-backend openssl|system
                          the TLS implementation for https: OpenSSL (its libraries beside

@@ -37,6 +37,8 @@ void ConfigureTls(TIdSSLIOHandlerSocketBase& tls, const Options& o) {
   if (!o.insecure) options.SetVerifyMode({sslvrfPeer});
   options.SetRootCertFile(o.caCertFile);
   options.SetVerifyDirs(o.caPath);
+  // As curl has it: named CAs replace the system's instead of adding to them.
+  options.SetSystemTrust(o.caCertFile.empty() && o.caPath.empty());
   if (!o.verbose) return;
   tls.OnStatusInfo = [&tls](const std::string& text) {
     // The cipher line comes once the handshake is done; the state lines before it.

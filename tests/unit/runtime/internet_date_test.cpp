@@ -173,6 +173,34 @@ TEST(InternetDateTest, ZoneOffsetIsAppliedRelativeToTheLocalZone) {
   EXPECT_NEAR(InternetDateToLocalTime("Mon, 32 Jan 2001 10:00:00 GMT"), local, kOneMillisecond);
 }
 
+// The form servers send is read by a shortcut; every text of that shape, readable or not, must
+// give what the general parser gives.
+TEST(InternetDateTest, TheUsualFormReadsAsTheGeneralParserReadsIt) {
+  const char* const texts[] = {
+      "Sun, 06 Nov 1994 08:49:37 GMT",
+      "Tue, 29 Feb 2000 23:59:59 GMT",  // a leap day
+      "Thu, 31 Dec 9999 00:00:00 GMT", "Mon, 01 Jan 1900 12:00:00 GMT",
+      "sun, 06 nov 1994 08:49:37 GMT",  // names in any case
+      "Xyz, 06 Nov 1994 08:49:37 GMT",  // no day name
+      "Sun, 06 Xyz 1994 08:49:37 GMT",
+      "Fri, 30 Feb 2001 10:00:00 GMT",  // no such day
+      "Fri, 00 Feb 2001 10:00:00 GMT", "Sun, 06 Nov 1994 24:00:00 GMT",
+      "Sun, 06 Nov 1994 08:60:37 GMT", "Sun, 06 Nov 1994 08:49:60 GMT",
+      "Sun, 06 Nov 0094 08:49:37 GMT",  // a two-digit year written with four digits
+      "Sun, 06 Nov 1899 08:49:37 GMT", "Sun, 06 Nov 1994 08:49:37 gmt",
+      "Sun, 06 Nov 1994 08:49:37 UTC", "Sun, 6 Nov 1994 08:49:37 GMT ",
+      "Sun, 0x Nov 1994 08:49:37 GMT", "Sun, 06 Nov 19a4 08:49:37 GMT",
+      "Sun,-06 Nov 1994 08:49:37 GMT", "Sun, 06 Nov 1994 08:49.37 GMT",
+  };
+  const TDateTime local = LocalOffsetFromUTC();
+  for (const char* text : texts) {
+    std::string general = text;
+    const TDateTime expected = ParseInternetDate(general) + local;
+    EXPECT_NEAR(InternetDateToLocalTime(text), expected, kOneMillisecond)
+        << text << ": " << Show(InternetDateToLocalTime(text)) << " vs " << Show(expected);
+  }
+}
+
 // One test per zone, so that each skips on its own: under Wine the zone is the one the process
 // was started in (run it with TZ=JST-9 in the environment to exercise the first test there).
 TEST(InternetDateTest, OffsetEastOfGreenwich) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <vector>
 
 #include "http/http.h"
 #include "http/uri.h"
@@ -181,18 +182,26 @@ bool NoProxyEntryMatches(std::string_view entry, std::string_view host, std::int
   return NameMatches(name, host);
 }
 
-bool NoProxyMatches(std::string_view list, std::string_view host, std::int32_t port) {
+// The entries of a bypass list, separated by `separator` or blanks; empty ones are skipped.
+std::vector<std::string_view> ListEntries(std::string_view list, char separator) {
+  const auto splits = [separator](char ch) {
+    return ch == separator || std::isspace(static_cast<unsigned char>(ch)) != 0;
+  };
+  std::vector<std::string_view> entries;
   std::size_t at = 0;
   while (at < list.size()) {
-    while (at < list.size() &&
-           (list[at] == ',' || std::isspace(static_cast<unsigned char>(list[at]))))
-      ++at;
+    while (at < list.size() && splits(list[at])) ++at;
     std::size_t end = at;
-    while (end < list.size() && list[end] != ',' &&
-           !std::isspace(static_cast<unsigned char>(list[end])))
-      ++end;
-    if (end > at && NoProxyEntryMatches(list.substr(at, end - at), host, port)) return true;
+    while (end < list.size() && !splits(list[end])) ++end;
+    if (end > at) entries.push_back(list.substr(at, end - at));
     at = end;
+  }
+  return entries;
+}
+
+bool NoProxyMatches(std::string_view list, std::string_view host, std::int32_t port) {
+  for (const std::string_view entry : ListEntries(list, ',')) {
+    if (NoProxyEntryMatches(entry, host, port)) return true;
   }
   return false;
 }
@@ -244,19 +253,8 @@ bool InternetSettingsEntryMatches(std::string_view entry, std::string_view proto
 bool InternetSettingsMatches(std::string_view list, std::string_view protocol,
                              std::string_view host, std::int32_t port) {
   bool loopbackDirect = true;
-  std::size_t at = 0;
   bool matched = false;
-  while (at < list.size()) {
-    while (at < list.size() &&
-           (list[at] == ';' || std::isspace(static_cast<unsigned char>(list[at]))))
-      ++at;
-    std::size_t end = at;
-    while (end < list.size() && list[end] != ';' &&
-           !std::isspace(static_cast<unsigned char>(list[end])))
-      ++end;
-    const std::string_view entry = list.substr(at, end - at);
-    at = end;
-    if (entry.empty()) continue;
+  for (const std::string_view entry : ListEntries(list, ';')) {
     if (SameTextNoCase(entry, "<-loopback>")) {
       loopbackDirect = false;
     } else if (InternetSettingsEntryMatches(entry, protocol, host, port)) {

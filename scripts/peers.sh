@@ -295,11 +295,19 @@ command_of() {
   esac
 }
 
+# Ports handed out by this run: listeners picked before their server starts are all free when
+# checked, so a port drawn twice would give one server two listeners on it, and one of them
+# would answer with the other's certificate.
+GIVEN_PORTS="$(mktemp /tmp/brixa-peer-ports.XXXXXX)"
+trap 'rm -f "$GIVEN_PORTS"' EXIT
+
 free_port() {
   local port
   for _ in $(seq 1 50); do
     port=$((20000 + RANDOM % 30000))
+    grep -qx "$port" "$GIVEN_PORTS" && continue
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port" >> "$GIVEN_PORTS"
       echo "$port"
       return 0
     fi

@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 #include <thread>
 
 extern char** environ;
@@ -33,7 +35,9 @@ sockaddr_in LoopbackAddress(int port) {
 
 }  // namespace
 
-int FreeLoopbackPort() {
+namespace {
+
+int AnyFreeLoopbackPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return 0;
   sockaddr_in address = LoopbackAddress(0);
@@ -45,6 +49,21 @@ int FreeLoopbackPort() {
   }
   ::close(fd);
   return port;
+}
+
+}  // namespace
+
+// The system may hand out a closed port again (about one set of seven in 1 500 here): a peer
+// given the same port twice would answer one listener's connections with another's server.
+int FreeLoopbackPort() {
+  static std::mutex lock;
+  static std::set<int> given;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int port = AnyFreeLoopbackPort();
+    const std::lock_guard guard(lock);
+    if (port != 0 && given.insert(port).second) return port;
+  }
+  return 0;
 }
 
 bool Accepts(int port) {

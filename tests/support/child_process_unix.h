@@ -8,7 +8,8 @@
 
 namespace brixa::test {
 
-// A port the kernel just handed out for 127.0.0.1; free at the moment of the call, 0 on failure.
+// A port the kernel just handed out for 127.0.0.1, free at the moment of the call and never one
+// this process was given before; 0 on failure.
 [[nodiscard]] int FreeLoopbackPort();
 // True when something accepts a connection on 127.0.0.1:`port`.
 [[nodiscard]] bool Accepts(int port);

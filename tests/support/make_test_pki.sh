@@ -7,8 +7,11 @@ D="$1"
 cd "$D"
 q() { "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }; }
 
+# The CAs sign with RSA: Wine's chain check refuses about one ECDSA signature in 128 (those
+# whose r or s is shorter than 32 bytes) as "certificate signature failure", which Windows itself
+# accepts; an RSA signature has one length. The certificates' own keys stay EC.
 ca() {  # name subject
-  q openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout "$1.key" -out "$1.crt" -days 3650 \
+  q openssl req -x509 -newkey rsa:2048 -nodes -keyout "$1.key" -out "$1.crt" -days 3650 \
     -subj "/CN=$2" -addext basicConstraints=critical,CA:TRUE \
     -addext keyUsage=critical,keyCertSign,cRLSign
 }

@@ -9,6 +9,7 @@
 #include "http/http.h"
 #include "options.h"
 #include "output.h"
+#include "platform/library_search.h"
 #include "progress.h"
 #include "run_errors.h"
 #include "socks_chain.h"
@@ -287,6 +288,7 @@ int Run(const Options& o) {
 }  // namespace brixa::tool
 
 int main(int argc, char** argv) {
+  brixa::HardenLibrarySearch();  // before anything can load a library
   using namespace brixa::tool;
   const std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;

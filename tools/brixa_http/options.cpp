@@ -290,7 +290,7 @@ Exit codes (curl's numbers where the meaning is the same):
   47  -L reached --max-redirs
   52  the server closed the connection without answering
   56  broken framing, or the connection failed (reset, or TLS ended without close_notify)
-      while receiving
+      while receiving, or an HTTP proxy refused the CONNECT tunnel (any answer but 2xx)
   60  the server's certificate or host name did not check out
   77  the CA file or folder (--cacert, --capath) could not be read
   97  a SOCKS proxy refused or failed

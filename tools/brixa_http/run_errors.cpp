@@ -50,6 +50,9 @@ struct ClassRule {
   int code;
 };
 constexpr ClassRule kClassRules[] = {
+    // As curl: a proxy that does not open the tunnel is a failed connection, not the origin's
+    // HTTP error.
+    {Is<EIdHTTPTunnelRefused>, kExitReceiveFailed},
     {Is<EIdHTTPProtocolException>, kExitHttpError},
     {Is<EIdSocksError>, kExitSocks},
     {Is<EOperationTimeout>, kExitTimeout},

@@ -216,6 +216,7 @@ void Fetch(RunContext& run, const std::string& url) {
 int FetchAll(RunContext& run, LazyFileStream* file) {
   for (const std::string& url : run.o.urls) {
     run.state.headersSeen = false;
+    run.state.https = SameTextNoCase(url.substr(0, 6), "https:");
     if (run.watch != nullptr) run.watch->StartTransfer();
     Fetch(run, url);
     // A limit that passed while the client ended the transfer quietly still fails it.

@@ -286,7 +286,7 @@ Exit codes (curl's numbers where the meaning is the same):
   22  the server answered with a final status of 400 or more
   23  the output could not be written
   28  timeout (connect, read, --max-time or --speed-limit)
-  35  the TLS handshake failed
+  35  the TLS handshake failed (also when the server reset the connection during it)
   47  -L reached --max-redirs
   52  the server closed the connection without answering
   56  broken framing, or the connection failed (reset, or TLS ended without close_notify)

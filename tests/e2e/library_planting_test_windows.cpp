@@ -62,8 +62,9 @@ TEST(LibraryPlanting, BrixaHttpLoadsNothingPlantedWhateverItMeets) {
     SCOPED_TRACE(line);
     const auto run = test::BrixaHttp(args);
     EXPECT_NE(run.exitCode, -1) << run.stdErr;
-    if (line.find("openssl") != std::string::npos) {
-      // OpenSSL was asked for and is not beside the program: found nowhere else.
+    if (!c.proxy && line.find("openssl") != std::string::npos) {
+      // OpenSSL was needed and is not beside the program: found nowhere else. (Through the
+      // proxy, whose challenges never end, no handshake starts.)
       EXPECT_NE(run.stdErr.find("Could not load SSL library."), std::string::npos) << run.stdErr;
     }
     EXPECT_EQ(planted.Loaded(), std::vector<std::string>{}) << run.stdErr;

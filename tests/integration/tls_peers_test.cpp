@@ -250,7 +250,11 @@ TEST_F(TlsPeers, AHandlerAsMadeRefusesUntrustedChainsAndOtherHosts) {
       http.Get(Url(c.listener, "/small.bin"), &body);
       ADD_FAILURE() << "accepted";
     } catch (const EIdSSLProtocolReplyError& e) {
-      EXPECT_NE(VerifyResultOf(e), 0) << e.Message();
+      // Wine's Schannel (GnuTLS underneath) refuses a CA's certificate as a server's inside the
+      // handshake, before the handler's own check can give its verdict.
+      if (kOpenSSL || c.listener != kSelfSigned) {
+        EXPECT_NE(VerifyResultOf(e), 0) << e.Message();
+      }
       if (kOpenSSL) {
         EXPECT_NE(e.Message().find(c.reason), std::string::npos) << e.Message();
       }
@@ -448,7 +452,9 @@ TEST_F(TlsPeers, SServerWithTls12OnlyAndWithAClientCertificateRequest) {
 }
 
 // A reset during the handshake is the socket's reset (10054), also on a thread whose last
-// socket failure was another one (a refused connect leaves 10061 behind).
+// socket failure was another one (a refused connect leaves 10061 behind). Under Wine the
+// socket reads a reset as the end of the stream (recv answers 0), which the Schannel handler
+// can only report as a TLS stream cut short; nothing else passes.
 TEST_F(TlsPeers, AResetMidHandshakeIsTheSocketsResetAndLeavesNoConnection) {
   std::string whyNot;
   auto odd = TlsPeer::OddServer("reset", whyNot);
@@ -470,6 +476,9 @@ TEST_F(TlsPeers, AResetMidHandshakeIsTheSocketsResetAndLeavesNoConnection) {
       ADD_FAILURE() << "no error";
     } catch (const EIdSocketError& e) {
       EXPECT_EQ(e.LastError(), Id_WSAECONNRESET) << e.Message();
+    } catch (const EIdSSLProtocolReplyError& e) {
+      EXPECT_FALSE(kOpenSSL) << e.Message();
+      EXPECT_NE(e.Message().find(RSSSLEOFViolation), std::string::npos) << e.Message();
     }
     EXPECT_FALSE(client.http.IsConnected());
   }
@@ -632,7 +641,7 @@ TEST_F(TlsPeers, BrixaHttpVerifiesByDefaultAndExitsWithCurlsTlsCodes) {
     // A reset in the handshake fails the handshake (as with curl), named by the socket's error.
     cases.push_back({{"-k", "https://localhost:" + std::to_string(resetting->Port()) + "/"},
                      {35},
-                     "Socket Error # 10054",
+                     kOpenSSL ? "Socket Error # 10054" : "",
                      ""});
   }
   for (const Case& c : cases) {

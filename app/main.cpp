@@ -7,8 +7,10 @@
 #include "app/version_check.h"
 #include "brixa/build_config.h"
 #include "brixa/update_key.h"
+#include "platform/library_search.h"
 
 int main() {
+  brixa::HardenLibrarySearch();  // before anything can load a library
   try {
     // The CA this program was built with (the library may be shared by several builds).
     brixa::SetUpdateCaPem(brixa::kUpdateCaPem);

@@ -358,8 +358,10 @@ void TIdCustomHTTP::SetAcceptEncoding() {
 }
 
 // A CONNECT tunnel through the proxy for a TLS target: the CONNECT request (answering the
-// proxy's 407 challenges) goes out on a short-lived exchange of its own; TLS starts over the
-// tunnel once the proxy answers 200.
+// proxy's 407 challenges, at most MaxAuthRetries times) goes out on a short-lived exchange of
+// its own; TLS starts over the tunnel once the proxy answers 2xx. Any other answer ends the
+// request with EIdHTTPTunnelRefused and the proxy's connection: what follows that answer on
+// the connection is not a tunnel, and a redirect names no other tunnel to try.
 void TIdCustomHTTP::OpenTunnel() {
   TIdHTTPProtocol tunnel(*this, *this);
   TIdHTTPRequest& connect = tunnel.Request();
@@ -372,28 +374,34 @@ void TIdCustomHTTP::OpenTunnel() {
   connect.SetProxyConnection("keep-alive");
   TMemoryStream content;
   tunnel.Response().SetBodyStream(&content);
-  while (true) {
-    EnsureConnected(tunnel.Response());
-    tunnel.WriteRequestHead(nullptr);
-    TIdHTTPResponse& answer = tunnel.Response();
-    answer.SetStatusLine(ReadProtocolLine(*IOHandler()));
-    if (answer.StatusLine().empty()) {
-      answer.SetStatusLine("HTTP/1.0 200 OK");
-      answer.SetConnection("close");
-    } else {
-      // Anything but an HTTP/1.x status line is not the proxy's answer: TLS must not start
-      // over whatever sent it.
-      if (!IsHTTP1StatusLine(answer.StatusLine())) {
-        throw EIdHTTPInvalidStatusLine(answer.StatusLine());
-      }
-      tunnel.ReadResponseHeaders(HeaderLineLimit());
-      StoreResponseCookies(answer);
-    }
-    if (answer.StatusCode() == 200) {
-      StartTlsInTunnel();
-      return;
-    }
-    (void)TakeNextStep(tunnel, {});
+  while (!ExchangeConnect(tunnel)) {
+  }
+  StartTlsInTunnel();
+}
+
+// One CONNECT and the proxy's answer; true when the tunnel is open.
+bool TIdCustomHTTP::ExchangeConnect(TIdHTTPProtocol& tunnel) {
+  EnsureConnected(tunnel.Response());
+  tunnel.WriteRequestHead(nullptr);
+  TIdHTTPResponse& answer = tunnel.Response();
+  answer.SetStatusLine(ReadProtocolLine(*IOHandler()));
+  if (answer.StatusLine().empty()) {
+    answer.SetStatusLine("HTTP/1.0 200 OK");
+    answer.SetConnection("close");
+    return true;
+  }
+  // Anything but an HTTP/1.x status line is not the proxy's answer: TLS must not start over
+  // whatever sent it.
+  if (!IsHTTP1StatusLine(answer.StatusLine())) {
+    throw EIdHTTPInvalidStatusLine(answer.StatusLine());
+  }
+  tunnel.ReadResponseHeaders(HeaderLineLimit());
+  StoreResponseCookies(answer);
+  try {
+    return tunnel.JudgeTunnelAnswer();
+  } catch (const EIdHTTPProtocolException& refused) {
+    DropConnection();
+    throw EIdHTTPTunnelRefused(refused.ReplyCode(), refused.Message(), refused.BodyText());
   }
 }
 

@@ -215,6 +215,7 @@ class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
   void SetConnectionFields(TIdHTTPConnectionKind kind);
   void SetAcceptEncoding();
   void OpenTunnel();
+  [[nodiscard]] bool ExchangeConnect(TIdHTTPProtocol& tunnel);
   void StartTlsInTunnel();
   // "host:port" of CurrentURI, the target of a CONNECT tunnel.
   [[nodiscard]] std::string TunnelTarget();

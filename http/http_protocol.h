@@ -108,6 +108,12 @@ class TIdHTTPProtocol {
   // says what the request cycle does next. Raises EIdHTTPProtocolException for a status the
   // client does not accept unless its code is in `ignoreReplies`.
   [[nodiscard]] TIdHTTPOutcome DecideNextStep(const TIdIgnoreReplies& ignoreReplies);
+  // Judges a proxy's answer to CONNECT (RFC 9110, 9.3.6): true when a 2xx opened the tunnel
+  // (the bytes after its header block are the tunnel's); false after a 407 the client answered,
+  // its body read off, so the CONNECT goes again. Every other answer, and a 407 whose challenge
+  // is refused or whose attempts are spent, raises EIdHTTPProtocolException with its status;
+  // a Location is never followed.
+  [[nodiscard]] bool JudgeTunnelAnswer();
 
  private:
   [[nodiscard]] TIdHTTPNextStep HandleRedirect(std::int32_t code,

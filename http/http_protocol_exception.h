@@ -31,6 +31,15 @@ class EIdHTTPProtocolException : public EIdReplyRFCError {
   std::string bodyText_;
 };
 
+// A proxy's refusal of a CONNECT tunnel: any final status but 2xx, a 407 included once its
+// challenge can no longer be answered. The connection to the proxy is closed; a redirect
+// among these is never followed (its Location names no tunnel target).
+class EIdHTTPTunnelRefused : public EIdHTTPProtocolException {
+ public:
+  using EIdHTTPProtocolException::EIdHTTPProtocolException;
+  [[nodiscard]] const char* ClassName() const noexcept override { return "EIdHTTPTunnelRefused"; }
+};
+
 // The other failures of the request cycle.
 BRIXA_DECLARE_ID_EXCEPTION(EIdUnknownProtocol, EIdException);
 // A URL (the caller's or a redirect's) whose scheme is neither http nor https: nothing is sent,

@@ -97,6 +97,17 @@ TIdHTTPOutcome TIdHTTPProtocol::DecideNextStep(const TIdIgnoreReplies& ignoreRep
   return {};
 }
 
+bool TIdHTTPProtocol::JudgeTunnelAnswer() {
+  const std::int32_t code = response_->StatusCode();
+  if (code / 100 == 2) return true;
+  if (code == 407 && AcceptChallenge(code, {})) {
+    DiscardResponseBody(code, kNoWaitLimit);
+    return false;
+  }
+  RaiseProtocolError(code, kNoWaitLimit, {});
+  return false;  // not reached: nothing is ignored, so the error is raised
+}
+
 TIdHTTPNextStep TIdHTTPProtocol::HandleRedirect(std::int32_t code,
                                                 const TIdIgnoreReplies& ignoreReplies) {
   TIdHTTPResponse& response = *response_;

@@ -28,6 +28,10 @@ TDynamicLibrary& TDynamicLibrary::operator=(TDynamicLibrary&& other) noexcept {
   return *this;
 }
 
+bool IsBareLibraryName(const std::string& AFileName) noexcept {
+  return !AFileName.empty() && AFileName.find_first_of("/\\:") == std::string::npos;
+}
+
 std::string ProgramDirectory() {
   return ExtractFilePath(ProgramFileName());
 }

@@ -6,9 +6,14 @@
 
 namespace brixa {
 
-// A shared library loaded at run time (LoadLibraryA / dlopen), owned by this object and freed
+// A shared library loaded at run time (LoadLibraryExA / dlopen), owned by this object and freed
 // when it is destroyed. Move-only: exactly one owner frees each load. The system counts loads,
 // so two objects that loaded the same file each hold one reference.
+//
+// No load ever comes from a folder someone else may write to by chance of where the program
+// was started: a bare name is a system library, looked for only where the system keeps its
+// own (System32 on Windows; the loader's configured folders on POSIX, never the current
+// folder or PATH), and anything else must be an absolute path. A relative path is refused.
 //
 // Loading never shows a dialog and never throws; a failed load leaves the object empty and
 // keeps the system's error number and text for the caller's own message.
@@ -21,9 +26,10 @@ class TDynamicLibrary {
   TDynamicLibrary(const TDynamicLibrary&) = delete;
   TDynamicLibrary& operator=(const TDynamicLibrary&) = delete;
 
-  // Loads AFileName with the platform's search rules (a bare name is searched for, a path is
-  // taken as it is), freeing what this object held before. True on success; on failure the
-  // object is empty and ErrorCode/ErrorText describe why.
+  // Loads AFileName, a system library's bare name ("ws2_32.dll", "libcrypto.so.3") or an
+  // absolute path (whose own imports come from its folder and the system's), freeing what this
+  // object held before. True on success; on failure (a relative path included) the object is
+  // empty and ErrorCode/ErrorText describe why.
   [[nodiscard]] bool Load(const std::string& AFileName);
   // Gives the reference back to the system; the object is empty afterwards.
   void Free() noexcept;
@@ -52,6 +58,9 @@ class TDynamicLibrary {
   unsigned long FErrorCode = 0;
   std::string FErrorText;
 };
+
+// Whether AFileName is a bare file name: no folder part at all.
+[[nodiscard]] bool IsBareLibraryName(const std::string& AFileName) noexcept;
 
 // The directory the running program was loaded from, with its final separator; "" when the
 // system cannot tell. Libraries shipped beside the program are looked for here first.

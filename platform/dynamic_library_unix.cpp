@@ -1,4 +1,5 @@
-// Loading, symbol lookup and freeing with dlopen, dlsym and dlclose.
+// Loading, symbol lookup and freeing with dlopen, dlsym and dlclose. A bare name goes through
+// the loader's configured folders, which do not include the current one.
 
 #include <dlfcn.h>
 
@@ -10,6 +11,11 @@ bool TDynamicLibrary::Load(const std::string& AFileName) {
   Free();
   FErrorCode = 0;
   FErrorText.clear();
+  // dlopen takes a name with a slash as a path from the current folder.
+  if (!IsBareLibraryName(AFileName) && AFileName.front() != '/') {
+    FErrorText = AFileName + ": neither a library name nor an absolute path";
+    return false;
+  }
   // Symbols stay private to the library (RTLD_LOCAL) and are all bound now, so a library that
   // cannot resolve its own dependencies fails here and not at some later call.
   FHandle = ::dlopen(AFileName.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -45,8 +45,8 @@ template <class Fn>
 [[nodiscard]] std::string OpenSSLLoadFailure();
 
 // The (libcrypto, libssl) file pairs the platform tries, most wanted first: on Linux the
-// OpenSSL 3 sonames, then the 1.1 ones; on Windows the 3.x and then the 1.1 DLL names, each
-// first in the program's own folder and then by the system's search.
+// OpenSSL 3 sonames, then the 1.1 ones (the system's libraries); on Windows the 3.x and then
+// the 1.1 DLLs by full path in the program's own folder, and nowhere else.
 [[nodiscard]] std::vector<std::pair<std::string, std::string>> OpenSSLLibraryNames();
 
 }  // namespace brixa

@@ -1,4 +1,4 @@
-// The OpenSSL DLL names tried on Windows: beside the program first, then on the search path.
+// The OpenSSL DLL names tried on Windows: in the program's own folder only, by full path.
 
 #include "platform/dynamic_library.h"
 #include "platform/openssl_library.h"
@@ -10,14 +10,13 @@ std::vector<std::pair<std::string, std::string>> OpenSSLLibraryNames() {
       {"libcrypto-3-x64.dll", "libssl-3-x64.dll"},
       {"libcrypto-1_1-x64.dll", "libssl-1_1-x64.dll"},
   };
-  // The copy shipped beside the program wins over whatever the search path holds; the bare
-  // name then finds one installed for the whole system.
+  // Never by bare name: Windows has no OpenSSL of its own, so a search would only ever find a
+  // file someone placed on the search path (or in the folder the program was started from).
+  // A program that wants OpenSSL ships it beside itself.
   const std::string own = ProgramDirectory();
   std::vector<std::pair<std::string, std::string>> names;
-  for (const auto& [crypto, ssl] : kReleases) {
-    if (!own.empty()) names.emplace_back(own + crypto, own + ssl);
-    names.emplace_back(crypto, ssl);
-  }
+  if (own.empty()) return names;
+  for (const auto& [crypto, ssl] : kReleases) names.emplace_back(own + crypto, own + ssl);
   return names;
 }
 

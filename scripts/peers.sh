@@ -393,7 +393,7 @@ start_update_server() {
 # nginx with a listener per certificate (BRIXA_PEER_TLS_PORT_<NAME>, "server@1.2" as SERVER12),
 # and tests/support/tls_odd_server.py in each of its modes (BRIXA_PEER_TLS<MODE>_PORT, the mode
 # without its dash: TLSSTALLHANDSHAKE). Skipped when openssl or nginx is missing.
-TLS_LISTENERS=(server server@1.2 wronghost unknownca expired wildcard)
+TLS_LISTENERS=(server server@1.2 wronghost unknownca expired wildcard ca)
 start_tls_peers() {
   local envfile="$1" root d conf pid entry name protocols port upper mode ports=()
   root="$(cd "$(dirname "$0")/.." && pwd)"

@@ -27,6 +27,11 @@ using TIdSSLVerifyModeSet = std::set<TIdSSLVerifyMode>;
 inline constexpr const char* IdSSLDefaultCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
 
 // What a TLS connection is to be: files, protocol family, role and peer verification.
+//
+// Peer verification is on as made (VerifyMode {sslvrfPeer}): the chain must lead to a trusted
+// root (the system's store unless told otherwise) and the certificate must name the host the
+// handler connects to. A caller who really wants any certificate for any host says so with
+// SetVerifyMode({}) (brixa-http's -k); nothing else turns the check off.
 class TIdSSLOptions {
  public:
   [[nodiscard]] const std::string& RootCertFile() const noexcept { return rootCertFile_; }
@@ -64,7 +69,7 @@ class TIdSSLOptions {
   std::string keyFile_;
   TIdSSLVersion method_ = sslvTLSv1;
   TIdSSLMode mode_ = sslmUnassigned;
-  TIdSSLVerifyModeSet verifyMode_;
+  TIdSSLVerifyModeSet verifyMode_ = {sslvrfPeer};
   std::int32_t verifyDepth_ = 0;
   std::string verifyDirs_;
   std::string cipherList_;

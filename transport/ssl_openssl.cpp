@@ -7,6 +7,7 @@
 #include <array>
 #include <climits>
 #include <mutex>
+#include <utility>
 
 #include "platform/sigpipe_guard.h"
 #include "runtime/ip_text.h"
@@ -184,10 +185,23 @@ template <class E>
 // The exception class a failure of an OpenSSL call is raised as.
 enum class Failure { kConnect, kAccept, kRead, kWrite };
 
+// One OpenSSL call that reads or writes the socket, with the thread's socket error cleared
+// before it and read right after a failure (into `socketError`, 0 after a success): the
+// failure is then judged by the socket's own error, never by one an earlier call left.
+template <class Call>
+[[nodiscard]] int OverSocket(Call&& call, int& socketError) {
+  GStack().ClearSystemSocketError();
+  const int result = call();
+  socketError = result > 0 ? 0 : GStack().TakeSystemSocketError();
+  return result;
+}
+
 // Raises what an OpenSSL call that answered `result` failed with: the operation's text, a line
-// break and OpenSSL's own words (and, after a failed certificate check, its verdict).
+// break and OpenSSL's own words (and, after a failed certificate check, its verdict). A
+// failure of the socket under it (`socketError`, as OverSocket read it) is raised as the
+// socket error it is: a reset is 10054 whatever OpenSSL made of it.
 [[noreturn]] void RaiseSSLFailure(const std::string& operation, Failure kind, const SSL* ssl,
-                                  int result) {
+                                  int result, int socketError) {
   const auto& api = Api();
   const int code = api.SSL_get_error(ssl, result);
   const long verify = kind == Failure::kConnect ? api.SSL_get_verify_result(ssl) : ossl::X509_V_OK;
@@ -207,16 +221,13 @@ enum class Failure { kConnect, kAccept, kRead, kWrite };
         throw EIdOpenSSLAPISSLError(message, code, result, verify);
     }
   };
+  if (code == ossl::SSL_ERROR_SYSCALL && socketError != 0) GStack().ThrowSocketError(socketError);
   if (code == ossl::SSL_ERROR_SSL || (code == ossl::SSL_ERROR_SYSCALL && !queued.empty())) {
     throw EIdOSSLUnderlyingCryptoError(operation + "\n" + queued, code, result, verify);
   }
-  if (code == ossl::SSL_ERROR_SYSCALL) {
-    if (result == 0) raiseAs(RSSSLEOFViolation);
-    const int socketError = GStack().LastSocketError();
-    // A reset or a broken pipe is the socket's failure and is reported as one.
-    if (socketError != 0) GStack().ThrowSocketError(socketError);
-    raiseAs(RSSSLEOFViolation);
-  }
+  // The peer closed (or the call failed without a socket error): the stream ended where the
+  // protocol does not allow it.
+  if (code == ossl::SSL_ERROR_SYSCALL) raiseAs(RSSSLEOFViolation);
   raiseAs("SSL_get_error() = " + std::to_string(code));
   throw EIdOpenSSLError(operation);  // not reached: raiseAs always raises
 }
@@ -469,15 +480,16 @@ void TIdSSLIOHandlerSocketOpenSSL::BeginHandshake() {
   CheckHostOnHandshake();
   Binding()->SetBlocking(false);
   int result = 0;
+  int socketError = 0;
   for (;;) {
     {
       TSigPipeGuard guard;
-      result = api.SSL_connect(ssl);
+      result = OverSocket([&] { return api.SSL_connect(ssl); }, socketError);
     }
     if (result > 0) break;
     const int code = api.SSL_get_error(ssl, result);
     if (code != ossl::SSL_ERROR_WANT_READ && code != ossl::SSL_ERROR_WANT_WRITE) {
-      RaiseSSLFailure(RSOSSLConnectError, Failure::kConnect, ssl, result);
+      RaiseSSLFailure(RSOSSLConnectError, Failure::kConnect, ssl, result, socketError);
     }
     AwaitSocket(code == ossl::SSL_ERROR_WANT_WRITE);
   }
@@ -577,9 +589,11 @@ std::int32_t TIdSSLIOHandlerSocketOpenSSL::TlsRead(std::span<std::uint8_t> ABuff
   SSL* ssl = socket_->SSL();
   const int wanted = static_cast<int>(std::min<std::size_t>(ABuffer.size(), INT_MAX));
   int total = 0;
+  int socketError = 0;
   TSigPipeGuard guard;
   for (;;) {
-    const int result = api.SSL_read(ssl, ABuffer.data() + total, wanted - total);
+    const int result = OverSocket(
+        [&] { return api.SSL_read(ssl, ABuffer.data() + total, wanted - total); }, socketError);
     if (result > 0) {
       total += result;
       if (total == wanted || !HoldsUnreadBytes(ssl)) return total;
@@ -588,14 +602,17 @@ std::int32_t TIdSSLIOHandlerSocketOpenSSL::TlsRead(std::span<std::uint8_t> ABuff
     const int code = api.SSL_get_error(ssl, result);
     if (total > 0) {
       socket_->EndAhead = code != ossl::SSL_ERROR_WANT_READ && code != ossl::SSL_ERROR_WANT_WRITE;
+      if (socket_->EndAhead) socket_->EndAheadSocketError = socketError;
       return total;
     }
+    // The failure met behind bytes already handed out keeps its socket error for this read.
+    if (socketError == 0) socketError = std::exchange(socket_->EndAheadSocketError, 0);
     if (code == ossl::SSL_ERROR_ZERO_RETURN) return 0;  // the peer's close_notify
     if (code == ossl::SSL_ERROR_WANT_READ || code == ossl::SSL_ERROR_WANT_WRITE) {
       AwaitSocket(code == ossl::SSL_ERROR_WANT_WRITE);
       continue;
     }
-    RaiseIOFailure(RSOSSLReadError, result);
+    RaiseIOFailure(RSOSSLReadError, result, socketError);
   }
 }
 
@@ -606,9 +623,11 @@ std::int32_t TIdSSLIOHandlerSocketOpenSSL::TlsWrite(std::span<const std::uint8_t
   while (done < ABuffer.size()) {
     const int chunk = static_cast<int>(std::min<std::size_t>(ABuffer.size() - done, INT_MAX));
     int result = 0;
+    int socketError = 0;
     {
       TSigPipeGuard guard;
-      result = api.SSL_write(ssl, ABuffer.data() + done, chunk);
+      result =
+          OverSocket([&] { return api.SSL_write(ssl, ABuffer.data() + done, chunk); }, socketError);
     }
     if (result > 0) {
       done += static_cast<std::size_t>(result);
@@ -619,16 +638,17 @@ std::int32_t TIdSSLIOHandlerSocketOpenSSL::TlsWrite(std::span<const std::uint8_t
       AwaitSocket(code == ossl::SSL_ERROR_WANT_WRITE);
       continue;
     }
-    RaiseIOFailure(RSOSSLWriteError, result);
+    RaiseIOFailure(RSOSSLWriteError, result, socketError);
   }
   return static_cast<std::int32_t>(std::min<std::size_t>(done, INT32_MAX));
 }
 
-void TIdSSLIOHandlerSocketOpenSSL::RaiseIOFailure(const char* AOperation, int AResult) {
+void TIdSSLIOHandlerSocketOpenSSL::RaiseIOFailure(const char* AOperation, int AResult,
+                                                  int ASocketError) {
   // Nothing more can be trusted on this connection, and no close_notify goes out over it.
   socket_->Healthy = false;
   const SSL* ssl = socket_->SSL();
-  RaiseSSLFailure(AOperation, Failure::kRead, ssl, AResult);
+  RaiseSSLFailure(AOperation, Failure::kRead, ssl, AResult, ASocketError);
 }
 
 }  // namespace brixa

@@ -66,6 +66,8 @@ class TIdSSLSocket {
   // A read met the end of the stream (or a failure) after handing out bytes: the next read
   // returns or raises at once, without waiting.
   bool EndAhead = false;
+  // The socket error of the failure EndAhead stands for; 0 for none.
+  int EndAheadSocketError = 0;
 
  private:
   ossl::SSL* ssl_ = nullptr;
@@ -74,10 +76,11 @@ class TIdSSLSocket {
 
 // The TLS I/O handler over run-time loaded OpenSSL.
 //
-// Peer verification follows SSLOptions().VerifyMode(): with sslvrfPeer the chain must lead to
-// a trusted root (RootCertFile, else OpenSSL's default paths) and the certificate must name
-// Host(): a DNS name by RFC 6125 rules (a wildcard only as the whole left-most label), an IP
-// address only by an IP address entry. Without sslvrfPeer any certificate is taken.
+// Peer verification follows SSLOptions().VerifyMode(), sslvrfPeer unless the caller cleared it:
+// the chain must lead to a trusted root (OpenSSL's default paths, which are the system's trust
+// store, and RootCertFile) and the certificate must name Host(): a DNS name by RFC 6125 rules
+// (a wildcard only as the whole left-most label), an IP address only by an IP address entry.
+// Without sslvrfPeer any certificate is taken.
 class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
  public:
   explicit TIdSSLIOHandlerSocketOpenSSL(TComponent* owner = nullptr);
@@ -115,7 +118,7 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   void CheckHostOnHandshake();
   void ReportCipher();
   void FreeTls() noexcept;
-  [[noreturn]] void RaiseIOFailure(const char* AOperation, int AResult);
+  [[noreturn]] void RaiseIOFailure(const char* AOperation, int AResult, int ASocketError);
 
   std::unique_ptr<TIdSSLContext> context_;
   std::unique_ptr<TIdSSLSocket> socket_;

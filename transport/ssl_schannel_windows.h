@@ -13,11 +13,11 @@ namespace brixa {
 // The TLS I/O handler over Windows' own TLS (Schannel, through SSPI) and trust store.
 //
 // Schannel is asked to validate nothing (some implementations validate nothing anyway); with
-// sslvrfPeer in SSLOptions().VerifyMode() the handler checks the peer itself after the
-// handshake: the chain must lead to a trusted root (the system's, or only the CAs of
-// PinnedRootCertPEM, else of RootCertFile and VerifyDirs when any is set) with no trust error,
-// and the certificate must name the host (a DNS name by RFC 6125 rules, an IP address only by
-// an IP address entry). Client certificates are not offered: CertFile and KeyFile raise.
+// sslvrfPeer in SSLOptions().VerifyMode() (so unless the caller cleared it) the handler checks the
+// peer itself after the handshake: the chain must lead to a trusted root (the system's, or only the
+// CAs of PinnedRootCertPEM, else of RootCertFile and VerifyDirs when any is set) with no trust
+// error, and the certificate must name the host (a DNS name by RFC 6125 rules, an IP address only
+// by an IP address entry). Client certificates are not offered: CertFile and KeyFile raise.
 //
 // Every wait for the peer, in the handshake as in a record read, is limited by ReadTimeout().
 class TIdSSLIOHandlerSocketSchannel : public TIdSSLIOHandlerSocketBase {

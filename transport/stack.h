@@ -154,6 +154,14 @@ class TIdStack {
   // The calling thread's last socket error, as a Winsock number.
   [[nodiscard]] virtual int LastSocketError() = 0;
   virtual void SetLastSocketError(int AError) = 0;
+  // For socket calls made outside the stack (a TLS library reading and writing the socket
+  // itself): the calling thread's socket error as the system holds it now (errno on POSIX,
+  // the Winsock error on Windows), as a Winsock number, 0 for none; it also becomes
+  // LastSocketError(). Read right after the call that failed, before anything else runs.
+  [[nodiscard]] virtual int TakeSystemSocketError() { return LastSocketError(); }
+  // Clears that error and LastSocketError(), so that a failure without an error of its own is
+  // never blamed on an earlier call.
+  virtual void ClearSystemSocketError() { SetLastSocketError(0); }
   // "Socket Error # <n>\r\n<text>"; the text is empty for numbers without an entry.
   [[nodiscard]] virtual std::string TranslateSocketError(int AErrorCode);
   // Raises EIdNotASocket for 10038, EIdSocketError for every other number.

@@ -194,6 +194,15 @@ class TIdStackUnix final : public TIdStackBSDBase {
 
   int LastSocketError() override { return tLastSocketError; }
   void SetLastSocketError(int AError) override { tLastSocketError = AError; }
+  int TakeSystemSocketError() override {
+    const int error = errno;
+    tLastSocketError = error == 0 ? 0 : WinsockNumberOf(error);
+    return tLastSocketError;
+  }
+  void ClearSystemSocketError() override {
+    errno = 0;
+    tLastSocketError = 0;
+  }
 
  protected:
   int NativeFamily(TIdIPVersion AIPVersion) const override {

@@ -534,5 +534,55 @@ TEST_F(BrixaHttpTool, PythonHttpServerServesThreeUrlsInEveryRun) {
   }
 }
 
+// A proxy's answer to CONNECT ends the run after that one CONNECT, -L and --max-redirs
+// notwithstanding: a 2xx opens the tunnel (here the TLS handshake then fails, 35); anything
+// else is the proxy refusing the tunnel (56, as with curl). A challenge that keeps coming is
+// answered three times (the client's MaxAuthRetries).
+TEST_F(BrixaHttpTool, AProxysAnswerToConnectEndsTheRunAfterOneConnect) {
+  const std::string challenge =
+      "HTTP/1.1 407 Auth\r\nProxy-Authenticate: Basic realm=\"p\"\r\nContent-Length: 0\r\n\r\n";
+  const struct {
+    std::string answer;
+    int exitCode;
+    int connects;
+  } cases[] = {
+      {"HTTP/1.1 201 Created\r\n\r\n", 35, 1},
+      {"HTTP/1.1 204 No Content\r\n\r\n", 35, 1},
+      {"HTTP/1.1 301 Moved\r\nLocation: http://127.0.0.1:9/\r\nContent-Length: 0\r\n\r\n", 56, 1},
+      {"HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n", 56, 1},
+      {"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n", 56, 1},
+      {"HTTP/1.1 500 Oops\r\nContent-Length: 0\r\n\r\n", 56, 1},
+      {challenge, 56, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    // Where a tunnel would carry the TLS server's hello, HTTP text; every further CONNECT gets
+    // the same answer.
+    test::Script script;
+    for (int i = 0; i < 6; ++i) {
+      script.push_back(test::Expect::LineBlock());
+      script.push_back(test::Send(c.answer));
+    }
+    if (c.exitCode == 35) {
+      script = {test::Expect::LineBlock(), test::Send(c.answer), test::Expect::Bytes(3),
+                test::Send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")};
+    }
+    test::ScriptedServer proxy(script, {.stepTimeoutMs = 1000});
+    const auto run =
+        BrixaHttp({"-L", "--max-redirs", "50", "-U", "alice:secret", "-x",
+                   "http://127.0.0.1:" + std::to_string(proxy.Port()), "https://localhost:8443/"});
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.stdErr;
+    ASSERT_TRUE(proxy.WaitDone(5000));
+    EXPECT_EQ(proxy.Accepted(), 1u);
+    const std::string received = proxy.Received(0);
+    int connects = 0;
+    for (auto at = received.find("CONNECT localhost:8443 "); at != std::string::npos;
+         at = received.find("CONNECT localhost:8443 ", at + 1)) {
+      ++connects;
+    }
+    EXPECT_EQ(connects, c.connects);
+  }
+}
+
 }  // namespace
 }  // namespace brixa

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/library_search.h"
 #include "platform/module_path.h"
 
 int main(int argc, char** /*argv*/) {
+  brixa::HardenLibrarySearch();  // before anything can load a library
   const std::string self = brixa::ModuleFileName(4096);
   const std::string marker = brixa::ExtractFilePath(self) + "installer_ran.txt";
   std::FILE* out = std::fopen(marker.c_str(), "wb");

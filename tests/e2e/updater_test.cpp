@@ -34,6 +34,9 @@
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "update_server.h"
+#ifdef _WIN32
+#include "library_planting_windows.h"
+#endif
 
 namespace brixa {
 namespace {
@@ -947,6 +950,27 @@ TEST_F(UpdaterEndToEnd, UpdatesThroughTheProxyOfTheInternetSettings) {
     EXPECT_TRUE(product.WaitForMarker()) << run.stdErr;
     EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
     proxiedBefore = ExpectProxiedRun(*proxy, c.proxied, proxiedBefore);
+  }
+}
+
+// However the proxy answers (407 offering NTLM, Negotiate and Digest, to the plain and to the
+// https updater), the updater loads no library planted in the current folder or on PATH.
+TEST_F(UpdaterEndToEnd, LoadsNoLibraryPlantedInTheCurrentFolderOrOnPath) {
+  for (const char* program : {"BrixaUpdater", "BrixaUpdaterTls"}) {
+    SCOPED_TRACE(program);
+    if (!fs::exists(test::BuildTreePath(std::string("app/") + program + test::ExecutableSuffix())))
+      continue;
+    test::ScriptedServer proxy(test::ChallengingPeer(407), {.stepTimeoutMs = 2000});
+    ProductDir product(program);
+    product.SetLocalStamp("1");
+    const ScopedInternetSettings settings("127.0.0.1:" + std::to_string(proxy.Port()),
+                                          "<-loopback>");
+    ASSERT_TRUE(settings.Ok()) << "reg.exe could not set the Internet Settings";
+    const test::PlantedLibraries planted;
+    const ProgramResult run = product.Run();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_GE(proxy.Accepted(), 1u) << "the updater never met the proxy's challenge";
+    EXPECT_EQ(planted.Loaded(), std::vector<std::string>{}) << run.stdErr;
   }
 }
 

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/library_search.h"
+
 int main(int argc, char** argv) {
+  brixa::HardenLibrarySearch();  // before anything can load a library
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -9,6 +9,7 @@
 #include "http/http.h"
 #include "options.h"
 #include "output.h"
+#include "platform/library_search.h"
 #include "progress.h"
 #include "run_errors.h"
 #include "socks_chain.h"
@@ -215,6 +216,7 @@ void Fetch(RunContext& run, const std::string& url) {
 int FetchAll(RunContext& run, LazyFileStream* file) {
   for (const std::string& url : run.o.urls) {
     run.state.headersSeen = false;
+    run.state.https = SameTextNoCase(url.substr(0, 6), "https:");
     if (run.watch != nullptr) run.watch->StartTransfer();
     Fetch(run, url);
     // A limit that passed while the client ended the transfer quietly still fails it.
@@ -287,6 +289,7 @@ int Run(const Options& o) {
 }  // namespace brixa::tool
 
 int main(int argc, char** argv) {
+  brixa::HardenLibrarySearch();  // before anything can load a library
   using namespace brixa::tool;
   const std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;

@@ -286,11 +286,11 @@ Exit codes (curl's numbers where the meaning is the same):
   22  the server answered with a final status of 400 or more
   23  the output could not be written
   28  timeout (connect, read, --max-time or --speed-limit)
-  35  the TLS handshake failed
+  35  the TLS handshake failed (also when the server reset the connection during it)
   47  -L reached --max-redirs
   52  the server closed the connection without answering
   56  broken framing, or the connection failed (reset, or TLS ended without close_notify)
-      while receiving
+      while receiving, or an HTTP proxy refused the CONNECT tunnel (any answer but 2xx)
   60  the server's certificate or host name did not check out
   77  the CA file or folder (--cacert, --capath) could not be read
   97  a SOCKS proxy refused or failed

@@ -25,6 +25,9 @@ bool IsHostNotFound(int error) {
   return error >= 11001 && error <= 11004;
 }
 constexpr int kConnectTimedOut = 10060;
+bool IsResetOrAbort(int error) {
+  return error == 10053 || error == 10054;
+}
 
 template <class T>
 bool Is(const Exception& e) {
@@ -34,6 +37,9 @@ bool Is(const Exception& e) {
 int SocketErrorCode(const EIdSocketError& e, const RunState& state) {
   if (IsHostNotFound(e.LastError())) return kExitHostNotFound;
   if (e.LastError() == kConnectTimedOut) return kExitTimeout;
+  // A TLS connection counts as made once its handshake is done: a reset before that broke the
+  // handshake, as curl reports it.
+  if (state.https && !state.connected && IsResetOrAbort(e.LastError())) return kExitTlsHandshake;
   // Once connected, a failing socket (a reset above all) broke the exchange.
   return state.connected ? kExitReceiveFailed : kExitConnectFailed;
 }
@@ -50,6 +56,9 @@ struct ClassRule {
   int code;
 };
 constexpr ClassRule kClassRules[] = {
+    // As curl: a proxy that does not open the tunnel is a failed connection, not the origin's
+    // HTTP error.
+    {Is<EIdHTTPTunnelRefused>, kExitReceiveFailed},
     {Is<EIdHTTPProtocolException>, kExitHttpError},
     {Is<EIdSocksError>, kExitSocks},
     {Is<EOperationTimeout>, kExitTimeout},

@@ -31,6 +31,7 @@ inline constexpr int kExitReceiveFailed = 56;
 struct RunState {
   bool connected = false;    // the current connection was established
   bool headersSeen = false;  // the current URL's response head arrived
+  bool https = false;        // the current URL is an https one
 };
 
 // The exit code for a failure `e` in `state`.

@@ -34,7 +34,8 @@ void PrintSession(const TIdSSLIOHandlerSocketBase& tls) {
 
 void ConfigureTls(TIdSSLIOHandlerSocketBase& tls, const Options& o) {
   TIdSSLOptions& options = tls.SSLOptions();
-  if (!o.insecure) options.SetVerifyMode({sslvrfPeer});
+  // A handler verifies as made; -k is the explicit request to take any certificate.
+  if (o.insecure) options.SetVerifyMode({});
   options.SetRootCertFile(o.caCertFile);
   options.SetVerifyDirs(o.caPath);
   // As curl has it: named CAs replace the system's instead of adding to them.

@@ -44,6 +44,25 @@ TEST(DynamicLibraryTest, AFailedLoadLeavesItEmptyWithTheSystemsReason) {
   EXPECT_EQ(library.ErrorText().find('\n'), std::string::npos);
 }
 
+// A name with a folder part that is not absolute would be looked for from the current folder:
+// refused before the system is asked, whether or not such a file exists there.
+TEST(DynamicLibraryTest, ARelativePathIsRefused) {
+#ifdef _WIN32
+  const char* const relative[] = {".\\kernel32.dll", "sub\\x.dll", "C:kernel32.dll",
+                                  "./kernel32.dll"};
+#else
+  const char* const relative[] = {"./libc.so.6", "lib/libc.so.6", "../libc.so.6"};
+#endif
+  for (const char* name : relative) {
+    TDynamicLibrary library;
+    EXPECT_FALSE(library.Load(name)) << name;
+    EXPECT_FALSE(library.Loaded());
+    EXPECT_NE(library.ErrorText().find("absolute path"), std::string::npos) << name;
+  }
+  EXPECT_TRUE(IsBareLibraryName(kSystemLibrary));
+  EXPECT_FALSE(IsBareLibraryName(""));
+}
+
 TEST(DynamicLibraryTest, OwnershipMovesAndEachLoadIsFreedOnce) {
   TDynamicLibrary first;
   ASSERT_TRUE(first.Load(kSystemLibrary));

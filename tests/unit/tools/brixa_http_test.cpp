@@ -80,9 +80,10 @@ TEST(BrixaHttpOptionsTest, LimitsAndTheirPairing) {
 }
 
 TEST(BrixaHttpExitCodeTest, CodesFollowTheFailureAndHowFarTheExchangeGot) {
-  const RunState before{};                // nothing connected yet
-  const RunState connected{true, false};  // connected, no answer yet
-  const RunState answered{true, true};    // the head arrived
+  const RunState before{};                         // nothing connected yet
+  const RunState connected{true, false};           // connected, no answer yet
+  const RunState answered{true, true};             // the head arrived
+  const RunState handshaking{false, false, true};  // https: TCP up, TLS not done
   const struct {
     std::unique_ptr<Exception> failure;
     RunState state;
@@ -98,6 +99,10 @@ TEST(BrixaHttpExitCodeTest, CodesFollowTheFailureAndHowFarTheExchangeGot) {
       {std::make_unique<EIdSocketError>("s", 10060), before, 28},
       {std::make_unique<EIdSocketError>("s", 10054), answered, 56},
       {std::make_unique<EIdSocketError>("s", 10054), connected, 56},
+      {std::make_unique<EIdSocketError>("s", 10054), handshaking, 35},
+      {std::make_unique<EIdSocketError>("s", 10061), handshaking, 7},
+      {std::make_unique<EIdHTTPTunnelRefused>(403, "HTTP/1.1 403 Forbidden", ""), connected, 56},
+      {std::make_unique<EIdHTTPTunnelRefused>(407, "HTTP/1.1 407 Auth", ""), connected, 56},
       {std::make_unique<EIdConnClosedGracefully>("c"), connected, 52},
       {std::make_unique<EIdConnClosedGracefully>("c"), answered, 18},
       {std::make_unique<EIdHTTPIncompleteResponse>("i"), answered, 18},

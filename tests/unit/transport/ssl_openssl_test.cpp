@@ -7,6 +7,7 @@
 #include <string>
 
 #include "http/http.h"
+#include "platform/dynamic_library.h"
 #include "platform/openssl_library.h"
 #include "support/scripted_server.h"
 #include "transport/ssl_library.h"
@@ -27,6 +28,17 @@ TEST(OpenSSLLoaderTest, TriesTheCurrentReleaseFirstAndTakesLibcryptoWithItsOwnLi
   EXPECT_NE(names.front().second.find("ssl"), std::string::npos);
   EXPECT_NE(names.front().first.find('3'), std::string::npos);
   EXPECT_NE(names.back().first.find("1"), std::string::npos);  // the 1.1 names come last
+  // Never a name a search could find in the current folder or on PATH: on Windows only the
+  // program's own folder by full path, elsewhere the system's sonames.
+  for (const auto& [crypto, ssl] : names) {
+    for (const std::string& file : {crypto, ssl}) {
+#ifdef _WIN32
+      EXPECT_EQ(file.rfind(ProgramDirectory(), 0), 0u) << file;
+#else
+      EXPECT_TRUE(IsBareLibraryName(file)) << file;
+#endif
+    }
+  }
 }
 
 // Other units ask the one loader for libcrypto by name (NTLM's DES, signature checks).

@@ -30,6 +30,8 @@ std::string PeerKindName(PeerKind kind) {
       return "tinyproxy";
     case PeerKind::PyHttp:
       return "pyhttp";
+    case PeerKind::SquidDigest:
+      return "squiddigest";
     case PeerKind::Count:
       break;
   }

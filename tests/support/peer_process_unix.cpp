@@ -39,6 +39,7 @@ std::string BinaryOf(PeerKind kind) {
     case PeerKind::SquidAuth:
     case PeerKind::SquidNTLM:
     case PeerKind::SquidNTLMClose:
+    case PeerKind::SquidDigest:
       return "/usr/sbin/squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -65,6 +66,7 @@ std::string PackageOf(PeerKind kind) {
     case PeerKind::SquidAuth:
     case PeerKind::SquidNTLM:
     case PeerKind::SquidNTLMClose:
+    case PeerKind::SquidDigest:
       return "squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -151,7 +153,7 @@ void PeerProcess::Stop() {
   StopProcess(static_cast<pid_t>(pid_), kStopTimeoutMs);
   pid_ = 0;
   if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth || kind_ == PeerKind::SquidNTLM ||
-      kind_ == PeerKind::SquidNTLMClose)
+      kind_ == PeerKind::SquidNTLMClose || kind_ == PeerKind::SquidDigest)
     RemoveSharedMemoryOf(port_);
   if (kind_ == PeerKind::DanteAuth) CleanUpAfter(kind_, port_);
   std::error_code ec;

@@ -18,6 +18,7 @@ namespace {
 class TTestAuthentication : public TIdAuthentication {
  public:
   static constexpr std::string_view kClassName = "TTestAuthentication";
+  static constexpr int kRank = kAuthRankDigest + 1;
   TAuthNextAction Next() override { return naFail; }
   std::string BuildAuthorization() override { return "Test"; }
 };

@@ -32,6 +32,8 @@ std::string PeerKindName(PeerKind kind) {
       return "pyhttp";
     case PeerKind::SquidDigest:
       return "squiddigest";
+    case PeerKind::SquidNTLMv2:
+      return "squidntlmv2";
     case PeerKind::Count:
       break;
   }

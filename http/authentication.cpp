@@ -103,7 +103,10 @@ int TIdAuthenticationClass::ChallengeStrength(std::string_view challenge) const 
 }
 
 std::unique_ptr<TIdAuthentication> TIdAuthenticationClass::Create() const {
-  return factory_ == nullptr ? nullptr : factory_();
+  if (factory_ == nullptr) return nullptr;
+  std::unique_ptr<TIdAuthentication> made = factory_();
+  made->answersWithLogon_ = answersWithLogon_;
+  return made;
 }
 
 TIdAuthentication::TIdAuthentication()

@@ -162,6 +162,9 @@ class TIdAuthentication : public TPersistent {
   // for a server's scheme and a proxy's alike.
   virtual void SetRequest(const TIdAuthRequest& request) { request_ = request; }
   [[nodiscard]] const TIdAuthRequest& Request() const noexcept { return request_; }
+  // Whether the object answers with the logged-on user's own credentials (its class declares
+  // kAnswersWithLogon); set by TIdAuthenticationClass::Create.
+  [[nodiscard]] bool AnswersWithLogon() const noexcept { return answersWithLogon_; }
   // All steps done (Step equals StepCount): the client settles the object when the connection
   // closes.
   [[nodiscard]] bool Completed() const { return step_ == StepCount(); }
@@ -187,7 +190,10 @@ class TIdAuthentication : public TPersistent {
   [[nodiscard]] std::string AuthParamStartingWith(std::string_view scheme) const;
 
  private:
+  friend class TIdAuthenticationClass;
+
   int step_ = 0;
+  bool answersWithLogon_ = false;
   TIdAuthRequest request_;
   std::unique_ptr<TIdHeaderList> params_;
   std::unique_ptr<TIdHeaderList> authParams_;

@@ -75,11 +75,14 @@ struct TIdCustomHTTP::TAuthParty {
   std::function<std::string()> Password;
   // Credentials the application's handler supplied go back where the caller keeps them.
   std::function<void(const TIdAuthentication&)> TakeBack;
-  // Whether an answer can be had at all. A server is answered when a password was given or the
-  // application can be asked, and only at the origin the credentials were given for; a proxy
-  // only through the application's handler, which decides whether the configured proxy
-  // credentials go out.
-  bool CanAnswer;
+  // Whether this party may be answered at all: a server only at the origin the credentials
+  // were given for.
+  bool MayAnswer;
+  // Whether there are credentials to answer with: for a server a password, or an application
+  // that can be asked; for a proxy only the application's handler, which decides whether the
+  // configured proxy credentials go out. Without them only a scheme that answers with the
+  // logon is chosen or continued.
+  bool HasCredentials;
   // A server's scheme keeps the header of the refused request in Params under
   // "Authorization", for the OnAuthorization handler to see; a proxy's does not.
   bool KeepsRefusedAnswer;
@@ -106,7 +109,8 @@ bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& re
             request.SetPassword(scheme.Password());
           },
       // Another origin's challenge is never answered with what the caller gave for its own.
-      .CanAnswer = credentialsAllowed_ && (OnAuthorization || !Trim(request.Password()).empty()),
+      .MayAnswer = credentialsAllowed_,
+      .HasCredentials = OnAuthorization || !Trim(request.Password()).empty(),
       .KeepsRefusedAnswer = true,
   };
   return Authorize(server);
@@ -131,23 +135,25 @@ bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse&
             proxy.SetProxyUsername(scheme.Username());
             proxy.SetProxyPassword(scheme.Password());
           },
-      .CanAnswer = static_cast<bool>(OnProxyAuthorization),
+      .MayAnswer = true,
+      .HasCredentials = static_cast<bool>(OnProxyAuthorization),
       .KeepsRefusedAnswer = false,
   };
   return Authorize(proxyParty);
 }
 
 bool TIdCustomHTTP::Authorize(TAuthParty& party) {
-  if (!party.CanAnswer) return false;
+  if (!party.MayAnswer) return false;
   if (party.Scheme() == nullptr) {
-    // Credentials exist (or the application can be asked): ranking may load what a scheme needs.
-    TIdAuthenticationClass scheme = ChooseAuthScheme(party.Challenges, true);
+    // Only what can be answered is ranked: ranking may load what a scheme needs.
+    TIdAuthenticationClass scheme = ChooseAuthScheme(party.Challenges, party.HasCredentials);
     if (!scheme) return false;
     if (party.OnSelect) party.OnSelect(this, scheme, party.Challenges);
     if (!scheme) return false;
     party.Adopt(scheme.Create());
   }
   TIdAuthentication& auth = *party.Scheme();
+  if (!party.HasCredentials && !auth.AnswersWithLogon()) return false;
   auth.StoreUsername(party.Username());
   auth.StorePassword(party.Password());
   if (party.KeepsRefusedAnswer)

@@ -111,6 +111,8 @@ TEST(AuthRegistryTest, StrongestAnswerableChallengeWinsByRankThenStrength) {
   for (const auto& c : cases) {
     EXPECT_EQ(choose(c.lines, c.credentials), c.chosen) << *c.lines.begin();
   }
+  EXPECT_TRUE(FindAuthScheme("x-logon").Create()->AnswersWithLogon());
+  EXPECT_FALSE(FindAuthScheme("Basic").Create()->AnswersWithLogon());
   UnregisterAuthScheme("X-Logon");
 
   // A new scheme never ties silently: a taken rank is refused, unless it is the same class.

@@ -25,8 +25,8 @@ inline constexpr const char* RSNTLMInvalidChallenge = "The NTLM challenge messag
 // challenge and a time stamp), as current systems send and many servers require; otherwise, or
 // with UseNTLMv1, they are version 1.
 //
-// The DES it needs comes from the run-time loaded libcrypto; where that cannot be loaded the
-// platform's own DES is used when it has one (Windows CNG), otherwise the constructor raises
+// The DES of version 1 comes from the platform when it has one (Windows CNG, from the system
+// folder), else from the run-time loaded libcrypto; with neither the constructor raises
 // EIdOSSLCouldNotLoadSSLLibrary "Could not load SSL library.".
 class TIdNTLMAuthentication : public TIdAuthentication {
  public:

@@ -76,7 +76,7 @@ struct TIdAuthRequest {
 //       true when an object can answer with the logged-on user's own credentials, none stored.
 //       Only such a scheme is considered when the client has no credentials to offer; every
 //       other one is then not even ranked, so that nothing is loaded for a scheme that could
-//       not answer. Without it: false.
+//       not answer. Objects made by Create report it (AnswersWithLogon). Without it: false.
 class TIdAuthenticationClass {
  public:
   using TFactory = std::unique_ptr<TIdAuthentication> (*)();

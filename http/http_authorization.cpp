@@ -1,7 +1,7 @@
 // Redirect confirmation, the answers to 401 / 407 challenges, what becomes of a finished
 // authentication when the connection closes, and which targets credentials may go to.
-#include "http/auth_digest.h"
-#include "http/auth_ntlm.h"
+#include <functional>
+
 #include "http/http.h"
 #include "runtime/text.h"
 
@@ -11,39 +11,6 @@ namespace {
 // Rounds of "ask the application" one challenge may take. A handler that claims to have
 // supplied credentials but leaves the scheme asking again would otherwise loop for ever.
 constexpr int kMaxApplicationRounds = 16;
-
-// How much a challenge is preferred: Digest (by the strength of its algorithm) over any other
-// registered scheme over Basic, which sends the password itself. NTLM without a DES to compute
-// it ranks below Basic, and is taken only when nothing else is offered (its constructor then
-// tells why it cannot answer). 0: not answerable.
-int ChallengePreference(std::string_view word, const std::string& line) {
-  if (SameTextNoCase(word, "Digest")) {
-    const int strength = DigestChallengeStrength(line);
-    return strength == 0 ? 0 : 100 + strength;
-  }
-  if (SameTextNoCase(word, "Basic")) return 2;
-  if (SameTextNoCase(word, "NTLM") && !NTLMDesAvailable()) return 1;
-  return 50;
-}
-
-// The scheme of the most preferred challenge whose scheme word names a registered scheme; the
-// first of equals.
-TIdAuthenticationClass SchemeFor(const TIdHeaderList& challenges) {
-  TIdAuthenticationClass best;
-  int bestPreference = 0;
-  for (const std::string& line : challenges.Lines()) {
-    std::string rest = line;
-    const std::string word = TakeUpTo(rest, " ");
-    const TIdAuthenticationClass found = FindAuthScheme(word);
-    if (!found) continue;
-    const int preference = ChallengePreference(word, line);
-    if (preference > bestPreference) {
-      best = found;
-      bestPreference = preference;
-    }
-  }
-  return best;
-}
 
 // "scheme://host:port" in lower case, the port always written: what a credential is bound to.
 std::string OriginOf(const TIdURI& uri) {
@@ -92,68 +59,117 @@ bool TIdCustomHTTP::RestartAuthExchange(bool server, TIdAuthentication& scheme) 
   return retry;
 }
 
+// Who sent the challenge being answered. A server's 401 and a proxy's 407 are answered by one
+// routine (Authorize); these are the points where the two really differ.
+struct TIdCustomHTTP::TAuthParty {
+  // The challenge lines: WWW-Authenticate or Proxy-Authenticate.
+  const TIdHeaderList& Challenges;
+  const TIdOnSelectAuthorization& OnSelect;
+  const TIdOnAuthorization& OnAsk;
+  // The scheme object in the record that owns it (the request, or ProxyParams), and how the
+  // record takes a new one.
+  std::function<TIdAuthentication*()> Scheme;
+  std::function<void(std::unique_ptr<TIdAuthentication>)> Adopt;
+  // The credentials the caller gave for this party, read afresh each time.
+  std::function<std::string()> Username;
+  std::function<std::string()> Password;
+  // Credentials the application's handler supplied go back where the caller keeps them.
+  std::function<void(const TIdAuthentication&)> TakeBack;
+  // Whether this party may be answered at all: a server only at the origin the credentials
+  // were given for.
+  bool MayAnswer;
+  // Whether there are credentials to answer with: for a server a password, or an application
+  // that can be asked; for a proxy only the application's handler, which decides whether the
+  // configured proxy credentials go out. Without them only a scheme that answers with the
+  // logon is chosen or continued.
+  bool HasCredentials;
+  // A server's scheme keeps the header of the refused request in Params under
+  // "Authorization", for the OnAuthorization handler to see; a proxy's does not.
+  bool KeepsRefusedAnswer;
+};
+
 bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& response) {
   ++serverAuthAttempts_;
-  // Another origin's challenge is never answered with what the caller gave for its own.
-  if (!credentialsAllowed_) return false;
-  if (request.AuthScheme() == nullptr) {
-    TIdAuthenticationClass scheme = SchemeFor(response.WWWAuthenticate());
-    if (!scheme) return false;
-    if (OnSelectAuthorization) OnSelectAuthorization(this, scheme, response.WWWAuthenticate());
-    if (!scheme) return false;
-    request.SetAuthScheme(scheme.Create());
-    BindAuthenticationToTarget();
-  }
-  if (!OnAuthorization && Trim(request.Password()).empty()) return false;
-  TIdAuthentication& auth = *request.AuthScheme();
-  auth.StoreUsername(request.Username());
-  auth.StorePassword(request.Password());
-  auth.Params().SetHeaderValue("Authorization", auth.BuildAuthorization());
-  auth.SetAuthParams(response.WWWAuthenticate());
-  for (int round = 0; round < kMaxApplicationRounds; ++round) {
-    const TAuthNextAction action = auth.Next();
-    if (action == naRetry) return true;
-    // Without a handler nobody can supply what the scheme asks for.
-    if (action == naFail || !OnAuthorization) return false;
-    auth.StoreUsername(request.Username());
-    auth.StorePassword(request.Password());
-    bool handled = false;
-    OnAuthorization(this, &auth, handled);
-    if (!handled) return false;
-    request.SetBasicAuthentication(true);
-    request.SetUsername(auth.Username());
-    request.SetPassword(auth.Password());
-  }
-  return false;
+  TAuthParty server{
+      .Challenges = response.WWWAuthenticate(),
+      .OnSelect = OnSelectAuthorization,
+      .OnAsk = OnAuthorization,
+      .Scheme = [&request] { return request.AuthScheme(); },
+      .Adopt =
+          [this, &request](std::unique_ptr<TIdAuthentication> scheme) {
+            request.SetAuthScheme(std::move(scheme));
+            BindAuthenticationToTarget();
+          },
+      .Username = [&request] { return request.Username(); },
+      .Password = [&request] { return request.Password(); },
+      .TakeBack =
+          [&request](const TIdAuthentication& scheme) {
+            request.SetBasicAuthentication(true);
+            request.SetUsername(scheme.Username());
+            request.SetPassword(scheme.Password());
+          },
+      // Another origin's challenge is never answered with what the caller gave for its own.
+      .MayAnswer = credentialsAllowed_,
+      .HasCredentials = OnAuthorization || !Trim(request.Password()).empty(),
+      .KeepsRefusedAnswer = true,
+  };
+  return Authorize(server);
 }
 
 bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse& response) {
   ++proxyAuthAttempts_;
   TIdProxyConnectionInfo& proxy = ProxyParams();
-  if (proxy.AuthScheme() == nullptr) {
-    TIdAuthenticationClass scheme = SchemeFor(response.ProxyAuthenticate());
+  TAuthParty proxyParty{
+      .Challenges = response.ProxyAuthenticate(),
+      .OnSelect = OnSelectProxyAuthorization,
+      .OnAsk = OnProxyAuthorization,
+      .Scheme = [&proxy] { return proxy.AuthScheme(); },
+      .Adopt =
+          [&proxy](std::unique_ptr<TIdAuthentication> scheme) {
+            proxy.SetAuthScheme(std::move(scheme));
+          },
+      .Username = [&proxy] { return proxy.ProxyUsername(); },
+      .Password = [&proxy] { return proxy.ProxyPassword(); },
+      .TakeBack =
+          [&proxy](const TIdAuthentication& scheme) {
+            proxy.SetProxyUsername(scheme.Username());
+            proxy.SetProxyPassword(scheme.Password());
+          },
+      .MayAnswer = true,
+      .HasCredentials = static_cast<bool>(OnProxyAuthorization),
+      .KeepsRefusedAnswer = false,
+  };
+  return Authorize(proxyParty);
+}
+
+bool TIdCustomHTTP::Authorize(TAuthParty& party) {
+  if (!party.MayAnswer) return false;
+  if (party.Scheme() == nullptr) {
+    // Only what can be answered is ranked: ranking may load what a scheme needs.
+    TIdAuthenticationClass scheme = ChooseAuthScheme(party.Challenges, party.HasCredentials);
     if (!scheme) return false;
-    if (OnSelectProxyAuthorization) {
-      OnSelectProxyAuthorization(this, scheme, response.ProxyAuthenticate());
-    }
-    if (scheme) proxy.SetAuthScheme(scheme.Create());
+    if (party.OnSelect) party.OnSelect(this, scheme, party.Challenges);
+    if (!scheme) return false;
+    party.Adopt(scheme.Create());
   }
-  if (proxy.AuthScheme() == nullptr || !OnProxyAuthorization) return false;
-  TIdAuthentication& auth = *proxy.AuthScheme();
-  auth.StoreUsername(proxy.ProxyUsername());
-  auth.StorePassword(proxy.ProxyPassword());
-  auth.SetAuthParams(response.ProxyAuthenticate());
+  TIdAuthentication& auth = *party.Scheme();
+  if (!party.HasCredentials && !auth.AnswersWithLogon()) return false;
+  auth.StoreUsername(party.Username());
+  auth.StorePassword(party.Password());
+  if (party.KeepsRefusedAnswer)
+    auth.Params().SetHeaderValue("Authorization", auth.BuildAuthorization());
+  auth.SetAuthParams(party.Challenges);
   for (int round = 0; round < kMaxApplicationRounds; ++round) {
     const TAuthNextAction action = auth.Next();
     if (action == naRetry) return true;
-    if (action == naFail) return false;
-    auth.StoreUsername(proxy.ProxyUsername());
-    auth.StorePassword(proxy.ProxyPassword());
+    // Without a handler nobody can supply what the scheme asks for.
+    if (action == naFail || !party.OnAsk) return false;
+    auth.StoreUsername(party.Username());
+    auth.StorePassword(party.Password());
     bool handled = false;
-    OnProxyAuthorization(this, &auth, handled);
+    party.OnAsk(this, &auth, handled);
     if (!handled) return false;
-    proxy.SetProxyUsername(auth.Username());
-    proxy.SetProxyPassword(auth.Password());
+    party.TakeBack(auth);
   }
   return false;
 }
@@ -165,8 +181,7 @@ bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse&
 void TIdCustomHTTP::DoOnDisconnected() {
   disconnectPending_ = false;
   TIdTCPClientCustom::DoOnDisconnected();
-  if (TIdAuthentication* auth = Request().AuthScheme();
-      auth != nullptr && auth->Step() == auth->StepCount()) {
+  if (TIdAuthentication* auth = Request().AuthScheme(); auth != nullptr && auth->Completed()) {
     if (authStore_ != nullptr) authStore_->AddAuthentication(*auth, CurrentURI());
     if (auth->NeedsKeepAlive()) {
       Request().SetAuthScheme(nullptr);
@@ -174,8 +189,18 @@ void TIdCustomHTTP::DoOnDisconnected() {
     }
   }
   if (TIdAuthentication* proxyAuth = ProxyParams().AuthScheme();
-      proxyAuth != nullptr && proxyAuth->Step() == proxyAuth->StepCount()) {
+      proxyAuth != nullptr && proxyAuth->Completed()) {
     proxyAuth->Restart();
+  }
+}
+
+void TIdCustomHTTP::RestartConnectionBoundExchanges() {
+  for (TIdAuthentication* auth : {Request().AuthScheme(), ProxyParams().AuthScheme()}) {
+    if (auth == nullptr || !auth->NeedsSameConnection()) continue;
+    auth->Restart();
+    // Without a user name the scheme stays at its start and sends nothing: the challenge that
+    // follows asks the application again.
+    (void)auth->Next();
   }
 }
 

@@ -684,6 +684,9 @@ TEST_F(UpdaterEndToEnd, UpdatesThroughTheProxyOfHttpProxyWithAndWithoutCredentia
       {"Basic", test::PeerKind::SquidAuth, "alice:secret@", true},
       // DOMAIN\user, percent-encoded as a URL needs it.
       {"NTLM", test::PeerKind::SquidNTLM, "CORP%5Calice:s%40cret@", true},
+      // Digest signs the method and the absolute URL; Samba's NTLM server checks version 2.
+      {"Digest", test::PeerKind::SquidDigest, "alice:secret@", true},
+      {"NTLMv2", test::PeerKind::SquidNTLMv2, "CORP%5Calice:secret@", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

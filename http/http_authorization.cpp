@@ -1,6 +1,7 @@
 // Redirect confirmation, the answers to 401 / 407 challenges, what becomes of a finished
 // authentication when the connection closes, and which targets credentials may go to.
 #include "http/auth_digest.h"
+#include "http/auth_negotiate.h"
 #include "http/auth_ntlm.h"
 #include "http/http.h"
 #include "runtime/text.h"
@@ -26,17 +27,30 @@ int ChallengePreference(std::string_view word, const std::string& line) {
   return 50;
 }
 
-// The scheme of the most preferred challenge whose scheme word names a registered scheme; the
-// first of equals.
-TIdAuthenticationClass SchemeFor(const TIdHeaderList& challenges) {
+// The user's logon, where the caller allows it and the system can answer: above every scheme
+// that sends something derived from a password.
+constexpr int kLogonPreference = 1000;
+
+// Who may answer with the logon, and as whom.
+struct TLogonPermit {
+  bool allowed = false;
+  std::string user;
+  std::string password;
+};
+
+// The scheme of the most preferred challenge whose scheme word names a registered scheme (or a
+// logon scheme the permit allows); the first of equals.
+TIdAuthenticationClass SchemeFor(const TIdHeaderList& challenges, const TLogonPermit& logon = {}) {
   TIdAuthenticationClass best;
   int bestPreference = 0;
   for (const std::string& line : challenges.Lines()) {
     std::string rest = line;
     const std::string word = TakeUpTo(rest, " ");
-    const TIdAuthenticationClass found = FindAuthScheme(word);
+    const bool byLogon = logon.allowed && LogonSchemeFor(word) &&
+                         LogonSchemeUsable(word, logon.user, logon.password);
+    const TIdAuthenticationClass found = byLogon ? LogonSchemeFor(word) : FindAuthScheme(word);
     if (!found) continue;
-    const int preference = ChallengePreference(word, line);
+    const int preference = byLogon ? kLogonPreference : ChallengePreference(word, line);
     if (preference > bestPreference) {
       best = found;
       bestPreference = preference;
@@ -50,6 +64,14 @@ std::string OriginOf(const TIdURI& uri) {
   const bool https = SameTextNoCase(uri.Protocol(), "https");
   const std::string port = uri.PortText().empty() ? (https ? "443" : "80") : uri.PortText();
   return LowerCase(uri.Protocol()) + "://" + LowerCase(uri.Host()) + ":" + port;
+}
+
+// Tells a logon scheme which host it authenticates to; false for every other scheme.
+bool PrepareLogonScheme(TIdAuthentication& scheme, const std::string& host) {
+  auto* logon = dynamic_cast<TIdLogonAuthentication*>(&scheme);
+  if (logon == nullptr) return false;
+  logon->SetServiceHost(host);
+  return true;
 }
 
 bool IsWithheldHeader(const std::string& name) {
@@ -97,15 +119,17 @@ bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& re
   // Another origin's challenge is never answered with what the caller gave for its own.
   if (!credentialsAllowed_) return false;
   if (request.AuthScheme() == nullptr) {
-    TIdAuthenticationClass scheme = SchemeFor(response.WWWAuthenticate());
+    const TLogonPermit logon{LogonForServer(), request.Username(), request.Password()};
+    TIdAuthenticationClass scheme = SchemeFor(response.WWWAuthenticate(), logon);
     if (!scheme) return false;
     if (OnSelectAuthorization) OnSelectAuthorization(this, scheme, response.WWWAuthenticate());
     if (!scheme) return false;
     request.SetAuthScheme(scheme.Create());
     BindAuthenticationToTarget();
   }
-  if (!OnAuthorization && Trim(request.Password()).empty()) return false;
   TIdAuthentication& auth = *request.AuthScheme();
+  const bool byLogon = PrepareLogonScheme(auth, CurrentURI().Host());
+  if (!byLogon && !OnAuthorization && Trim(request.Password()).empty()) return false;
   auth.StoreUsername(request.Username());
   auth.StorePassword(request.Password());
   auth.Params().SetHeaderValue("Authorization", auth.BuildAuthorization());
@@ -131,15 +155,17 @@ bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse&
   ++proxyAuthAttempts_;
   TIdProxyConnectionInfo& proxy = ProxyParams();
   if (proxy.AuthScheme() == nullptr) {
-    TIdAuthenticationClass scheme = SchemeFor(response.ProxyAuthenticate());
+    const TLogonPermit logon{LogonForProxy(), proxy.ProxyUsername(), proxy.ProxyPassword()};
+    TIdAuthenticationClass scheme = SchemeFor(response.ProxyAuthenticate(), logon);
     if (!scheme) return false;
     if (OnSelectProxyAuthorization) {
       OnSelectProxyAuthorization(this, scheme, response.ProxyAuthenticate());
     }
     if (scheme) proxy.SetAuthScheme(scheme.Create());
   }
-  if (proxy.AuthScheme() == nullptr || !OnProxyAuthorization) return false;
+  if (proxy.AuthScheme() == nullptr) return false;
   TIdAuthentication& auth = *proxy.AuthScheme();
+  if (!PrepareLogonScheme(auth, proxy.ProxyServer()) && !OnProxyAuthorization) return false;
   auth.StoreUsername(proxy.ProxyUsername());
   auth.StorePassword(proxy.ProxyPassword());
   auth.SetAuthParams(response.ProxyAuthenticate());

@@ -119,6 +119,8 @@ bool Configure(TIdHTTP& http, const Options& o, std::string& error) {
   options.Include(hoInProcessAuth);
   http.SetHTTPOptions(options);
   http.SetLocationTrusted(o.locationTrusted);
+  http.SetLogonForServer(o.negotiate);
+  http.SetLogonForProxy(o.proxyNegotiate);
   return ApplyHeaders(http, o, error) && ApplyProxy(http, o, error);
 }
 

@@ -4,13 +4,15 @@
 # keytab, and a user alice (password "secret"). Everything lives in DIR; nothing in /etc changes.
 #
 #   scripts/kerberos_realm.sh start DIR   make the realm, start the three servers, write DIR/env
-#                                         (KRB5_CONFIG, KDC_PORT, APACHE_PORT, SQUID_PORT and the
-#                                         servers' PIDs, for `source`); exit 3 when a package is
+#                                         (KRB5_CONFIG, KDC_PORT, APACHE_PORT, APACHE_TLS_PORT,
+#                                         SQUID_PORT and the servers' PIDs, for `source`; DIR/ca.crt
+#                                         signs Apache's certificate); exit 3 when a package is
 #                                         missing (the message names it)
 #   scripts/kerberos_realm.sh kinit DIR   get alice's ticket into DIR/alice.ccache
 #   scripts/kerberos_realm.sh stop DIR    stop the servers DIR/env names
 #
-# Apache serves /negotiate/secret.txt behind Negotiate and /open.txt to anyone; squid wants
+# Apache serves /negotiate/secret.txt behind Negotiate and /open.txt to anyone, over http and
+# https (for the tunnel through the proxy); squid wants
 # Negotiate for every request, CONNECT included. Every wait is bounded (see WAIT_TENTHS).
 set -euo pipefail
 
@@ -103,7 +105,19 @@ make_realm() {
   [[ -s $D/http.keytab ]] || die "no keytab (see $D/kadmin.log)"
 }
 
+make_certificate() {
+  local ext="subjectAltName=DNS:localhost,IP:127.0.0.1"
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$D/ca.key" -out "$D/ca.crt" -days 2 \
+    -subj "/CN=Kerberos Test CA" -addext basicConstraints=critical,CA:TRUE \
+    -addext keyUsage=critical,keyCertSign,cRLSign > "$D/openssl.log" 2>&1
+  openssl req -newkey rsa:2048 -nodes -keyout "$D/server.key" -out "$D/server.csr" \
+    -subj /CN=localhost >> "$D/openssl.log" 2>&1
+  openssl x509 -req -in "$D/server.csr" -CA "$D/ca.crt" -CAkey "$D/ca.key" -CAcreateserial \
+    -days 2 -out "$D/server.crt" -extfile <(printf '%s\n' "$ext") >> "$D/openssl.log" 2>&1
+}
+
 write_apache_conf() {
+  make_certificate
   mkdir -p "$D/htdocs/negotiate" "$D/rcache"
   printf 'negotiate secret\n' > "$D/htdocs/negotiate/secret.txt"
   printf 'open page\n' > "$D/htdocs/open.txt"
@@ -111,6 +125,7 @@ write_apache_conf() {
 ServerRoot $D
 ServerName localhost
 Listen 127.0.0.1:$APACHE_PORT
+Listen 127.0.0.1:$APACHE_TLS_PORT
 PidFile $D/httpd.pid
 DefaultRuntimeDir $D
 ErrorLog $D/apache_error.log
@@ -120,7 +135,14 @@ LoadModule authn_core_module $APACHE_MODULES/mod_authn_core.so
 LoadModule authz_core_module $APACHE_MODULES/mod_authz_core.so
 LoadModule authz_user_module $APACHE_MODULES/mod_authz_user.so
 LoadModule auth_gssapi_module $APACHE_MODULES/mod_auth_gssapi.so
+LoadModule socache_shmcb_module $APACHE_MODULES/mod_socache_shmcb.so
+LoadModule ssl_module $APACHE_MODULES/mod_ssl.so
 DocumentRoot $D/htdocs
+<VirtualHost 127.0.0.1:$APACHE_TLS_PORT>
+  SSLEngine on
+  SSLCertificateFile $D/server.crt
+  SSLCertificateKeyFile $D/server.key
+</VirtualHost>
 <Location /negotiate/>
   AuthType GSSAPI
   AuthName "Kerberos"
@@ -165,6 +187,7 @@ start() {
   D="$(cd "$D" && pwd)"
   KDC_PORT="$(free_port)"
   APACHE_PORT="$(free_port)"
+  APACHE_TLS_PORT="$(free_port)"
   SQUID_PORT="$(free_port)"
   write_krb5_conf
   export KRB5_CONFIG="$D/krb5.conf" KRB5_KDC_PROFILE="$D/kdc.conf"
@@ -183,12 +206,14 @@ start() {
 KRB5_CONFIG=$D/krb5.conf
 KDC_PORT=$KDC_PORT
 APACHE_PORT=$APACHE_PORT
+APACHE_TLS_PORT=$APACHE_TLS_PORT
 SQUID_PORT=$SQUID_PORT
 KDC_PID=$kdc
 APACHE_PID=$apache
 SQUID_PID=$squid
 EOF
   wait_port "$APACHE_PORT" "$apache" apache2
+  wait_port "$APACHE_TLS_PORT" "$apache" apache2
   wait_port "$SQUID_PORT" "$squid" squid
 }
 

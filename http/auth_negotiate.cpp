@@ -99,17 +99,21 @@ std::string TIdLogonAuthentication::BuildAuthorization() {
 }
 
 TIdAuthenticationClass LogonSchemeFor(std::string_view word) {
-  if (SameTextNoCase(word, "Negotiate")) return TIdAuthenticationClass::Of<TIdNegotiateAuthentication>();
+  if (SameTextNoCase(word, "Negotiate"))
+    return TIdAuthenticationClass::Of<TIdNegotiateAuthentication>();
   if (SameTextNoCase(word, "NTLM")) return TIdAuthenticationClass::Of<TIdSSPINTLMAuthentication>();
   return {};
 }
 
-bool LogonSchemeUsable(std::string_view word, const std::string& user,
-                       const std::string& password) {
+bool LogonSchemeUsable(std::string_view word, const std::string& user, const std::string& password,
+                       std::string* why) {
   const TSecurityPackage package =
       SameTextNoCase(word, "NTLM") ? TSecurityPackage::NTLM : TSecurityPackage::Negotiate;
-  std::string why;
-  return LogonSchemeFor(word) && SecurityPackageUsable(package, {user, password}, why);
+  std::string reason;
+  const bool usable =
+      LogonSchemeFor(word) && SecurityPackageUsable(package, {user, password}, reason);
+  if (why != nullptr) *why = reason;
+  return usable;
 }
 
 }  // namespace brixa

@@ -78,8 +78,9 @@ class TIdSSPINTLMAuthentication : public TIdLogonAuthentication {
 [[nodiscard]] TIdAuthenticationClass LogonSchemeFor(std::string_view word);
 
 // Whether the logon can answer `word` now: the system package loads and, for the logon, holds
-// credentials. `user`/`password` as for TIdLogonAuthentication.
+// credentials. `user`/`password` as for TIdLogonAuthentication. `why`, when given, receives the
+// reason it cannot.
 [[nodiscard]] bool LogonSchemeUsable(std::string_view word, const std::string& user,
-                                     const std::string& password);
+                                     const std::string& password, std::string* why = nullptr);
 
 }  // namespace brixa

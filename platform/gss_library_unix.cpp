@@ -55,9 +55,8 @@ struct TGssApi {
   using ImportName = OM_uint32 (*)(OM_uint32*, gss_buffer_desc*, gss_OID_desc*, gss_name_t*);
   using ReleaseName = OM_uint32 (*)(OM_uint32*, gss_name_t*);
   using InitSecContext = OM_uint32 (*)(OM_uint32*, gss_cred_id_t, gss_ctx_id_t*, gss_name_t,
-                                       gss_OID_desc*, OM_uint32, OM_uint32, void*,
-                                       gss_buffer_desc*, gss_OID_desc**, gss_buffer_desc*,
-                                       OM_uint32*, OM_uint32*);
+                                       gss_OID_desc*, OM_uint32, OM_uint32, void*, gss_buffer_desc*,
+                                       gss_OID_desc**, gss_buffer_desc*, OM_uint32*, OM_uint32*);
   using DeleteSecContext = OM_uint32 (*)(OM_uint32*, gss_ctx_id_t*, gss_buffer_desc*);
   using ReleaseBuffer = OM_uint32 (*)(OM_uint32*, gss_buffer_desc*);
   using AcquireCred = OM_uint32 (*)(OM_uint32*, gss_name_t, OM_uint32, gss_OID_set_desc*, int,
@@ -152,9 +151,9 @@ class TGssContext final : public TSecurityContext {
     OM_uint32 minor = 0;
     // No mutual authentication asked for: the answer's own token is not waited for, and a
     // server that sends none still lets the request through.
-    const OM_uint32 major = api_.initSecContext(
-        &minor, nullptr, &context_, target_, &gSpnegoOid, 0, 0, nullptr,
-        input.empty() ? nullptr : &in, nullptr, &out, nullptr, nullptr);
+    const OM_uint32 major =
+        api_.initSecContext(&minor, nullptr, &context_, target_, &gSpnegoOid, 0, 0, nullptr,
+                            input.empty() ? nullptr : &in, nullptr, &out, nullptr, nullptr);
     if (out.length > 0) {
       const auto* bytes = static_cast<const std::uint8_t*>(out.value);
       output.assign(bytes, bytes + out.length);

@@ -12,6 +12,7 @@
 #include "platform/dynamic_library.h"
 #include "platform/security_context.h"
 #include "platform/system_error.h"
+#include "platform/system_library_windows.h"
 #include "platform/wide_text_windows.h"
 
 namespace brixa {
@@ -27,18 +28,7 @@ struct TSspi {
   PSecurityFunctionTableW table = nullptr;
 
   void Load() {
-    char folder[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
-      loadError = "the system folder is unknown: " + SystemErrorText(::GetLastError());
-      return;
-    }
-    // Never searched for: a secur32.dll beside the program or in the current folder is not the
-    // system's.
-    if (!library.Load(std::string(folder, length) + "\\secur32.dll")) {
-      loadError = "secur32.dll: " + library.ErrorText();
-      return;
-    }
+    if (!LoadSystemLibrary(library, "secur32.dll", loadError)) return;
     using InitSecurityInterface = PSecurityFunctionTableW(WINAPI*)();
     const auto init = library.Function<InitSecurityInterface>("InitSecurityInterfaceW");
     table = init != nullptr ? init() : nullptr;
@@ -75,8 +65,8 @@ class TIdentity {
  public:
   explicit TIdentity(const TSecurityIdentity& identity) {
     const std::size_t slash = identity.User.find('\\');
-    user_ = WideFromUtf8(slash == std::string::npos ? identity.User
-                                                    : identity.User.substr(slash + 1));
+    user_ =
+        WideFromUtf8(slash == std::string::npos ? identity.User : identity.User.substr(slash + 1));
     if (slash != std::string::npos) domain_ = WideFromUtf8(identity.User.substr(0, slash));
     password_ = WideFromUtf8(identity.Password);
     data_.User = reinterpret_cast<unsigned short*>(user_.data());

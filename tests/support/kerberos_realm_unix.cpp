@@ -48,14 +48,14 @@ std::unique_ptr<KerberosRealm> KerberosRealm::Start(std::string& whyNot) {
   const ProgramResult started = RunProgram("/bin/bash", {Script(), "start", dir}, kStartTimeoutMs);
   const auto env = ReadEnvFile(dir + "/env");
   // Made before the checks, so that whatever did start is stopped.
-  std::unique_ptr<KerberosRealm> realm(new KerberosRealm(
-      dir, env.count("APACHE_PORT") ? std::stoi(env.at("APACHE_PORT")) : 0,
-      env.count("APACHE_TLS_PORT") ? std::stoi(env.at("APACHE_TLS_PORT")) : 0,
-      env.count("SQUID_PORT") ? std::stoi(env.at("SQUID_PORT")) : 0));
+  std::unique_ptr<KerberosRealm> realm(
+      new KerberosRealm(dir, env.count("APACHE_PORT") ? std::stoi(env.at("APACHE_PORT")) : 0,
+                        env.count("APACHE_TLS_PORT") ? std::stoi(env.at("APACHE_TLS_PORT")) : 0,
+                        env.count("SQUID_PORT") ? std::stoi(env.at("SQUID_PORT")) : 0));
   if (started.exitCode != 0) {
-    whyNot = started.exitCode == kMissingPackage ? started.stdErr
-                                                 : "the Kerberos realm did not start: " +
-                                                       started.stdErr;
+    whyNot = started.exitCode == kMissingPackage
+                 ? started.stdErr
+                 : "the Kerberos realm did not start: " + started.stdErr;
     return nullptr;
   }
   const ProgramResult ticket = RunProgram("/bin/bash", {Script(), "kinit", dir}, kStartTimeoutMs);

@@ -13,9 +13,17 @@ std::unique_ptr<KerberosRealm> KerberosRealm::Start(std::string& whyNot) {
 KerberosRealm::~KerberosRealm() = default;
 void KerberosRealm::UseTicket() const {}
 void KerberosRealm::UseNoTicket() const {}
-std::string KerberosRealm::ApacheUrl() const { return {}; }
-std::string KerberosRealm::ApacheTlsUrl() const { return {}; }
-std::string KerberosRealm::SquidAddress() const { return {}; }
-std::string KerberosRealm::CaFile() const { return {}; }
+std::string KerberosRealm::ApacheUrl() const {
+  return {};
+}
+std::string KerberosRealm::ApacheTlsUrl() const {
+  return {};
+}
+std::string KerberosRealm::SquidAddress() const {
+  return {};
+}
+std::string KerberosRealm::CaFile() const {
+  return {};
+}
 
 }  // namespace brixa::test

@@ -30,6 +30,17 @@ constexpr bool kSystemNtlm = true;  // SSPI's NTLM (Wine: backed by Samba's ntlm
 constexpr bool kSystemNtlm = false;  // GSS-API has no NTLM: the library's own answers
 #endif
 
+// A client that answers challenges inside the request, as the updater and brixa-http do.
+class Client : public TIdHTTP {
+ public:
+  Client() {
+    SetReadTimeout(kReadTimeoutMs);
+    TIdHTTPOptions options = HTTPOptions();
+    options.Include(hoInProcessAuth);
+    SetHTTPOptions(options);
+  }
+};
+
 std::string Fetch(TIdHTTP& http, const std::string& url) {
   TMemoryStream body;
   http.Get(url, &body);
@@ -53,12 +64,11 @@ class KerberosPeers : public ::testing::Test {
   void SetUp() override {
     if (!realm_) GTEST_SKIP() << whyNot_;
     realm_->UseTicket();
-    http_.SetReadTimeout(kReadTimeoutMs);
   }
 
   static inline std::unique_ptr<test::KerberosRealm> realm_;
   static inline std::string whyNot_;
-  TIdHTTP http_;
+  Client http_;
 };
 
 TEST_F(KerberosPeers, ServerAnswersEveryRequestOnAKeptConnection) {
@@ -77,7 +87,7 @@ TEST_F(KerberosPeers, NoLogonWithoutPermissionOrTicket) {
   EXPECT_EQ(FailedStatus(http_, secret), 401);
   EXPECT_EQ(http_.Request().AuthScheme(), nullptr);
 
-  TIdHTTP withoutTicket;
+  Client withoutTicket;
   withoutTicket.SetLogonForServer(true);
   realm_->UseNoTicket();
   EXPECT_EQ(FailedStatus(withoutTicket, secret), 401);
@@ -87,7 +97,7 @@ TEST_F(KerberosPeers, NoLogonWithoutPermissionOrTicket) {
   EXPECT_NE(why.find("gss_acquire_cred"), std::string::npos) << why;
 }
 
-TEST_F(KerberosPeers, ProxyAnswersForPlainRequestsAndTheTunnel) {
+TEST_F(KerberosPeers, ProxyAnswersOnlyWithPermission) {
   http_.SetLogonForProxy(true);
   http_.ProxyParams().SetProxyServer("127.0.0.1");
   http_.ProxyParams().SetProxyPort(std::stoi(realm_->SquidAddress().substr(10)));
@@ -95,7 +105,7 @@ TEST_F(KerberosPeers, ProxyAnswersForPlainRequestsAndTheTunnel) {
   http_.SetLogonForServer(true);
   EXPECT_EQ(Fetch(http_, realm_->ApacheUrl() + "/negotiate/secret.txt"), "negotiate secret\n");
 
-  TIdHTTP refused;
+  Client refused;
   refused.ProxyParams().SetProxyServer("127.0.0.1");
   refused.ProxyParams().SetProxyPort(http_.ProxyParams().ProxyPort());
   EXPECT_EQ(FailedStatus(refused, realm_->ApacheUrl() + "/open.txt"), 407);
@@ -120,14 +130,10 @@ TEST(LogonSchemes, SystemNtlmAnswersWithGivenCredentials) {
       test::Expect::LineBlock(),
       test::Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nok\n"),
   });
-  TIdHTTP http;
-  http.SetReadTimeout(kReadTimeoutMs);
+  Client http;
   http.SetLogonForServer(true);
   http.Request().SetUsername("Domain\\User");
   http.Request().SetPassword("Password");
-  TIdHTTPOptions options = http.HTTPOptions();
-  options.Include(hoInProcessAuth);
-  http.SetHTTPOptions(options);
   EXPECT_EQ(Fetch(http, "http://127.0.0.1:" + std::to_string(server.Port()) + "/x"), "ok\n");
   ASSERT_TRUE(server.WaitDone());
   EXPECT_EQ(server.Failures(), "");
@@ -147,6 +153,35 @@ TEST(LogonSchemes, SystemNtlmAnswersWithGivenCredentials) {
   } else {
     EXPECT_EQ(ntLength, 24u);
   }
+}
+
+// Negotiate that falls back to NTLM inside the system (SSPI without a domain controller does):
+// two legs on one connection, each token in a "Negotiate" header.
+TEST(LogonSchemes, NegotiateContinuesWithThePeersToken) {
+  if (!kSystemNtlm) GTEST_SKIP() << "needs the system's NTLM inside Negotiate (SSPI)";
+  test::ScriptedServer server({
+      test::Expect::LineBlock(),
+      test::Send("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Negotiate\r\n"
+                 "Content-Length: 0\r\n\r\n"),
+      test::Expect::Until("Authorization: Negotiate "),
+      test::Expect::LineBlock(),
+      test::Send(std::string("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Negotiate ") +
+                 kType2WithTargetInfo + "\r\nContent-Length: 0\r\n\r\n"),
+      test::Expect::Until("Authorization: Negotiate "),
+      test::Expect::LineBlock(),
+      test::Send("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nok\n"),
+  });
+  Client http;
+  http.SetLogonForServer(true);
+  http.Request().SetUsername("Domain\\User");
+  http.Request().SetPassword("Password");
+  EXPECT_EQ(Fetch(http, "http://127.0.0.1:" + std::to_string(server.Port()) + "/x"), "ok\n");
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(server.Failures(), "");
+  EXPECT_EQ(server.Accepted(), 1u);
+  const auto* scheme = dynamic_cast<TIdNegotiateAuthentication*>(http.Request().AuthScheme());
+  ASSERT_NE(scheme, nullptr);
+  EXPECT_EQ(scheme->Step(), 2);
 }
 
 }  // namespace

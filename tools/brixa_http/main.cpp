@@ -140,8 +140,8 @@ void PrintExchange(TIdHTTP& http) {
 }
 
 // Why the logon did not answer a 401 / 407 that --negotiate / --proxy-negotiate asked it to: the
-// system's own words, from the exchange that failed or, when none started, from the check of
-// each logon scheme the peer offered.
+// system's own words, from the exchange that failed or, when none started (another scheme or
+// none was chosen), from the check of each logon scheme the peer offered.
 void ReportLogonFailure(TIdHTTP& http, const Options& o) {
   TIdHTTPResponse& response = http.LastResponse();
   const bool server = response.StatusCode() == 401 && o.negotiate;
@@ -151,7 +151,7 @@ void ReportLogonFailure(TIdHTTP& http, const Options& o) {
   std::string why;
   if (const auto* logon = dynamic_cast<const TIdLogonAuthentication*>(scheme)) {
     why = logon->ErrorText();
-  } else if (scheme == nullptr) {
+  } else {
     const std::string user = server ? http.Request().Username() : proxy.ProxyUsername();
     const std::string pass = server ? http.Request().Password() : proxy.ProxyPassword();
     for (const std::string& line :

@@ -357,6 +357,12 @@ std::optional<TProxyEndpoint> TProxyRoute::ProxyFor(std::string_view protocol,
       return *automatic;
     }
   }
+  return ManualProxyFor(protocol, host, port);
+}
+
+std::optional<TProxyEndpoint> TProxyRoute::ManualProxyFor(std::string_view protocol,
+                                                          std::string_view host,
+                                                          std::int32_t port) const {
   const TSetting* setting = nullptr;
   if (SameTextNoCase(protocol, "http")) setting = &http_;
   if (SameTextNoCase(protocol, "https")) setting = &https_;
@@ -373,7 +379,7 @@ std::optional<TProxyEndpoint> TProxyRoute::ProxyFor(const std::string& url) cons
   const TIdURI uri(url);
   const std::int32_t port =
       uri.PortText().empty() ? DefaultPortOf(uri.Protocol()) : StrToIntDefTrim(uri.PortText(), -1);
-  return ProxyFor(uri.Protocol(), uri.Host(), port);
+  return ManualProxyFor(uri.Protocol(), uri.Host(), port);
 }
 
 std::vector<std::string> TProxyRoute::Problems() const {

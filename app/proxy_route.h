@@ -78,6 +78,10 @@ class TProxyRoute {
   [[nodiscard]] bool Empty() const noexcept { return !http_.Set && !https_.Set && !resolver_; }
 
  private:
+  // The manual settings' proxy, without asking the automatic configuration.
+  [[nodiscard]] std::optional<TProxyEndpoint> ManualProxyFor(std::string_view protocol,
+                                                             std::string_view host,
+                                                             std::int32_t port) const;
   // The automatic configuration's proxy for `url`; nothing when it could not answer.
   [[nodiscard]] std::optional<std::optional<TProxyEndpoint>> AutoProxyFor(
       const std::string& url) const;

@@ -88,6 +88,10 @@ TAuthNextAction TIdLogonAuthentication::Next() {
   return naRetry;
 }
 
+int TIdLogonAuthentication::StepCount() const {
+  return Step() == 0 ? kMaxLegs : Step();
+}
+
 void TIdLogonAuthentication::Restart() {
   context_.reset();
   pending_.clear();

@@ -35,7 +35,9 @@ class TIdLogonAuthentication : public TIdAuthentication {
   // current one. naRetry once a token is ready to send, naFail when the system cannot answer,
   // the challenge is malformed, or the peer keeps the exchange going for too many legs.
   [[nodiscard]] TAuthNextAction Next() override;
-  [[nodiscard]] int StepCount() const override { return Step(); }
+  // Any leg sent may be the last (the peer's status decides); an exchange not started or given
+  // up (step 0) is not finished, so the object and its ErrorText stay after a failure.
+  [[nodiscard]] int StepCount() const override;
   void Restart() override;
   // The token of the current leg, once: later calls give "" until Next makes another.
   [[nodiscard]] std::string BuildAuthorization() override;

@@ -12,6 +12,7 @@ namespace brixa {
 class TIdBasicAuthentication : public TIdAuthentication {
  public:
   static constexpr std::string_view kClassName = "TIdBasicAuthentication";
+  static constexpr int kRank = kAuthRankBasic;
 
   // Copies the items of the "Basic" challenge into Params and takes Realm from it. Answers
   // naRetry when a user name is stored, naAskApplication otherwise; the step never changes.

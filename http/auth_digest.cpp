@@ -90,6 +90,22 @@ constexpr TDigestAlgorithm kAlgorithms[] = {
 
 }  // namespace
 
+int TIdDigestAuthentication::ChallengeStrength(std::string_view challenge) {
+  return DigestChallengeStrength(challenge);
+}
+
+void TIdDigestAuthentication::SetMethod(std::string method) {
+  TIdAuthRequest request = Request();
+  request.Method = std::move(method);
+  SetRequest(request);
+}
+
+void TIdDigestAuthentication::SetUri(std::string uri) {
+  TIdAuthRequest request = Request();
+  request.Target = std::move(uri);
+  SetRequest(request);
+}
+
 int DigestChallengeStrength(std::string_view challenge) {
   const std::vector<TIdAuthChallengeItem> items = SplitChallengeItems(DropSchemeWord(challenge));
   const TDigestAlgorithm* algorithm = FindAlgorithm(ChallengeItemValue(items, "algorithm"));
@@ -191,8 +207,8 @@ std::string TIdDigestAuthentication::Credentials() {
   const std::string nc = NonceCountText(nonceCount_);
   std::string ha1 = Hash(Join({Username(), Realm(), Password()}));
   if (session) ha1 = Hash(Join({ha1, nonce_, cnonce}));
-  const std::string ha2 = qop == kQopAuthInt ? Hash(Join({method_, uri_, Hash(entityBody_)}))
-                                             : Hash(Join({method_, uri_}));
+  const std::string ha2 = qop == kQopAuthInt ? Hash(Join({Method(), Uri(), Hash(entityBody_)}))
+                                             : Hash(Join({Method(), Uri()}));
   const std::string response = qop.empty() ? Hash(Join({ha1, nonce_, ha2}))
                                            : Hash(Join({ha1, nonce_, nc, cnonce, qop, ha2}));
 
@@ -201,7 +217,7 @@ std::string TIdDigestAuthentication::Credentials() {
   value += ", nonce=" + QuoteAuthValue(nonce_);
   // Echo the algorithm as the server named it; without one MD5 is implied.
   if (!algorithm_.empty()) value += ", algorithm=" + QuoteAuthValue(algorithm_);
-  value += ", uri=" + QuoteAuthValue(uri_);
+  value += ", uri=" + QuoteAuthValue(Uri());
   if (!qop.empty()) {
     value += ", qop=" + QuoteAuthValue(qop);
     value += ", nc=" + nc;

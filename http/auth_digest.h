@@ -17,12 +17,15 @@ namespace brixa {
 // Steps: Next reads the strongest Digest challenge it can answer and moves from step 0 to 1;
 // BuildAuthorization makes the header, counts the nonce use and returns to step 0. Once a nonce
 // is known, every later header reuses it with the next count, until a new challenge brings
-// another: the object is not tied to the connection its challenge came on. Before the header
-// is built the request writer gives the object the request's method, the request URI as written
-// in the request line and, for "auth-int", the entity body.
+// another: the object is not tied to the connection its challenge came on. The header signs
+// the method and the request-target of Request() (set by the client for the server's and the
+// proxy's object alike) and, for "auth-int", the entity body.
 class TIdDigestAuthentication : public TIdAuthentication {
  public:
   static constexpr std::string_view kClassName = "TIdDigestAuthentication";
+  static constexpr int kRank = kAuthRankDigest;
+  // DigestChallengeStrength: a stronger algorithm wins among Digest challenges.
+  [[nodiscard]] static int ChallengeStrength(std::string_view challenge);
 
   TIdDigestAuthentication();
   ~TIdDigestAuthentication() override;
@@ -51,10 +54,11 @@ class TIdDigestAuthentication : public TIdAuthentication {
   // Uses of the current nonce so far plus one: the nc of the next header (0 before any nonce).
   [[nodiscard]] std::uint32_t NonceCount() const noexcept { return nonceCount_; }
 
-  [[nodiscard]] const std::string& Method() const noexcept { return method_; }
-  void SetMethod(std::string method) { method_ = std::move(method); }
-  [[nodiscard]] const std::string& Uri() const noexcept { return uri_; }
-  void SetUri(std::string uri) { uri_ = std::move(uri); }
+  // Request().Method and Request().Target, one at a time.
+  [[nodiscard]] const std::string& Method() const noexcept { return Request().Method; }
+  void SetMethod(std::string method);
+  [[nodiscard]] const std::string& Uri() const noexcept { return Request().Target; }
+  void SetUri(std::string uri);
   // The request body exactly as sent (bytes in a string); hashed for qop "auth-int" only.
   [[nodiscard]] const std::string& EntityBody() const noexcept { return entityBody_; }
   void SetEntityBody(std::string body) { entityBody_ = std::move(body); }
@@ -77,8 +81,6 @@ class TIdDigestAuthentication : public TIdAuthentication {
   std::uint32_t nonceCount_ = 0;
   std::string algorithm_;
   std::vector<std::string> qop_;
-  std::string method_;
-  std::string uri_;
   std::string entityBody_;
   std::string fixedCNonce_;
   // For a "-sess" algorithm: the client nonce chosen with the current nonce, which the session

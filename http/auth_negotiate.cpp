@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "http/header_list.h"
 #include "http/mime_coder.h"
 #include "runtime/text.h"
 
@@ -107,6 +108,18 @@ TIdAuthenticationClass LogonSchemeFor(std::string_view word) {
     return TIdAuthenticationClass::Of<TIdNegotiateAuthentication>();
   if (SameTextNoCase(word, "NTLM")) return TIdAuthenticationClass::Of<TIdSSPINTLMAuthentication>();
   return {};
+}
+
+TIdAuthenticationClass PreferLogonScheme(TIdAuthenticationClass chosen,
+                                         const TIdHeaderList& challenges, const std::string& user,
+                                         const std::string& password) {
+  for (const std::string& line : challenges.Lines()) {
+    const std::string word = line.substr(0, line.find(' '));
+    const TIdAuthenticationClass logon = LogonSchemeFor(word);
+    if (!logon || (chosen && logon.Rank() <= chosen.Rank())) continue;
+    if (LogonSchemeUsable(word, user, password)) chosen = logon;
+  }
+  return chosen;
 }
 
 bool LogonSchemeUsable(std::string_view word, const std::string& user, const std::string& password,

@@ -26,6 +26,9 @@ inline constexpr std::size_t kMaxLogonTokenText = 64 * 1024;
 // connection; its legs are driven by the peer's tokens, and any leg may be the last (the peer's
 // status decides). The stored user name, when not empty, selects given credentials instead of
 // the logon where the system allows it (SSPI); GSS-API always answers with the ticket cache.
+//
+// These classes are not in the scheme registry: the logon is offered only to the peers a caller
+// chose (TIdCustomHTTP::LogonForServer / LogonForProxy), never to any server that asks.
 class TIdLogonAuthentication : public TIdAuthentication {
  public:
   TIdLogonAuthentication(TSecurityPackage package, std::string_view scheme);
@@ -42,6 +45,8 @@ class TIdLogonAuthentication : public TIdAuthentication {
   // The token of the current leg, once: later calls give "" until Next makes another.
   [[nodiscard]] std::string BuildAuthorization() override;
   [[nodiscard]] bool NeedsKeepAlive() const override { return true; }
+  // A leg that answers the peer's token belongs to the connection that token came on.
+  [[nodiscard]] bool NeedsSameConnection() const override { return Step() > 1; }
 
   // The peer's host name: the service principal is HTTP/host.
   void SetServiceHost(std::string host) { host_ = std::move(host); }
@@ -65,6 +70,8 @@ class TIdLogonAuthentication : public TIdAuthentication {
 class TIdNegotiateAuthentication : public TIdLogonAuthentication {
  public:
   static constexpr std::string_view kClassName = "TIdNegotiateAuthentication";
+  static constexpr int kRank = kAuthRankNegotiate;
+  static constexpr bool kAnswersWithLogon = true;
   TIdNegotiateAuthentication() : TIdLogonAuthentication(TSecurityPackage::Negotiate, "Negotiate") {}
 };
 
@@ -72,12 +79,23 @@ class TIdNegotiateAuthentication : public TIdLogonAuthentication {
 class TIdSSPINTLMAuthentication : public TIdLogonAuthentication {
  public:
   static constexpr std::string_view kClassName = "TIdSSPINTLMAuthentication";
+  // Above the library's own NTLM: the system's answers with the logon, and with NTLMv2.
+  static constexpr int kRank = kAuthRankNTLM + 1;
+  static constexpr bool kAnswersWithLogon = true;
   TIdSSPINTLMAuthentication() : TIdLogonAuthentication(TSecurityPackage::NTLM, "NTLM") {}
 };
 
 // The logon scheme that answers the challenge word `word` ("Negotiate", and "NTLM" where the
 // system has NTLM), or the empty class.
 [[nodiscard]] TIdAuthenticationClass LogonSchemeFor(std::string_view word);
+
+// `chosen` (the best of the other schemes, possibly empty), or the logon scheme of a higher rank
+// among `challenges` that can answer now for `user` / `password` (the logon when `user` is
+// empty). Asks the system only about the logon schemes the challenges name.
+[[nodiscard]] TIdAuthenticationClass PreferLogonScheme(TIdAuthenticationClass chosen,
+                                                       const TIdHeaderList& challenges,
+                                                       const std::string& user,
+                                                       const std::string& password);
 
 // Whether the logon can answer `word` now: the system package loads and, for the logon, holds
 // credentials. `user`/`password` as for TIdLogonAuthentication. `why`, when given, receives the

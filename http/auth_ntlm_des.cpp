@@ -1,4 +1,5 @@
-// The DES behind the NTLM LM and NT responses: libcrypto when it loads, else the platform's own.
+// The DES behind the NTLM version 1 responses: the platform's own when it has one (Windows CNG),
+// else libcrypto.
 
 #include <cstdint>
 #include <cstring>
@@ -59,15 +60,18 @@ void NTLMSpreadDesKey(const std::uint8_t* key7, std::uint8_t* key8) {
   key8[7] = static_cast<std::uint8_t>(key7[6] << 1);
 }
 
+// The system's DES comes first: where it exists, no library beside the program is ever loaded
+// for NTLM.
 bool NTLMDesAvailable() {
-  return OpenSSLDes().Complete() || PlatformDesAvailable();
+  return PlatformDesAvailable() || OpenSSLDes().Complete();
 }
 
 bool NTLMDesEncrypt(const std::uint8_t* key7, const std::uint8_t* block, std::uint8_t* out) {
   DES_cblock key;
   NTLMSpreadDesKey(key7, key);
+  if (PlatformDesAvailable()) return PlatformDesEncrypt(key, block, out);
   const TOpenSSLDes des = OpenSSLDes();
-  if (!des.Complete()) return PlatformDesEncrypt(key, block, out);
+  if (!des.Complete()) return false;
   des.SetOddParity(&key);
   DES_key_schedule schedule{};
   des.SetKey(&key, &schedule);

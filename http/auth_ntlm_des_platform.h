@@ -9,7 +9,7 @@ namespace brixa {
 // bit (lowest) is left 0.
 void NTLMSpreadDesKey(const std::uint8_t* key7, std::uint8_t* key8);
 
-// The system's own DES, used when libcrypto cannot be loaded: Windows CNG; none elsewhere.
+// The system's own DES, used before libcrypto: Windows CNG; none elsewhere.
 // `key8` is a spread key (parity bits are ignored by DES).
 [[nodiscard]] bool PlatformDesAvailable();
 [[nodiscard]] bool PlatformDesEncrypt(const std::uint8_t* key8, const std::uint8_t* block,

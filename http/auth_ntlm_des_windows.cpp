@@ -1,4 +1,4 @@
-// DES from Windows CNG, loaded at run time, for when libcrypto is missing.
+// DES from Windows CNG, loaded at run time from the system folder only; NTLM's first choice.
 
 #include <windows.h>
 
@@ -10,6 +10,10 @@
 namespace brixa {
 
 namespace {
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+constexpr DWORD LOAD_LIBRARY_SEARCH_SYSTEM32 = 0x00000800;
+#endif
 
 // CNG, loaded at run time like every other system library this program uses beyond kernel32.
 using BCRYPT_HANDLE_ = void*;
@@ -35,7 +39,9 @@ struct TCngDes {
 const TCngDes& CngDes() {
   static const TCngDes des = [] {
     TCngDes d;
-    HMODULE module = LoadLibraryW(L"bcrypt.dll");
+    // Never by its bare name: that would search the program's and the current folder, and PATH,
+    // where anyone may have put a "bcrypt.dll".
+    HMODULE module = ::LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module == nullptr) return d;
     auto open = reinterpret_cast<TOpenAlgorithmProvider>(
         reinterpret_cast<void*>(GetProcAddress(module, "BCryptOpenAlgorithmProvider")));

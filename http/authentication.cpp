@@ -57,6 +57,12 @@ class TSchemeRegistry {
       throw EIdAlreadyRegisteredAuthenticationMethod(
           FormatInvariant(RSHTTPAuthAlreadyRegistered, cls.ClassName()));
     }
+    for (const TSchemeEntry& entry : entries_) {
+      if (entry.Class.Rank() == cls.Rank() && !(entry.Class == cls)) {
+        throw EIdAuthenticationRankTaken(FormatInvariant(RSHTTPAuthRankTaken, cls.Rank(),
+                                                         cls.ClassName(), entry.Class.ClassName()));
+      }
+    }
     entries_.push_back({std::string(name), cls});
   }
 
@@ -90,6 +96,11 @@ TSchemeRegistry& Registry() {
 }
 
 }  // namespace
+
+int TIdAuthenticationClass::ChallengeStrength(std::string_view challenge) const {
+  if (factory_ == nullptr) return 0;
+  return strength_ == nullptr ? 1 : strength_(challenge);
+}
 
 std::unique_ptr<TIdAuthentication> TIdAuthenticationClass::Create() const {
   return factory_ == nullptr ? nullptr : factory_();
@@ -149,6 +160,28 @@ void UnregisterAuthScheme(std::string_view name) {
 
 TIdAuthenticationClass FindAuthScheme(std::string_view name) {
   return Registry().Lookup(name);
+}
+
+TIdAuthenticationClass ChooseAuthScheme(const TIdHeaderList& challenges, bool haveCredentials) {
+  TIdAuthenticationClass best;
+  TIdAuthenticationClass lastResort;
+  int bestRank = 0;
+  int bestStrength = 0;
+  for (const std::string& line : challenges.Lines()) {
+    std::string rest = line;
+    const TIdAuthenticationClass found = FindAuthScheme(TakeUpTo(rest, " "));
+    if (!found || (!haveCredentials && !found.AnswersWithLogon())) continue;
+    if (best && found.Rank() < bestRank) continue;  // no need to look closer
+    const int strength = found.ChallengeStrength(line);
+    if (strength < 0 && !lastResort) lastResort = found;
+    if (strength <= 0) continue;
+    if (!best || found.Rank() > bestRank || strength > bestStrength) {
+      best = found;
+      bestRank = found.Rank();
+      bestStrength = strength;
+    }
+  }
+  return best ? best : lastResort;
 }
 
 }  // namespace brixa

@@ -200,6 +200,7 @@ void TIdCustomHTTP::DoOnConnected() {
   tunnelTarget_.clear();
   TIdTCPClientCustom::DoOnConnected();
   disconnectPending_ = true;
+  RestartConnectionBoundExchanges();
 }
 
 void TIdCustomHTTP::DropConnection() {

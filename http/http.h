@@ -194,6 +194,13 @@ class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
   [[nodiscard]] bool AnswerChallenge(bool server, TIdHTTPRequest& request,
                                      TIdHTTPResponse& response) override;
   [[nodiscard]] bool RestartAuthExchange(bool server, TIdAuthentication& scheme) override;
+  // Who sent a challenge and what differs between answering a server and a proxy.
+  struct TAuthParty;
+  // The one routine behind AuthorizeServer and AuthorizeProxy.
+  [[nodiscard]] bool Authorize(TAuthParty& party);
+  // On a new connection: an exchange whose next leg needed the previous connection (the peer
+  // closed it, announced or not) starts again with its first leg.
+  void RestartConnectionBoundExchanges();
   // Judges the response `protocol` just read and keeps what it says about the connection.
   [[nodiscard]] TIdHTTPNextStep TakeNextStep(TIdHTTPProtocol& protocol,
                                              const TIdIgnoreReplies& ignoreReplies);

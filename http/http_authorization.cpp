@@ -1,8 +1,8 @@
 // Redirect confirmation, the answers to 401 / 407 challenges, what becomes of a finished
 // authentication when the connection closes, and which targets credentials may go to.
-#include "http/auth_digest.h"
+#include <functional>
+
 #include "http/auth_negotiate.h"
-#include "http/auth_ntlm.h"
 #include "http/http.h"
 #include "runtime/text.h"
 
@@ -12,52 +12,6 @@ namespace {
 // Rounds of "ask the application" one challenge may take. A handler that claims to have
 // supplied credentials but leaves the scheme asking again would otherwise loop for ever.
 constexpr int kMaxApplicationRounds = 16;
-
-// How much a challenge is preferred: Digest (by the strength of its algorithm) over any other
-// registered scheme over Basic, which sends the password itself. NTLM without a DES to compute
-// it ranks below Basic, and is taken only when nothing else is offered (its constructor then
-// tells why it cannot answer). 0: not answerable.
-int ChallengePreference(std::string_view word, const std::string& line) {
-  if (SameTextNoCase(word, "Digest")) {
-    const int strength = DigestChallengeStrength(line);
-    return strength == 0 ? 0 : 100 + strength;
-  }
-  if (SameTextNoCase(word, "Basic")) return 2;
-  if (SameTextNoCase(word, "NTLM") && !NTLMDesAvailable()) return 1;
-  return 50;
-}
-
-// The user's logon, where the caller allows it and the system can answer: above every scheme
-// that sends something derived from a password.
-constexpr int kLogonPreference = 1000;
-
-// Who may answer with the logon, and as whom.
-struct TLogonPermit {
-  bool allowed = false;
-  std::string user;
-  std::string password;
-};
-
-// The scheme of the most preferred challenge whose scheme word names a registered scheme (or a
-// logon scheme the permit allows); the first of equals.
-TIdAuthenticationClass SchemeFor(const TIdHeaderList& challenges, const TLogonPermit& logon = {}) {
-  TIdAuthenticationClass best;
-  int bestPreference = 0;
-  for (const std::string& line : challenges.Lines()) {
-    std::string rest = line;
-    const std::string word = TakeUpTo(rest, " ");
-    const bool byLogon = logon.allowed && LogonSchemeFor(word) &&
-                         LogonSchemeUsable(word, logon.user, logon.password);
-    const TIdAuthenticationClass found = byLogon ? LogonSchemeFor(word) : FindAuthScheme(word);
-    if (!found) continue;
-    const int preference = byLogon ? kLogonPreference : ChallengePreference(word, line);
-    if (preference > bestPreference) {
-      best = found;
-      bestPreference = preference;
-    }
-  }
-  return best;
-}
 
 // "scheme://host:port" in lower case, the port always written: what a credential is bound to.
 std::string OriginOf(const TIdURI& uri) {
@@ -114,72 +68,126 @@ bool TIdCustomHTTP::RestartAuthExchange(bool server, TIdAuthentication& scheme) 
   return retry;
 }
 
+// Who sent the challenge being answered. A server's 401 and a proxy's 407 are answered by one
+// routine (Authorize); these are the points where the two really differ.
+struct TIdCustomHTTP::TAuthParty {
+  // The challenge lines: WWW-Authenticate or Proxy-Authenticate.
+  const TIdHeaderList& Challenges;
+  const TIdOnSelectAuthorization& OnSelect;
+  const TIdOnAuthorization& OnAsk;
+  // The scheme object in the record that owns it (the request, or ProxyParams), and how the
+  // record takes a new one.
+  std::function<TIdAuthentication*()> Scheme;
+  std::function<void(std::unique_ptr<TIdAuthentication>)> Adopt;
+  // The credentials the caller gave for this party, read afresh each time.
+  std::function<std::string()> Username;
+  std::function<std::string()> Password;
+  // Credentials the application's handler supplied go back where the caller keeps them.
+  std::function<void(const TIdAuthentication&)> TakeBack;
+  // Whether an answer can be had at all. A server is answered when a password was given or the
+  // application can be asked, and only at the origin the credentials were given for; a proxy
+  // only through the application's handler, which decides whether the configured proxy
+  // credentials go out.
+  bool CanAnswer;
+  // A server's scheme keeps the header of the refused request in Params under
+  // "Authorization", for the OnAuthorization handler to see; a proxy's does not.
+  bool KeepsRefusedAnswer;
+  // Whether the caller lets the user's own logon answer this party (LogonForServer /
+  // LogonForProxy), and the host its service is named after: the origin's for a server, the
+  // proxy's own for a proxy.
+  bool Logon;
+  std::string ServiceHost;
+};
+
 bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& response) {
   ++serverAuthAttempts_;
-  // Another origin's challenge is never answered with what the caller gave for its own.
-  if (!credentialsAllowed_) return false;
-  if (request.AuthScheme() == nullptr) {
-    const TLogonPermit logon{LogonForServer(), request.Username(), request.Password()};
-    TIdAuthenticationClass scheme = SchemeFor(response.WWWAuthenticate(), logon);
-    if (!scheme) return false;
-    if (OnSelectAuthorization) OnSelectAuthorization(this, scheme, response.WWWAuthenticate());
-    if (!scheme) return false;
-    request.SetAuthScheme(scheme.Create());
-    BindAuthenticationToTarget();
-  }
-  TIdAuthentication& auth = *request.AuthScheme();
-  const bool byLogon = PrepareLogonScheme(auth, CurrentURI().Host());
-  if (!byLogon && !OnAuthorization && Trim(request.Password()).empty()) return false;
-  auth.StoreUsername(request.Username());
-  auth.StorePassword(request.Password());
-  auth.Params().SetHeaderValue("Authorization", auth.BuildAuthorization());
-  auth.SetAuthParams(response.WWWAuthenticate());
-  for (int round = 0; round < kMaxApplicationRounds; ++round) {
-    const TAuthNextAction action = auth.Next();
-    if (action == naRetry) return true;
-    // Without a handler nobody can supply what the scheme asks for.
-    if (action == naFail || !OnAuthorization) return false;
-    auth.StoreUsername(request.Username());
-    auth.StorePassword(request.Password());
-    bool handled = false;
-    OnAuthorization(this, &auth, handled);
-    if (!handled) return false;
-    request.SetBasicAuthentication(true);
-    request.SetUsername(auth.Username());
-    request.SetPassword(auth.Password());
-  }
-  return false;
+  TAuthParty server{
+      .Challenges = response.WWWAuthenticate(),
+      .OnSelect = OnSelectAuthorization,
+      .OnAsk = OnAuthorization,
+      .Scheme = [&request] { return request.AuthScheme(); },
+      .Adopt =
+          [this, &request](std::unique_ptr<TIdAuthentication> scheme) {
+            request.SetAuthScheme(std::move(scheme));
+            BindAuthenticationToTarget();
+          },
+      .Username = [&request] { return request.Username(); },
+      .Password = [&request] { return request.Password(); },
+      .TakeBack =
+          [&request](const TIdAuthentication& scheme) {
+            request.SetBasicAuthentication(true);
+            request.SetUsername(scheme.Username());
+            request.SetPassword(scheme.Password());
+          },
+      // Another origin's challenge is never answered with what the caller gave for its own.
+      .CanAnswer = credentialsAllowed_ && (OnAuthorization || !Trim(request.Password()).empty()),
+      .KeepsRefusedAnswer = true,
+      .Logon = credentialsAllowed_ && LogonForServer(),
+      .ServiceHost = CurrentURI().Host(),
+  };
+  return Authorize(server);
 }
 
 bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse& response) {
   ++proxyAuthAttempts_;
   TIdProxyConnectionInfo& proxy = ProxyParams();
-  if (proxy.AuthScheme() == nullptr) {
-    const TLogonPermit logon{LogonForProxy(), proxy.ProxyUsername(), proxy.ProxyPassword()};
-    TIdAuthenticationClass scheme = SchemeFor(response.ProxyAuthenticate(), logon);
-    if (!scheme) return false;
-    if (OnSelectProxyAuthorization) {
-      OnSelectProxyAuthorization(this, scheme, response.ProxyAuthenticate());
+  TAuthParty proxyParty{
+      .Challenges = response.ProxyAuthenticate(),
+      .OnSelect = OnSelectProxyAuthorization,
+      .OnAsk = OnProxyAuthorization,
+      .Scheme = [&proxy] { return proxy.AuthScheme(); },
+      .Adopt =
+          [&proxy](std::unique_ptr<TIdAuthentication> scheme) {
+            proxy.SetAuthScheme(std::move(scheme));
+          },
+      .Username = [&proxy] { return proxy.ProxyUsername(); },
+      .Password = [&proxy] { return proxy.ProxyPassword(); },
+      .TakeBack =
+          [&proxy](const TIdAuthentication& scheme) {
+            proxy.SetProxyUsername(scheme.Username());
+            proxy.SetProxyPassword(scheme.Password());
+          },
+      .CanAnswer = static_cast<bool>(OnProxyAuthorization),
+      .KeepsRefusedAnswer = false,
+      .Logon = LogonForProxy(),
+      .ServiceHost = proxy.ProxyServer(),
+  };
+  return Authorize(proxyParty);
+}
+
+bool TIdCustomHTTP::Authorize(TAuthParty& party) {
+  if (!party.CanAnswer && !party.Logon) return false;
+  if (party.Scheme() == nullptr) {
+    // Credentials exist (or the application can be asked): ranking may load what a scheme needs.
+    TIdAuthenticationClass scheme;
+    if (party.CanAnswer) scheme = ChooseAuthScheme(party.Challenges, true);
+    // The logon is asked only where the caller allows it, and wins where it can answer.
+    if (party.Logon) {
+      scheme = PreferLogonScheme(scheme, party.Challenges, party.Username(), party.Password());
     }
-    if (scheme) proxy.SetAuthScheme(scheme.Create());
+    if (!scheme) return false;
+    if (party.OnSelect) party.OnSelect(this, scheme, party.Challenges);
+    if (!scheme) return false;
+    party.Adopt(scheme.Create());
   }
-  if (proxy.AuthScheme() == nullptr) return false;
-  TIdAuthentication& auth = *proxy.AuthScheme();
-  if (!PrepareLogonScheme(auth, proxy.ProxyServer()) && !OnProxyAuthorization) return false;
-  auth.StoreUsername(proxy.ProxyUsername());
-  auth.StorePassword(proxy.ProxyPassword());
-  auth.SetAuthParams(response.ProxyAuthenticate());
+  TIdAuthentication& auth = *party.Scheme();
+  if (!PrepareLogonScheme(auth, party.ServiceHost) && !party.CanAnswer) return false;
+  auth.StoreUsername(party.Username());
+  auth.StorePassword(party.Password());
+  if (party.KeepsRefusedAnswer)
+    auth.Params().SetHeaderValue("Authorization", auth.BuildAuthorization());
+  auth.SetAuthParams(party.Challenges);
   for (int round = 0; round < kMaxApplicationRounds; ++round) {
     const TAuthNextAction action = auth.Next();
     if (action == naRetry) return true;
-    if (action == naFail) return false;
-    auth.StoreUsername(proxy.ProxyUsername());
-    auth.StorePassword(proxy.ProxyPassword());
+    // Without a handler nobody can supply what the scheme asks for.
+    if (action == naFail || !party.OnAsk) return false;
+    auth.StoreUsername(party.Username());
+    auth.StorePassword(party.Password());
     bool handled = false;
-    OnProxyAuthorization(this, &auth, handled);
+    party.OnAsk(this, &auth, handled);
     if (!handled) return false;
-    proxy.SetProxyUsername(auth.Username());
-    proxy.SetProxyPassword(auth.Password());
+    party.TakeBack(auth);
   }
   return false;
 }
@@ -191,8 +199,7 @@ bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse&
 void TIdCustomHTTP::DoOnDisconnected() {
   disconnectPending_ = false;
   TIdTCPClientCustom::DoOnDisconnected();
-  if (TIdAuthentication* auth = Request().AuthScheme();
-      auth != nullptr && auth->Step() == auth->StepCount()) {
+  if (TIdAuthentication* auth = Request().AuthScheme(); auth != nullptr && auth->Completed()) {
     if (authStore_ != nullptr) authStore_->AddAuthentication(*auth, CurrentURI());
     if (auth->NeedsKeepAlive()) {
       Request().SetAuthScheme(nullptr);
@@ -200,8 +207,18 @@ void TIdCustomHTTP::DoOnDisconnected() {
     }
   }
   if (TIdAuthentication* proxyAuth = ProxyParams().AuthScheme();
-      proxyAuth != nullptr && proxyAuth->Step() == proxyAuth->StepCount()) {
+      proxyAuth != nullptr && proxyAuth->Completed()) {
     proxyAuth->Restart();
+  }
+}
+
+void TIdCustomHTTP::RestartConnectionBoundExchanges() {
+  for (TIdAuthentication* auth : {Request().AuthScheme(), ProxyParams().AuthScheme()}) {
+    if (auth == nullptr || !auth->NeedsSameConnection()) continue;
+    auth->Restart();
+    // Without a user name the scheme stays at its start and sends nothing: the challenge that
+    // follows asks the application again.
+    (void)auth->Next();
   }
 }
 

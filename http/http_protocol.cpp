@@ -52,7 +52,7 @@ void TIdHTTPProtocol::WriteRequestHead(const TIdURI* cookieUri) {
   // Inside a CONNECT tunnel the request goes to the origin: the proxy's credentials belong to
   // the CONNECT alone.
   if (request.ConnectionKind() != ckTLSProxy || request.RequestMethod() == "CONNECT") {
-    client_.ProxyParams().WriteFields(request.HeaderLines());
+    client_.ProxyParams().WriteFields(request.HeaderLines(), request.AuthRequest());
   }
   if (cookieUri != nullptr && client_.CookieManager() != nullptr) {
     exchangeClient_.AddRequestCookies(request, *cookieUri);

@@ -30,7 +30,7 @@ void TIdProxyConnectionInfo::SetProxyServer(std::string value) {
   proxyServer_ = std::move(value);
 }
 
-void TIdProxyConnectionInfo::WriteFields(TIdHeaderList& headers) {
+void TIdProxyConnectionInfo::WriteFields(TIdHeaderList& headers, const TIdAuthRequest& request) {
   if (!authScheme_ && basicAuthentication_) {
     auto basic = std::make_unique<TIdBasicAuthentication>();
     basic->StoreUsername(proxyUsername_);
@@ -38,6 +38,7 @@ void TIdProxyConnectionInfo::WriteFields(TIdHeaderList& headers) {
     authScheme_ = std::move(basic);
   }
   if (!authScheme_) return;
+  authScheme_->SetRequest(request);
   const std::string value = authScheme_->BuildAuthorization();
   if (!value.empty()) headers.SetHeaderValue("Proxy-Authorization", value);
 }

@@ -23,8 +23,9 @@ class TIdProxyConnectionInfo : public TIdHeaderRecord {
   ~TIdProxyConnectionInfo() override;
 
   // Adds "Proxy-Authorization" to `headers` when the scheme object (made as Basic from
-  // ProxyUsername/ProxyPassword when BasicAuthentication is on and none exists) gives a value.
-  void WriteFields(TIdHeaderList& headers);
+  // ProxyUsername/ProxyPassword when BasicAuthentication is on and none exists) gives a value
+  // for `request`, the request those headers go with.
+  void WriteFields(TIdHeaderList& headers, const TIdAuthRequest& request = {});
   // ProxyServer, ProxyUsername, ProxyPassword empty; ProxyPort 0.
   void ResetFields();
   [[nodiscard]] const char* ClassName() const noexcept override { return "TIdProxyConnectionInfo"; }

@@ -3,7 +3,6 @@
 #include "http/request_header_info.h"
 
 #include "http/auth_basic.h"
-#include "http/auth_digest.h"
 
 namespace brixa {
 
@@ -86,13 +85,13 @@ void TIdRequestHeaderInfo::WriteAuthorization() {
     authScheme_ = std::move(basic);
   }
   if (!authScheme_) return;
-  // Digest signs the request line, so it must see the one this head goes out with.
-  if (auto* digest = dynamic_cast<TIdDigestAuthentication*>(authScheme_.get())) {
-    digest->SetMethod(RequestLineMethod());
-    digest->SetUri(RequestLineTarget());
-  }
+  authScheme_->SetRequest(AuthRequest());
   const std::string value = authScheme_->BuildAuthorization();
   if (!value.empty()) HeaderLines().SetHeaderValue("Authorization", value);
+}
+
+TIdAuthRequest TIdRequestHeaderInfo::AuthRequest() const {
+  return {.Method = RequestLineMethod(), .Target = RequestLineTarget(), .Host = host_};
 }
 
 void TIdRequestHeaderInfo::CopyFields(TIdHeaderRecord& destination) const {

@@ -73,15 +73,17 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
     authScheme_ = std::move(scheme);
   }
   void FreeAuthScheme() noexcept { authScheme_.reset(); }
+  // The request this head goes with, as the authentication schemes (the server's and the
+  // proxy's) are given it.
+  [[nodiscard]] TIdAuthRequest AuthRequest() const;
   // Hands the scheme object over to the caller; the record is left without one.
   [[nodiscard]] std::unique_ptr<TIdAuthentication> TakeAuthScheme() noexcept {
     return std::move(authScheme_);
   }
 
  protected:
-  // The method and the request target of the request line this head goes with. A signing
-  // scheme (Digest) is given both before its header value is built. This record has no request
-  // line: a request class that has one overrides these.
+  // The method and the request target of the request line this head goes with (AuthRequest).
+  // This record has no request line: a request class that has one overrides these.
   [[nodiscard]] virtual std::string RequestLineMethod() const { return {}; }
   [[nodiscard]] virtual std::string RequestLineTarget() const { return {}; }
 

@@ -127,8 +127,7 @@ bool TIdHTTPProtocol::AcceptChallenge(std::int32_t code, const TIdIgnoreReplies&
   // A scheme whose legs are bound to one connection cannot answer a challenge on the next one.
   // When the peer closes after its challenge, the exchange starts over on a new connection,
   // once; a second close ends it with the status.
-  if (accepted && scheme != nullptr && scheme->NeedsKeepAlive() && scheme->Step() > 1 &&
-      !response_->StaysOpen()) {
+  if (accepted && scheme != nullptr && scheme->NeedsSameConnection() && !response_->StaysOpen()) {
     accepted = exchangeClient_.RestartAuthExchange(server, *scheme);
   }
   if (accepted) return true;

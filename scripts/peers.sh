@@ -8,8 +8,8 @@
 #
 #   scripts/peers.sh config KIND DIR PORT   write KIND's configuration and documents into DIR
 #                                           (KIND: nginx apache squid squidauth squidntlm
-#                                           squidntlmclose dante danteauth lighttpd tinyproxy
-#                                           pyhttp)
+#                                           squidntlmclose squiddigest squidntlmv2 dante danteauth
+#                                           lighttpd tinyproxy pyhttp)
 #   scripts/peers.sh command KIND DIR PORT  print the server's command line, one word per line
 #   scripts/peers.sh start ENVFILE          start every peer on a free port, wait until each
 #                                           answers, write BRIXA_PEER_<KIND>_{PORT,DIR,PID}
@@ -21,11 +21,14 @@
 #   scripts/peers.sh cleanup KIND PORT      remove what a stopped peer left outside its folder
 set -euo pipefail
 
-KINDS=(nginx apache squid squidauth squidntlm squidntlmclose dante danteauth lighttpd tinyproxy pyhttp)
+KINDS=(nginx apache squid squidauth squidntlm squidntlmclose squiddigest squidntlmv2 dante danteauth lighttpd tinyproxy pyhttp)
 APACHE_MODULES=/usr/lib/apache2/modules
 NCSA_HELPER=/usr/lib/squid/basic_ncsa_auth
 # Accepts any user and password but runs the real three-leg NTLM exchange.
 NTLM_HELPER=/usr/lib/squid/ntlm_fake_auth
+DIGEST_HELPER=/usr/lib/squid/digest_file_auth
+# Samba's NTLM server (winbind), checking against one password without a domain controller.
+SAMBA_NTLM_HELPER=/usr/bin/ntlm_auth
 BIG_FILE_BYTES=4194304
 
 die() { echo "peers: $*" >&2; exit 2; }
@@ -34,7 +37,7 @@ binary_of() {
   case "$1" in
     nginx) echo /usr/sbin/nginx ;;
     apache) echo /usr/sbin/apache2 ;;
-    squid | squidauth | squidntlm | squidntlmclose) echo /usr/sbin/squid ;;
+    squid | squidauth | squidntlm | squidntlmclose | squiddigest | squidntlmv2) echo /usr/sbin/squid ;;
     dante | danteauth) echo /usr/sbin/danted ;;
     lighttpd) echo /usr/sbin/lighttpd ;;
     tinyproxy) echo /usr/bin/tinyproxy ;;
@@ -47,7 +50,7 @@ package_of() {
   case "$1" in
     nginx) echo nginx ;;
     apache) echo apache2 ;;
-    squid | squidauth | squidntlm | squidntlmclose) echo squid ;;
+    squid | squidauth | squidntlm | squidntlmclose | squiddigest | squidntlmv2) echo squid ;;
     dante | danteauth) echo dante-server ;;
     lighttpd) echo lighttpd ;;
     tinyproxy) echo tinyproxy ;;
@@ -164,6 +167,26 @@ config_squid() {
       echo "auth_param basic realm proxy-test"
       echo "acl authed proxy_auth REQUIRED"
       echo "http_access allow localhost authed"
+    elif [[ "$auth" == digest ]]; then
+      # One "user:password" line; squid asks for Digest (MD5, qop=auth) on requests and CONNECT.
+      echo "alice:secret" > "$d/digestpasswd"
+      echo "auth_param digest program $DIGEST_HELPER $d/digestpasswd"
+      echo "auth_param digest children 2 startup=1"
+      echo "auth_param digest realm proxy-digest"
+      echo "acl authed proxy_auth REQUIRED"
+      echo "http_access allow localhost authed"
+    elif [[ "$auth" == ntlmv2 ]]; then
+      # Samba's own NTLM server checks the answers against the password "secret"; its challenge
+      # carries target information. (Checking one password, ntlm_auth accepts version 1 answers
+      # whatever "ntlm auth" says; the setting states the intent for a domain-backed helper.)
+      mkdir -p "$d/samba"
+      printf '[global]\n  workgroup = CORP\n  ntlm auth = ntlmv2-only\n  lanman auth = no\n' > "$d/smb.conf"
+      for dir in lock state cache pid; do printf '  %s directory = %s\n' "$dir" "$d/samba" >> "$d/smb.conf"; done
+      printf '  private dir = %s\n' "$d/samba" >> "$d/smb.conf"
+      echo "auth_param ntlm program $SAMBA_NTLM_HELPER --configfile=$d/smb.conf --helper-protocol=squid-2.5-ntlmssp --username=alice --password=secret --domain=CORP"
+      echo "auth_param ntlm children 2 startup=1"
+      echo "acl authed proxy_auth REQUIRED"
+      echo "http_access allow localhost authed"
     elif [[ "$auth" == ntlm* ]]; then
       echo "auth_param ntlm program $NTLM_HELPER"
       echo "auth_param ntlm children 2 startup=1"
@@ -262,6 +285,8 @@ config() {
     squidauth) config_squid "$d" "$port" auth ;;
     squidntlm) config_squid "$d" "$port" ntlm ;;
     squidntlmclose) config_squid "$d" "$port" ntlmclose ;;
+    squiddigest) config_squid "$d" "$port" digest ;;
+    squidntlmv2) config_squid "$d" "$port" ntlmv2 ;;
     dante) config_dante "$d" "$port" open ;;
     danteauth) config_dante "$d" "$port" auth ;;
     *) die "unknown peer kind: $kind" ;;
@@ -272,7 +297,7 @@ config() {
 cleanup() {
   local kind="$1" port="$2"
   case "$kind" in
-    squid | squidauth | squidntlm | squidntlmclose) rm -f /dev/shm/sq"$port"-* 2>/dev/null || true ;;
+    squid | squidauth | squidntlm | squidntlmclose | squiddigest | squidntlmv2) rm -f /dev/shm/sq"$port"-* 2>/dev/null || true ;;
     danteauth) rm -f "/etc/pam.d/$(pam_service_of "$port")" ;;
   esac
 }
@@ -284,7 +309,7 @@ command_of() {
   case "$kind" in
     nginx) printf '%s\n' /usr/sbin/nginx -p "$d" -c "$d/nginx.conf" -e "$d/error.log" ;;
     apache) printf '%s\n' /usr/sbin/apache2 -f "$d/httpd.conf" -DFOREGROUND ;;
-    squid | squidauth | squidntlm | squidntlmclose) printf '%s\n' /usr/sbin/squid -N -n "sq$port" -f "$d/squid.conf" ;;
+    squid | squidauth | squidntlm | squidntlmclose | squiddigest | squidntlmv2) printf '%s\n' /usr/sbin/squid -N -n "sq$port" -f "$d/squid.conf" ;;
     dante | danteauth) printf '%s\n' /usr/sbin/danted -f "$d/danted.conf" -p "$d/danted.pid" ;;
     lighttpd) printf '%s\n' /usr/sbin/lighttpd -D -f "$d/lighttpd.conf" ;;
     tinyproxy) printf '%s\n' /usr/bin/tinyproxy -d -c "$d/tinyproxy.conf" ;;

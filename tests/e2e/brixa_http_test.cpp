@@ -123,6 +123,7 @@ TEST_F(BrixaHttpTool, CredentialsForServersAndProxies) {
   BRIXA_SUITE_PEER_OR_SKIP(proxy, PeerKind::SquidAuth);
   BRIXA_SUITE_PEER_OR_SKIP(ntlm, PeerKind::SquidNTLM);
   BRIXA_SUITE_PEER_OR_SKIP(ntlmClose, PeerKind::SquidNTLMClose);
+  BRIXA_SUITE_PEER_OR_SKIP(digest, PeerKind::SquidDigest);
   const std::string page = test::ReadFileText(nginx->DocPath("index.html"));
   const auto via = [](const test::PeerProcess* p) {
     return "127.0.0.1:" + std::to_string(p->Port());
@@ -153,6 +154,9 @@ TEST_F(BrixaHttpTool, CredentialsForServersAndProxies) {
        0,
        page},
       {{"-x", via(ntlm), nginx->BaseUrl() + "/index.html"}, 22, ""},
+      // A Digest proxy: the answer signs GET and the absolute URL.
+      {{"-x", via(digest), "-U", "alice:secret", nginx->BaseUrl() + "/index.html"}, 0, page},
+      {{"-x", via(digest), "-U", "alice:wrong", nginx->BaseUrl() + "/index.html"}, 22, ""},
   };
   for (const auto& c : cases) {
     const auto run = BrixaHttp(c.args);

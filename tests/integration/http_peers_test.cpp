@@ -274,10 +274,14 @@ TEST_F(HttpPeers, SquidForwardsAbsoluteTargetsAndAnswersProxyChallenges) {
     // A forward proxy serves only absolute-form targets, so arriving proves the form.
     EXPECT_EQ(LoggedConnections(*nginx, "/index.html?via=squid", 1).size(), 1u);
   }
-  {
+  // Basic, then Digest: the Digest answer signs the method and the absolute URL the request
+  // line carries, which squid checks against its own.
+  BRIXA_SUITE_PEER_OR_SKIP(digest, PeerKind::SquidDigest);
+  for (const test::PeerProcess* proxy : {authed, digest}) {
+    SCOPED_TRACE(proxy->Port());
     Client http;
     http.ProxyParams().SetProxyServer("127.0.0.1");
-    http.ProxyParams().SetProxyPort(authed->Port());
+    http.ProxyParams().SetProxyPort(proxy->Port());
     TMemoryStream body;
     try {
       http.Get(nginx->BaseUrl() + "/index.html", &body);
@@ -293,10 +297,14 @@ TEST_F(HttpPeers, SquidForwardsAbsoluteTargetsAndAnswersProxyChallenges) {
       auth->StorePassword("secret");
       handled = true;
     };
-    http.Get(nginx->BaseUrl() + "/index.html", &body);
-    EXPECT_EQ(body.DataString(), expected);
+    for (int round = 0; round < 2; ++round) {
+      TMemoryStream page;
+      http.Get(nginx->BaseUrl() + "/index.html?proxy-auth=" + std::to_string(round), &page);
+      EXPECT_EQ(page.DataString(), expected) << round;
+    }
     EXPECT_EQ(asked, 1);
     EXPECT_EQ(http.ProxyParams().ProxyUsername(), "alice");
+    EXPECT_NE(proxy->ReadFile("access.log").find("alice"), std::string::npos);
   }
 }
 
@@ -333,6 +341,58 @@ TEST_F(HttpPeers, SquidAnswersNTLMProxyAuthenticationAlsoWhenItClosesBetweenLegs
     EXPECT_GE(asked, 1);
     // squid logs the user its helper accepted on the authenticated requests.
     EXPECT_NE(ntlm->ReadFile("access.log").find("alice"), std::string::npos);
+  }
+}
+
+// Samba's own NTLM server (ntlm_auth behind squid) checks the answers independently: its
+// challenge carries target information, so the answer is version 2, which passes with the right
+// password and not with a wrong one. ntlm_auth checking a single password accepts version 1
+// too (that mode ignores "ntlm auth"): UseNTLMv1 is shown to reach it, not to be refused.
+TEST_F(HttpPeers, SambasNTLMServerChecksVersion2Answers) {
+  BRIXA_SUITE_PEER_OR_SKIP(nginx, PeerKind::Nginx);
+  BRIXA_SUITE_PEER_OR_SKIP(samba, PeerKind::SquidNTLMv2);
+  const std::string expected = test::ReadFileText(nginx->DocPath("index.html"));
+  const struct {
+    const char* password;
+    bool v1;
+    bool passes;
+  } cases[] = {{"secret", false, true},
+               {"wrong", false, false},
+               {"secret", true, true},
+               {"wrong", true, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.password) + (c.v1 ? " v1" : " v2"));
+    Client http;
+    http.ProxyParams().SetProxyServer("127.0.0.1");
+    http.ProxyParams().SetProxyPort(samba->Port());
+    http.SetHTTPOptions({hoInProcessAuth});
+    http.OnProxyAuthorization = [&](TComponent*, TIdAuthentication* auth, bool& handled) {
+      if (auto* ntlm = dynamic_cast<TIdNTLMAuthentication*>(auth)) ntlm->SetUseNTLMv1(c.v1);
+      auth->StoreUsername("CORP\\alice");
+      auth->StorePassword(c.password);
+      handled = true;
+    };
+    TMemoryStream body;
+    try {
+      http.Get(nginx->BaseUrl() + "/index.html?samba", &body);
+      EXPECT_TRUE(c.passes);
+      EXPECT_EQ(body.DataString(), expected);
+    } catch (const EIdHTTPProtocolException& e) {
+      EXPECT_FALSE(c.passes);
+      EXPECT_EQ(e.ReplyCode(), 407);
+    }
+  }
+  const std::string tool =
+      test::BuildTreePath("tools/brixa_http/brixa-http" + test::ExecutableSuffix());
+  const std::string proxy = "127.0.0.1:" + std::to_string(samba->Port());
+  for (const auto& [user, exitCode] :
+       {std::pair{"CORP\\alice:secret", 0}, std::pair{"CORP\\alice:wrong", 22}}) {
+    const test::ProgramResult run =
+        test::RunProgram(tool, {"-x", proxy, "-U", user, nginx->BaseUrl() + "/index.html"}, 60000);
+    EXPECT_EQ(run.exitCode, exitCode) << user << ": " << run.stdErr;
+    if (exitCode == 0) {
+      EXPECT_EQ(run.stdOut, expected);
+    }
   }
 }
 

@@ -17,6 +17,7 @@
 
 #include "app/update_tls.h"
 #include "app/version_check.h"
+#include "http/auth_digest.h"
 #include "http/http.h"
 #include "http/http_protocol_exception.h"
 #include "support/peer_process.h"
@@ -513,6 +514,58 @@ TEST_F(TlsPeers, HttpsThroughSquidsConnectTunnelWithAndWithoutProxyCredentials) 
     if (logged.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_NE(logged.find(" pa=-"), std::string::npos) << logged;
+}
+
+// A proxy that asks for Digest on CONNECT: the answer signs "CONNECT" and the tunnel's
+// "host:port", which squid checks against its own request line. Through the library and through
+// brixa-http, with the right password and a wrong one.
+TEST_F(TlsPeers, HttpsThroughSquidsConnectTunnelWithDigestProxyCredentials) {
+  std::string whyNot;
+  auto digest = PeerProcess::Start(PeerKind::SquidDigest, whyNot);
+  if (!digest) GTEST_SKIP() << whyNot;
+  const std::string small = ReadBytes(docs_ + "/small.bin");
+  for (const char* password : {"secret", "wrong"}) {
+    SCOPED_TRACE(password);
+    TlsClient client(pki_);
+    client.http.ProxyParams().SetProxyServer("127.0.0.1");
+    client.http.ProxyParams().SetProxyPort(digest->Port());
+    client.http.SetHTTPOptions({hoInProcessAuth});
+    std::string scheme;
+    client.http.OnProxyAuthorization = [&](TComponent*, TIdAuthentication* auth, bool& handled) {
+      scheme = dynamic_cast<TIdDigestAuthentication*>(auth) != nullptr ? "Digest" : "other";
+      auth->StoreUsername("alice");
+      auth->StorePassword(password);
+      handled = true;
+    };
+    if (std::string(password) == "secret") {
+      EXPECT_EQ(client.Get(Url(kGood, "/small.bin?digest-tunnel")), small);
+      // The kept tunnel carries the next request without asking the proxy again.
+      EXPECT_EQ(client.Get(Url(kGood, "/small.bin?digest-tunnel")), small);
+    } else {
+      try {
+        (void)client.Get(Url(kGood, "/small.bin"));
+        ADD_FAILURE() << "a wrong proxy password passed";
+      } catch (const EIdHTTPProtocolException& e) {
+        EXPECT_EQ(e.ReplyCode(), 407);
+      }
+    }
+    EXPECT_EQ(scheme, "Digest");
+  }
+  const std::string tool =
+      test::BuildTreePath("tools/brixa_http/brixa-http" + test::ExecutableSuffix());
+  const std::string proxy = "127.0.0.1:" + std::to_string(digest->Port());
+  for (const auto& [user, exitCode] :
+       {std::pair{"alice:secret", 0}, std::pair{"alice:wrong", 22}}) {
+    const test::ProgramResult run =
+        test::RunProgram(tool,
+                         {"--cacert", pki_ + "/ca.crt", "-x", proxy, "-U", user, "-o",
+                          pki_ + "/digest.bin", Url(kGood, "/small.bin?digest-cli")},
+                         60000);
+    EXPECT_EQ(run.exitCode, exitCode) << user << ": " << run.stdErr;
+    if (exitCode == 0) {
+      EXPECT_EQ(ReadBytes(pki_ + "/digest.bin"), small);
+    }
+  }
 }
 
 // ---- brixa-http over https -----------------------------------------------------------------

@@ -30,6 +30,10 @@ std::string PeerKindName(PeerKind kind) {
       return "tinyproxy";
     case PeerKind::PyHttp:
       return "pyhttp";
+    case PeerKind::SquidDigest:
+      return "squiddigest";
+    case PeerKind::SquidNTLMv2:
+      return "squidntlmv2";
     case PeerKind::Count:
       break;
   }

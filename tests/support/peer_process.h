@@ -23,6 +23,8 @@ enum class PeerKind {
                    // connection> \"<request line>\" <status>"
   Tinyproxy,       // an open forward proxy
   PyHttp,          // python3 -m http.server: HTTP/1.0, one request per connection
+  SquidDigest,     // a forward proxy that wants Digest credentials alice:secret (digest_file_auth)
+  SquidNTLMv2,     // a forward proxy whose NTLM is Samba's ntlm_auth checking the password secret
   Count            // not a peer: the number of kinds above
 };
 inline constexpr int kPeerKindCount = static_cast<int>(PeerKind::Count);

@@ -39,6 +39,8 @@ std::string BinaryOf(PeerKind kind) {
     case PeerKind::SquidAuth:
     case PeerKind::SquidNTLM:
     case PeerKind::SquidNTLMClose:
+    case PeerKind::SquidDigest:
+    case PeerKind::SquidNTLMv2:
       return "/usr/sbin/squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -65,6 +67,8 @@ std::string PackageOf(PeerKind kind) {
     case PeerKind::SquidAuth:
     case PeerKind::SquidNTLM:
     case PeerKind::SquidNTLMClose:
+    case PeerKind::SquidDigest:
+    case PeerKind::SquidNTLMv2:
       return "squid";
     case PeerKind::Dante:
     case PeerKind::DanteAuth:
@@ -151,7 +155,8 @@ void PeerProcess::Stop() {
   StopProcess(static_cast<pid_t>(pid_), kStopTimeoutMs);
   pid_ = 0;
   if (kind_ == PeerKind::Squid || kind_ == PeerKind::SquidAuth || kind_ == PeerKind::SquidNTLM ||
-      kind_ == PeerKind::SquidNTLMClose)
+      kind_ == PeerKind::SquidNTLMClose || kind_ == PeerKind::SquidDigest ||
+      kind_ == PeerKind::SquidNTLMv2)
     RemoveSharedMemoryOf(port_);
   if (kind_ == PeerKind::DanteAuth) CleanUpAfter(kind_, port_);
   std::error_code ec;

@@ -18,6 +18,7 @@ namespace {
 class TTestAuthentication : public TIdAuthentication {
  public:
   static constexpr std::string_view kClassName = "TTestAuthentication";
+  static constexpr int kRank = kAuthRankDigest + 1;
   TAuthNextAction Next() override { return naFail; }
   std::string BuildAuthorization() override { return "Test"; }
 };
@@ -65,6 +66,65 @@ TEST(AuthRegistryTest, TakenNamesAreRefusedAndRemovedNamesFreed) {
   EXPECT_FALSE(FindAuthScheme("Basic"));
   RegisterAuthScheme("Basic", TIdAuthenticationClass::Of<TIdBasicAuthentication>());
   EXPECT_TRUE(FindAuthScheme("basic"));
+}
+
+// A scheme that answers with the logon, and one that ties with Basic's rank.
+class TLogonAuthentication : public TTestAuthentication {
+ public:
+  static constexpr std::string_view kClassName = "TLogonAuthentication";
+  static constexpr int kRank = kAuthRankNegotiate;
+  static constexpr bool kAnswersWithLogon = true;
+};
+class TTyingAuthentication : public TTestAuthentication {
+ public:
+  static constexpr std::string_view kClassName = "TTyingAuthentication";
+  static constexpr int kRank = kAuthRankBasic;
+};
+
+TEST(AuthRegistryTest, StrongestAnswerableChallengeWinsByRankThenStrength) {
+  RegisterAuthScheme("X-Logon", TIdAuthenticationClass::Of<TLogonAuthentication>());
+  const auto choose = [](std::initializer_list<const char*> lines, bool credentials) {
+    TIdHeaderList challenges;
+    for (const char* line : lines) challenges.Add(line);
+    return std::string(ChooseAuthScheme(challenges, credentials).ClassName());
+  };
+  const char* const md5 = "Digest realm=\"r\", nonce=\"n\", algorithm=MD5";
+  const char* const sha = "Digest realm=\"r\", nonce=\"n\", algorithm=SHA-256";
+  const char* const unknown = "Digest realm=\"r\", nonce=\"n\", algorithm=SHA3";
+  const struct {
+    std::initializer_list<const char*> lines;
+    bool credentials;
+    const char* chosen;
+  } cases[] = {
+      {{"Basic realm=\"r\"", md5}, true, "TIdDigestAuthentication"},
+      {{md5, "Basic realm=\"r\""}, true, "TIdDigestAuthentication"},
+      {{md5, "NTLM", "Basic"}, true, "TIdNTLMAuthentication"},
+      {{"NTLM", "X-Logon"}, true, "TLogonAuthentication"},
+      {{md5, sha}, true, "TIdDigestAuthentication"},
+      {{unknown, "Basic"}, true, "TIdBasicAuthentication"},  // Digest it cannot compute
+      {{unknown}, true, ""},
+      {{"Bearer x", "Unknown"}, true, ""},
+      {{"Basic", md5, "NTLM"}, false, ""},  // nothing to answer with: nothing is even ranked
+      {{"Basic", "X-Logon"}, false, "TLogonAuthentication"},
+      {{}, true, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(choose(c.lines, c.credentials), c.chosen) << *c.lines.begin();
+  }
+  UnregisterAuthScheme("X-Logon");
+
+  // A new scheme never ties silently: a taken rank is refused, unless it is the same class.
+  try {
+    RegisterAuthScheme("X-Tie", TIdAuthenticationClass::Of<TTyingAuthentication>());
+    FAIL() << "a taken rank was registered";
+  } catch (const EIdAuthenticationRankTaken& e) {
+    EXPECT_EQ(e.Message(),
+              "The authentication rank 100 of class TTyingAuthentication is already taken by "
+              "class TIdBasicAuthentication.");
+  }
+  EXPECT_FALSE(FindAuthScheme("X-Tie"));
+  RegisterAuthScheme("X-Basic", TIdAuthenticationClass::Of<TIdBasicAuthentication>());
+  UnregisterAuthScheme("X-Basic");
 }
 
 TEST(AuthenticationTest, CredentialsComeBackExactlyAsStored) {

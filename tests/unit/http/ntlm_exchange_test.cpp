@@ -119,5 +119,51 @@ TEST_F(NTLMExchange, ClosedBetweenLegsRestartsOnceThenFails) {
             NTLMNegotiateMessage("Domain", LocalComputerName()));
 }
 
+// The server sends its challenge as if it kept the connection, then really closes it. The
+// answer to that challenge could only go on the closed connection: the exchange starts again on
+// a new one, from the negotiate message, and succeeds there.
+TEST_F(NTLMExchange, UnannouncedCloseAfterTheChallengeRestartsOnANewConnection) {
+  const test::Script first{
+      Expect::LineBlock(), Send(Unauthorized("WWW-Authenticate: NTLM\r\n")), Expect::LineBlock(),
+      Send(Unauthorized("WWW-Authenticate: " + kType2 + "\r\n")), test::Close()};
+  const test::Script second{Expect::Until("Authorization: NTLM "), Expect::LineBlock(),
+                            Send(Unauthorized("WWW-Authenticate: " + kType2 + "\r\n")),
+                            Expect::LineBlock(),
+                            Send(test::Response("HTTP/1.1 200 OK", "welcome"))};
+  ScriptedServer server(std::vector<test::Script>{first, second});
+  TestClient http;
+  test::AnswerChallengesAs(http, "Domain\\User", "Password");
+  TMemoryStream body;
+  http.Get(test::UrlOf(server, "/intranet"), &body);
+  EXPECT_EQ(body.DataString(), "welcome");
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(server.Accepted(), 2u);
+  const std::string again = server.Received(1);
+  EXPECT_EQ(test::Count(again, "GET /intranet HTTP/1.1"), 2);
+  const TIdByteArray firstOnNew =
+      LastNTLMMessage(again.substr(0, again.rfind("GET ")), "Authorization");
+  EXPECT_EQ(firstOnNew, NTLMNegotiateMessage("Domain", LocalComputerName()));
+  ASSERT_GE(LastNTLMMessage(again, "Authorization").size(), 12u);
+  EXPECT_EQ(LastNTLMMessage(again, "Authorization")[8], 3);  // the type-3 answer
+}
+
+// A challenge message shorter than its fixed part is refused, not answered against a partly
+// zero challenge.
+TEST_F(NTLMExchange, ShortChallengeMessageRaises) {
+  const std::string shortType2 =
+      "NTLM " + TIdEncoderMIME::EncodeBytes(
+                    TIdByteArray{'N', 'T', 'L', 'M',  'S', 'S', 'P', 0, 2,    0, 0, 0, 0,
+                                 0,   0,   0,   0x30, 0,   0,   0,   5, 0x82, 1, 0, 1, 0x23});
+  ScriptedServer server(test::Script{
+      Expect::LineBlock(), Send(Unauthorized("WWW-Authenticate: NTLM\r\n")), Expect::LineBlock(),
+      Send(Unauthorized("WWW-Authenticate: " + shortType2 + "\r\n")), Expect::Close()});
+  TestClient http;
+  test::AnswerChallengesAs(http, "Domain\\User", "Password");
+  TMemoryStream body;
+  EXPECT_THROW(http.Get(test::UrlOf(server, "/intranet"), &body), EIdNTLMInvalidChallenge);
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(test::Count(server.Received(), "GET /intranet"), 2);
+}
+
 }  // namespace
 }  // namespace brixa

@@ -12,6 +12,7 @@
 #include "http/uri.h"
 #include "runtime/ip_text.h"
 #include "runtime/text.h"
+#include "transport/tcp_client.h"
 
 namespace brixa {
 
@@ -347,6 +348,21 @@ TProxyRoute::TSetting TProxyRoute::Read(const std::string& value, const std::str
 std::optional<TProxyEndpoint> TProxyRoute::ProxyFor(std::string_view protocol,
                                                     std::string_view host,
                                                     std::int32_t port) const {
+  if (resolver_) {
+    const std::string hostPart = host.find(':') == std::string_view::npos
+                                     ? std::string(host)
+                                     : "[" + std::string(host) + "]";
+    if (const auto automatic = AutoProxyFor(std::string(protocol) + "://" + hostPart + ":" +
+                                            std::to_string(port) + "/")) {
+      return *automatic;
+    }
+  }
+  return ManualProxyFor(protocol, host, port);
+}
+
+std::optional<TProxyEndpoint> TProxyRoute::ManualProxyFor(std::string_view protocol,
+                                                          std::string_view host,
+                                                          std::int32_t port) const {
   const TSetting* setting = nullptr;
   if (SameTextNoCase(protocol, "http")) setting = &http_;
   if (SameTextNoCase(protocol, "https")) setting = &https_;
@@ -357,10 +373,13 @@ std::optional<TProxyEndpoint> TProxyRoute::ProxyFor(std::string_view protocol,
 }
 
 std::optional<TProxyEndpoint> TProxyRoute::ProxyFor(const std::string& url) const {
+  if (resolver_) {
+    if (const auto automatic = AutoProxyFor(url)) return *automatic;
+  }
   const TIdURI uri(url);
   const std::int32_t port =
       uri.PortText().empty() ? DefaultPortOf(uri.Protocol()) : StrToIntDefTrim(uri.PortText(), -1);
-  return ProxyFor(uri.Protocol(), uri.Host(), port);
+  return ManualProxyFor(uri.Protocol(), uri.Host(), port);
 }
 
 std::vector<std::string> TProxyRoute::Problems() const {
@@ -413,6 +432,8 @@ void RouteThroughProxy(TIdHTTP& http, const TProxyRoute& route, const std::strin
                                     std::string&) {
     if (handled) PointAt(http, ProxyForRedirect(route, http, dest));
   };
+  // The user's own logon, as the system's programs offer it to their proxy.
+  http.SetLogonForProxy(true);
   // The credentials of the proxy now in use: a challenge comes from that proxy only.
   http.OnProxyAuthorization = [&http](TComponent*, TIdAuthentication* auth, bool& handled) {
     const TIdProxyConnectionInfo& params = http.ProxyParams();
@@ -422,9 +443,66 @@ void RouteThroughProxy(TIdHTTP& http, const TProxyRoute& route, const std::strin
   };
 }
 
+// --- automatic configuration ---------------------------------------------------------------
+
+TProxyRoute::TProxyRoute(const TSystemProxySettings& settings, TAutoProxyResolver resolver,
+                         TProxyReachable reachable)
+    : TProxyRoute(settings) {
+  if (settings.AutoConfigUrl.empty() && !settings.AutoDetect) return;
+  resolver_ = std::move(resolver);
+  reachable_ = std::move(reachable);
+}
+
+std::optional<std::optional<TProxyEndpoint>> TProxyRoute::AutoProxyFor(
+    const std::string& url) const {
+  const TAutoProxyAnswer answer = resolver_(url);
+  std::optional<TProxyEndpoint> last;
+  for (const TProxyListEntry& entry : answer.Route) {
+    if (entry.Direct) return std::optional<TProxyEndpoint>();
+    const TProxyParse parse = ParseProxySetting(entry.Proxy, kInternetSettingsDefaultProxyPort);
+    if (!parse.Endpoint) continue;
+    last = parse.Endpoint;
+    if (&entry == &answer.Route.back() || !reachable_ || reachable_(*last)) return last;
+  }
+  // No proxy of the list took connections: the last one gets the request, which then fails
+  // there; the list did not allow going direct.
+  if (last) return last;
+  std::fprintf(stderr,
+               "BrixaUpdater: the proxy configuration gave no route for %s (%s); the manual proxy "
+               "setting is used\n",
+               Masked(url).c_str(),
+               answer.Answered ? "no usable entry" : Masked(answer.Error).c_str());
+  return std::nullopt;
+}
+
+namespace {
+
+// How long a proxy of an automatic configuration's list may take to accept a connection before
+// the next one is tried: the updater's own connect limit.
+constexpr std::int32_t kProxyProbeTimeoutMs = 3000;
+
+bool AcceptsConnections(const TProxyEndpoint& proxy) {
+  try {
+    TIdTCPClient probe;
+    probe.SetHost(proxy.Host);
+    probe.SetPort(static_cast<std::uint16_t>(proxy.Port));
+    probe.SetConnectTimeout(kProxyProbeTimeoutMs);
+    probe.ConnectToHost();
+    probe.CloseConnection(false);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+}  // namespace
+
 const TProxyRoute& UpdaterProxyRoute() {
   static const TProxyRoute route = [] {
-    TProxyRoute read(ReadSystemProxySettings());
+    const TSystemProxySettings settings = ReadSystemProxySettings();
+    TProxyRoute read(
+        settings, [settings](const std::string& url) { return ResolveAutoProxy(settings, url); },
+        AcceptsConnections);
     // The updater has no window for this and must not go around the user's proxy: the line
     // tells why no update check happens.
     for (const std::string& problem : read.Problems()) {

@@ -3,6 +3,7 @@
 // matched, and the client pointed at the chosen proxy.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,12 +49,22 @@ struct TProxyParse {
                                  std::string_view protocol, std::string_view host,
                                  std::int32_t port);
 
+// The automatic configuration's answer for a URL, and whether a proxy accepts connections.
+using TAutoProxyResolver = std::function<TAutoProxyAnswer(const std::string& url)>;
+using TProxyReachable = std::function<bool(const TProxyEndpoint& proxy)>;
+
 // Which proxy, if any, each URL goes through under one set of settings.
 class TProxyRoute {
  public:
   // Every URL goes direct.
   TProxyRoute() = default;
   explicit TProxyRoute(const TSystemProxySettings& settings);
+  // With automatic configuration (a script or discovery in `settings`): each URL takes the route
+  // `resolver` answers; in a list, each proxy but the last is taken only when `reachable` says
+  // it accepts connections, and DIRECT only where the list says so. A configuration that cannot
+  // answer is reported on stderr and the manual settings decide, as without it.
+  TProxyRoute(const TSystemProxySettings& settings, TAutoProxyResolver resolver,
+              TProxyReachable reachable);
 
   // The proxy for an absolute http or https URL; nothing when it goes direct (no setting for
   // its protocol, the host is bypassed, or another protocol). Raises EProxySettingError when
@@ -64,9 +75,17 @@ class TProxyRoute {
                                                        std::int32_t port) const;
   // One line for each setting that cannot be used, naming where it came from.
   [[nodiscard]] std::vector<std::string> Problems() const;
-  [[nodiscard]] bool Empty() const noexcept { return !http_.Set && !https_.Set; }
+  [[nodiscard]] bool Empty() const noexcept { return !http_.Set && !https_.Set && !resolver_; }
 
  private:
+  // The manual settings' proxy, without asking the automatic configuration.
+  [[nodiscard]] std::optional<TProxyEndpoint> ManualProxyFor(std::string_view protocol,
+                                                             std::string_view host,
+                                                             std::int32_t port) const;
+  // The automatic configuration's proxy for `url`; nothing when it could not answer.
+  [[nodiscard]] std::optional<std::optional<TProxyEndpoint>> AutoProxyFor(
+      const std::string& url) const;
+
   struct TSetting {
     bool Set = false;
     TProxyParse Parse;
@@ -76,6 +95,8 @@ class TProxyRoute {
                                      std::int32_t defaultPort);
 
   TProxyConvention convention_ = pcEnvironment;
+  TAutoProxyResolver resolver_;
+  TProxyReachable reachable_;
   TSetting http_;
   TSetting https_;
   std::string bypass_;
@@ -89,8 +110,10 @@ class TProxyRoute {
 void RouteThroughProxy(TIdHTTP& http, const TProxyRoute& route, const std::string& url);
 
 // The route of the updater's requests: the settings of the user it runs as, read on first use
-// (on the main thread). A setting that cannot be used is reported once on stderr, with its
-// password masked, and makes the requests it applies to fail.
+// (on the main thread), with the automatic configuration they name followed for every URL. A
+// setting that cannot be used is reported once on stderr, with its password masked, and makes
+// the requests it applies to fail. The updater's proxy is offered the user's logon (Negotiate,
+// and NTLM on Windows), as the system's own programs offer it.
 [[nodiscard]] const TProxyRoute& UpdaterProxyRoute();
 
 }  // namespace brixa

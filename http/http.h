@@ -130,6 +130,14 @@ class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
   // to any origin, for servers the caller trusts with them (curl's --location-trusted).
   [[nodiscard]] bool LocationTrusted() const noexcept { return locationTrusted_; }
   void SetLocationTrusted(bool value) noexcept { locationTrusted_ = value; }
+  // Whether a server's 401 / the proxy's 407 may be answered by the system with the user's own
+  // logon (Negotiate; NTLM too on Windows). Off unless the caller turns it on: the logon is
+  // offered only to peers the caller chose. A user name in Request / ProxyParams selects given
+  // credentials instead where the system can use them (Windows).
+  [[nodiscard]] bool LogonForServer() const noexcept { return logonForServer_; }
+  void SetLogonForServer(bool value) noexcept { logonForServer_ = value; }
+  [[nodiscard]] bool LogonForProxy() const noexcept { return logonForProxy_; }
+  void SetLogonForProxy(bool value) noexcept { logonForProxy_ = value; }
 
   [[nodiscard]] TIdHTTPResponse& LastResponse() noexcept { return protocol_->Response(); }
   [[nodiscard]] std::int32_t StatusCode() { return LastResponse().StatusCode(); }
@@ -249,6 +257,8 @@ class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
   TIdHTTPProtocolVersion protocolVersion_ = pv1_1;
   TIdHTTPOptions options_{hoForceEncodeParams};
   std::int32_t maxAuthRetries_ = DefaultMaxAuthRetries;
+  bool logonForServer_ = false;
+  bool logonForProxy_ = false;
   bool allowCookies_ = true;
   std::int32_t headerLineLimit_ = DefaultHeaderLineLimit;
   bool locationTrusted_ = false;

@@ -2,6 +2,7 @@
 // authentication when the connection closes, and which targets credentials may go to.
 #include <functional>
 
+#include "http/auth_negotiate.h"
 #include "http/http.h"
 #include "runtime/text.h"
 
@@ -17,6 +18,14 @@ std::string OriginOf(const TIdURI& uri) {
   const bool https = SameTextNoCase(uri.Protocol(), "https");
   const std::string port = uri.PortText().empty() ? (https ? "443" : "80") : uri.PortText();
   return LowerCase(uri.Protocol()) + "://" + LowerCase(uri.Host()) + ":" + port;
+}
+
+// Tells a logon scheme which host it authenticates to; false for every other scheme.
+bool PrepareLogonScheme(TIdAuthentication& scheme, const std::string& host) {
+  auto* logon = dynamic_cast<TIdLogonAuthentication*>(&scheme);
+  if (logon == nullptr) return false;
+  logon->SetServiceHost(host);
+  return true;
 }
 
 bool IsWithheldHeader(const std::string& name) {
@@ -86,6 +95,11 @@ struct TIdCustomHTTP::TAuthParty {
   // A server's scheme keeps the header of the refused request in Params under
   // "Authorization", for the OnAuthorization handler to see; a proxy's does not.
   bool KeepsRefusedAnswer;
+  // Whether the caller lets the user's own logon answer this party (LogonForServer /
+  // LogonForProxy), and the host its service is named after: the origin's for a server, the
+  // proxy's own for a proxy.
+  bool Logon;
+  std::string ServiceHost;
 };
 
 bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& response) {
@@ -112,6 +126,8 @@ bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& re
       .MayAnswer = credentialsAllowed_,
       .HasCredentials = OnAuthorization || !Trim(request.Password()).empty(),
       .KeepsRefusedAnswer = true,
+      .Logon = credentialsAllowed_ && LogonForServer(),
+      .ServiceHost = CurrentURI().Host(),
   };
   return Authorize(server);
 }
@@ -138,6 +154,8 @@ bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse&
       .MayAnswer = true,
       .HasCredentials = static_cast<bool>(OnProxyAuthorization),
       .KeepsRefusedAnswer = false,
+      .Logon = LogonForProxy(),
+      .ServiceHost = proxy.ProxyServer(),
   };
   return Authorize(proxyParty);
 }
@@ -147,13 +165,18 @@ bool TIdCustomHTTP::Authorize(TAuthParty& party) {
   if (party.Scheme() == nullptr) {
     // Only what can be answered is ranked: ranking may load what a scheme needs.
     TIdAuthenticationClass scheme = ChooseAuthScheme(party.Challenges, party.HasCredentials);
+    // The logon is asked only where the caller allows it, and wins where it can answer.
+    if (party.Logon) {
+      scheme = PreferLogonScheme(scheme, party.Challenges, party.Username(), party.Password());
+    }
     if (!scheme) return false;
     if (party.OnSelect) party.OnSelect(this, scheme, party.Challenges);
     if (!scheme) return false;
     party.Adopt(scheme.Create());
   }
   TIdAuthentication& auth = *party.Scheme();
-  if (!party.HasCredentials && !auth.AnswersWithLogon()) return false;
+  const bool logon = PrepareLogonScheme(auth, party.ServiceHost);
+  if (!party.HasCredentials && !logon && !auth.AnswersWithLogon()) return false;
   auth.StoreUsername(party.Username());
   auth.StorePassword(party.Password());
   if (party.KeepsRefusedAnswer)

@@ -99,4 +99,51 @@ TSystemProxySettings ProxySettingsFromInternetSettings(const std::string& proxyS
   return settings;
 }
 
+namespace {
+
+// "PROXY a:1" -> the entry; an unknown kind gives nothing.
+bool ReadProxyListEntry(std::string_view entry, TProxyListEntry& out) {
+  std::size_t blank = 0;
+  while (blank < entry.size() && std::isspace(static_cast<unsigned char>(entry[blank])) == 0) {
+    ++blank;
+  }
+  const std::string_view first = entry.substr(0, blank);
+  std::string_view rest = entry.substr(blank);
+  while (!rest.empty() && std::isspace(static_cast<unsigned char>(rest.front())) != 0) {
+    rest.remove_prefix(1);
+  }
+  if (rest.empty()) {
+    // WinHTTP's form: a bare address; or the bare word DIRECT.
+    out = SameProtocol(first, "DIRECT") ? TProxyListEntry{true, {}}
+                                        : TProxyListEntry{false, std::string(first)};
+    return true;
+  }
+  if (!SameProtocol(first, "PROXY") && !SameProtocol(first, "HTTP")) return false;
+  if (rest.find_first_of(" \t") != std::string_view::npos) return false;
+  out = {false, std::string(rest)};
+  return true;
+}
+
+}  // namespace
+
+std::vector<TProxyListEntry> ParseProxyList(std::string_view list) {
+  std::vector<TProxyListEntry> entries;
+  std::size_t at = 0;
+  while (at < list.size() && entries.size() < kMaxProxyListEntries) {
+    std::size_t end = list.find(';', at);
+    if (end == std::string_view::npos) end = list.size();
+    std::string_view entry = list.substr(at, end - at);
+    at = end + 1;
+    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.front())) != 0) {
+      entry.remove_prefix(1);
+    }
+    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.back())) != 0) {
+      entry.remove_suffix(1);
+    }
+    TProxyListEntry read;
+    if (!entry.empty() && ReadProxyListEntry(entry, read)) entries.push_back(std::move(read));
+  }
+  return entries;
+}
+
 }  // namespace brixa

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace brixa {
 
@@ -35,13 +37,48 @@ struct TSystemProxySettings {
   std::string HttpsProxySource;
   // The hosts that are reached directly, in the convention's syntax.
   std::string Bypass;
+  // The automatic configuration of the Internet Settings: the configuration script's URL, and
+  // whether the proxy is to be discovered on the network (WPAD). Either makes the proxy of each
+  // URL the answer of ResolveAutoProxy, with the manual proxy above as the fall-back when the
+  // configuration cannot answer.
+  std::string AutoConfigUrl;
+  bool AutoDetect = false;
 };
 
 // Reads the settings of the user the process runs as: on Windows the Internet Settings through
-// WinHttpGetIEProxyConfigForCurrentUser (automatic detection and configuration scripts are not
-// followed: only a manually set proxy counts), elsewhere the environment. Never raises; no
-// settings give empty proxies.
+// WinHttpGetIEProxyConfigForCurrentUser (winhttp.dll from the system folder), elsewhere the
+// environment. Never raises; no settings give empty proxies.
 [[nodiscard]] TSystemProxySettings ReadSystemProxySettings();
+
+// One entry of a proxy list: a proxy ("host:port") or a direct connection.
+struct TProxyListEntry {
+  bool Direct = false;
+  std::string Proxy;
+  friend bool operator==(const TProxyListEntry&, const TProxyListEntry&) = default;
+};
+
+// What the automatic configuration answered for one URL.
+struct TAutoProxyAnswer {
+  // False when neither the script nor discovery could answer; Error then says why, in the
+  // system's words.
+  bool Answered = false;
+  // The ways to the URL in the order they are to be tried; never empty when Answered.
+  std::vector<TProxyListEntry> Route;
+  std::string Error;
+};
+
+// Asks the automatic configuration of `settings` for the proxy of `url`: discovery first when
+// it is on, then the script (as Windows does). On Windows through WinHttpGetProxyForUrl, which
+// fetches and runs the script each time; elsewhere there is none and the answer says so.
+[[nodiscard]] TAutoProxyAnswer ResolveAutoProxy(const TSystemProxySettings& settings,
+                                                const std::string& url);
+
+// The entries of a proxy list as a configuration script writes it ("PROXY a:8080; DIRECT") or
+// WinHTTP hands it over ("a:8080;b:3128", blanks allowed). "PROXY" and "HTTP" name a proxy,
+// "DIRECT" a direct connection; entries of other kinds (SOCKS, HTTPS) are dropped, as this client
+// cannot use them. At most kMaxProxyListEntries are kept.
+inline constexpr std::size_t kMaxProxyListEntries = 16;  // a script has no reason for more
+[[nodiscard]] std::vector<TProxyListEntry> ParseProxyList(std::string_view list);
 
 // The value of an environment variable, or null when it is not set.
 using TEnvironmentLookup = std::function<const char*(const char* name)>;

@@ -12,6 +12,7 @@ PACKAGES=(
   libfltk1.3-dev xvfb xauth x11-apps imagemagick
   nginx apache2 apache2-utils squid winbind dante-server libpam-pwdfile lighttpd tinyproxy python3
   openssl libssl3 curl
+  libgssapi-krb5-2 krb5-kdc krb5-admin-server krb5-user libapache2-mod-auth-gssapi winbind
 )
 
 missing=()

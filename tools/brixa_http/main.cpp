@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "head_first_stream.h"
+#include "http/auth_negotiate.h"
 #include "http/http.h"
 #include "options.h"
 #include "output.h"
@@ -120,6 +121,8 @@ bool Configure(TIdHTTP& http, const Options& o, std::string& error) {
   options.Include(hoInProcessAuth);
   http.SetHTTPOptions(options);
   http.SetLocationTrusted(o.locationTrusted);
+  http.SetLogonForServer(o.negotiate);
+  http.SetLogonForProxy(o.proxyNegotiate);
   return ApplyHeaders(http, o, error) && ApplyProxy(http, o, error);
 }
 
@@ -135,6 +138,33 @@ void PrintExchange(TIdHTTP& http) {
   for (const std::string& line : http.LastResponse().HeaderLines().Lines()) {
     std::fprintf(stderr, "< %s\n", TerminalSafe(line).c_str());
   }
+}
+
+// Why the logon did not answer a 401 / 407 that --negotiate / --proxy-negotiate asked it to: the
+// system's own words, from the exchange that failed or, when none started (another scheme or
+// none was chosen), from the check of each logon scheme the peer offered.
+void ReportLogonFailure(TIdHTTP& http, const Options& o) {
+  TIdHTTPResponse& response = http.LastResponse();
+  const bool server = response.StatusCode() == 401 && o.negotiate;
+  if (!server && !(response.StatusCode() == 407 && o.proxyNegotiate)) return;
+  TIdProxyConnectionInfo& proxy = http.ProxyParams();
+  const TIdAuthentication* scheme = server ? http.Request().AuthScheme() : proxy.AuthScheme();
+  std::string why;
+  if (const auto* logon = dynamic_cast<const TIdLogonAuthentication*>(scheme)) {
+    why = logon->ErrorText();
+  } else {
+    const std::string user = server ? http.Request().Username() : proxy.ProxyUsername();
+    const std::string pass = server ? http.Request().Password() : proxy.ProxyPassword();
+    for (const std::string& line :
+         (server ? response.WWWAuthenticate() : response.ProxyAuthenticate()).Lines()) {
+      const std::string word = line.substr(0, line.find(' '));
+      std::string reason;
+      if (!LogonSchemeFor(word) || LogonSchemeUsable(word, user, pass, &reason)) continue;
+      why += (why.empty() ? "" : "; ") + word + ": " + reason;
+    }
+  }
+  if (why.empty()) return;
+  std::fprintf(stderr, "brixa-http: the logon did not answer: %s\n", TerminalSafe(why).c_str());
 }
 
 // Final statuses below 400 that the client would raise for end a URL normally: a 304, a 1xx
@@ -276,6 +306,7 @@ int Run(const Options& o) {
   } catch (const Exception& e) {
     if (watch) watch->EndTransfer();
     code = ReportFailure(e, run.state);
+    ReportLogonFailure(http, o);
   } catch (const std::exception& e) {
     if (watch) watch->EndTransfer();
     std::fprintf(stderr, "std::exception: %s\n", TerminalSafe(e.what()).c_str());

@@ -148,6 +148,10 @@ bool TakeSwitch(Options& o, const std::string& flag) {
     o.insecure = true;
   else if (flag == "--http1.0")
     o.http10 = true;
+  else if (flag == "--negotiate")
+    o.negotiate = true;
+  else if (flag == "--proxy-negotiate")
+    o.proxyNegotiate = true;
   else if (flag == "-v" || flag == "--verbose")
     o.verbose = true;
   else if (flag == "--progress")
@@ -239,6 +243,12 @@ Options:
                          answered with user:pass
   -U, --proxy-user USER:PASS
                          the proxy's credentials (over those of -x); DOMAIN\user for NTLM
+      --negotiate        answer a server's Negotiate challenge with your own logon: the
+                         Kerberos ticket cache (GSS-API) on Linux; on Windows the logged-on
+                         user through SSPI, which answers NTLM challenges too. With -u
+                         USER:PASS, Windows uses those credentials instead; -u : (or no -u)
+                         means the logon. Preferred over every other scheme when usable
+      --proxy-negotiate  the same for the proxy's challenge (-U USER:PASS or -U :)
   -x socks4://, socks4a://, socks5://, socks5h://[user:pass@]host:port
                          the same as the SOCKS options below
       --socks4 HOST:PORT     SOCKS 4 proxy (the target is resolved here)

@@ -30,6 +30,8 @@ struct Options {
   std::optional<std::string> proxy;         // -x with an HTTP proxy
   std::optional<std::string> proxyUser;     // -U / --proxy-user, over -x's user:pass
   std::vector<SocksOption> socks;           // --socks*, -x socks*://; a chain in this order
+  bool negotiate = false;       // --negotiate: the server's Negotiate answered by the system
+  bool proxyNegotiate = false;  // --proxy-negotiate: the same for the proxy
   bool http10 = false;
   std::int32_t connectTimeoutMs = 0;
   std::int32_t readTimeoutMs = -1;

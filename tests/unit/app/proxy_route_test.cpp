@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace brixa {
 namespace {
 
@@ -200,6 +202,66 @@ TEST(ProxyRouteTest, UnusableSettingsFailTheirUrlsOnly) {
   TSystemProxySettings windows = ProxySettingsFromInternetSettings("proxy", "");
   const TProxyRoute defaults(windows);
   EXPECT_EQ(defaults.ProxyFor(std::string("http://example.com/"))->Port, 80);
+}
+
+// An automatic configuration decides each URL's route: DIRECT only where it says so, a list's
+// proxies in order while they refuse connections, and the manual setting when the script cannot
+// answer (never a silent bypass of a configured proxy).
+TEST(ProxyRouteTest, AutomaticConfigurationRoutesEachUrl) {
+  TSystemProxySettings settings = ProxySettingsFromInternetSettings("manual:8080", "");
+  settings.AutoConfigUrl = "http://wpad.test/proxy.pac";
+  const std::map<std::string, std::string> script = {
+      {"http://direct.test/", "DIRECT"},
+      {"http://one.test/", "PROXY one:3128"},
+      {"http://list.test/", "PROXY down:1; PROXY up:2; DIRECT"},
+      {"http://all-down.test/", "PROXY down:1; PROXY down:2"},
+      {"http://then-direct.test/", "PROXY down:1; DIRECT"},
+      {"https://socks.test/", "SOCKS s:1080"},
+  };
+  std::vector<std::string> asked;
+  const TProxyRoute route(
+      settings,
+      [&](const std::string& url) {
+        asked.push_back(url);
+        TAutoProxyAnswer answer;
+        const auto found = script.find(url);
+        if (found == script.end()) {
+          answer.Error = "proxy configuration script: error 12167";
+          return answer;
+        }
+        answer.Answered = true;
+        answer.Route = ParseProxyList(found->second);
+        if (answer.Route.empty()) answer.Route.push_back({true, {}});
+        return answer;
+      },
+      [](const TProxyEndpoint& proxy) { return proxy.Host != "down"; });
+  const auto hostOf = [&](const std::string& url) {
+    const auto proxy = route.ProxyFor(url);
+    return proxy ? proxy->Host + ":" + std::to_string(proxy->Port) : std::string("DIRECT");
+  };
+  EXPECT_FALSE(route.Empty());
+  EXPECT_EQ(hostOf("http://direct.test/"), "DIRECT");
+  EXPECT_EQ(hostOf("http://one.test/"), "one:3128");
+  EXPECT_EQ(hostOf("http://list.test/"), "up:2");
+  EXPECT_EQ(hostOf("http://all-down.test/"), "down:2");
+  EXPECT_EQ(hostOf("http://then-direct.test/"), "DIRECT");
+  EXPECT_EQ(hostOf("https://socks.test/"), "DIRECT");  // nothing usable: the script's own DIRECT
+  EXPECT_EQ(hostOf("http://unreachable-script.test/"), "manual:8080");
+  // A redirect's target is asked about by its origin.
+  EXPECT_EQ(route.ProxyFor("http", "one.test", 80)->Host, "manual");
+  EXPECT_EQ(asked.back(), "http://one.test:80/");
+
+  // Without a script or discovery the resolver is never asked.
+  asked.clear();
+  const TProxyRoute manual(
+      ProxySettingsFromInternetSettings("manual:8080", ""),
+      [&](const std::string& url) {
+        asked.push_back(url);
+        return TAutoProxyAnswer{};
+      },
+      nullptr);
+  EXPECT_EQ(manual.ProxyFor(std::string("http://one.test/"))->Host, "manual");
+  EXPECT_TRUE(asked.empty());
 }
 
 }  // namespace

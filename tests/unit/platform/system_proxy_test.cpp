@@ -99,5 +99,33 @@ TEST(SystemProxyTest, InternetSettingsProxyServerIsSplitByProtocol) {
   }
 }
 
+// Proxy lists as configuration scripts write them and as WinHTTP hands them over.
+TEST(SystemProxyTest, ProxyListsKeepTheirOrderAndDropWhatCannotBeUsed) {
+  const TProxyListEntry direct{true, {}};
+  const auto proxy = [](const char* address) { return TProxyListEntry{false, address}; };
+  const struct {
+    const char* list;
+    std::vector<TProxyListEntry> expected;
+  } cases[] = {
+      {"DIRECT", {direct}},
+      {"PROXY a:8080", {proxy("a:8080")}},
+      {"PROXY a:1; PROXY b:2; DIRECT", {proxy("a:1"), proxy("b:2"), direct}},
+      {"proxy a:1;direct", {proxy("a:1"), direct}},
+      {"HTTP a:1", {proxy("a:1")}},
+      {"a:1;b:2", {proxy("a:1"), proxy("b:2")}},  // WinHTTP's form
+      {" a:1 ; ; b:2 ", {proxy("a:1"), proxy("b:2")}},
+      {"SOCKS s:1080; PROXY a:1", {proxy("a:1")}},
+      {"HTTPS h:443; SOCKS5 s:1; DIRECT", {direct}},
+      {"PROXY a:1 b:2", {}},  // two addresses in one entry
+      {"", {}},
+      {";;;", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseProxyList(c.list), c.expected) << c.list;
+
+  std::string many;
+  for (std::size_t i = 0; i < kMaxProxyListEntries + 5; ++i) many += "PROXY p:1;";
+  EXPECT_EQ(ParseProxyList(many).size(), kMaxProxyListEntries);
+}
+
 }  // namespace
 }  // namespace brixa

@@ -11,13 +11,13 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/der_signature.h"
 #include "platform/signature.h"
 
 namespace brixa {
 
 namespace {
 
-constexpr std::size_t kCoordinateBytes = 32;  // P-256
 constexpr std::size_t kSha256Bytes = 32;
 // The named-curve parameter of a P-256 key: DER of OID 1.2.840.10045.3.1.7.
 constexpr BYTE kP256CurveParameter[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
@@ -76,16 +76,6 @@ BCRYPT_KEY_HANDLE ImportKey(std::string_view pem) {
   return key;
 }
 
-// A CRYPT_UINT_BLOB (little-endian, unsigned) as a big-endian coordinate of kCoordinateBytes.
-bool AppendBigEndian(const CRYPT_UINT_BLOB& value, std::vector<BYTE>& out) {
-  DWORD size = value.cbData;
-  while (size > 0 && value.pbData[size - 1] == 0) --size;  // leading zeros of the number
-  if (size > kCoordinateBytes) return false;
-  out.insert(out.end(), kCoordinateBytes - size, 0);
-  for (DWORD i = size; i > 0; --i) out.push_back(value.pbData[i - 1]);
-  return true;
-}
-
 }  // namespace
 
 struct TSignatureVerifier::State {
@@ -126,19 +116,11 @@ void TSignatureVerifier::Update(const void* data, std::size_t size) {
 bool TSignatureVerifier::Verify(std::string_view derSignature) {
   std::array<UCHAR, kSha256Bytes> digest{};
   if (!Succeeded(::BCryptFinishHash(state_->hash, digest.data(), kSha256Bytes, 0))) return false;
-  LocalMemory decoded;
-  DWORD decodedSize = 0;
-  if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ECC_SIGNATURE,
-                             reinterpret_cast<const BYTE*>(derSignature.data()),
-                             static_cast<DWORD>(derSignature.size()), CRYPT_DECODE_ALLOC_FLAG,
-                             nullptr, &decoded.p, &decodedSize)) {
-    return false;
-  }
-  const auto* signature = static_cast<const CERT_ECC_SIGNATURE*>(decoded.p);
-  std::vector<BYTE> raw;  // r || s, big-endian
-  if (!AppendBigEndian(signature->r, raw) || !AppendBigEndian(signature->s, raw)) return false;
-  return ::BCryptVerifySignature(state_->key, nullptr, digest.data(), kSha256Bytes, raw.data(),
-                                 static_cast<ULONG>(raw.size()), 0) == 0;
+  // CryptDecodeObjectEx takes BER forms too; the strict decoder accepts what Linux accepts.
+  const auto raw = DecodeStrictDerSignature(derSignature);
+  if (!raw) return false;
+  return ::BCryptVerifySignature(state_->key, nullptr, digest.data(), kSha256Bytes, const_cast<PUCHAR>(raw->data()),
+                                 static_cast<ULONG>(raw->size()), 0) == 0;
 }
 
 }  // namespace brixa

@@ -1,6 +1,7 @@
 // A downloaded installer is accepted only when complete, successful and matching its SHA-256.
 
-#include "app/download_check.h"
+#include "update/download_check.h"
+#include "update/manifest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The low-speed rule: a pure meter judged with times passed in, and the guard on a real
 // connection to a scripted peer that trickles its answer.
-#include "app/low_speed.h"
+#include "update/low_speed.h"
 
 #include <gtest/gtest.h>
 

@@ -3,14 +3,17 @@
 
 #include "app/download.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "app/version_check.h"
 #include "update/download_check.h"
 #include "update/size_limited_stream.h"
+#include "update/run_log.h"
 #include "update/update_client.h"
 #include "platform/module_path.h"
 #include "platform/process_launch.h"
+#include "platform/secure_path.h"
 #include "platform/system_info.h"
 
 namespace brixa {
@@ -138,6 +141,11 @@ void TfrmProgress::DownloadUpdate() {
 }
 
 void TfrmProgress::FetchInstaller() {
+  // Another user who may change the folder could swap the product's files under the updater.
+  std::string why;
+  if (!IsSecurePath(ExtractFilePath(tempExePath_), why)) {
+    throw EUpdateUnsafeFolder("the product's folder is not safe: " + why);
+  }
   downloadStream_ = TPrivateFile::Create(tempExePath_);
   TSizeLimitedStream limited(*downloadStream_, expectedSize_ >= 0 ? expectedSize_ : INT64_MAX);
   IdHTTP1->SetHandleRedirects(true);
@@ -178,6 +186,7 @@ void TfrmProgress::ReportFailure(std::string reason) {
   (void)RemoveFile(tempExePath_);
   outcome_ = "failed";
   failureReason_ = std::move(reason);
+  std::fprintf(stderr, "%s: %s\n", kUpdaterName, ScrubLogText(failureReason_).c_str());
   Application().ShowMessage(RSDownloadError);
 }
 

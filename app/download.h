@@ -7,6 +7,7 @@
 #include <string>
 
 #include "http/http.h"
+#include "platform/exception.h"
 #include "platform/gui.h"
 #include "platform/gui_backend.h"  // completes the form's native window type
 #include "platform/process_launch.h"
@@ -21,6 +22,9 @@ namespace brixa {
 inline constexpr const char* kTempExeName = "brixaupdatetemp.exe";
 
 inline constexpr const char* RSDownloadError = "Download Error!";
+
+// The product's folder (or one above it) can be changed by another user.
+BRIXA_DECLARE_EXCEPTION(EUpdateUnsafeFolder, Exception);
 inline constexpr const char* RSCreateProcessFailed = "CreateProcess() failed: ";
 
 // The window's layout.

@@ -1,5 +1,6 @@
 // Private files: created anew for this user alone, never through a link.
 #include "platform/private_file.h"
+#include "platform/secure_path.h"
 
 #include <gtest/gtest.h>
 
@@ -65,6 +66,32 @@ TEST(PrivateFile, IsOwnerOnlyAndNeverWritesThroughALink) {
   fs::create_hard_link(victim, name);
   TPrivateFile::OpenForAppend(name)->WriteBuffer("x", 1);
   EXPECT_EQ(test::ReadFileText(victim), "precious");
+}
+
+// A folder others may write is safe only with the sticky bit, wherever it is on the way up.
+TEST(SecurePath, RefusesFoldersOthersMayChange) {
+  test::TempDir dir;
+  const std::string inner = dir.Path("product");
+  fs::create_directory(inner);
+  const struct {
+    const char* what;
+    fs::perms outer;
+    bool secure;
+  } cases[] = {
+      {"private", fs::perms::owner_all, true},
+      {"group-writable above", fs::perms::owner_all | fs::perms::group_all, false},
+      {"world-writable above", fs::perms::all, false},
+      {"world-writable and sticky above", fs::perms::all | fs::perms::sticky_bit, true},
+  };
+  for (const auto& c : cases) {
+    fs::permissions(dir.Root(), c.outer);
+    std::string why;
+    EXPECT_EQ(IsSecurePath(inner, why), c.secure) << c.what << ": " << why;
+    if (!c.secure) EXPECT_NE(why.find(dir.Root()), std::string::npos) << why;
+  }
+  fs::permissions(dir.Root(), fs::perms::owner_all);
+  std::string why;
+  EXPECT_FALSE(IsSecurePath(dir.Path("missing"), why));
 }
 #endif
 

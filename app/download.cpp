@@ -7,14 +7,14 @@
 #include <utility>
 
 #include "app/version_check.h"
-#include "update/download_check.h"
-#include "update/size_limited_stream.h"
-#include "update/run_log.h"
-#include "update/update_client.h"
 #include "platform/module_path.h"
 #include "platform/process_launch.h"
 #include "platform/secure_path.h"
 #include "platform/system_info.h"
+#include "update/download_check.h"
+#include "update/run_log.h"
+#include "update/size_limited_stream.h"
+#include "update/update_client.h"
 
 namespace brixa {
 

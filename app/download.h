@@ -10,8 +10,8 @@
 #include "platform/exception.h"
 #include "platform/gui.h"
 #include "platform/gui_backend.h"  // completes the form's native window type
-#include "platform/process_launch.h"
 #include "platform/private_file.h"
+#include "platform/process_launch.h"
 #include "platform/stream.h"
 #include "runtime/thread_component.h"
 #include "update/low_speed.h"

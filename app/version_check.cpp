@@ -43,8 +43,7 @@ TUpdateState LoadState(const TVersionCheckFiles& files, const std::string& produ
     throw EManifestRefused("state: no folder for the updater's state");
   }
   TStateLoad how = TStateLoad::slMissing;
-  TUpdateState state =
-      TUpdateState::Load(files.StateDirectory + kStateFileName, product, how);
+  TUpdateState state = TUpdateState::Load(files.StateDirectory + kStateFileName, product, how);
   if (how == TStateLoad::slDamaged) {
     throw EManifestRefused("state: " + files.StateDirectory + kStateFileName +
                            " is damaged; delete it to accept updates again");

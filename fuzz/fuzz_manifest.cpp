@@ -26,7 +26,8 @@ void CheckParsed(std::string_view bytes) {
   if (brixa::ManifestStamp(bytes).size() >= brixa::kStampBufferSize) std::abort();
   try {
     const brixa::TManifest m = brixa::ParseManifest(bytes);
-    if (m.Product.empty() || m.Size <= 0 || m.Sha256.size() != brixa::kSha256HexDigits) std::abort();
+    if (m.Product.empty() || m.Size <= 0 || m.Sha256.size() != brixa::kSha256HexDigits)
+      std::abort();
     if (m.Sha256.find_first_not_of("0123456789abcdef") != std::string::npos) std::abort();
     if (brixa::ParseUtcTime(brixa::FormatUtcTime(m.Expires)) != m.Expires) std::abort();
   } catch (const brixa::EManifestRefused&) {
@@ -39,7 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   CheckParsed(bytes);
   if (size == 0) return 0;
-  const std::size_t signatureSize = std::min<std::size_t>(data[0] % kMaxSignatureFuzzBytes, size - 1);
+  const std::size_t signatureSize =
+      std::min<std::size_t>(data[0] % kMaxSignatureFuzzBytes, size - 1);
   const std::string_view signature = bytes.substr(1, signatureSize);
   const std::string_view manifest = bytes.substr(1 + signatureSize);
   try {

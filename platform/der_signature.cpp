@@ -30,7 +30,7 @@ bool TakeCoordinate(std::string_view content, std::uint8_t* out) {
   const auto first = static_cast<std::uint8_t>(content[0]);
   if ((first & kSignBit) != 0) return false;  // negative
   if (first == 0) {
-    if (content.size() == 1) return false;  // zero
+    if (content.size() == 1) return false;                                      // zero
     if ((static_cast<std::uint8_t>(content[1]) & kSignBit) == 0) return false;  // not minimal
     content.remove_prefix(1);
   }

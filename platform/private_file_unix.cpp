@@ -37,8 +37,8 @@ bool IsOwnPlainFile(int fd) noexcept {
 
 std::unique_ptr<TPrivateFile> TPrivateFile::Create(const std::string& fileName) {
   if (::unlink(fileName.c_str()) != 0 && errno != ENOENT) RaiseCreateError(fileName, errno);
-  const int fd = ::open(fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        kOwnerReadWrite);
+  const int fd =
+      ::open(fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerReadWrite);
   if (fd < 0) RaiseCreateError(fileName, errno);
   // The umask may only take bits away, and 0600 is what stays.
   (void)::fchmod(fd, kOwnerReadWrite);

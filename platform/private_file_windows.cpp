@@ -73,9 +73,9 @@ std::unique_ptr<TPrivateFile> TPrivateFile::Create(const std::string& fileName) 
 }
 
 std::unique_ptr<TPrivateFile> TPrivateFile::OpenForAppend(const std::string& fileName) {
-  const HANDLE h = ::CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                 nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE h =
+      ::CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h != INVALID_HANDLE_VALUE) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (::GetFileInformationByHandle(h, &info) &&

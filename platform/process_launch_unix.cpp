@@ -162,8 +162,8 @@ std::unique_ptr<TLaunchableFile> TLaunchableFile::Open(const std::string& fileNa
   return file;
 }
 
-std::unique_ptr<TLaunchableFile> TLaunchableFile::FromWritten(
-    std::unique_ptr<TPrivateFile> written, unsigned long& errorCode) {
+std::unique_ptr<TLaunchableFile> TLaunchableFile::FromWritten(std::unique_ptr<TPrivateFile> written,
+                                                              unsigned long& errorCode) {
   const std::string fileName = written->FileName();
   const int writer = static_cast<int>(written->ReleaseHandle());
   written.reset();

@@ -47,8 +47,8 @@ std::unique_ptr<TLaunchableFile> TLaunchableFile::Open(const std::string& fileNa
       new TLaunchableFile(fileName, reinterpret_cast<std::intptr_t>(file)));
 }
 
-std::unique_ptr<TLaunchableFile> TLaunchableFile::FromWritten(
-    std::unique_ptr<TPrivateFile> written, unsigned long& errorCode) {
+std::unique_ptr<TLaunchableFile> TLaunchableFile::FromWritten(std::unique_ptr<TPrivateFile> written,
+                                                              unsigned long& errorCode) {
   const std::string fileName = written->FileName();
   const auto writer = reinterpret_cast<HANDLE>(written->ReleaseHandle());
   written.reset();

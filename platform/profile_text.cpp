@@ -7,7 +7,6 @@
 
 namespace brixa {
 
-
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";

@@ -119,8 +119,9 @@ bool TSignatureVerifier::Verify(std::string_view derSignature) {
   // CryptDecodeObjectEx takes BER forms too; the strict decoder accepts what Linux accepts.
   const auto raw = DecodeStrictDerSignature(derSignature);
   if (!raw) return false;
-  return ::BCryptVerifySignature(state_->key, nullptr, digest.data(), kSha256Bytes, const_cast<PUCHAR>(raw->data()),
-                                 static_cast<ULONG>(raw->size()), 0) == 0;
+  return ::BCryptVerifySignature(state_->key, nullptr, digest.data(), kSha256Bytes,
+                                 const_cast<PUCHAR>(raw->data()), static_cast<ULONG>(raw->size()),
+                                 0) == 0;
 }
 
 }  // namespace brixa

@@ -17,8 +17,8 @@ struct Crypto {
   using BioNewMemBuf = void* (*)(const void*, int);
   using BioCtrl = long (*)(void*, int, long, void*);
   using BioFree = int (*)(void*);
-  using PemWritePrivate = int (*)(void*, const void*, const void*, const unsigned char*, int,
-                                  void*, void*);
+  using PemWritePrivate = int (*)(void*, const void*, const void*, const unsigned char*, int, void*,
+                                  void*);
   using PemWritePubkey = int (*)(void*, const void*);
   using PemReadPrivate = void* (*)(void*, void**, void*, void*);
   using PkeyFree = void (*)(void*);
@@ -80,9 +80,9 @@ struct Crypto {
 };
 
 constexpr const char* kLibraryNames[] = {"libcrypto.so.3", "libcrypto.so"};
-constexpr int kEvpPkeyEc = 408;       // EVP_PKEY_EC
+constexpr int kEvpPkeyEc = 408;  // EVP_PKEY_EC
 constexpr int kP256Bits = 256;
-constexpr int kBioCtrlInfo = 3;       // BIO_CTRL_INFO: BIO_get_mem_data
+constexpr int kBioCtrlInfo = 3;  // BIO_CTRL_INFO: BIO_get_mem_data
 
 std::unique_ptr<Crypto> LoadCrypto() {
   for (const char* name : kLibraryNames) {
@@ -150,7 +150,8 @@ TSigner::TSigner(std::string_view privateKeyPem) : state_(std::make_unique<State
   if (bio == nullptr) throw ESignatureError("out of memory");
   state_->key = c.pemReadPrivate(bio, nullptr, nullptr, nullptr);
   c.bioFree(bio);
-  if (state_->key == nullptr) throw ESignatureError("the key is not an unencrypted PEM private key");
+  if (state_->key == nullptr)
+    throw ESignatureError("the key is not an unencrypted PEM private key");
   if (c.pkeyBaseId(state_->key) != kEvpPkeyEc || c.pkeyBits(state_->key) != kP256Bits) {
     throw ESignatureError("the key is not an ECDSA P-256 key");
   }

@@ -21,9 +21,9 @@ using Bytes = std::vector<BYTE>;
 constexpr std::size_t kCoordinate = kP256CoordinateBytes;
 constexpr std::size_t kSha256Bytes = 32;
 // SubjectPublicKeyInfo of a P-256 key up to its uncompressed point (04 || X || Y).
-constexpr BYTE kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE,
-                                0x3D, 0x02, 0x01, 0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D,
-                                0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+constexpr BYTE kSpkiPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48,
+                                0xCE, 0x3D, 0x02, 0x01, 0x06, 0x08, 0x2A, 0x86, 0x48,
+                                0xCE, 0x3D, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
 // SEC1 ECPrivateKey: version 1, then the 32-byte private number.
 constexpr BYTE kSec1Prefix[] = {0x30, 0x77, 0x02, 0x01, 0x01, 0x04, 0x20};
 // ... then the curve and the public point.
@@ -170,8 +170,8 @@ TSigner::TSigner(std::string_view privateKeyPem) : state_(std::make_unique<State
                                        0))) {
     throw ESignatureError("the key is not an ECDSA P-256 key");
   }
-  if (!Succeeded(::BCryptCreateHash(state_->sha256->Get(), &state_->hash, nullptr, 0, nullptr, 0,
-                                    0))) {
+  if (!Succeeded(
+          ::BCryptCreateHash(state_->sha256->Get(), &state_->hash, nullptr, 0, nullptr, 0, 0))) {
     throw ESignatureError("SHA-256 is not available");
   }
 }

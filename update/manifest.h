@@ -37,12 +37,12 @@ inline constexpr std::size_t kMaxProductNameBytes = 64;
 
 // What a signed build reads from a verified manifest.
 struct TManifest {
-  std::string Stamp;          // Version, cut to 19 bytes; kDefaultStamp when missing
-  std::string Product;        // must equal the product the build was made for
-  std::uint64_t Serial = 0;   // grows from one published manifest to the next
-  std::int64_t Expires = 0;   // seconds since 1970 (UTC); refused after it
-  std::int64_t Size = 0;      // of the installer, in bytes
-  std::string Sha256;         // of the installer, 64 lower-case hexadecimal digits
+  std::string Stamp;         // Version, cut to 19 bytes; kDefaultStamp when missing
+  std::string Product;       // must equal the product the build was made for
+  std::uint64_t Serial = 0;  // grows from one published manifest to the next
+  std::int64_t Expires = 0;  // seconds since 1970 (UTC); refused after it
+  std::int64_t Size = 0;     // of the installer, in bytes
+  std::string Sha256;        // of the installer, 64 lower-case hexadecimal digits
 };
 
 // The stamp of a version file's bytes (kDefaultStamp when the key is missing).

@@ -72,14 +72,13 @@ bool TUpdateState::Parse(const std::string& text, std::vector<Entry>& entries) {
     if (product.empty() || equals == std::string_view::npos || !IsKey(line.substr(0, equals))) {
       return false;
     }
-    entries.push_back({product, std::string(line.substr(0, equals)),
-                       std::string(line.substr(equals + 1))});
+    entries.push_back(
+        {product, std::string(line.substr(0, equals)), std::string(line.substr(equals + 1))});
   }
   return true;
 }
 
-TUpdateState TUpdateState::Load(const std::string& fileName, std::string product,
-                                TStateLoad& how) {
+TUpdateState TUpdateState::Load(const std::string& fileName, std::string product, TStateLoad& how) {
   TUpdateState state(fileName, std::move(product));
   bool missing = false;
   const auto text = ReadState(fileName, missing);

@@ -42,7 +42,7 @@ void PrepareUpdateRequest(TIdHTTP& http, TLowSpeedGuard& guard, const std::strin
 // GETs `url` into memory and returns the body. Raises what the client raises, and
 // EUpdateFetchError for a final status other than 2xx or a body above `limit` bytes (the
 // transfer is cut off there, never read to its end).
-[[nodiscard]] std::string FetchBounded(TIdHTTP& http, TLowSpeedGuard& guard,
-                                       const std::string& url, std::int64_t limit);
+[[nodiscard]] std::string FetchBounded(TIdHTTP& http, TLowSpeedGuard& guard, const std::string& url,
+                                       std::int64_t limit);
 
 }  // namespace brixa

@@ -15,7 +15,6 @@
 #include <sstream>
 #include <thread>
 
-#include "update/update_tls.h"
 #include "app/version_check.h"
 #include "http/http.h"
 #include "http/http_protocol_exception.h"
@@ -26,6 +25,7 @@
 #include "transport/ssl_openssl.h"
 #include "transport/stack_exceptions.h"
 #include "unit/platform/self_launch.h"
+#include "update/update_tls.h"
 
 namespace brixa {
 namespace {

@@ -83,7 +83,8 @@ void WriteFile(const std::string& name, const std::string& bytes) {
 }
 
 std::uint64_t Number(const std::string& text, const char* what) {
-  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) {
+  if (text.empty() || text.size() > 19 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
     throw EUsage(std::string(what) + " must be a decimal number: " + text);
   }
   return std::stoull(text);
@@ -149,7 +150,8 @@ std::string CheckedStamp(const std::string& stamp) {
 
 std::string CheckedProduct(const std::string& product) {
   if (product.empty() || product.size() > kMaxProductNameBytes ||
-      product.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
+      product.find_first_not_of(
+          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
           std::string::npos) {
     throw EUsage("--product must be 1 to 64 letters, digits, '.', '_' or '-'");
   }
@@ -180,7 +182,8 @@ int Sign(const TOptions& options, std::ostream& out) {
   manifest.Product = CheckedProduct(options.One("product").value_or("BrixaUpdater"));
   const auto serial = options.One("serial");
   // The current time in seconds grows by itself from one release to the next.
-  manifest.Serial = serial ? Number(*serial, "--serial") : static_cast<std::uint64_t>(UtcNowSeconds());
+  manifest.Serial =
+      serial ? Number(*serial, "--serial") : static_cast<std::uint64_t>(UtcNowSeconds());
   manifest.Expires = ExpiresFrom(options);
   manifest.Sha256 = Sha256OfFile(installer, manifest.Size);
   if (manifest.Size <= 0) throw EUsage(installer + " is empty");
@@ -240,11 +243,13 @@ int Verify(const TOptions& options, std::ostream& out, std::ostream& err) {
     if (!at) throw EUsage("--now must look like 2027-01-31T00:00:00Z: " + *now);
     policy.NowSeconds = *at;
   }
-  if (const auto serial = options.One("min-serial")) policy.LowestSerial = Number(*serial, "--min-serial");
+  if (const auto serial = options.One("min-serial"))
+    policy.LowestSerial = Number(*serial, "--min-serial");
   const std::string& dir = options.positional[0];
   try {
     const std::string bytes = ReadFile(Join(dir, kManifestFileName), kMaxManifestBytes);
-    const std::string signature = ReadFile(Join(dir, kManifestSignatureFileName), kMaxManifestBytes);
+    const std::string signature =
+        ReadFile(Join(dir, kManifestSignatureFileName), kMaxManifestBytes);
     const TManifest manifest = VerifyManifest(bytes, signature, publicKeys, policy);
     TFileStream installer(Join(dir, kInstallerFileName), fmOpenRead);
     VerifyDownload(200, -1, installer, manifest.Sha256, manifest.Size);
@@ -273,13 +278,15 @@ std::string HelpText() {
          "      a new ECDSA P-256 key pair; PRIVATE.pem is readable by you alone and never\n"
          "      overwritten\n"
          "  brixa-release sign --key PRIVATE.pem --stamp STAMP [--serial N]\n"
-         "                     [--expires TIME | --valid-days D] [--product NAME] INSTALLER OUTDIR\n"
+         "                     [--expires TIME | --valid-days D] [--product NAME] INSTALLER "
+         "OUTDIR\n"
          "      writes OUTDIR/version.ini (the manifest), version.ini.sig and update.exe;\n"
          "      --serial defaults to the current UTC time in seconds, the validity to " +
          std::to_string(kDefaultValidDays) +
          " days,\n"
          "      --product to BrixaUpdater; TIME is UTC, e.g. 2027-01-31T00:00:00Z\n"
-         "  brixa-release resign --key PRIVATE.pem [--serial N] [--expires TIME | --valid-days D] DIR\n"
+         "  brixa-release resign --key PRIVATE.pem [--serial N] [--expires TIME | --valid-days D] "
+         "DIR\n"
          "      the same release with a new serial and expiry (re-sign at least every " +
          std::to_string(kRecommendedResignDays) +
          " days)\n"
@@ -310,8 +317,7 @@ int RunReleaseTool(const std::vector<std::string>& arguments, std::ostream& out,
       return Resign(ParseOptions(arguments, 1, {"key", "serial", "expires", "valid-days"}), out);
     }
     if (command == "verify") {
-      return Verify(ParseOptions(arguments, 1, {"key", "product", "now", "min-serial"}), out,
-                    err);
+      return Verify(ParseOptions(arguments, 1, {"key", "product", "now", "min-serial"}), out, err);
     }
     throw EUsage("unknown command " + command);
   } catch (const EUsage& usage) {

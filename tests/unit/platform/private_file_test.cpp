@@ -1,12 +1,12 @@
 // Private files: created anew for this user alone, never through a link.
 #include "platform/private_file.h"
-#include "platform/secure_path.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "platform/exception.h"
+#include "platform/secure_path.h"
 #include "support/temp_dir.h"
 
 #ifndef _WIN32

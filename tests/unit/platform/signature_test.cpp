@@ -127,9 +127,8 @@ TEST(SignatureVerifier, AcceptsExactlyTheOneDerEncodingOnEveryPlatform) {
   const std::string s(reinterpret_cast<const char*>(raw->data()) + kP256CoordinateBytes,
                       kP256CoordinateBytes);
   std::string high = HighS(s);
-  const std::string highContent = (static_cast<unsigned char>(high[0]) & 0x80) != 0
-                                      ? std::string(1, '\0') + high
-                                      : high;
+  const std::string highContent =
+      (static_cast<unsigned char>(high[0]) & 0x80) != 0 ? std::string(1, '\0') + high : high;
   const std::string body = valid.substr(2);
   const struct {
     const char* what;

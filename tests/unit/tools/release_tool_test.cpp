@@ -59,9 +59,11 @@ TEST(ReleaseTool, KeygenSignVerifyAndResign) {
     const char* reason;
   } refused[] = {
       {"another product", {"verify", "--key", pub, "--product", "Other", release}, "product"},
-      {"later than its expiry", {"verify", "--key", pub, "--now", "2099-01-01T00:00:00Z", release},
+      {"later than its expiry",
+       {"verify", "--key", pub, "--now", "2099-01-01T00:00:00Z", release},
        "expired"},
-      {"an older serial than seen", {"verify", "--key", pub, "--min-serial", "42", release},
+      {"an older serial than seen",
+       {"verify", "--key", pub, "--min-serial", "42", release},
        "rollback"},
   };
   for (const auto& c : refused) {

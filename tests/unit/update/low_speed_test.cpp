@@ -9,9 +9,9 @@
 #include "app/version_check.h"
 #include "http/http.h"
 #include "platform/clock.h"
-#include "update/update_client.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+#include "update/update_client.h"
 
 namespace brixa {
 namespace {
@@ -66,7 +66,7 @@ test::Script TricklingVersionFile(std::size_t size, int gapMs) {
 // time taken. A drip above the low-speed limit is ended by the deadline alone.
 TEST(LowSpeedGuard, ATricklingServerFailsTheVersionCheckUnderTheRuleOrTheDeadline) {
   constexpr std::size_t kBytes = 12;
-  constexpr int kGapMs = 50;  // 20 bytes per second, far inside any read timeout
+  constexpr int kGapMs = 50;               // 20 bytes per second, far inside any read timeout
   constexpr std::uint64_t kShortMs = 250;  // the body needs 600 ms
   const struct {
     const char* what;
@@ -77,7 +77,10 @@ TEST(LowSpeedGuard, ATricklingServerFailsTheVersionCheckUnderTheRuleOrTheDeadlin
   } cases[] = {
       {"trickle below the limit", {1000, 200}, 0, RSVersionCheckError, "too little"},
       {"trickle above the limit", {4, 1000}, 0, "", ""},
-      {"trickle above the limit past the deadline", {4, 1000}, kShortMs, RSVersionCheckError,
+      {"trickle above the limit past the deadline",
+       {4, 1000},
+       kShortMs,
+       RSVersionCheckError,
        "longer than allowed"},
   };
   for (const auto& c : cases) {

@@ -22,15 +22,17 @@ std::string Manifest(const std::string& lines) {
 }
 
 std::string Complete(const std::string& replace = {}, const std::string& by = {}) {
-  std::string text = Manifest("Product=BrixaUpdater\r\nSerial=17\r\nExpires=2027-01-31T00:00:00Z\r\n"
-                              "Size=4096\r\nSHA256=" + kSha + "\r\n");
+  std::string text = Manifest(
+      "Product=BrixaUpdater\r\nSerial=17\r\nExpires=2027-01-31T00:00:00Z\r\n"
+      "Size=4096\r\nSHA256=" +
+      kSha + "\r\n");
   if (!replace.empty()) text.replace(text.find(replace), replace.size(), by);
   return text;
 }
 
 TEST(Manifest, ReadsEveryKeyInItsOneFormOrRefusesNamingIt) {
-  const TManifest manifest = ParseManifest(Complete("SHA256=" + kSha, "SHA256 = \"" +
-                                                                          std::string(64, 'A') + "\""));
+  const TManifest manifest =
+      ParseManifest(Complete("SHA256=" + kSha, "SHA256 = \"" + std::string(64, 'A') + "\""));
   EXPECT_EQ(manifest.Stamp, "2.0");
   EXPECT_EQ(manifest.Product, "BrixaUpdater");
   EXPECT_EQ(manifest.Serial, 17u);
@@ -63,8 +65,7 @@ TEST(Manifest, ReadsEveryKeyInItsOneFormOrRefusesNamingIt) {
       (void)ParseManifest(Complete(c.from, c.to));
       ADD_FAILURE() << c.to << " was accepted";
     } catch (const EManifestRefused& refused) {
-      EXPECT_NE(std::string(refused.Message()).find(c.key), std::string::npos)
-          << refused.Message();
+      EXPECT_NE(std::string(refused.Message()).find(c.key), std::string::npos) << refused.Message();
     }
   }
   EXPECT_THROW((void)ParseManifest(std::string(kMaxManifestBytes + 1, ' ')), EManifestRefused);
@@ -141,10 +142,18 @@ TEST(ManifestCheck, RefusesWhatIsNotSignedForThisProductCurrentAndNewEnough) {
       {"changed bytes", changed, signature, {key}, current, "signature"},
       {"an untrusted key", bytes, signature, {newKey}, current, "signature"},
       {"no key at all", bytes, signature, {}, current, "signature"},
-      {"the context left out", bytes, Fixture("test-releases/nocontext/version.ini.sig"), {key},
-       current, "signature"},
-      {"the installer as manifest", Fixture("test-releases/crossfile/version.ini"),
-       Fixture("test-releases/crossfile/version.ini.sig"), {key}, current, "signature"},
+      {"the context left out",
+       bytes,
+       Fixture("test-releases/nocontext/version.ini.sig"),
+       {key},
+       current,
+       "signature"},
+      {"the installer as manifest",
+       Fixture("test-releases/crossfile/version.ini"),
+       Fixture("test-releases/crossfile/version.ini.sig"),
+       {key},
+       current,
+       "signature"},
   };
   for (const auto& c : cases) {
     try {

@@ -40,7 +40,7 @@ TEST(RunLog, OneLineWithoutCredentials) {
 
 TEST(RunLog, AppendsAndRotatesAtItsSize) {
   test::TempDir dir;
-  const std::string folder = dir.Path("") ;
+  const std::string folder = dir.Path("");
   const TRunRecord record{"1", "2", 3, "update", std::string(300, 'x')};
   const std::string log = folder + kRunLogFileName;
   AppendRunRecord(folder, record);

@@ -34,7 +34,8 @@ TEST(UpdateState, MissingLoadedOrDamaged) {
     TStateLoad how;
   } cases[] = {
       {"written by the updater", "# c\n[BrixaUpdater]\nHighestSerial=12\n", TStateLoad::slLoaded},
-      {"blank lines and CRLF", "\r\n[BrixaUpdater]\r\nHighestSerial=12\r\n\n", TStateLoad::slLoaded},
+      {"blank lines and CRLF", "\r\n[BrixaUpdater]\r\nHighestSerial=12\r\n\n",
+       TStateLoad::slLoaded},
       {"a key before any section", "HighestSerial=12\n", TStateLoad::slDamaged},
       {"a line without '='", "[BrixaUpdater]\nHighestSerial\n", TStateLoad::slDamaged},
       {"an odd key", "[BrixaUpdater]\nHighest Serial=1\n", TStateLoad::slDamaged},

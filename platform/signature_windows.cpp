@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/cng_windows.h"
 #include "platform/der_signature.h"
 #include "platform/signature.h"
 
@@ -30,10 +31,6 @@ bool IsP256PublicKey(const CERT_PUBLIC_KEY_INFO& info) noexcept {
          std::memcmp(curve.pbData, kP256CurveParameter, sizeof kP256CurveParameter) == 0;
 }
 
-bool Succeeded(NTSTATUS status) noexcept {
-  return status >= 0;
-}
-
 // What CryptDecodeObjectEx allocated with CRYPT_DECODE_ALLOC_FLAG.
 struct LocalMemory {
   void* p = nullptr;
@@ -42,23 +39,8 @@ struct LocalMemory {
   }
 };
 
-std::vector<BYTE> PemToDer(std::string_view pem) {
-  DWORD size = 0;
-  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                              nullptr, &size, nullptr, nullptr)) {
-    throw ESignatureError("the update key is not in PEM form");
-  }
-  std::vector<BYTE> der(size);
-  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                              der.data(), &size, nullptr, nullptr)) {
-    throw ESignatureError("the update key is not in PEM form");
-  }
-  der.resize(size);
-  return der;
-}
-
 BCRYPT_KEY_HANDLE ImportKey(std::string_view pem) {
-  const std::vector<BYTE> der = PemToDer(pem);
+  const std::vector<BYTE> der = CngPemToDer(pem);
   LocalMemory info;
   DWORD infoSize = 0;
   if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(),
@@ -92,9 +74,9 @@ struct TSignatureVerifier::State {
 TSignatureVerifier::TSignatureVerifier(std::string_view publicKeyPem)
     : state_(std::make_unique<State>()) {
   state_->key = ImportKey(publicKeyPem);
-  if (!Succeeded(
+  if (!CngSucceeded(
           ::BCryptOpenAlgorithmProvider(&state_->sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
-      !Succeeded(::BCryptCreateHash(state_->sha256, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
+      !CngSucceeded(::BCryptCreateHash(state_->sha256, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
     throw ESignatureError("SHA-256 is not available");
   }
 }
@@ -102,20 +84,12 @@ TSignatureVerifier::TSignatureVerifier(std::string_view publicKeyPem)
 TSignatureVerifier::~TSignatureVerifier() = default;
 
 void TSignatureVerifier::Update(const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const UCHAR*>(data);
-  while (size > 0) {
-    const ULONG piece = size > MAXDWORD ? MAXDWORD : static_cast<ULONG>(size);
-    if (!Succeeded(::BCryptHashData(state_->hash, const_cast<PUCHAR>(bytes), piece, 0))) {
-      throw ESignatureError("SHA-256 failed");
-    }
-    bytes += piece;
-    size -= piece;
-  }
+  CngHashData(state_->hash, data, size);
 }
 
 bool TSignatureVerifier::Verify(std::string_view derSignature) {
   std::array<UCHAR, kSha256Bytes> digest{};
-  if (!Succeeded(::BCryptFinishHash(state_->hash, digest.data(), kSha256Bytes, 0))) return false;
+  if (!CngSucceeded(::BCryptFinishHash(state_->hash, digest.data(), kSha256Bytes, 0))) return false;
   // CryptDecodeObjectEx takes BER forms too; the strict decoder accepts what Linux accepts.
   const auto raw = DecodeStrictDerSignature(derSignature);
   if (!raw) return false;

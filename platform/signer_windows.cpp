@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/cng_windows.h"
 #include "platform/der_signature.h"
 #include "platform/signer.h"
 
@@ -34,10 +35,6 @@ constexpr BYTE kPrivateNumberTag[] = {0x02, 0x01, 0x01, 0x04, 0x20};
 // Where the public point starts: "03 42 00 04".
 constexpr BYTE kPublicPointTag[] = {0x03, 0x42, 0x00, 0x04};
 
-bool Succeeded(NTSTATUS status) noexcept {
-  return status >= 0;
-}
-
 std::string ToPem(const Bytes& der, const char* label) {
   DWORD size = 0;
   const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCR;
@@ -49,21 +46,6 @@ std::string ToPem(const Bytes& der, const char* label) {
   }
   base64.resize(size);
   return std::string("-----BEGIN ") + label + "-----\n" + base64 + "-----END " + label + "-----\n";
-}
-
-Bytes FromPem(std::string_view pem) {
-  DWORD size = 0;
-  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                              nullptr, &size, nullptr, nullptr)) {
-    throw ESignatureError("the key is not in PEM form");
-  }
-  Bytes der(size);
-  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                              der.data(), &size, nullptr, nullptr)) {
-    throw ESignatureError("the key is not in PEM form");
-  }
-  der.resize(size);
-  return der;
 }
 
 // X || Y || d, as BCRYPT_ECCPRIVATE_BLOB holds them after its header.
@@ -115,7 +97,7 @@ Bytes Blob(const TRawKey& key) {
 class TAlgorithm {
  public:
   explicit TAlgorithm(LPCWSTR id) {
-    if (!Succeeded(::BCryptOpenAlgorithmProvider(&handle_, id, nullptr, 0))) {
+    if (!CngSucceeded(::BCryptOpenAlgorithmProvider(&handle_, id, nullptr, 0))) {
       throw ESignatureError("the platform's crypto has no such algorithm");
     }
   }
@@ -133,8 +115,8 @@ class TAlgorithm {
 TSigningKeyPair GenerateSigningKeyPair() {
   TAlgorithm ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);
   BCRYPT_KEY_HANDLE handle = nullptr;
-  if (!Succeeded(::BCryptGenerateKeyPair(ecdsa.Get(), &handle, 256, 0)) ||
-      !Succeeded(::BCryptFinalizeKeyPair(handle, 0))) {
+  if (!CngSucceeded(::BCryptGenerateKeyPair(ecdsa.Get(), &handle, 256, 0)) ||
+      !CngSucceeded(::BCryptFinalizeKeyPair(handle, 0))) {
     throw ESignatureError("no P-256 key could be made");
   }
   Bytes blob(sizeof(BCRYPT_ECCKEY_BLOB) + 3 * kCoordinate);
@@ -142,7 +124,8 @@ TSigningKeyPair GenerateSigningKeyPair() {
   const NTSTATUS exported = ::BCryptExportKey(handle, nullptr, BCRYPT_ECCPRIVATE_BLOB, blob.data(),
                                               static_cast<ULONG>(blob.size()), &size, 0);
   ::BCryptDestroyKey(handle);
-  if (!Succeeded(exported) || size != blob.size()) throw ESignatureError("the key cannot be read");
+  if (!CngSucceeded(exported) || size != blob.size())
+    throw ESignatureError("the key cannot be read");
   TRawKey key;
   std::memcpy(key.xyd.data(), blob.data() + sizeof(BCRYPT_ECCKEY_BLOB), key.xyd.size());
   return {PrivatePemOf(key), PublicPemOf(key)};
@@ -161,16 +144,16 @@ struct TSigner::State {
 };
 
 TSigner::TSigner(std::string_view privateKeyPem) : state_(std::make_unique<State>()) {
-  state_->raw = ParsePrivateKey(FromPem(privateKeyPem));
+  state_->raw = ParsePrivateKey(CngPemToDer(privateKeyPem));
   state_->ecdsa = std::make_unique<TAlgorithm>(BCRYPT_ECDSA_P256_ALGORITHM);
   state_->sha256 = std::make_unique<TAlgorithm>(BCRYPT_SHA256_ALGORITHM);
   Bytes blob = Blob(state_->raw);
-  if (!Succeeded(::BCryptImportKeyPair(state_->ecdsa->Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB,
-                                       &state_->key, blob.data(), static_cast<ULONG>(blob.size()),
-                                       0))) {
+  if (!CngSucceeded(::BCryptImportKeyPair(state_->ecdsa->Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB,
+                                          &state_->key, blob.data(),
+                                          static_cast<ULONG>(blob.size()), 0))) {
     throw ESignatureError("the key is not an ECDSA P-256 key");
   }
-  if (!Succeeded(
+  if (!CngSucceeded(
           ::BCryptCreateHash(state_->sha256->Get(), &state_->hash, nullptr, 0, nullptr, 0, 0))) {
     throw ESignatureError("SHA-256 is not available");
   }
@@ -179,26 +162,18 @@ TSigner::TSigner(std::string_view privateKeyPem) : state_(std::make_unique<State
 TSigner::~TSigner() = default;
 
 void TSigner::Update(const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const UCHAR*>(data);
-  while (size > 0) {
-    const ULONG piece = size > MAXDWORD ? MAXDWORD : static_cast<ULONG>(size);
-    if (!Succeeded(::BCryptHashData(state_->hash, const_cast<PUCHAR>(bytes), piece, 0))) {
-      throw ESignatureError("SHA-256 failed");
-    }
-    bytes += piece;
-    size -= piece;
-  }
+  CngHashData(state_->hash, data, size);
 }
 
 std::string TSigner::Sign() {
   std::array<UCHAR, kSha256Bytes> digest{};
-  if (!Succeeded(::BCryptFinishHash(state_->hash, digest.data(), kSha256Bytes, 0))) {
+  if (!CngSucceeded(::BCryptFinishHash(state_->hash, digest.data(), kSha256Bytes, 0))) {
     throw ESignatureError("SHA-256 failed");
   }
   TRawP256Signature raw{};
   ULONG size = 0;
-  if (!Succeeded(::BCryptSignHash(state_->key, nullptr, digest.data(), kSha256Bytes, raw.data(),
-                                  static_cast<ULONG>(raw.size()), &size, 0)) ||
+  if (!CngSucceeded(::BCryptSignHash(state_->key, nullptr, digest.data(), kSha256Bytes, raw.data(),
+                                     static_cast<ULONG>(raw.size()), &size, 0)) ||
       size != raw.size()) {
     throw ESignatureError("the signature cannot be made");
   }

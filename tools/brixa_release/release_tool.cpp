@@ -3,6 +3,7 @@
 
 #include "release_tool.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>

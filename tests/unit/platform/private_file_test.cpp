@@ -87,7 +87,9 @@ TEST(SecurePath, RefusesFoldersOthersMayChange) {
     fs::permissions(dir.Root(), c.outer);
     std::string why;
     EXPECT_EQ(IsSecurePath(inner, why), c.secure) << c.what << ": " << why;
-    if (!c.secure) EXPECT_NE(why.find(dir.Root()), std::string::npos) << why;
+    if (!c.secure) {
+      EXPECT_NE(why.find(dir.Root()), std::string::npos) << why;
+    }
   }
   fs::permissions(dir.Root(), fs::perms::owner_all);
   std::string why;

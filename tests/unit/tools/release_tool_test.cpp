@@ -16,13 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Run {
+struct ToolRun {
   int code;
   std::string out;
   std::string err;
 };
 
-Run Tool(const std::vector<std::string>& arguments) {
+ToolRun Tool(const std::vector<std::string>& arguments) {
   std::ostringstream out;
   std::ostringstream err;
   const int code = RunReleaseTool(arguments, out, err);
@@ -39,8 +39,8 @@ TEST(ReleaseTool, KeygenSignVerifyAndResign) {
   ASSERT_EQ(Tool({"keygen", key, pub}).code, kExitOk);
   EXPECT_EQ(Tool({"keygen", key, pub}).code, kExitUsage) << "a key is never overwritten";
 
-  const Run sign = Tool({"sign", "--key", key, "--stamp", "2024.06.1", "--serial", "41",
-                         "--valid-days", "10", installer, release});
+  const ToolRun sign = Tool({"sign", "--key", key, "--stamp", "2024.06.1", "--serial", "41",
+                             "--valid-days", "10", installer, release});
   ASSERT_EQ(sign.code, kExitOk) << sign.err;
   const std::string manifest = test::ReadFileText(release + "/version.ini");
   const TManifest parsed = ParseManifest(manifest);
@@ -49,7 +49,7 @@ TEST(ReleaseTool, KeygenSignVerifyAndResign) {
   EXPECT_EQ(parsed.Size, 5000);
   EXPECT_EQ(test::ReadFileText(release + "/update.exe"), std::string(5000, 'i'));
 
-  const Run good = Tool({"verify", "--key", pub, release});
+  const ToolRun good = Tool({"verify", "--key", pub, release});
   EXPECT_EQ(good.code, kExitOk) << good.err;
   EXPECT_NE(good.out.find("note: it expires in"), std::string::npos) << "10 days < 14";
 
@@ -67,7 +67,7 @@ TEST(ReleaseTool, KeygenSignVerifyAndResign) {
        "rollback"},
   };
   for (const auto& c : refused) {
-    const Run run = Tool(c.arguments);
+    const ToolRun run = Tool(c.arguments);
     EXPECT_EQ(run.code, kExitRefused) << c.what;
     EXPECT_NE(run.err.find(c.reason), std::string::npos) << c.what << ": " << run.err;
   }
@@ -83,7 +83,7 @@ TEST(ReleaseTool, KeygenSignVerifyAndResign) {
 
   // An installer changed after signing.
   test::WriteFileText(release + "/update.exe", std::string(5000, 'j'));
-  const Run changed = Tool({"verify", "--key", pub, release});
+  const ToolRun changed = Tool({"verify", "--key", pub, release});
   EXPECT_EQ(changed.code, kExitRefused);
   EXPECT_NE(changed.err.find("SHA-256"), std::string::npos) << changed.err;
   EXPECT_EQ(Tool({"resign", "--key", key, release}).code, kExitRefused);
@@ -91,7 +91,7 @@ TEST(ReleaseTool, KeygenSignVerifyAndResign) {
 
 TEST(ReleaseTool, UsageErrorsAndHelp) {
   EXPECT_EQ(Tool({}).code, kExitUsage);
-  const Run help = Tool({"--help"});
+  const ToolRun help = Tool({"--help"});
   EXPECT_EQ(help.code, kExitOk);
   EXPECT_NE(help.out.find("exit codes"), std::string::npos);
   const std::vector<std::string> wrong[] = {
@@ -107,7 +107,7 @@ TEST(ReleaseTool, UsageErrorsAndHelp) {
       {"keygen", "only-one.pem"},
   };
   for (const auto& arguments : wrong) {
-    const Run run = Tool(arguments);
+    const ToolRun run = Tool(arguments);
     EXPECT_EQ(run.code, kExitUsage) << arguments[0] << " " << run.err;
     EXPECT_NE(run.err.find("brixa-release: "), std::string::npos);
   }
@@ -118,7 +118,7 @@ TEST(ReleaseTool, AcceptsReleasesSignedByTheOpensslRecipe) {
   const std::string pub = test::BuildTreePath("test-update-key/public.pem");
   const std::string release = test::BuildTreePath("test-releases/v2");
   if (!fs::exists(release + "/version.ini.sig")) GTEST_SKIP() << "no signed releases";
-  const Run run = Tool({"verify", "--key", pub, release});
+  const ToolRun run = Tool({"verify", "--key", pub, release});
   EXPECT_EQ(run.code, kExitOk) << run.err;
   EXPECT_EQ(Tool({"verify", "--key", pub, test::BuildTreePath("test-releases/nocontext")}).code,
             kExitRefused);

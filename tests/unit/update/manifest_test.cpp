@@ -95,7 +95,9 @@ TEST(UtcTime, ParsesOnlyTheOneSpellingAndFormatsItBack) {
   for (const auto& c : cases) {
     const auto parsed = ParseUtcTime(c.text);
     EXPECT_EQ(parsed.value_or(-1), c.seconds) << c.text;
-    if (parsed) EXPECT_EQ(FormatUtcTime(*parsed), c.text);
+    if (parsed) {
+      EXPECT_EQ(FormatUtcTime(*parsed), c.text);
+    }
   }
 }
 

@@ -42,13 +42,13 @@ void RunDownloadWindow(const std::string& updateUrl, const TUpdateCheck& check,
 }  // namespace
 
 int RunUpdater(const std::string& versionUrl, const std::string& updateUrl,
-               const TUpdaterTrust& trust) {
+               const TUpdaterTrust& trust, std::uint64_t deadlineMs) {
   TNamedMutex instance(kUpdaterName);
   if (instance.AlreadyExists()) return 0;  // another copy is running
-  const std::uint64_t deadlineMs = MonotonicMilliseconds() + kUpdaterDeadlineMs;
+  const std::uint64_t endMs = MonotonicMilliseconds() + deadlineMs;
   const TVersionCheckFiles files = VersionCheckFilesOfProgram();
-  TUpdateCheck check = CheckForUpdate(versionUrl, files, trust, deadlineMs);
-  if (check.UpdateAvailable) RunDownloadWindow(updateUrl, check, deadlineMs, check.Record);
+  TUpdateCheck check = CheckForUpdate(versionUrl, files, trust, endMs);
+  if (check.UpdateAvailable) RunDownloadWindow(updateUrl, check, endMs, check.Record);
   AppendRunRecord(files.StateDirectory, check.Record);
   if (instance.Valid()) instance.Close();
   return 0;

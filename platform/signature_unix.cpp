@@ -1,6 +1,8 @@
 // Signature checks with the system's libcrypto, loaded at run time (OpenSSL 1.1 or 3).
 
+#include "platform/der_signature.h"
 #include "platform/dynamic_library.h"
+#include "platform/libcrypto_key_unix.h"
 #include "platform/signature.h"
 
 namespace brixa {
@@ -58,8 +60,6 @@ struct Crypto {
 };
 
 constexpr const char* kLibraryNames[] = {"libcrypto.so.3", "libcrypto.so.1.1", "libcrypto.so"};
-constexpr int kEvpPkeyEc = 408;  // EVP_PKEY_EC, the NID of id-ecPublicKey
-constexpr int kP256Bits = 256;
 
 std::unique_ptr<Crypto> LoadCrypto() {
   auto crypto = std::make_unique<Crypto>();
@@ -85,19 +85,8 @@ TSignatureVerifier::TSignatureVerifier(std::string_view publicKeyPem)
     : state_(std::make_unique<State>()) {
   state_->crypto = LoadCrypto();
   const Crypto& c = *state_->crypto;
-  void* bio = c.bioNewMemBuf(publicKeyPem.data(), static_cast<int>(publicKeyPem.size()));
-  if (bio == nullptr) throw ESignatureError("out of memory");
-  state_->key = c.pemReadBioPubkey(bio, nullptr, nullptr, nullptr);
-  c.bioFree(bio);
-  if (state_->key == nullptr) throw ESignatureError("the update key is not a PEM public key");
-  if (c.pkeyBaseId(state_->key) != kEvpPkeyEc || c.pkeyBits(state_->key) != kP256Bits) {
-    throw ESignatureError("the update key is not an ECDSA P-256 key");
-  }
-  state_->context = c.mdCtxNew();
-  if (state_->context == nullptr ||
-      c.digestVerifyInit(state_->context, nullptr, c.sha256(), nullptr, state_->key) != 1) {
-    throw ESignatureError("SHA-256 with ECDSA is not available");
-  }
+  OpenP256Key(c, publicKeyPem, c.pemReadBioPubkey, c.digestVerifyInit, state_->key, state_->context,
+              "the update key is not a PEM public key");
 }
 
 TSignatureVerifier::~TSignatureVerifier() = default;
@@ -109,6 +98,9 @@ void TSignatureVerifier::Update(const void* data, std::size_t size) {
 }
 
 bool TSignatureVerifier::Verify(std::string_view derSignature) {
+  // libcrypto is lenient with some BER forms; only the one DER encoding gets that far, as on
+  // Windows.
+  if (!DecodeStrictDerSignature(derSignature)) return false;
   // 1 is a good signature; 0 a bad one; a negative value a malformed one.
   return state_->crypto->digestVerifyFinal(
              state_->context, reinterpret_cast<const unsigned char*>(derSignature.data()),

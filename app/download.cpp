@@ -3,16 +3,18 @@
 
 #include "app/download.h"
 
+#include <cstdio>
 #include <utility>
 
-#include "app/download_check.h"
-#include "app/proxy_route.h"
-#include "app/update_signature.h"
-#include "app/update_tls.h"
 #include "app/version_check.h"
 #include "platform/module_path.h"
 #include "platform/process_launch.h"
+#include "platform/secure_path.h"
 #include "platform/system_info.h"
+#include "update/download_check.h"
+#include "update/run_log.h"
+#include "update/size_limited_stream.h"
+#include "update/update_client.h"
 
 namespace brixa {
 
@@ -22,9 +24,10 @@ namespace {
 
 // The form description's values for the client; most equal the class defaults and are set
 // anyway, so the window does not depend on them staying so. The read timeout and the read size
-// are added: see kUpdaterReadTimeoutMs and kDownloadReceiveSize.
-void SetUpClient(TIdHTTP& http) {
-  AttachUpdateTls(http);
+// are added, with the set-up every update client shares (SetUpUpdateClient), and the read size
+// (kDownloadReceiveSize).
+void SetUpClient(TIdHTTP& http, TLowSpeedGuard& guard) {
+  SetUpUpdateClient(http, guard);
   http.IOHandler()->SetRecvBufferSize(kDownloadReceiveSize);
   http.SetAllowCookies(true);
   http.ProxyParams().SetBasicAuthentication(false);
@@ -34,7 +37,6 @@ void SetUpClient(TIdHTTP& http) {
   http.Request().SetBasicAuthentication(false);
   http.Request().SetUserAgent("Mozilla/3.0 (compatible; Brixa Library)");
   http.SetHTTPOptions({hoForceEncodeParams});
-  http.SetReadTimeout(kUpdaterReadTimeoutMs);
 }
 
 void SetUpWorker(TIdThreadComponent& worker) {
@@ -51,7 +53,7 @@ void SetUpWorker(TIdThreadComponent& worker) {
 }  // namespace
 
 TfrmProgress::TfrmProgress(TComponent* owner, std::string updateUrl, std::string expectedSha256,
-                           std::string publicKeyPem)
+                           std::int64_t expectedSize, std::uint64_t deadlineMs)
     : TForm(owner),
       ProgressBarDownload(new TProgressBar(this)),       // owned by the form
       IdHTTP1(new TIdHTTP(this)),                        // owned by the form
@@ -59,7 +61,7 @@ TfrmProgress::TfrmProgress(TComponent* owner, std::string updateUrl, std::string
       LowSpeedGuard(new TLowSpeedGuard(this)),           // owned by the form
       updateUrl_(std::move(updateUrl)),
       expectedSha256_(std::move(expectedSha256)),
-      publicKeyPem_(std::move(publicKeyPem)) {
+      expectedSize_(expectedSize) {
   SetCaption(kUpdaterName);
   SetBorderStyle(bsDialog);
   SetBorderIcons(biMinimize | biMaximize);  // no system menu: no close box
@@ -79,8 +81,8 @@ TfrmProgress::TfrmProgress(TComponent* owner, std::string updateUrl, std::string
   ProgressBarDownload->SetMax(0);
   ProgressBarDownload->SetTabOrder(0);
 
-  SetUpClient(*IdHTTP1);
-  IdHTTP1->SetIntercept(LowSpeedGuard);
+  LowSpeedGuard->SetDeadline(deadlineMs);
+  SetUpClient(*IdHTTP1, *LowSpeedGuard);
   IdHTTP1->OnWork = [this](TComponent* sender, TWorkMode mode, std::int64_t count) {
     IdHTTP1Work(sender, mode, count);
   };
@@ -120,49 +122,54 @@ void TfrmProgress::IdHTTP1Work(TComponent* /*ASender*/, TWorkMode AWorkMode,
 }
 
 void TfrmProgress::DownloadUpdate() {
-  bool complete = false;
+  std::string failure;
   try {
     FetchInstaller();
-    complete = true;
+  } catch (const Exception& error) {
+    failure = updateUrl_ + ": " + error.Message();
   } catch (...) {
-    // Any failure ends the same way below; the exception goes no further.
+    failure = updateUrl_ + ": an unknown error";
   }
+  // Any failure ends the same way below; the exception goes no further.
   CleanUp();
-  if (!complete) {
-    ReportFailure();
-  } else if (publicKeyPem_.empty()) {
+  if (failure.empty()) {
     LaunchInstaller();
   } else {
-    LaunchVerifiedInstaller();
+    ReportFailure(std::move(failure));
   }
   Close();
 }
 
 void TfrmProgress::FetchInstaller() {
-  (void)RemoveFile(tempExePath_);
-  downloadStream_ = std::make_unique<TFileStream>(tempExePath_, fmCreate);
+  // Another user who may change the folder could swap the product's files under the updater.
+  std::string why;
+  if (!IsSecurePath(ExtractFilePath(tempExePath_), why)) {
+    throw EUpdateUnsafeFolder("the product's folder is not safe: " + why);
+  }
+  downloadStream_ = TPrivateFile::Create(tempExePath_);
+  TSizeLimitedStream limited(*downloadStream_, expectedSize_ >= 0 ? expectedSize_ : INT64_MAX);
   IdHTTP1->SetHandleRedirects(true);
   LowSpeedGuard->Restart();
-  signature_.clear();
-  // First, so the bar then shows the installer alone; a missing signature costs no download.
-  if (!publicKeyPem_.empty()) {
-    RouteThroughProxy(*IdHTTP1, UpdaterProxyRoute(), updateUrl_ + kSignatureSuffix);
-    signature_ = FetchSignature(*IdHTTP1, updateUrl_ + kSignatureSuffix);
-  }
-  // Each request starts at the proxy its own URL calls for, whatever a redirect chose before.
-  RouteThroughProxy(*IdHTTP1, UpdaterProxyRoute(), updateUrl_);
+  PrepareUpdateRequest(*IdHTTP1, *LowSpeedGuard, updateUrl_);
   IdHTTP1->Head(updateUrl_);
+  const std::int64_t announced = IdHTTP1->LastResponse().ContentLength();
+  if (expectedSize_ >= 0 && announced > expectedSize_) {
+    throw EUpdateTooLarge("the server announces " + std::to_string(announced) +
+                          " bytes, the manifest " + std::to_string(expectedSize_));
+  }
   ProgressBarDownload->SetPosition(0);
-  ProgressBarDownload->SetMax(ProgressSteps(IdHTTP1->LastResponse().ContentLength()));
-  RouteThroughProxy(*IdHTTP1, UpdaterProxyRoute(), updateUrl_);
-  IdHTTP1->Get(updateUrl_, downloadStream_.get());
-  // Only a complete, and when announced, intact installer may be started.
+  ProgressBarDownload->SetMax(ProgressSteps(announced));
+  // Each request starts at the proxy its own URL calls for, whatever a redirect chose before.
+  PrepareUpdateRequest(*IdHTTP1, *LowSpeedGuard, updateUrl_);
+  IdHTTP1->Get(updateUrl_, &limited);
+  // Only a complete, and when announced, intact installer may be started; it is hashed
+  // through the handle that wrote it.
   VerifyDownload(IdHTTP1->LastResponse().StatusCode(), IdHTTP1->LastResponse().ContentLength(),
-                 *downloadStream_, expectedSha256_);
+                 *downloadStream_, expectedSha256_, expectedSize_);
 }
 
 // Runs after every download, finished or failed: the worker is told to end once its run
-// handler returns, the connection is closed and the file is closed.
+// handler returns and the connection is closed. The file stays open for the launch.
 void TfrmProgress::CleanUp() noexcept {
   try {
     IdThreadComponent1->StopWorker();
@@ -172,26 +179,26 @@ void TfrmProgress::CleanUp() noexcept {
     IdHTTP1->CloseConnection(true);
   } catch (...) {
   }
-  downloadStream_.reset();
 }
 
-void TfrmProgress::ReportFailure() {
+void TfrmProgress::ReportFailure(std::string reason) {
+  downloadStream_.reset();
   (void)RemoveFile(tempExePath_);
+  outcome_ = "failed";
+  failureReason_ = std::move(reason);
+  std::fprintf(stderr, "%s: %s\n", kUpdaterName, ScrubLogText(failureReason_).c_str());
   Application().ShowMessage(RSDownloadError);
 }
 
+// The checked file is started from the handle it was written and checked through: the bytes
+// checked are the bytes that run.
 void TfrmProgress::LaunchInstaller() {
-  ReportLaunch(LaunchProcess(tempExePath_));
-}
-
-// The file is opened once it is closed for writing and held until it is started: the bytes
-// the signature is checked over are the bytes that run.
-void TfrmProgress::LaunchVerifiedInstaller() {
   unsigned long error = 0;
-  auto file = TLaunchableFile::Open(tempExePath_, error);
-  if (!file || !SignatureMatches(publicKeyPem_, *file, signature_)) {
-    file.reset();
-    ReportFailure();
+  auto file = TLaunchableFile::FromWritten(std::move(downloadStream_), error);
+  if (!file) {
+    outcome_ = "failed";
+    failureReason_ = tempExePath_ + ": cannot be started (error " + std::to_string(error) + ")";
+    Application().ShowMessage(RSCreateProcessFailed + std::to_string(error));
     return;
   }
   ReportLaunch(file->Launch());
@@ -199,8 +206,12 @@ void TfrmProgress::LaunchVerifiedInstaller() {
 
 void TfrmProgress::ReportLaunch(const TProcessLaunch& launch) {
   if (!launch.Started) {
+    outcome_ = "failed";
+    failureReason_ = tempExePath_ + ": CreateProcess() failed: " + std::to_string(launch.ErrorCode);
     Application().ShowMessage(RSCreateProcessFailed + std::to_string(launch.ErrorCode));
+    return;
   }
+  outcome_ = "installed";
 }
 
 }  // namespace brixa

@@ -6,13 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "app/low_speed.h"
 #include "http/http.h"
+#include "platform/exception.h"
 #include "platform/gui.h"
 #include "platform/gui_backend.h"  // completes the form's native window type
+#include "platform/private_file.h"
 #include "platform/process_launch.h"
 #include "platform/stream.h"
 #include "runtime/thread_component.h"
+#include "update/low_speed.h"
 
 namespace brixa {
 
@@ -20,6 +22,9 @@ namespace brixa {
 inline constexpr const char* kTempExeName = "brixaupdatetemp.exe";
 
 inline constexpr const char* RSDownloadError = "Download Error!";
+
+// The product's folder (or one above it) can be changed by another user.
+BRIXA_DECLARE_EXCEPTION(EUpdateUnsafeFolder, Exception);
 inline constexpr const char* RSCreateProcessFailed = "CreateProcess() failed: ";
 
 // The window's layout.
@@ -42,12 +47,14 @@ inline constexpr std::int32_t kDownloadReceiveSize = 128 * 1024;
 class TfrmProgress : public TForm {
  public:
   // `updateUrl` is where the installer is fetched. `expectedSha256`, when not empty, is the
-  // installer's SHA-256 as the version file announced it: a download that does not hash to it
-  // is not started. With a `publicKeyPem`, the installer is started only when its signature
-  // (updateUrl + kSignatureSuffix) verifies over the very file that is then started. Deletes a
-  // leftover temporary installer.
+  // installer's SHA-256 as the version file announced it, and `expectedSize`, when not
+  // negative, its size (a signed manifest's): a download that does not match is not started,
+  // and one that grows past the size is not read further. The download is created as a
+  // private file (TPrivateFile), checked through the handle that wrote it and started from
+  // that same file (TLaunchableFile::FromWritten). Every transfer ends by `deadlineMs`
+  // (MonotonicMilliseconds). Deletes a leftover temporary installer.
   TfrmProgress(TComponent* owner, std::string updateUrl, std::string expectedSha256 = {},
-               std::string publicKeyPem = {});
+               std::int64_t expectedSize = -1, std::uint64_t deadlineMs = kNoDeadline);
   ~TfrmProgress() override;
 
   // Components, owned by the form.
@@ -76,25 +83,29 @@ class TfrmProgress : public TForm {
   void SetTempExePath(std::string value) { tempExePath_ = std::move(value); }
   [[nodiscard]] const std::string& ExpectedSha256() const noexcept { return expectedSha256_; }
   void SetExpectedSha256(std::string value) { expectedSha256_ = std::move(value); }
-  [[nodiscard]] const std::string& UpdatePublicKey() const noexcept { return publicKeyPem_; }
-  void SetUpdatePublicKey(std::string value) { publicKeyPem_ = std::move(value); }
+  [[nodiscard]] std::int64_t ExpectedSize() const noexcept { return expectedSize_; }
+  void SetExpectedSize(std::int64_t value) noexcept { expectedSize_ = value; }
   // The open temporary file while a download runs, else null.
-  [[nodiscard]] TFileStream* DownloadStream() const noexcept { return downloadStream_.get(); }
+  [[nodiscard]] TPrivateFile* DownloadStream() const noexcept { return downloadStream_.get(); }
+  // After DownloadUpdate: "installed" (started), "failed", or "" when it has not run; and for
+  // a failure, why (for the run log).
+  [[nodiscard]] const std::string& Outcome() const noexcept { return outcome_; }
+  [[nodiscard]] const std::string& FailureReason() const noexcept { return failureReason_; }
 
  private:
   void FetchInstaller();
   void CleanUp() noexcept;
-  void ReportFailure();
+  void ReportFailure(std::string reason);
   void LaunchInstaller();
-  void LaunchVerifiedInstaller();
   void ReportLaunch(const TProcessLaunch& launch);
 
   std::string updateUrl_;
   std::string tempExePath_;
   std::string expectedSha256_;
-  std::string publicKeyPem_;
-  std::string signature_;  // of the installer, fetched before it when a key is set
-  std::unique_ptr<TFileStream> downloadStream_;
+  std::int64_t expectedSize_ = -1;
+  std::string outcome_;
+  std::string failureReason_;
+  std::unique_ptr<TPrivateFile> downloadStream_;
   bool destroying_ = false;
 };
 

@@ -1,20 +1,26 @@
-// The updater program. Its update server (BRIXA_UPDATE_SERVER) and the key its updates must be
-// signed with (BRIXA_UPDATE_PUBLIC_KEY) are fixed when it is built; it reads no configuration or
-// argument. The one thing it takes from its surroundings is the user's proxy (the environment's
-// http_proxy, https_proxy and no_proxy; on Windows the Internet Settings).
-#include "app/update_tls.h"
+// The updater program. Its update server (BRIXA_UPDATE_SERVER), the keys its releases must be
+// signed with (BRIXA_UPDATE_PUBLIC_KEY) and its product name (BRIXA_UPDATE_PRODUCT) are fixed
+// when it is built; it reads no configuration or argument. What it takes from its
+// surroundings is the user's proxy (the environment's http_proxy, https_proxy and no_proxy; on
+// Windows the Internet Settings) and the user's state folder (XDG_STATE_HOME or HOME; on
+// Windows LOCALAPPDATA) for its rollback state and run log.
 #include "app/updater.h"
 #include "app/version_check.h"
 #include "brixa/build_config.h"
 #include "brixa/update_key.h"
+#include "update/release_keys.h"
+#include "update/update_tls.h"
 
 int main() {
   try {
     // The CA this program was built with (the library may be shared by several builds).
     brixa::SetUpdateCaPem(brixa::kUpdateCaPem);
+    brixa::TUpdaterTrust trust;
+    trust.PublicKeys = brixa::SplitPublicKeys(brixa::kUpdatePublicKeyPem);
+    trust.Product = brixa::kUpdateProduct;
     return brixa::RunUpdater(brixa::UpdateServerUrl(brixa::kUpdateServer, brixa::kVersionFilePath),
                              brixa::UpdateServerUrl(brixa::kUpdateServer, brixa::kInstallerPath),
-                             brixa::kUpdatePublicKeyPem);
+                             trust);
   } catch (...) {
     return 0;  // the exit code is 0 in every case
   }

@@ -1,9 +1,9 @@
-// The run's order: marker, version check, download window only when the stamps differ.
+// The run's order: marker, version check, download window only when the stamps differ, log.
 
 #include "app/updater.h"
 
 #include "app/download.h"
-#include "app/version_check.h"
+#include "platform/clock.h"
 #include "platform/exception.h"
 #include "platform/gui.h"
 #include "platform/single_instance.h"
@@ -12,20 +12,29 @@ namespace brixa {
 
 namespace {
 
-void RunDownloadWindow(const std::string& updateUrl, const std::string& expectedSha256,
-                       const std::string& publicKeyPem) {
+// Runs the window; its outcome goes into `record`.
+void RunDownloadWindow(const std::string& updateUrl, const TUpdateCheck& check,
+                       std::uint64_t deadlineMs, TRunRecord& record) {
   try {
     Application().Initialize();
     Application().SetMainFormOnTaskBar(true);
     Application().SetTitle(kUpdaterName);
-    frmProgress = Application().CreateForm<TfrmProgress>(updateUrl, expectedSha256, publicKeyPem);
+    frmProgress = Application().CreateForm<TfrmProgress>(updateUrl, check.ExpectedSha256,
+                                                         check.ExpectedSize, deadlineMs);
     Application().Run();
+    if (frmProgress != nullptr && !frmProgress->Outcome().empty()) {
+      record.Decision = frmProgress->Outcome();
+      record.Reason = frmProgress->FailureReason();
+    }
     // The window's worker is joined here, while the single-instance marker is still held.
     Application().DestroyForms();
   } catch (const Exception& error) {
+    record.Decision = "failed";
+    record.Reason = error.Message();
     Application().ShowException(error);
   } catch (...) {
     // Anything that is not the runtime's exception class is shown as one with no message.
+    record.Decision = "failed";
     Application().ShowException(Exception(""));
   }
 }
@@ -33,11 +42,14 @@ void RunDownloadWindow(const std::string& updateUrl, const std::string& expected
 }  // namespace
 
 int RunUpdater(const std::string& versionUrl, const std::string& updateUrl,
-               const std::string& publicKeyPem) {
+               const TUpdaterTrust& trust) {
   TNamedMutex instance(kUpdaterName);
   if (instance.AlreadyExists()) return 0;  // another copy is running
-  const TUpdateCheck check = CheckForUpdate(versionUrl, publicKeyPem);
-  if (check.UpdateAvailable) RunDownloadWindow(updateUrl, check.ExpectedSha256, publicKeyPem);
+  const std::uint64_t deadlineMs = MonotonicMilliseconds() + kUpdaterDeadlineMs;
+  const TVersionCheckFiles files = VersionCheckFilesOfProgram();
+  TUpdateCheck check = CheckForUpdate(versionUrl, files, trust, deadlineMs);
+  if (check.UpdateAvailable) RunDownloadWindow(updateUrl, check, deadlineMs, check.Record);
+  AppendRunRecord(files.StateDirectory, check.Record);
   if (instance.Valid()) instance.Close();
   return 0;
 }

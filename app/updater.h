@@ -3,20 +3,24 @@
 
 #include <string>
 
+#include "app/version_check.h"
+
 namespace brixa {
 
 // The updater's run from start to end, on the main thread:
 //   1. takes the single-instance marker kUpdaterName; when another copy holds it, returns at
 //      once without touching the network;
-//   2. checks `versionUrl` against the local version file (CheckForUpdate);
-//      with a `publicKeyPem` (ECDSA P-256, PEM) the version file and the installer must carry
-//      signatures by it, else nothing is installed;
+//   2. checks `versionUrl` against the local version file (CheckForUpdate); with keys in
+//      `trust` the manifest must be signed by one of them, be for trust.Product, unexpired and
+//      not older than what was accepted before, else nothing is installed;
 //   3. only when the stamps differ: starts the GUI application with TfrmProgress as its main
-//      form, which downloads `updateUrl`, starts the installer and closes; an exception that
-//      escapes the application is shown by its exception display;
-//   4. releases the marker.
+//      form, which downloads `updateUrl`, checks it against the manifest, starts it and
+//      closes; an exception that escapes the application is shown by its exception display;
+//   4. appends the run's record to the run log in the user's state folder;
+//   5. releases the marker.
+// Everything network-bound ends within kUpdaterDeadlineMs of the start.
 // Returns the process's exit code, which is 0 in every case.
 [[nodiscard]] int RunUpdater(const std::string& versionUrl, const std::string& updateUrl,
-                             const std::string& publicKeyPem = {});
+                             const TUpdaterTrust& trust = {});
 
 }  // namespace brixa

@@ -1,19 +1,19 @@
-// Fetching the version file (signed when a key is compiled in), reading its stamp and SHA-256,
-// and deciding whether an update is due.
+// Fetching the version file into memory, verifying it (signed builds), and deciding whether an
+// update is due.
 
 #include "app/version_check.h"
 
+#include <algorithm>
 #include <memory>
-#include <optional>
 
-#include "app/proxy_route.h"
-#include "app/update_signature.h"
-#include "app/update_tls.h"
 #include "http/http.h"
+#include "platform/clock.h"
 #include "platform/module_path.h"
 #include "platform/profile_string.h"
-#include "platform/stream.h"
-#include "platform/system_info.h"
+#include "platform/user_data_dir.h"
+#include "update/manifest_check.h"
+#include "update/state_file.h"
+#include "update/utc_time.h"
 
 namespace brixa {
 
@@ -25,41 +25,54 @@ std::string FitPathBuffer(std::string part) {
   return part;
 }
 
-// The whole of a small file, or nothing when it cannot be read or is larger than `limit`.
-std::optional<std::string> ReadSmallFile(const std::string& fileName, std::int64_t limit) {
-  try {
-    TFileStream file(fileName, fmOpenRead);
-    const std::int64_t size = file.Size();
-    if (size > limit) return std::nullopt;
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    file.ReadBuffer(bytes.data(), size);
-    return bytes;
-  } catch (...) {
-    return std::nullopt;
-  }
+std::string ReadLocalStamp(const std::string& fileName) {
+  return ReadProfileString(kVersionSection, kVersionKey, kDefaultStamp, kStampBufferSize, fileName);
 }
 
-// True when the signature beside `url` on the server verifies over the bytes of `fileName`.
-bool VersionFileSigned(const std::string& url, const std::string& fileName,
-                       std::string_view publicKeyPem) {
+std::string FetchSignature(const std::string& url, std::uint64_t deadlineMs) {
+  TLowSpeedGuard guard;
+  guard.SetDeadline(deadlineMs);
+  const auto client = std::make_unique<TIdHTTP>();
+  SetUpUpdateClient(*client, guard);
+  return FetchBounded(*client, guard, url, kMaxSignatureBytes);
+}
+
+// The rollback state: raises EManifestRefused when it cannot be judged.
+TUpdateState LoadState(const TVersionCheckFiles& files, const std::string& product) {
+  if (files.StateDirectory.empty()) {
+    throw EManifestRefused("state: no folder for the updater's state");
+  }
+  TStateLoad how = TStateLoad::slMissing;
+  TUpdateState state = TUpdateState::Load(files.StateDirectory + kStateFileName, product, how);
+  if (how == TStateLoad::slDamaged) {
+    throw EManifestRefused("state: " + files.StateDirectory + kStateFileName +
+                           " is damaged; delete it to accept updates again");
+  }
+  return state;
+}
+
+// The verified manifest of a signed build, its serial recorded as the lowest acceptable one.
+TManifest AcceptSignedManifest(const std::string& versionUrl, const std::string& bytes,
+                               const TVersionCheckFiles& files, const TUpdaterTrust& trust,
+                               std::uint64_t deadlineMs) {
   std::string signature;
   try {
-    TLowSpeedGuard guard;
-    const auto client = std::make_unique<TIdHTTP>();
-    AttachUpdateTls(*client);
-    client->SetReadTimeout(kUpdaterReadTimeoutMs);
-    client->SetIntercept(&guard);
-    RouteThroughProxy(*client, UpdaterProxyRoute(), url + kSignatureSuffix);
-    signature = FetchSignature(*client, url + kSignatureSuffix);
-  } catch (...) {
-    return false;
+    signature = FetchSignature(versionUrl + kSignatureSuffix, deadlineMs);
+  } catch (const Exception& error) {
+    throw EManifestRefused("signature: " + versionUrl + kSignatureSuffix + ": " + error.Message());
   }
-  const auto bytes = ReadSmallFile(fileName, kMaxSignedVersionFileBytes);
-  return bytes && SignatureMatches(publicKeyPem, *bytes, signature);
-}
-
-std::string ReadStamp(const std::string& fileName) {
-  return ReadProfileString(kVersionSection, kVersionKey, kDefaultStamp, kStampBufferSize, fileName);
+  TUpdateState state = LoadState(files, trust.Product);
+  const TManifestPolicy policy{trust.Product, UtcNowSeconds(), state.HighestSerial()};
+  TManifest manifest = VerifyManifest(bytes, signature, trust.PublicKeys, policy);
+  if (!policy.LowestSerial || manifest.Serial > *policy.LowestSerial) {
+    try {
+      state.SetHighestSerial(manifest.Serial);
+      state.Save();
+    } catch (const Exception& error) {
+      throw EManifestRefused("state: " + error.Message());
+    }
+  }
+  return manifest;
 }
 
 }  // namespace
@@ -70,26 +83,26 @@ std::string UpdateServerUrl(const std::string& server, const std::string& path) 
   return "http://" + server + path;
 }
 
-std::string DownloadVersionFile(const std::string& url, const std::string& fileName,
-                                TLowSpeedRule lowSpeed) {
+std::string DownloadVersionFile(const std::string& url, std::string& bytes, std::string& error,
+                                std::uint64_t deadlineMs, TLowSpeedRule lowSpeed) {
   // Made before the client, so it outlives the client that uses it.
   TLowSpeedGuard guard(nullptr, lowSpeed);
+  guard.SetDeadline(deadlineMs);
   const auto client = std::make_unique<TIdHTTP>();
-  AttachUpdateTls(*client);
-  client->SetReadTimeout(kUpdaterReadTimeoutMs);
-  client->SetIntercept(&guard);
-  std::string result;
+  bytes.clear();
   try {
-    // The stream is closed when this block ends, also through an exception, so the caller can
-    // read or delete the file.
-    TFileStream stream(fileName, fmCreate);
-    RouteThroughProxy(*client, UpdaterProxyRoute(), url);
+    SetUpUpdateClient(*client, guard);
+    PrepareUpdateRequest(*client, guard, url);
     client->Head(url);
-    client->Get(url, &stream);
+    bytes = FetchBounded(*client, guard, url, kMaxManifestBytes);
+    return {};
+  } catch (const Exception& failure) {
+    error = url + ": " + failure.Message();
   } catch (...) {
-    result = RSVersionCheckError;
+    error = url + ": an unknown error";
   }
-  return result;
+  bytes.clear();
+  return RSVersionCheckError;
 }
 
 TVersionCheckFiles VersionCheckFilesOfProgram() {
@@ -99,33 +112,44 @@ TVersionCheckFiles VersionCheckFilesOfProgram() {
   TVersionCheckFiles files;
   // The "%s%sversion.ini" format with the drive and the directory.
   files.LocalVersionFile = drive + dir + "version.ini";
-  files.TempVersionFile =
-      ExtractFilePath(ProgramFileName()) + SystemPathDelimiter() + kTempVersionFileName;
+  files.StateDirectory = UserStateDirectory(kUpdaterName);
   return files;
 }
 
 TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFiles& files,
-                            std::string_view publicKeyPem) {
+                            const TUpdaterTrust& trust, std::uint64_t deadlineMs) {
   TUpdateCheck check;
-  if (DownloadVersionFile(versionUrl, files.TempVersionFile) == RSVersionCheckError) return check;
-  if (!publicKeyPem.empty() &&
-      !VersionFileSigned(versionUrl, files.TempVersionFile, publicKeyPem)) {
-    (void)RemoveFile(files.TempVersionFile);
+  check.Record.LocalStamp = ReadLocalStamp(files.LocalVersionFile);
+  const std::uint64_t checkDeadline =
+      std::min(deadlineMs, MonotonicMilliseconds() + kVersionCheckDeadlineMs);
+  std::string bytes;
+  if (DownloadVersionFile(versionUrl, bytes, check.Record.Reason, checkDeadline) ==
+      RSVersionCheckError) {
+    check.Record.Decision = "failed";
     return check;
   }
-  const std::string serverStamp = ReadStamp(files.TempVersionFile);
-  const std::string localStamp = ReadStamp(files.LocalVersionFile);
-  check.UpdateAvailable = serverStamp != localStamp;  // byte for byte, lengths included
-  if (check.UpdateAvailable) {
-    check.ExpectedSha256 = ReadProfileString(kVersionSection, kSha256Key, "", kSha256BufferSize,
-                                             files.TempVersionFile);
+  if (trust.PublicKeys.empty()) {
+    check.Record.ServerStamp = ManifestStamp(bytes);
+    check.ExpectedSha256 = ManifestSha256Text(bytes);
+  } else {
+    try {
+      const TManifest manifest =
+          AcceptSignedManifest(versionUrl, bytes, files, trust, checkDeadline);
+      check.Record.ServerStamp = manifest.Stamp;
+      check.Record.Serial = manifest.Serial;
+      check.ExpectedSha256 = manifest.Sha256;
+      check.ExpectedSize = manifest.Size;
+    } catch (const Exception& refusal) {
+      check.Record.Decision = "refused";
+      check.Record.Reason = refusal.Message();
+      return check;
+    }
   }
-  (void)RemoveFile(files.TempVersionFile);  // a file that stays is re-created by the next run
+  // Byte for byte, lengths included.
+  check.UpdateAvailable = check.Record.ServerStamp != check.Record.LocalStamp;
+  check.Record.Decision = check.UpdateAvailable ? "update" : "up-to-date";
+  if (!check.UpdateAvailable) check.ExpectedSha256.clear();
   return check;
-}
-
-TUpdateCheck CheckForUpdate(const std::string& versionUrl, std::string_view publicKeyPem) {
-  return CheckForUpdate(versionUrl, VersionCheckFilesOfProgram(), publicKeyPem);
 }
 
 }  // namespace brixa

@@ -1,13 +1,17 @@
 #pragma once
-// The version check: the update server's paths, the version file's keys, its download, and the
-// comparison of the server's stamp with the local one.
+// The version check: the update server's paths, the version file's download into memory, its
+// verification against the built-in keys and the rollback state, and the comparison of the
+// server's stamp with the local one.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
+#include <vector>
 
-#include "app/low_speed.h"
+#include "update/low_speed.h"
+#include "update/manifest.h"
+#include "update/run_log.h"
+#include "update/update_client.h"
 
 namespace brixa {
 
@@ -17,24 +21,10 @@ inline constexpr const char* kUpdaterName = "BrixaUpdater";
 // Where the update server keeps the current version file and the installer.
 inline constexpr const char* kVersionFilePath = "/brixakit/version.ini";
 inline constexpr const char* kInstallerPath = "/brixakit/update.exe";
-
-// The version file: INI section, stamp key, and the stamp a missing file, section or key gives.
-inline constexpr const char* kVersionSection = "Updater";
-inline constexpr const char* kVersionKey = "Version";
-inline constexpr const char* kDefaultStamp = "0000000000";
-// The stamp buffers hold 20 bytes with the terminating zero: only 19 bytes of a stamp count.
-inline constexpr std::size_t kStampBufferSize = 20;
-// Optional key of the server's version file: the installer's SHA-256 as 64 hexadecimal digits.
-inline constexpr const char* kSha256Key = "SHA256";
-// Large enough to tell a value of the right length from a longer one.
-inline constexpr std::size_t kSha256BufferSize = 128;
-
-inline constexpr const char* kTempVersionFileName = "version_update.ini";
-
-// The longest the updater's clients wait for the next byte from the server. Without a limit a
-// server that stalls would keep the updater, and with it the single-instance marker, forever;
-// the download window offers no way to close it.
-inline constexpr std::int32_t kUpdaterReadTimeoutMs = 20000;
+// A signed file's signature lies beside it on the server under the file's name + this suffix.
+inline constexpr const char* kSignatureSuffix = ".sig";
+// A DER ECDSA P-256 signature takes at most 72 bytes; anything past this is not one.
+inline constexpr std::int64_t kMaxSignatureBytes = 1024;
 
 // DownloadVersionFile's result when anything failed.
 inline constexpr const char* RSVersionCheckError = "Version check error.";
@@ -43,50 +33,60 @@ inline constexpr const char* RSVersionCheckError = "Version check error.";
 // a server given with its scheme ("https://host:port") keeps it.
 [[nodiscard]] std::string UpdateServerUrl(const std::string& server, const std::string& path);
 
-// Fetches `url` with HEAD and then GET into the file `fileName` (created or truncated), using a
-// client of its own with every setting at its default but the read timeout
-// (kUpdaterReadTimeoutMs) and the low-speed rule: no redirect is followed, and an error status,
-// like a refused connection, a stalled or a trickling server, is a failure. Returns "" when the
-// file was fetched and RSVersionCheckError otherwise; never raises. The file is closed before the
-// call returns; a failed fetch can leave a partial or empty file behind.
-[[nodiscard]] std::string DownloadVersionFile(const std::string& url, const std::string& fileName,
+// Fetches `url` with HEAD and then GET into `bytes`, using a client of its own set up as every
+// update client is (SetUpUpdateClient): no redirect is followed, and an error status, like a
+// refused connection, a stalled or trickling server, a body above kMaxManifestBytes (cut off
+// there) or the deadline `deadlineMs` (MonotonicMilliseconds) passing, is a failure. Nothing is
+// written to disk. Returns "" when the file was fetched and RSVersionCheckError otherwise
+// (`error` then says why); never raises.
+[[nodiscard]] std::string DownloadVersionFile(const std::string& url, std::string& bytes,
+                                              std::string& error,
+                                              std::uint64_t deadlineMs = kNoDeadline,
                                               TLowSpeedRule lowSpeed = kUpdaterLowSpeedRule);
 
-// The two files the version check uses.
+// Where the check finds the local stamp and keeps its state and log.
 struct TVersionCheckFiles {
   // The installed product's stamp: drive and directory of the module file name (read into a
   // buffer of kMaxPath bytes and split by the path splitter) + "version.ini".
   std::string LocalVersionFile;
-  // Where the server's copy is stored while it is read: the program's directory (as argument
-  // zero gives it, ending in a separator) + separator + "version_update.ini". The doubled
-  // separator is harmless to the file functions and the same string is used throughout.
-  std::string TempVersionFile;
+  // The user's state folder (UserStateDirectory), ending in a separator: the rollback state
+  // and the run log. Empty when there is none.
+  std::string StateDirectory;
 };
 [[nodiscard]] TVersionCheckFiles VersionCheckFilesOfProgram();
+
+// What a build trusts and checks: with no keys, updates are unsigned and the manifest's keys
+// other than the stamp (and an optional SHA256) are not used.
+struct TUpdaterTrust {
+  std::vector<std::string> PublicKeys;  // PEM, any of which may sign the manifest
+  std::string Product = kUpdaterName;   // the manifest's Product must equal it
+};
 
 // What the version check found out.
 struct TUpdateCheck {
   // The server's stamp differs from the local one (byte for byte, first 19 bytes of each).
   bool UpdateAvailable = false;
-  // The server file's SHA256 value (blanks trimmed, quotes removed) when it has a non-empty
-  // one: the installer must then hash to it. Kept as read; DownloadVerifier judges its form.
+  // The installer's SHA-256 (lower-case hex from a signed manifest; as read from an unsigned
+  // one's optional key) and, from a signed manifest, its size; -1 when not known.
   std::string ExpectedSha256;
+  std::int64_t ExpectedSize = -1;
+  // The run log's record so far (stamps, serial, decision, reason).
+  TRunRecord Record;
 };
 
-// The most a signed version file may hold: it is read whole to check its signature.
-inline constexpr std::int64_t kMaxSignedVersionFileBytes = 64 * 1024;
-
-// Downloads the server's version file from `versionUrl` to files.TempVersionFile, compares its
-// stamp with the one in files.LocalVersionFile and deletes the temporary file. A failed
-// download means "no update" and leaves everything as it is. Never raises.
-// With a `publicKeyPem`, the file's signature (versionUrl + kSignatureSuffix) must verify over
-// the file's exact bytes before its stamp is used; when it cannot be had or does not verify,
-// the answer is "no update", as for a failed download.
+// Downloads the server's version file from `versionUrl` into memory, verifies it when `trust`
+// has keys, and compares its stamp with the one in files.LocalVersionFile. Never raises; any
+// failure means "no update", with the reason in the record.
+//
+// With keys, in order: the signature (versionUrl + kSignatureSuffix) must verify over
+// kManifestSignatureContext + the file's bytes with one of the keys; the manifest must be for
+// trust.Product, unexpired and its Serial not below the highest accepted so far (state file in
+// files.StateDirectory); a damaged state file, or one that cannot be written when the serial
+// grows, refuses the update: rollback protection is never skipped. The check ends by
+// `deadlineMs` (MonotonicMilliseconds) or kVersionCheckDeadlineMs from now, the earlier.
 [[nodiscard]] TUpdateCheck CheckForUpdate(const std::string& versionUrl,
                                           const TVersionCheckFiles& files,
-                                          std::string_view publicKeyPem = {});
-// The same with the files beside this program.
-[[nodiscard]] TUpdateCheck CheckForUpdate(const std::string& versionUrl,
-                                          std::string_view publicKeyPem = {});
+                                          const TUpdaterTrust& trust = {},
+                                          std::uint64_t deadlineMs = kNoDeadline);
 
 }  // namespace brixa

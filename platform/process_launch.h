@@ -9,6 +9,8 @@
 
 namespace brixa {
 
+class TPrivateFile;
+
 struct TProcessLaunch {
   bool Started = false;
   unsigned long ErrorCode = 0;  // the system's error number when not started
@@ -37,12 +39,21 @@ struct TProcessLaunch {
 //     file's directory is not writable by anybody else the path is started (nobody else can
 //     put another file there); otherwise the process is started from the descriptor itself
 //     (through /proc/self/fd), whose bytes cannot change under another name.
-// Launch starts the file as LaunchProcess does.
+// Launch starts the file as LaunchProcess does. A script (a file starting with "#!") started
+// from the descriptor keeps that one descriptor open in the new process, as descriptor 3,
+// because its interpreter opens the script by that name; nothing else is inherited.
 class TLaunchableFile {
  public:
   // Null when the file cannot be opened or is not fit to be started; `errorCode` says why.
   [[nodiscard]] static std::unique_ptr<TLaunchableFile> Open(const std::string& fileName,
                                                              unsigned long& errorCode);
+  // The file `written` was written through, taken over without ever opening it again by its
+  // name: the writing handle becomes a read-only one on the same file (POSIX: through
+  // /proc/self/fd, then the mode 0500, and the launch always goes by the descriptor; Windows:
+  // ReOpenFile with read sharing only). Reading starts at the file's beginning. Null when the
+  // handle cannot be turned; `errorCode` says why.
+  [[nodiscard]] static std::unique_ptr<TLaunchableFile> FromWritten(
+      std::unique_ptr<TPrivateFile> written, unsigned long& errorCode);
   ~TLaunchableFile();
   TLaunchableFile(const TLaunchableFile&) = delete;
   TLaunchableFile& operator=(const TLaunchableFile&) = delete;

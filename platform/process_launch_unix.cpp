@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/private_file.h"
 #include "platform/process_launch.h"
 
 extern char** environ;
@@ -22,6 +23,9 @@ namespace {
 
 constexpr std::intptr_t kNoFile = -1;
 constexpr int kFirstInheritable = 3;  // standard input, output and error stay
+// Where a script's own descriptor is placed for its interpreter.
+constexpr int kScriptDescriptor = 3;
+constexpr char kScriptMark[] = {'#', '!'};
 constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
 constexpr mode_t kOwnerReadExecute = S_IRUSR | S_IXUSR;
 
@@ -52,12 +56,21 @@ TProcessLaunch Spawn(const std::string& path, const std::string& argument0) {
   return result;
 }
 
-// Runs the file open as `fd` (close-on-exec, like every other descriptor of the child by the
-// time it executes) with argv = { argument0 }. The kernel opens the file through the
+// True when the file open as `fd` starts with "#!".
+bool IsScript(int fd) noexcept {
+  char head[sizeof kScriptMark] = {};
+  return ::pread(fd, head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
+         head[0] == kScriptMark[0] && head[1] == kScriptMark[1];
+}
+
+// Runs the file open as `fd` with argv = { argument0 }. The kernel opens the file through the
 // descriptor before the exec closes it, so the bytes started are the bytes of that descriptor.
-// A failed exec reports its errno to the parent through a close-on-exec pipe.
+// A binary gets no descriptor above standard error; a script gets its own as
+// kScriptDescriptor, not close-on-exec, since its interpreter opens /proc/self/fd/3 after the
+// exec. A failed exec reports its errno to the parent through a close-on-exec pipe.
 TProcessLaunch SpawnFromDescriptor(int fd, const std::string& argument0) {
-  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const bool script = IsScript(fd);
+  const std::string path = "/proc/self/fd/" + std::to_string(script ? kScriptDescriptor : fd);
   std::string name = argument0;
   char* argv[] = {name.data(), nullptr};
   int report[2];
@@ -69,7 +82,15 @@ TProcessLaunch SpawnFromDescriptor(int fd, const std::string& argument0) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     // Only async-signal-safe calls from here on.
-    (void)::syscall(SYS_close_range, kFirstInheritable, ~0U, CLOSE_RANGE_CLOEXEC);
+    if (script) {
+      // dup2 leaves the copy without close-on-exec; the report pipe may sit on descriptor 3.
+      if (report[1] == kScriptDescriptor) report[1] = ::fcntl(report[1], F_DUPFD_CLOEXEC, 4);
+      if (fd != kScriptDescriptor) (void)::dup2(fd, kScriptDescriptor);
+      (void)::fcntl(kScriptDescriptor, F_SETFD, 0);
+      (void)::syscall(SYS_close_range, kScriptDescriptor + 1, ~0U, CLOSE_RANGE_CLOEXEC);
+    } else {
+      (void)::syscall(SYS_close_range, kFirstInheritable, ~0U, CLOSE_RANGE_CLOEXEC);
+    }
     ::execve(path.c_str(), argv, environ);
     const int error = errno;
     (void)!::write(report[1], &error, sizeof error);
@@ -137,6 +158,30 @@ std::unique_ptr<TLaunchableFile> TLaunchableFile::Open(const std::string& fileNa
     return nullptr;
   }
   file->byDescriptor_ = !OnlyWeCanChange(DirectoryOf(fileName));
+  errorCode = 0;
+  return file;
+}
+
+std::unique_ptr<TLaunchableFile> TLaunchableFile::FromWritten(std::unique_ptr<TPrivateFile> written,
+                                                              unsigned long& errorCode) {
+  const std::string fileName = written->FileName();
+  const int writer = static_cast<int>(written->ReleaseHandle());
+  written.reset();
+  // The same open file description's inode, read-only: an exec fails while a writer is open.
+  const std::string self = "/proc/self/fd/" + std::to_string(writer);
+  const int fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC);
+  const int openError = errno;
+  ::close(writer);
+  if (fd < 0) {
+    errorCode = static_cast<unsigned long>(openError);
+    return nullptr;
+  }
+  std::unique_ptr<TLaunchableFile> file(new TLaunchableFile(fileName, fd));
+  if (::fchmod(fd, kOwnerReadExecute) != 0) {
+    errorCode = static_cast<unsigned long>(errno);
+    return nullptr;
+  }
+  file->byDescriptor_ = true;
   errorCode = 0;
   return file;
 }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "platform/private_file.h"
 #include "platform/process_launch.h"
 
 namespace brixa {
@@ -44,6 +45,25 @@ std::unique_ptr<TLaunchableFile> TLaunchableFile::Open(const std::string& fileNa
   errorCode = 0;
   return std::unique_ptr<TLaunchableFile>(
       new TLaunchableFile(fileName, reinterpret_cast<std::intptr_t>(file)));
+}
+
+std::unique_ptr<TLaunchableFile> TLaunchableFile::FromWritten(std::unique_ptr<TPrivateFile> written,
+                                                              unsigned long& errorCode) {
+  const std::string fileName = written->FileName();
+  const auto writer = reinterpret_cast<HANDLE>(written->ReleaseHandle());
+  written.reset();
+  // A second handle on the same file, for reading, shared for reading only: once the writer is
+  // closed nobody can write, rename or delete the file while it is held.
+  const HANDLE reader = ::ReOpenFile(writer, GENERIC_READ, FILE_SHARE_READ, 0);
+  const DWORD reopenError = ::GetLastError();
+  ::CloseHandle(writer);
+  if (reader == INVALID_HANDLE_VALUE) {
+    errorCode = reopenError;
+    return nullptr;
+  }
+  errorCode = 0;
+  return std::unique_ptr<TLaunchableFile>(
+      new TLaunchableFile(fileName, reinterpret_cast<std::intptr_t>(reader)));
 }
 
 TLaunchableFile::~TLaunchableFile() {

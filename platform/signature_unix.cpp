@@ -1,5 +1,6 @@
 // Signature checks with the system's libcrypto, loaded at run time (OpenSSL 1.1 or 3).
 
+#include "platform/der_signature.h"
 #include "platform/dynamic_library.h"
 #include "platform/signature.h"
 
@@ -109,6 +110,9 @@ void TSignatureVerifier::Update(const void* data, std::size_t size) {
 }
 
 bool TSignatureVerifier::Verify(std::string_view derSignature) {
+  // libcrypto is lenient with some BER forms; only the one DER encoding gets that far, as on
+  // Windows.
+  if (!DecodeStrictDerSignature(derSignature)) return false;
   // 1 is a good signature; 0 a bad one; a negative value a malformed one.
   return state_->crypto->digestVerifyFinal(
              state_->context, reinterpret_cast<const unsigned char*>(derSignature.data()),

@@ -11,13 +11,14 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/cng_windows.h"
+#include "platform/der_signature.h"
 #include "platform/signature.h"
 
 namespace brixa {
 
 namespace {
 
-constexpr std::size_t kCoordinateBytes = 32;  // P-256
 constexpr std::size_t kSha256Bytes = 32;
 // The named-curve parameter of a P-256 key: DER of OID 1.2.840.10045.3.1.7.
 constexpr BYTE kP256CurveParameter[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
@@ -30,10 +31,6 @@ bool IsP256PublicKey(const CERT_PUBLIC_KEY_INFO& info) noexcept {
          std::memcmp(curve.pbData, kP256CurveParameter, sizeof kP256CurveParameter) == 0;
 }
 
-bool Succeeded(NTSTATUS status) noexcept {
-  return status >= 0;
-}
-
 // What CryptDecodeObjectEx allocated with CRYPT_DECODE_ALLOC_FLAG.
 struct LocalMemory {
   void* p = nullptr;
@@ -42,23 +39,8 @@ struct LocalMemory {
   }
 };
 
-std::vector<BYTE> PemToDer(std::string_view pem) {
-  DWORD size = 0;
-  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                              nullptr, &size, nullptr, nullptr)) {
-    throw ESignatureError("the update key is not in PEM form");
-  }
-  std::vector<BYTE> der(size);
-  if (!::CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
-                              der.data(), &size, nullptr, nullptr)) {
-    throw ESignatureError("the update key is not in PEM form");
-  }
-  der.resize(size);
-  return der;
-}
-
 BCRYPT_KEY_HANDLE ImportKey(std::string_view pem) {
-  const std::vector<BYTE> der = PemToDer(pem);
+  const std::vector<BYTE> der = CngPemToDer(pem);
   LocalMemory info;
   DWORD infoSize = 0;
   if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(),
@@ -74,16 +56,6 @@ BCRYPT_KEY_HANDLE ImportKey(std::string_view pem) {
     throw ESignatureError("the update key cannot be imported");
   }
   return key;
-}
-
-// A CRYPT_UINT_BLOB (little-endian, unsigned) as a big-endian coordinate of kCoordinateBytes.
-bool AppendBigEndian(const CRYPT_UINT_BLOB& value, std::vector<BYTE>& out) {
-  DWORD size = value.cbData;
-  while (size > 0 && value.pbData[size - 1] == 0) --size;  // leading zeros of the number
-  if (size > kCoordinateBytes) return false;
-  out.insert(out.end(), kCoordinateBytes - size, 0);
-  for (DWORD i = size; i > 0; --i) out.push_back(value.pbData[i - 1]);
-  return true;
 }
 
 }  // namespace
@@ -102,9 +74,9 @@ struct TSignatureVerifier::State {
 TSignatureVerifier::TSignatureVerifier(std::string_view publicKeyPem)
     : state_(std::make_unique<State>()) {
   state_->key = ImportKey(publicKeyPem);
-  if (!Succeeded(
+  if (!CngSucceeded(
           ::BCryptOpenAlgorithmProvider(&state_->sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
-      !Succeeded(::BCryptCreateHash(state_->sha256, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
+      !CngSucceeded(::BCryptCreateHash(state_->sha256, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
     throw ESignatureError("SHA-256 is not available");
   }
 }
@@ -112,33 +84,18 @@ TSignatureVerifier::TSignatureVerifier(std::string_view publicKeyPem)
 TSignatureVerifier::~TSignatureVerifier() = default;
 
 void TSignatureVerifier::Update(const void* data, std::size_t size) {
-  const auto* bytes = static_cast<const UCHAR*>(data);
-  while (size > 0) {
-    const ULONG piece = size > MAXDWORD ? MAXDWORD : static_cast<ULONG>(size);
-    if (!Succeeded(::BCryptHashData(state_->hash, const_cast<PUCHAR>(bytes), piece, 0))) {
-      throw ESignatureError("SHA-256 failed");
-    }
-    bytes += piece;
-    size -= piece;
-  }
+  CngHashData(state_->hash, data, size);
 }
 
 bool TSignatureVerifier::Verify(std::string_view derSignature) {
   std::array<UCHAR, kSha256Bytes> digest{};
-  if (!Succeeded(::BCryptFinishHash(state_->hash, digest.data(), kSha256Bytes, 0))) return false;
-  LocalMemory decoded;
-  DWORD decodedSize = 0;
-  if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ECC_SIGNATURE,
-                             reinterpret_cast<const BYTE*>(derSignature.data()),
-                             static_cast<DWORD>(derSignature.size()), CRYPT_DECODE_ALLOC_FLAG,
-                             nullptr, &decoded.p, &decodedSize)) {
-    return false;
-  }
-  const auto* signature = static_cast<const CERT_ECC_SIGNATURE*>(decoded.p);
-  std::vector<BYTE> raw;  // r || s, big-endian
-  if (!AppendBigEndian(signature->r, raw) || !AppendBigEndian(signature->s, raw)) return false;
-  return ::BCryptVerifySignature(state_->key, nullptr, digest.data(), kSha256Bytes, raw.data(),
-                                 static_cast<ULONG>(raw.size()), 0) == 0;
+  if (!CngSucceeded(::BCryptFinishHash(state_->hash, digest.data(), kSha256Bytes, 0))) return false;
+  // CryptDecodeObjectEx takes BER forms too; the strict decoder accepts what Linux accepts.
+  const auto raw = DecodeStrictDerSignature(derSignature);
+  if (!raw) return false;
+  return ::BCryptVerifySignature(state_->key, nullptr, digest.data(), kSha256Bytes,
+                                 const_cast<PUCHAR>(raw->data()), static_cast<ULONG>(raw->size()),
+                                 0) == 0;
 }
 
 }  // namespace brixa

@@ -3,10 +3,11 @@
 # with an old version stamp) and a demo update tree (a new stamp and a demo installer), serves the
 # tree with nginx on 127.0.0.1:8471 at a limited rate so the progress bar visibly moves, runs the
 # updater (a window when a display is present, the console otherwise), then runs it once more to
-# show that an up-to-date product ends silently, then shows a tampered installer refused, and
-# stops the server. The release is signed: a throwaway ECDSA P-256 key pair is made in
-# build/demo/keys, the updater is built with its public half, and the version file and the
-# installer are signed with its private half, as a vendor signs a real release.
+# show that an up-to-date product ends silently, then replays the previous release (refused:
+# its serial is older), then shows a tampered installer refused, and stops the server. The
+# releases are made as a vendor makes them: brixa-release makes a throwaway ECDSA P-256 key pair
+# in build/demo/keys, the updater is built with its public half, and `brixa-release sign`
+# writes each release's signed manifest. The updater's state and log go to build/demo/state.
 #
 #   BRIXA_DEMO_RATE     bytes per second the server sends (default 1m)
 #   BRIXA_DEMO_PADDING  bytes of padding in the demo installer (default 4194304)
@@ -37,11 +38,17 @@ say() { printf '\n== %s\n' "$*"; }
 say "installing what is missing"
 bash scripts/deps.sh
 
+GEN=()
+if command -v ninja >/dev/null; then GEN=(-G Ninja); fi
+say "building the release tool (in $BUILD)"
+cmake -S "$ROOT" -B "$BUILD" "${GEN[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIXA_TESTS=OFF >/dev/null
+cmake --build "$BUILD" --target brixa_release_tool -j "${BRIXA_JOBS:-$(nproc)}"
+RELEASE="$BUILD/tools/brixa_release/brixa-release"
+
 say "making a throwaway signing key in $DEMO/keys"
 rm -rf "$DEMO"
 mkdir -p "$DEMO/keys"
-openssl ecparam -name prime256v1 -genkey -noout -out "$DEMO/keys/private.pem"
-openssl ec -in "$DEMO/keys/private.pem" -pubout -out "$DEMO/keys/public.pem" 2>/dev/null
+"$RELEASE" keygen "$DEMO/keys/private.pem" "$DEMO/keys/public.pem"
 
 # A build tree of its own: the key is part of the program, and the test build takes none.
 CONFIG=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRIXA_TESTS=OFF
@@ -58,8 +65,6 @@ else
 fi
 
 say "building the updater with that key"
-GEN=()
-if command -v ninja >/dev/null; then GEN=(-G Ninja); fi
 cmake -S "$ROOT" -B "$BUILD" "${GEN[@]}" "${CONFIG[@]}" >/dev/null
 cmake --build "$BUILD" --target BrixaUpdater -j "${BRIXA_JOBS:-$(nproc)}"
 grep -q "\"$SERVER\"" "$BUILD/generated/brixa/build_config.h" || {
@@ -76,13 +81,18 @@ mkdir -p "$DEMO/product" "$DEMO/server/html/brixakit" "$DEMO/server/tmp"
 chmod 755 "$DEMO" "$DEMO/server"
 cp "$BUILD/app/BrixaUpdater" "$DEMO/product/"
 printf '[Updater]\nVersion=%s\n' "$OLD_STAMP" > "$DEMO/product/version.ini"
-installer="$DEMO/server/html/brixakit/update.exe"
-sed "s/@NEW_STAMP@/$NEW_STAMP/g" tools/demo/installer.sh > "$installer"
-head -c "$PADDING" /dev/zero | tr '\0' '#' >> "$installer"
-printf '[Updater]\nVersion=%s\n' "$NEW_STAMP" > "$DEMO/server/html/brixakit/version.ini"
-for f in "$installer" "$DEMO/server/html/brixakit/version.ini"; do
-  openssl dgst -sha256 -sign "$DEMO/keys/private.pem" -out "$f.sig" "$f"
+# Two releases signed with brixa-release: the previous one (serial 100) and the current one.
+for release in "$OLD_STAMP:100" "$NEW_STAMP:200"; do
+  stamp="${release%%:*}" serial="${release##*:}"
+  sed "s/@NEW_STAMP@/$stamp/g" tools/demo/installer.sh > "$DEMO/installer-$stamp.sh"
+  head -c "$PADDING" /dev/zero | tr '\0' '#' >> "$DEMO/installer-$stamp.sh"
+  "$RELEASE" sign --key "$DEMO/keys/private.pem" --stamp "$stamp" --serial "$serial" \
+    "$DEMO/installer-$stamp.sh" "$DEMO/releases/$stamp" >/dev/null
 done
+"$RELEASE" verify --key "$DEMO/keys/public.pem" "$DEMO/releases/$NEW_STAMP"
+publish() { cp "$DEMO/releases/$1/"* "$DEMO/server/html/brixakit/"; }
+publish "$NEW_STAMP"
+installer="$DEMO/server/html/brixakit/update.exe"
 LISTEN_ARGS="$LISTEN"
 EXTRA=""
 if [[ "$TLS" == 1 ]]; then
@@ -110,6 +120,7 @@ for _ in $(seq 1 100); do
 done
 
 cd "$DEMO/product"
+export XDG_STATE_HOME="$DEMO/state"
 if [[ -n "${DISPLAY:-}" ]]; then
   say "run 1: the update window should appear for a few seconds"
 else
@@ -118,12 +129,13 @@ fi
 start=$SECONDS
 ./BrixaUpdater
 echo "updater exited with code $? after $((SECONDS - start)) s"
+# The installer runs on after the updater has gone: wait for the stamp it writes last.
 for _ in $(seq 1 $((INSTALL_TIMEOUT_S * 10))); do
   grep -q "$NEW_STAMP" version.ini 2>/dev/null && break
   sleep 0.1
 done
 if grep -q "$NEW_STAMP" version.ini; then
-  echo "installer ran: $(cat install.log)"
+  echo "installer ran: $(cat install.log 2>/dev/null)"
 else
   echo "demo: the installer did not run (see $DEMO)" >&2
   exit 1
@@ -134,7 +146,19 @@ start=$SECONDS
 ./BrixaUpdater
 echo "updater exited with code $? after $((SECONDS - start)) s, showing nothing"
 
-say "run 3: an installer changed after signing is refused"
+say "run 3: the previous release, replayed exactly as it was published, is refused"
+rm -f brixaupdatetemp.exe  # what run 1 started
+publish "$OLD_STAMP"
+./BrixaUpdater
+if grep -q "$NEW_STAMP" version.ini && [[ ! -e brixaupdatetemp.exe ]]; then
+  echo "refused: $(tail -n 1 "$DEMO/state/BrixaUpdater/updater.log")"
+else
+  echo "demo: the replayed release was not refused" >&2
+  exit 1
+fi
+
+say "run 4: an installer changed after signing is refused"
+publish "$NEW_STAMP"
 printf '[Updater]\nVersion=%s\n' "$OLD_STAMP" > version.ini
 printf 'echo tampered >> install.log\n' >> "$installer"
 if [[ -n "${DISPLAY:-}" ]]; then echo "(a message box says \"Download Error!\": press OK)"; fi
@@ -148,3 +172,6 @@ fi
 
 say "requests the server saw"
 cut -d'"' -f2 "$DEMO/server/access.log"
+
+say "the updater's run log ($DEMO/state/BrixaUpdater/updater.log)"
+cat "$DEMO/state/BrixaUpdater/updater.log"

@@ -112,6 +112,16 @@ class MessageBoxCloser {
 };
 #endif
 
+// Points the updaters started from now on at `dir` for their state and log.
+void UseStateDir(const std::string& dir) {
+#ifdef _WIN32
+  ::SetEnvironmentVariableA("LOCALAPPDATA", dir.c_str());
+  fs::create_directories(dir);
+#else
+  ::setenv("XDG_STATE_HOME", dir.c_str(), 1);
+#endif
+}
+
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!condition()) {
@@ -136,7 +146,13 @@ class ProductDir {
   }
   [[nodiscard]] std::string Path(const std::string& name) const { return dir_.Path(name); }
   [[nodiscard]] bool Has(const std::string& name) const { return fs::exists(Path(name)); }
+  // The user's state folder the updater is given: its rollback state and run log.
+  [[nodiscard]] std::string StateDir() const { return dir_.Path("state"); }
+  [[nodiscard]] std::string RunLog() const {
+    return test::ReadFileText(StateDir() + "/BrixaUpdater/updater.log");
+  }
   [[nodiscard]] ProgramResult Run() const {
+    UseStateDir(StateDir());
 #ifdef _WIN32
     MessageBoxCloser closer;
     ProgramResult run = test::RunProgram(updater_, {}, kRunTimeoutMs);
@@ -371,12 +387,22 @@ TEST_F(UpdaterEndToEnd, IncompleteOrForgedInstallerIsNeverStarted) {
   }
 }
 
-// A file of the signed releases the build made with openssl (tests/e2e/sign_fixtures.sh): the
-// stand-in installer and a copy with one byte changed, version files announcing either one's
-// SHA-256, and their signatures by the tests' key ("<file>.sig") or by another
-// ("<file>.foreign.sig").
-std::string Release(const std::string& name) {
-  return test::ReadFileText(test::BuildTreePath("test-update-key/releases/" + name));
+// A file of the signed releases the build made with openssl alone (tests/e2e/sign_fixtures.sh):
+// test-releases/<release>/{version.ini,version.ini.sig,update.exe}.
+std::string ReleaseFile(const std::string& release, const std::string& name) {
+  return test::ReadFileText(test::BuildTreePath("test-releases/" + release + "/" + name));
+}
+
+bool HaveSignedReleases() {
+  return fs::exists(test::BuildTreePath("app/BrixaUpdaterSigned" + test::ExecutableSuffix())) &&
+         !ReleaseFile("v2", "version.ini.sig").empty();
+}
+
+// Puts a release's three files on the server.
+void PublishRelease(const UpdateServer& server, const std::string& release) {
+  for (const char* name : {"version.ini", "version.ini.sig", "update.exe"}) {
+    server.Publish(name, ReleaseFile(release, name));
+  }
 }
 
 // Over https the updater trusts the CA it was built with alone and never falls back to clear
@@ -385,11 +411,11 @@ std::string Release(const std::string& name) {
 // Under Wine the same runs go through the system's TLS (Schannel), on Linux through OpenSSL.
 TEST_F(UpdaterEndToEnd, OverHttpsOnlyThePinnedCAIsTrusted) {
   if (!fs::exists(test::BuildTreePath("app/BrixaUpdaterTls" + test::ExecutableSuffix())) ||
-      Release("installer.exe.sig").empty()) {
+      !HaveSignedReleases()) {
     GTEST_SKIP() << "no https test updaters: openssl was missing when the build was configured";
   }
   // The https updaters are signed: every signature comes over the pinned TLS too.
-  const std::string installer = Release("installer.exe");
+  const std::string installer = ReleaseFile("v2", "update.exe");
   const auto upstream = ShortInstallerUpstream();
   enum class Outcome { installed, nothingFetched, downloadError };
   const struct {
@@ -415,10 +441,7 @@ TEST_F(UpdaterEndToEnd, OverHttpsOnlyThePinnedCAIsTrusted) {
     SERVER_OR_SKIP(server, options);
     ProductDir product(c.program);
     product.SetLocalStamp("1");
-    server->Publish("version.ini", Release("good.ini"));
-    server->Publish("version.ini.sig", Release("good.ini.sig"));
-    server->Publish("update.exe", installer);
-    server->Publish("update.exe.sig", Release("installer.exe.sig"));
+    PublishRelease(*server, "v2");
 
     const ProgramResult run = product.Run();
     EXPECT_FALSE(run.timedOut);
@@ -511,95 +534,138 @@ TEST_F(UpdaterEndToEnd, SecondCopyExitsAtOnceWhileTheFirstDownloads) {
   EXPECT_TRUE(first.WaitForMarker()) << firstRun.stdErr;
 }
 
-// --- Signed updates ------------------------------------------------------------------------
+// --- Signed releases -------------------------------------------------------------------------
 
-// The updater built with the tests' key (test-update-key/public.pem) against releases signed
-// with its private half, or changed after signing. Outcomes as above: the marker the installer
-// leaves, stderr, and which files the server was asked for.
-TEST_F(UpdaterEndToEnd, SignedUpdatesInstallOnlyWhatTheKeyHolderSigned) {
-  if (!fs::exists(test::BuildTreePath("app/BrixaUpdaterSigned" + test::ExecutableSuffix())) ||
-      Release("installer.exe.sig").empty()) {
-    GTEST_SKIP() << "no signed releases: openssl was missing when the build was configured";
+enum class Signed { installed, refused, downloadError };
+
+// Runs `product` against `release` on `server` and checks the outcome: installed (the marker
+// appears), refused (nothing but the manifest and its signature fetched, nothing shown), or a
+// download error (the installer fetched but never started). The marker is removed afterwards.
+void ExpectSignedRun(const ProductDir& product, const UpdateServer& server,
+                     const std::string& release, Signed outcome) {
+  SCOPED_TRACE(release);
+  PublishRelease(server, release);
+  const int downloadsBefore = server.Requests("GET", "/brixakit/update.exe");
+  const ProgramResult run = product.Run();
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(product.Has(kTempVersion));
+  switch (outcome) {
+    case Signed::installed:
+      EXPECT_TRUE(product.WaitForMarker()) << run.stdErr << product.RunLog();
+      break;
+    case Signed::refused:
+      EXPECT_EQ(run.stdErr, "");  // no window, no message
+      EXPECT_EQ(server.Requests("GET", "/brixakit/update.exe"), downloadsBefore);
+      break;
+    case Signed::downloadError:
+      EXPECT_NE(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
+      EXPECT_FALSE(product.Has(kTempExe));
+      break;
   }
-  const std::string installer = Release("installer.exe");
-  const std::string tampered = Release("tampered.exe");
-  ASSERT_EQ(installer.size(), tampered.size());
-  ASSERT_NE(installer, tampered);
-  const std::string goodVersion = Release("good.ini");
-  const std::string tamperedVersion = Release("tampered.ini");
+  if (outcome != Signed::installed) {
+    // Started installers write their marker at once; give one that slipped through a moment.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(product.Has(kMarker)) << "a refused installer ran";
+  }
+  fs::remove(product.Path(kMarker));
+}
 
-  struct Published {
-    std::string version;
-    std::optional<std::string> versionSig;  // none: no signature file on the server
-    std::string installer;
-    std::optional<std::string> installerSig;
-  };
-  enum class Outcome { installed, refusedInstaller, nothingFetched };
+// The bytes nginx sent for the GETs of `path` ("... \"GET <path> HTTP/1.1\" <status> <bytes>").
+std::int64_t BytesSent(const UpdateServer& server, const std::string& path) {
+  std::istringstream log(server.AccessLog());
+  std::int64_t total = 0;
+  for (std::string line; std::getline(log, line);) {
+    const std::size_t at = line.find("\"GET " + path + " ");
+    if (at == std::string::npos) continue;
+    std::istringstream rest(line.substr(line.find('"', at + 1) + 1));
+    int status = 0;
+    std::int64_t bytes = 0;
+    rest >> status >> bytes;
+    total += bytes;
+  }
+  return total;
+}
+
+// The updater built with the tests' key against a server playing the attacker, in one product
+// folder whose state carries over from run to run, as on a user's machine.
+TEST_F(UpdaterEndToEnd, SignedReleasesCannotBeReplayedMixedOrFrozen) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  ProductDir product("BrixaUpdaterSigned");
+  product.SetLocalStamp("1");
+  ExpectSignedRun(product, *server, "v2", Signed::installed);
+  EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), ReleaseFile("v2", "update.exe"));
+  product.SetLocalStamp("2");  // what the installer would have done
+
   const struct {
-    const char* what;
-    Published release;
-    Outcome outcome;
-  } cases[] = {
-      {"a signed release installs",
-       {goodVersion, Release("good.ini.sig"), installer, Release("installer.exe.sig")},
-       Outcome::installed},
-      {"a changed installer with its hash in an unsigned version file",
-       {tamperedVersion, std::nullopt, tampered, Release("installer.exe.sig")},
-       Outcome::nothingFetched},
-      {"a changed installer with its hash in a version file signed by another key",
-       {tamperedVersion, Release("tampered.ini.foreign.sig"), tampered,
-        Release("tampered.exe.foreign.sig")},
-       Outcome::nothingFetched},
-      {"a changed installer under the old version file and signature",
-       {goodVersion, Release("good.ini.sig"), tampered, Release("installer.exe.sig")},
-       Outcome::refusedInstaller},
-      {"an installer without a signature",
-       {goodVersion, Release("good.ini.sig"), installer, std::nullopt},
-       Outcome::refusedInstaller},
-      {"an installer signed by another key",
-       {goodVersion, Release("good.ini.sig"), installer, Release("installer.exe.foreign.sig")},
-       Outcome::refusedInstaller},
-      {"a version file whose signature is garbage",
-       {goodVersion, std::string(70, '\x30'), installer, Release("installer.exe.sig")},
-       Outcome::nothingFetched},
-      {"a signature of the old version file",
-       {Release("new.ini"), Release("old.ini.sig"), installer, Release("installer.exe.sig")},
-       Outcome::nothingFetched},
+    const char* release;
+    Signed outcome;
+    const char* logged;  // in the run's log record
+  } attacks[] = {
+      {"v1", Signed::refused, "rollback"},         // the previous release, replayed as published
+      {"lowserial", Signed::refused, "rollback"},  // a new stamp under a lower serial
+      {"expired", Signed::refused, "expired"},     // a frozen manifest
+      {"otherproduct", Signed::refused, "product"},
+      {"foreign", Signed::refused, "signature"},
+      {"crossfile", Signed::refused, "signature"},  // the signed installer served as manifest
+      {"nocontext", Signed::refused, "signature"},  // a signature over the bare file
+      {"badhash", Signed::downloadError, "SHA-256"},
+      {"padded", Signed::downloadError, "larger"},  // more bytes than the manifest's Size
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    SERVER_OR_SKIP(server, UpdateServerOptions{});
-    ProductDir product("BrixaUpdaterSigned");
-    product.SetLocalStamp("1");
-    server->Publish("version.ini", c.release.version);
-    if (c.release.versionSig) server->Publish("version.ini.sig", *c.release.versionSig);
-    server->Publish("update.exe", c.release.installer);
-    if (c.release.installerSig) server->Publish("update.exe.sig", *c.release.installerSig);
-
-    const ProgramResult run = product.Run();
-    EXPECT_FALSE(run.timedOut);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_FALSE(product.Has(kTempVersion));
-    switch (c.outcome) {
-      case Outcome::installed:
-        EXPECT_TRUE(product.WaitForMarker()) << run.stdErr;
-        EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
-        break;
-      case Outcome::refusedInstaller:
-        EXPECT_NE(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
-        EXPECT_FALSE(product.Has(kTempExe));
-        break;
-      case Outcome::nothingFetched:
-        EXPECT_EQ(run.stdErr, "");  // no window, no message
-        EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
-        EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe.sig"), 0);
-        break;
-    }
-    if (c.outcome != Outcome::installed) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      EXPECT_FALSE(product.Has(kMarker)) << "a refused installer ran";
-    }
+  for (const auto& attack : attacks) {
+    ExpectSignedRun(product, *server, attack.release, attack.outcome);
+    const std::string log = product.RunLog();
+    const std::string last = log.substr(log.rfind('\n', log.size() - 2) + 1);
+    EXPECT_NE(last.find(attack.logged), std::string::npos) << attack.release << ": " << last;
   }
+  // A deliberate rollback: the old stamp under a higher serial installs.
+  ExpectSignedRun(product, *server, "rollback", Signed::installed);
+  const std::string log = product.RunLog();
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 11) << log;  // one record per run
+}
+
+// Sent without a length (chunked, so the HEAD announces nothing), an installer 32 MiB longer
+// than the manifest's Size is cut off at Size: nginx logs what it sent before the updater
+// closed, which is Size and what the sockets' buffers took, far from the whole file.
+TEST_F(UpdaterEndToEnd, AnInstallerLongerThanItsSizeIsNotReadPastIt) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  if (OnWindows()) GTEST_SKIP() << "needs an nginx configured by the test (Linux side)";
+  UpdateServerOptions chunked;
+  chunked.extraLocations =
+      "location = /brixakit/update.exe { sub_filter_types *; sub_filter '@@never@@' 'x'; }";
+  SERVER_OR_SKIP(server, chunked);
+  ProductDir product("BrixaUpdaterSigned");
+  product.SetLocalStamp("1");
+  ExpectSignedRun(product, *server, "padded", Signed::downloadError);
+  const std::int64_t size = static_cast<std::int64_t>(ReleaseFile("v2", "update.exe").size());
+  const std::int64_t served = static_cast<std::int64_t>(ReleaseFile("padded", "update.exe").size());
+  const std::int64_t sent = BytesSent(*server, "/brixakit/update.exe");
+  EXPECT_GE(sent, size);
+  EXPECT_LT(sent, size + (16 << 20)) << "of " << served;
+  EXPECT_NE(product.RunLog().find("larger than"), std::string::npos) << product.RunLog();
+}
+
+// A vendor rotates keys: an updater trusting the old key only, then one trusting both, then
+// one trusting the new key only.
+TEST_F(UpdaterEndToEnd, KeyRotationInThreeSteps) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  {
+    ProductDir oldKey("BrixaUpdaterSigned");
+    oldKey.SetLocalStamp("1");
+    ExpectSignedRun(oldKey, *server, "v2new", Signed::refused);
+    ExpectSignedRun(oldKey, *server, "v2", Signed::installed);
+  }
+  for (const char* release : {"v2", "v2new"}) {
+    ProductDir both("BrixaUpdaterRotating");
+    both.SetLocalStamp("1");
+    ExpectSignedRun(both, *server, release, Signed::installed);
+  }
+  ProductDir newKey("BrixaUpdaterNewKey");
+  newKey.SetLocalStamp("1");
+  ExpectSignedRun(newKey, *server, "v2", Signed::refused);
+  ExpectSignedRun(newKey, *server, "v3new", Signed::installed);
 }
 
 // --- Behind the user's proxy -----------------------------------------------------------------
@@ -709,6 +775,13 @@ TEST_F(UpdaterEndToEnd, UpdatesThroughTheProxyOfHttpProxyWithAndWithoutCredentia
     EXPECT_EQ(ProxiedRequests(*proxy, "HEAD", "/brixakit/version.ini", "407") > 0, c.challenged);
     EXPECT_EQ(ProxiedRequests(*proxy, "GET", "/brixakit/update.exe", "407"), 0);
     EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 1);
+    // One record, and no credential in it.
+    const std::string log = product.RunLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_NE(log.find("decision=installed"), std::string::npos) << log;
+    for (const char* secret : {"alice", "secret", "s%40cret", "s@cret"}) {
+      EXPECT_EQ(log.find(secret), std::string::npos) << secret << " in " << log;
+    }
   }
 }
 
@@ -792,9 +865,13 @@ TEST_F(UpdaterEndToEnd, UnusableProxySettingIsReportedAndNothingGoesDirect) {
     EXPECT_NE(run.stdErr.find("unusable proxy setting http_proxy="), std::string::npos)
         << run.stdErr;
     EXPECT_EQ(run.stdErr.find(":pw@"), std::string::npos) << run.stdErr;
-    // As after any failed version download, the empty temporary file may stay.
-    EXPECT_EQ(test::ReadFileText(product.Path(kTempVersion)), "");
+    EXPECT_FALSE(product.Has(kTempVersion));
     EXPECT_FALSE(product.Has(kTempExe));
+    // The failure is logged with its reason, and without the password.
+    const std::string log = product.RunLog();
+    EXPECT_NE(log.find("decision=failed"), std::string::npos) << log;
+    EXPECT_NE(log.find("proxy"), std::string::npos) << log;
+    EXPECT_EQ(log.find("pw"), std::string::npos) << log;
   }
   EXPECT_EQ(server->AccessLog(), "");
 }

@@ -22,24 +22,27 @@ std::string VersionText(const std::string& stamp, const std::string& extra = {})
   return "[Updater]\r\nVersion=" + stamp + "\r\n" + extra;
 }
 
-TEST(VersionCheck, FilesLieBesideTheProgram) {
+TEST(VersionCheck, LocalFileLiesBesideTheProgram) {
   const TVersionCheckFiles files = VersionCheckFilesOfProgram();
-  const std::string dir = ExtractFilePath(ProgramFileName());
-  ASSERT_FALSE(dir.empty());
   EXPECT_EQ(files.LocalVersionFile, ExtractFilePath(ModuleFileName()) + "version.ini");
-  // The program's directory already ends in a separator; one more is added before the name.
-  EXPECT_EQ(files.TempVersionFile, dir + SystemPathDelimiter() + "version_update.ini");
 }
 
-TEST(VersionCheck, DownloadVersionFileStoresTheFileOrReportsFailure) {
+TEST(VersionCheck, DownloadVersionFileReadsIntoMemoryBoundedOrReportsFailure) {
   BRIXA_PEER_OR_SKIP(nginx, test::PeerKind::Nginx);
-  test::TempDir dir;
-  const std::string target = dir.Path("version_update.ini");
+  std::string bytes;
+  std::string error;
   const std::string served = test::ReadFileText(nginx->DocPath("k1.bin"));
+  EXPECT_EQ(DownloadVersionFile(nginx->BaseUrl() + "/k1.bin", bytes, error), "");
+  EXPECT_EQ(bytes, served);
 
-  EXPECT_EQ(DownloadVersionFile(nginx->BaseUrl() + "/k1.bin", target), "");
-  EXPECT_EQ(test::ReadFileText(target), served);
-  EXPECT_TRUE(RemoveFile(target)) << "the file is closed when the call returns";
+  // A version file above the limit is cut off there and fails, whatever the build.
+  fs::create_directories(nginx->DocPath("updater"));
+  test::WriteFileText(nginx->DocPath("updater/huge.ini"),
+                      std::string(static_cast<std::size_t>(kMaxManifestBytes) + 1, 'x'));
+  EXPECT_EQ(DownloadVersionFile(nginx->BaseUrl() + "/updater/huge.ini", bytes, error),
+            RSVersionCheckError);
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_NE(error.find("larger than"), std::string::npos) << error;
 
   // Redirects are not followed: the redirect status is a failure.
   test::ScriptedServer redirecting(
@@ -52,11 +55,10 @@ TEST(VersionCheck, DownloadVersionFileStoresTheFileOrReportsFailure) {
       "http://127.0.0.1:" + std::to_string(refusing.Port()) + "/version.ini",
   };
   for (const auto& url : failing) {
-    EXPECT_EQ(DownloadVersionFile(url, target), RSVersionCheckError) << url;
+    EXPECT_EQ(DownloadVersionFile(url, bytes, error), RSVersionCheckError) << url;
+    EXPECT_NE(error.find(url), std::string::npos) << "the reason names the URL: " << error;
   }
   EXPECT_EQ(redirecting.Accepted(), 1u);
-  EXPECT_EQ(DownloadVersionFile(nginx->BaseUrl() + "/k1.bin", dir.Path("no/such/dir/v.ini")),
-            RSVersionCheckError);
 }
 
 TEST(VersionCheck, StampsCompareByteForByteOverNineteenBytes) {
@@ -86,7 +88,7 @@ TEST(VersionCheck, StampsCompareByteForByteOverNineteenBytes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     test::TempDir product;
-    const TVersionCheckFiles files{product.Path("version.ini"), product.Path("version_update.ini")};
+    const TVersionCheckFiles files{product.Path("version.ini"), product.Path("state/")};
     if (c.local != nullptr) test::WriteFileText(files.LocalVersionFile, VersionText(c.local));
     const std::string name = "updater/v" + std::to_string(index++) + ".ini";
     test::WriteFileText(nginx->DocPath(name), c.server);
@@ -94,7 +96,7 @@ TEST(VersionCheck, StampsCompareByteForByteOverNineteenBytes) {
     const TUpdateCheck check = CheckForUpdate(nginx->BaseUrl() + "/" + name, files);
     EXPECT_EQ(check.UpdateAvailable, c.update);
     EXPECT_EQ(check.ExpectedSha256, "");
-    EXPECT_FALSE(fs::exists(files.TempVersionFile));
+    EXPECT_EQ(check.Record.Decision, c.update ? "update" : "up-to-date");
   }
 }
 
@@ -105,7 +107,7 @@ TEST(VersionCheck, AnnouncedHashTravelsWithAnUpdate) {
   test::WriteFileText(nginx->DocPath("updater/hashed.ini"),
                       VersionText("2.0", "SHA256 = " + hash + "\r\n"));
   test::TempDir product;
-  const TVersionCheckFiles files{product.Path("version.ini"), product.Path("version_update.ini")};
+  const TVersionCheckFiles files{product.Path("version.ini"), product.Path("state/")};
   const std::string url = nginx->BaseUrl() + "/updater/hashed.ini";
 
   test::WriteFileText(files.LocalVersionFile, VersionText("1.0"));
@@ -120,11 +122,13 @@ TEST(VersionCheck, AnnouncedHashTravelsWithAnUpdate) {
 TEST(VersionCheck, FailedDownloadMeansNoUpdateAndTouchesNothing) {
   BRIXA_PEER_OR_SKIP(nginx, test::PeerKind::Nginx);
   test::TempDir product;
-  const TVersionCheckFiles files{product.Path("version.ini"), product.Path("version_update.ini")};
+  const TVersionCheckFiles files{product.Path("version.ini"), product.Path("state/")};
   test::WriteFileText(files.LocalVersionFile, VersionText("1.0"));
   const TUpdateCheck check = CheckForUpdate(nginx->BaseUrl() + "/close/missing.ini", files);
   EXPECT_FALSE(check.UpdateAvailable);
+  EXPECT_EQ(check.Record.Decision, "failed");
   EXPECT_EQ(test::ReadFileText(files.LocalVersionFile), VersionText("1.0"));
+  EXPECT_FALSE(fs::exists(product.Path("version_update.ini")));
 }
 
 }  // namespace

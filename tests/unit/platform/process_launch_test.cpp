@@ -15,6 +15,7 @@
 #endif
 
 #include "platform/gui_backend.h"
+#include "platform/private_file.h"
 #include "platform/single_instance.h"
 #include "unit/platform/self_launch.h"
 
@@ -167,6 +168,42 @@ TEST(ProcessLaunchTest, LaunchableFileRefusesLinksAndForeignNames) {
   EXPECT_EQ(error, 2u);
 }
 #endif
+
+// A file written through a private handle is started from that handle: this binary, and on
+// POSIX a "#!" script too, whose interpreter reads it through the descriptor left open for it.
+TEST(ProcessLaunchTest, WrittenFileStartsFromTheHandleThatWroteIt) {
+  const std::string self = ReadFileText(ProgramFileName());
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool childRole;
+  };
+  std::vector<Case> cases = {{"this program", self, true}};
+#ifndef _WIN32
+  cases.push_back({"a script", "#!/bin/sh\necho \"$0\" > \"$BRIXA_SCRIPT_MARKER\"\n", false});
+#endif
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string name =
+        dir.Path("installer" + std::string(ProgramFileName().ends_with(".exe") ? ".exe" : ""));
+    auto written = TPrivateFile::Create(name);
+    written->WriteBuffer(c.bytes.data(), static_cast<std::int64_t>(c.bytes.size()));
+    unsigned long error = 0;
+    auto file = TLaunchableFile::FromWritten(std::move(written), error);
+    ASSERT_NE(file, nullptr) << error;
+    char head[2] = {};
+    EXPECT_EQ(file->Read(head, 2), 2) << "read from the start";
+    EXPECT_EQ(std::string(head, 2), c.bytes.substr(0, 2));
+    const std::string result = dir.Path("marker.txt");
+    if (c.childRole) test::SetEnvironmentVariable(test::kChildRoleVariable, "marker|" + result);
+    test::SetEnvironmentVariable("BRIXA_SCRIPT_MARKER", result);
+    const TProcessLaunch launch = file->Launch();
+    test::SetEnvironmentVariable(test::kChildRoleVariable, "");
+    ASSERT_TRUE(launch.Started) << launch.ErrorCode;
+    EXPECT_NE(AwaitFile(result), "");
+  }
+}
 
 TEST(ProcessLaunchTest, FailuresCarryTheSystemErrorNumber) {
   TempDir dir;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/der_signature.h"
+
 namespace brixa {
 namespace {
 
@@ -91,6 +93,70 @@ TEST(SignatureVerifier, RefusesKeysThatAreNotP256PublicKeys) {
   };
   for (const char* key : keys) {
     EXPECT_THROW(TSignatureVerifier{key}, ESignatureError) << key;
+  }
+}
+
+// n - s over the P-256 group order: the other, "high" s that verifies as well.
+std::string HighS(const std::string& s32) {
+  static const std::string order =
+      FromHex("ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551");
+  std::string out(kP256CoordinateBytes, '\0');
+  int borrow = 0;
+  for (std::size_t i = kP256CoordinateBytes; i-- > 0;) {
+    int d = static_cast<unsigned char>(order[i]) - static_cast<unsigned char>(s32[i]) - borrow;
+    borrow = d < 0 ? 1 : 0;
+    out[i] = static_cast<char>(d + (borrow != 0 ? 256 : 0));
+  }
+  return out;
+}
+
+// DER of SEQUENCE { INTEGER r, INTEGER s } from the two numbers' content bytes as given.
+std::string Der(const std::string& r, const std::string& s) {
+  const std::string body = std::string{'\x02', static_cast<char>(r.size())} + r +
+                           std::string{'\x02', static_cast<char>(s.size())} + s;
+  return std::string{'\x30', static_cast<char>(body.size())} + body;
+}
+
+// Only the one DER encoding of a signature verifies, by the same decoder on both platforms;
+// a high-S signature (openssl makes them) verifies too.
+TEST(SignatureVerifier, AcceptsExactlyTheOneDerEncodingOnEveryPlatform) {
+  const std::string& valid = kSignatures[0];  // 0x44: neither number needs a zero byte
+  const auto raw = DecodeStrictDerSignature(valid);
+  ASSERT_TRUE(raw.has_value());
+  const std::string r(reinterpret_cast<const char*>(raw->data()), kP256CoordinateBytes);
+  const std::string s(reinterpret_cast<const char*>(raw->data()) + kP256CoordinateBytes,
+                      kP256CoordinateBytes);
+  std::string high = HighS(s);
+  const std::string highContent =
+      (static_cast<unsigned char>(high[0]) & 0x80) != 0 ? std::string(1, '\0') + high : high;
+  const std::string body = valid.substr(2);
+  const struct {
+    const char* what;
+    std::string der;
+    bool verifies;
+  } cases[] = {
+      {"valid", valid, true},
+      {"high S", Der(r, highContent), true},
+      {"empty", "", false},
+      {"truncated", valid.substr(0, valid.size() - 1), false},
+      {"raw r || s", r + s, false},
+      {"r and s swapped", Der(s, r), false},
+      {"a trailing byte", valid + std::string(1, '\0'), false},
+      {"long-form length", std::string{'\x30', '\x81', valid[1]} + body, false},
+      {"indefinite length", std::string{'\x30', '\x80'} + body + std::string(2, '\0'), false},
+      {"an extra leading zero", Der(std::string(1, '\0') + r, s), false},
+      {"r oversized", Der(std::string(1, '\x01') + r, s), false},
+      {"r zero", Der(std::string(1, '\0'), s), false},
+      {"r negative", Der(std::string(1, '\x80') + r.substr(1), s), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Verifies(kMessage, c.der), c.verifies) << c.what;
+    EXPECT_EQ(DecodeStrictDerSignature(c.der).has_value(), c.verifies) << c.what;
+  }
+  for (const std::string& signature : kSignatures) {
+    const auto decoded = DecodeStrictDerSignature(signature);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(EncodeDerSignature(*decoded), signature) << "one encoding, both ways";
   }
 }
 

@@ -1,6 +1,6 @@
 // The proxy a URL goes through: reading proxy settings and matching both conventions' bypass
 // lists. The updater through real proxies is tested end to end (tests/e2e/updater_test.cpp).
-#include "app/proxy_route.h"
+#include "update/proxy_route.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,17 @@
 // The low-speed rule: a pure meter judged with times passed in, and the guard on a real
 // connection to a scripted peer that trickles its answer.
-#include "app/low_speed.h"
+#include "update/low_speed.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "app/version_check.h"
+#include "http/http.h"
+#include "platform/clock.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+#include "update/update_client.h"
 
 namespace brixa {
 namespace {
@@ -59,25 +62,50 @@ test::Script TricklingVersionFile(std::size_t size, int gapMs) {
   return script;
 }
 
-// Small rules stand in for the real one; what is checked is the outcome, not the time taken.
-TEST(LowSpeedGuard, ATricklingServerFailsTheVersionCheckUnderTheRuleOnly) {
+// Small rules and deadlines stand in for the real ones; what is checked is the outcome, not the
+// time taken. A drip above the low-speed limit is ended by the deadline alone.
+TEST(LowSpeedGuard, ATricklingServerFailsTheVersionCheckUnderTheRuleOrTheDeadline) {
   constexpr std::size_t kBytes = 12;
-  constexpr int kGapMs = 50;  // 20 bytes per second, far inside any read timeout
+  constexpr int kGapMs = 50;               // 20 bytes per second, far inside any read timeout
+  constexpr std::uint64_t kShortMs = 250;  // the body needs 600 ms
   const struct {
     const char* what;
     TLowSpeedRule rule;
+    std::uint64_t deadlineInMs;  // 0: none
     const char* expected;
+    const char* reason;
   } cases[] = {
-      {"trickle below the limit", {1000, 200}, RSVersionCheckError},
-      {"trickle above the limit", {4, 1000}, ""},
+      {"trickle below the limit", {1000, 200}, 0, RSVersionCheckError, "too little"},
+      {"trickle above the limit", {4, 1000}, 0, "", ""},
+      {"trickle above the limit past the deadline",
+       {4, 1000},
+       kShortMs,
+       RSVersionCheckError,
+       "longer than allowed"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     test::ScriptedServer server(TricklingVersionFile(kBytes, kGapMs));
-    test::TempDir dir;
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/version.ini";
-    EXPECT_EQ(DownloadVersionFile(url, dir.Path("version_update.ini"), c.rule), c.expected);
+    const std::uint64_t deadline =
+        c.deadlineInMs == 0 ? kNoDeadline : MonotonicMilliseconds() + c.deadlineInMs;
+    std::string bytes;
+    std::string error;
+    EXPECT_EQ(DownloadVersionFile(url, bytes, error, deadline, c.rule), c.expected);
+    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
   }
+}
+
+// Past the deadline nothing more is received, and no new request starts.
+TEST(LowSpeedGuard, NothingPassesTheDeadline) {
+  TLowSpeedGuard guard(nullptr, {1, 1000000});
+  TIdByteArray block(10, 'x');
+  guard.Receive(block);
+  guard.SetDeadline(MonotonicMilliseconds());
+  EXPECT_THROW(guard.Receive(block), EUpdateDeadlinePassed);
+  TIdHTTP http;
+  SetUpUpdateClient(http, guard);
+  EXPECT_THROW(PrepareUpdateRequest(http, guard, "http://127.0.0.1:1/"), EUpdateDeadlinePassed);
 }
 
 }  // namespace

@@ -17,23 +17,19 @@ BRIXA_DECLARE_EXCEPTION(EUpdateDownloadIncomplete, Exception);
 // The delivered installer does not hash to the value the version file announced.
 BRIXA_DECLARE_EXCEPTION(EUpdateIntegrityError, Exception);
 
-// The number of hexadecimal digits of a SHA-256 value.
-inline constexpr std::size_t kSha256HexDigits = 64;
-
-// True when `text` is exactly kSha256HexDigits hexadecimal digits (either case).
-[[nodiscard]] bool IsSha256Text(std::string_view text) noexcept;
-
 // Checks a downloaded installer before it may be started. The client ends a transfer quietly
 // when it gives up on a redirect chain (the last 3xx is then the final status) or when the
 // peer closes before a counted body is complete, so success alone proves nothing:
 //   - the final status must be 2xx, else EUpdateDownloadIncomplete;
 //   - when the response announced a length (contentLength >= 0), `file` must hold exactly that
 //     many bytes, else EUpdateDownloadIncomplete;
+//   - when expectedSize >= 0 (a signed manifest's Size), `file` must hold exactly that many
+//     bytes, else EUpdateIntegrityError;
 //   - when expectedSha256 is not empty, the SHA-256 of the whole of `file` must equal it (case
 //     ignored), else EUpdateIntegrityError; a value that is not 64 hexadecimal digits never
 //     matches, so a damaged version file stops the launch rather than skipping the check.
 // `file` is read from its start and left at its end.
 void VerifyDownload(std::int32_t statusCode, std::int64_t contentLength, TStream& file,
-                    const std::string& expectedSha256);
+                    const std::string& expectedSha256, std::int64_t expectedSize = -1);
 
 }  // namespace brixa

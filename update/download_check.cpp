@@ -1,12 +1,11 @@
 // Status, length and SHA-256 checks of a downloaded installer.
 
-#include "app/download_check.h"
-
-#include <cctype>
+#include "update/download_check.h"
 
 #include "http/hash_sha256.h"
 #include "platform/stream.h"
 #include "runtime/text.h"
+#include "update/manifest.h"
 
 namespace brixa {
 
@@ -17,16 +16,8 @@ constexpr std::int32_t kLastSuccessStatus = 299;
 
 }  // namespace
 
-bool IsSha256Text(std::string_view text) noexcept {
-  if (text.size() != kSha256HexDigits) return false;
-  for (const char c : text) {
-    if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return false;
-  }
-  return true;
-}
-
 void VerifyDownload(std::int32_t statusCode, std::int64_t contentLength, TStream& file,
-                    const std::string& expectedSha256) {
+                    const std::string& expectedSha256, std::int64_t expectedSize) {
   if (statusCode < kFirstSuccessStatus || statusCode > kLastSuccessStatus) {
     throw EUpdateDownloadIncomplete("the download ended with status " + std::to_string(statusCode));
   }
@@ -34,6 +25,10 @@ void VerifyDownload(std::int32_t statusCode, std::int64_t contentLength, TStream
   if (contentLength >= 0 && size != contentLength) {
     throw EUpdateDownloadIncomplete("the download holds " + std::to_string(size) + " of " +
                                     std::to_string(contentLength) + " bytes");
+  }
+  if (expectedSize >= 0 && size != expectedSize) {
+    throw EUpdateIntegrityError("the download holds " + std::to_string(size) +
+                                " bytes, the manifest says " + std::to_string(expectedSize));
   }
   if (expectedSha256.empty()) return;
   TIdHashSHA256 hash;

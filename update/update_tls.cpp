@@ -1,10 +1,9 @@
 // The TLS handler the updater's clients get, and the CA bundle it trusts.
 
-#include "app/update_tls.h"
+#include "update/update_tls.h"
 
 #include <utility>
 
-#include "brixa/build_config.h"
 #include "http/http.h"
 #include "transport/ssl_backend.h"
 
@@ -13,7 +12,7 @@ namespace brixa {
 namespace {
 
 std::string& CaPem() {
-  static std::string pem = kUpdateCaPem;
+  static std::string pem;  // the program sets its compiled-in CAs at start-up
   return pem;
 }
 

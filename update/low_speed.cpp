@@ -1,6 +1,6 @@
 // The low-speed meter's windows, and the intercept that raises once a transfer is too slow.
 
-#include "app/low_speed.h"
+#include "update/low_speed.h"
 
 #include <string>
 
@@ -50,7 +50,9 @@ void TLowSpeedGuard::SetRule(TLowSpeedRule rule) noexcept {
 
 void TLowSpeedGuard::Receive(TIdByteArray& VBuffer) {
   TIdConnectionIntercept::Receive(VBuffer);
-  if (!meter_.Observe(static_cast<std::int64_t>(VBuffer.size()), MonotonicMilliseconds())) {
+  const std::uint64_t now = MonotonicMilliseconds();
+  if (now >= deadlineMs_) throw EUpdateDeadlinePassed("the update took longer than allowed");
+  if (!meter_.Observe(static_cast<std::int64_t>(VBuffer.size()), now)) {
     throw EUpdateTooSlow("the server sent too little for too long");
   }
 }

@@ -1,7 +1,7 @@
 // Proxy-setting parsing (percent-decoded credentials), bypass matching in both conventions, and
 // routing requests and redirects with each proxy's own credentials.
 
-#include "app/proxy_route.h"
+#include "update/proxy_route.h"
 
 #include <array>
 #include <cctype>

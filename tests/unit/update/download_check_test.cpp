@@ -1,6 +1,6 @@
 // A downloaded installer is accepted only when complete, successful and matching its SHA-256.
 
-#include "app/download_check.h"
+#include "update/download_check.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include "http/hash_base.h"
 #include "http/hash_sha256.h"
 #include "platform/stream.h"
+#include "update/manifest.h"
 
 namespace brixa {
 namespace {

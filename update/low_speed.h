@@ -11,6 +11,11 @@ namespace brixa {
 
 // A transfer that kept below the low-speed limit for the whole low-speed time.
 BRIXA_DECLARE_EXCEPTION(EUpdateTooSlow, Exception);
+// A transfer still running when the updater's overall deadline came.
+BRIXA_DECLARE_EXCEPTION(EUpdateDeadlinePassed, Exception);
+
+// No deadline: the guard applies the low-speed rule alone.
+inline constexpr std::uint64_t kNoDeadline = ~std::uint64_t{0};
 
 // The least a transfer must keep up, in the manner of curl's --speed-limit / --speed-time: at
 // least limitBytesPerSecond on average over every timeMs. Together with the read timeout, which
@@ -54,11 +59,17 @@ class TLowSpeedGuard : public TIdConnectionIntercept {
   void Restart() noexcept;
   // Replaces the rule and starts a new window.
   void SetRule(TLowSpeedRule rule) noexcept;
+  // From `atMs` (MonotonicMilliseconds) on, every block received raises EUpdateDeadlinePassed:
+  // a server that keeps sending (a slow drip above the limit, endless interim responses or
+  // redirects) is ended all the same.
+  void SetDeadline(std::uint64_t atMs) noexcept { deadlineMs_ = atMs; }
+  [[nodiscard]] std::uint64_t DeadlineMs() const noexcept { return deadlineMs_; }
   void Receive(TIdByteArray& VBuffer) override;
   [[nodiscard]] const char* ClassName() const noexcept override { return "TLowSpeedGuard"; }
 
  private:
   TLowSpeedMeter meter_;
+  std::uint64_t deadlineMs_ = kNoDeadline;
 };
 
 }  // namespace brixa

@@ -1,0 +1,11 @@
+// brixa-release: keygen, sign, resign and verify a release (see brixa-release --help).
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "release_tool.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  return brixa::release::RunReleaseTool(arguments, std::cout, std::cerr);
+}

@@ -1,0 +1,339 @@
+// The commands of brixa-release over the update layer: the manifest is written, signed and
+// verified with the code the updater runs.
+
+#include "release_tool.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <ostream>
+
+#include "http/hash_base.h"
+#include "http/hash_sha256.h"
+#include "platform/exception.h"
+#include "platform/private_file.h"
+#include "platform/signer.h"
+#include "platform/stream.h"
+#include "update/download_check.h"
+#include "update/manifest.h"
+#include "update/manifest_check.h"
+#include "update/release_keys.h"
+#include "update/utc_time.h"
+
+namespace brixa::release {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr std::int64_t kMaxKeyFileBytes = 16 * 1024;
+
+// A command line that cannot be carried out as given.
+BRIXA_DECLARE_EXCEPTION(EUsage, Exception);
+
+struct TOptions {
+  std::map<std::string, std::vector<std::string>> named;  // --name value (repeatable)
+  std::vector<std::string> positional;
+
+  [[nodiscard]] std::optional<std::string> One(const std::string& name) const {
+    const auto it = named.find(name);
+    if (it == named.end()) return std::nullopt;
+    if (it->second.size() > 1) throw EUsage("--" + name + " given more than once");
+    return it->second.front();
+  }
+  [[nodiscard]] std::string Required(const std::string& name) const {
+    auto value = One(name);
+    if (!value) throw EUsage("--" + name + " is required");
+    return *value;
+  }
+};
+
+TOptions ParseOptions(const std::vector<std::string>& arguments, std::size_t from,
+                      const std::vector<std::string>& known) {
+  TOptions options;
+  for (std::size_t i = from; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    if (a.rfind("--", 0) != 0) {
+      options.positional.push_back(a);
+      continue;
+    }
+    const std::string name = a.substr(2);
+    if (std::find(known.begin(), known.end(), name) == known.end()) {
+      throw EUsage("unknown option " + a);
+    }
+    if (i + 1 >= arguments.size()) throw EUsage(a + " needs a value");
+    options.named[name].push_back(arguments[++i]);
+  }
+  return options;
+}
+
+std::string ReadFile(const std::string& name, std::int64_t limit) {
+  TFileStream file(name, fmOpenRead);
+  const std::int64_t size = file.Size();
+  if (size > limit) throw EFOpenError(name + " is larger than " + std::to_string(limit) + " bytes");
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  file.ReadBuffer(bytes.data(), size);
+  return bytes;
+}
+
+void WriteFile(const std::string& name, const std::string& bytes) {
+  auto file = TPrivateFile::Create(name);
+  file->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+}
+
+std::uint64_t Number(const std::string& text, const char* what) {
+  if (text.empty() || text.size() > 19 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    throw EUsage(std::string(what) + " must be a decimal number: " + text);
+  }
+  return std::stoull(text);
+}
+
+std::string Sha256OfFile(const std::string& name, std::int64_t& size) {
+  TFileStream file(name, fmOpenRead);
+  size = file.Size();
+  TIdHashSHA256 hash;
+  return DigestToHex(hash.HashStream(file), false);
+}
+
+// The manifest's Expires from --expires or --valid-days (default kDefaultValidDays).
+std::int64_t ExpiresFrom(const TOptions& options) {
+  const auto expires = options.One("expires");
+  const auto days = options.One("valid-days");
+  if (expires && days) throw EUsage("give --expires or --valid-days, not both");
+  if (expires) {
+    const auto at = ParseUtcTime(*expires);
+    if (!at) throw EUsage("--expires must look like 2027-01-31T00:00:00Z: " + *expires);
+    return *at;
+  }
+  const std::uint64_t valid = days ? Number(*days, "--valid-days") : kDefaultValidDays;
+  if (valid == 0 || valid > kMaxValidDays) {
+    throw EUsage("--valid-days must be 1 to " + std::to_string(kMaxValidDays));
+  }
+  return UtcNowSeconds() + static_cast<std::int64_t>(valid) * kSecondsPerDay;
+}
+
+std::string ManifestText(const TManifest& m) {
+  return "[Updater]\r\nVersion=" + m.Stamp + "\r\nProduct=" + m.Product +
+         "\r\nSerial=" + std::to_string(m.Serial) + "\r\nExpires=" + FormatUtcTime(m.Expires) +
+         "\r\nSize=" + std::to_string(m.Size) + "\r\nSHA256=" + m.Sha256 + "\r\n";
+}
+
+std::string Join(const std::string& dir, const char* name) {
+  return (fs::path(dir) / name).string();
+}
+
+// Writes the manifest and its signature into `dir`, then checks the folder as the updater
+// would, with the key's own public half.
+void WriteSignedManifest(const std::string& keyFile, const TManifest& manifest,
+                         const std::string& dir) {
+  TSigner signer(ReadFile(keyFile, kMaxKeyFileBytes));
+  const std::string text = ManifestText(manifest);
+  signer.Update(kManifestSignatureContext.data(), kManifestSignatureContext.size());
+  signer.Update(text.data(), text.size());
+  WriteFile(Join(dir, kManifestFileName), text);
+  WriteFile(Join(dir, kManifestSignatureFileName), signer.Sign());
+  (void)VerifyManifest(text, ReadFile(Join(dir, kManifestSignatureFileName), kMaxKeyFileBytes),
+                       {signer.PublicKeyPem()}, {manifest.Product, UtcNowSeconds(), {}});
+}
+
+std::string CheckedStamp(const std::string& stamp) {
+  if (stamp.empty() || stamp.size() >= kStampBufferSize ||
+      stamp.find_first_of("\r\n\"'") != std::string::npos || stamp.front() == ' ' ||
+      stamp.back() == ' ') {
+    throw EUsage("--stamp must be 1 to " + std::to_string(kStampBufferSize - 1) +
+                 " bytes without quotes, line breaks or surrounding blanks");
+  }
+  return stamp;
+}
+
+std::string CheckedProduct(const std::string& product) {
+  if (product.empty() || product.size() > kMaxProductNameBytes ||
+      product.find_first_not_of(
+          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._-") !=
+          std::string::npos) {
+    throw EUsage("--product must be 1 to 64 letters, digits, '.', '_' or '-'");
+  }
+  return product;
+}
+
+int Keygen(const TOptions& options, std::ostream& out) {
+  if (options.positional.size() != 2) throw EUsage("keygen needs PRIVATE.pem PUBLIC.pem");
+  const std::string& privateFile = options.positional[0];
+  if (fs::exists(privateFile)) {
+    throw EUsage(privateFile + " exists: a signing key is never overwritten");
+  }
+  const TSigningKeyPair pair = GenerateSigningKeyPair();
+  WriteFile(privateFile, pair.PrivateKeyPem);
+  WriteFile(options.positional[1], pair.PublicKeyPem);
+  out << "private key: " << privateFile << " (keep it offline; readable by you alone)\n"
+      << "public key:  " << options.positional[1]
+      << " (build the updater with -DBRIXA_UPDATE_PUBLIC_KEY=" << options.positional[1] << ")\n";
+  return kExitOk;
+}
+
+int Sign(const TOptions& options, std::ostream& out) {
+  if (options.positional.size() != 2) throw EUsage("sign needs INSTALLER OUTDIR");
+  const std::string& installer = options.positional[0];
+  const std::string& dir = options.positional[1];
+  TManifest manifest;
+  manifest.Stamp = CheckedStamp(options.Required("stamp"));
+  manifest.Product = CheckedProduct(options.One("product").value_or("BrixaUpdater"));
+  const auto serial = options.One("serial");
+  // The current time in seconds grows by itself from one release to the next.
+  manifest.Serial =
+      serial ? Number(*serial, "--serial") : static_cast<std::uint64_t>(UtcNowSeconds());
+  manifest.Expires = ExpiresFrom(options);
+  manifest.Sha256 = Sha256OfFile(installer, manifest.Size);
+  if (manifest.Size <= 0) throw EUsage(installer + " is empty");
+  fs::create_directories(dir);
+  const std::string target = Join(dir, kInstallerFileName);
+  if (!fs::exists(target) || !fs::equivalent(installer, target)) {
+    fs::copy_file(installer, target, fs::copy_options::overwrite_existing);
+  }
+  WriteSignedManifest(options.Required("key"), manifest, dir);
+  out << "signed " << dir << ": Version=" << manifest.Stamp << " Serial=" << manifest.Serial
+      << " Expires=" << FormatUtcTime(manifest.Expires) << " Size=" << manifest.Size << "\n"
+      << "upload " << kManifestFileName << ", " << kManifestSignatureFileName << " and "
+      << kInstallerFileName << " to /brixakit/ (the installer first)\n";
+  return kExitOk;
+}
+
+// The release folder's manifest, unverified, for re-signing: its installer must still match.
+int Resign(const TOptions& options, std::ostream& out) {
+  if (options.positional.size() != 1) throw EUsage("resign needs DIR");
+  const std::string& dir = options.positional[0];
+  TManifest manifest = ParseManifest(ReadFile(Join(dir, kManifestFileName), kMaxManifestBytes));
+  std::int64_t size = 0;
+  if (Sha256OfFile(Join(dir, kInstallerFileName), size) != manifest.Sha256 ||
+      size != manifest.Size) {
+    throw EManifestRefused(std::string(kInstallerFileName) + " no longer matches the manifest");
+  }
+  const auto serial = options.One("serial");
+  const std::uint64_t next =
+      serial ? Number(*serial, "--serial") : static_cast<std::uint64_t>(UtcNowSeconds());
+  if (next <= manifest.Serial) {
+    throw EUsage("the new serial " + std::to_string(next) + " must exceed " +
+                 std::to_string(manifest.Serial));
+  }
+  manifest.Serial = next;
+  manifest.Expires = ExpiresFrom(options);
+  WriteSignedManifest(options.Required("key"), manifest, dir);
+  out << "re-signed " << dir << ": Serial=" << manifest.Serial
+      << " Expires=" << FormatUtcTime(manifest.Expires) << "\n";
+  return kExitOk;
+}
+
+int Verify(const TOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.positional.size() != 1) throw EUsage("verify needs DIR");
+  const auto keys = options.named.find("key");
+  if (keys == options.named.end()) throw EUsage("--key is required");
+  std::vector<std::string> publicKeys;
+  for (const std::string& file : keys->second) {
+    for (std::string& pem : SplitPublicKeys(ReadFile(file, kMaxKeyFileBytes))) {
+      publicKeys.push_back(std::move(pem));
+    }
+  }
+  TManifestPolicy policy;
+  policy.Product = options.One("product").value_or("BrixaUpdater");
+  policy.NowSeconds = UtcNowSeconds();
+  if (const auto now = options.One("now")) {
+    const auto at = ParseUtcTime(*now);
+    if (!at) throw EUsage("--now must look like 2027-01-31T00:00:00Z: " + *now);
+    policy.NowSeconds = *at;
+  }
+  if (const auto serial = options.One("min-serial"))
+    policy.LowestSerial = Number(*serial, "--min-serial");
+  const std::string& dir = options.positional[0];
+  try {
+    const std::string bytes = ReadFile(Join(dir, kManifestFileName), kMaxManifestBytes);
+    const std::string signature =
+        ReadFile(Join(dir, kManifestSignatureFileName), kMaxManifestBytes);
+    const TManifest manifest = VerifyManifest(bytes, signature, publicKeys, policy);
+    TFileStream installer(Join(dir, kInstallerFileName), fmOpenRead);
+    VerifyDownload(200, -1, installer, manifest.Sha256, manifest.Size);
+    out << "OK: Version=" << manifest.Stamp << " Product=" << manifest.Product
+        << " Serial=" << manifest.Serial << " Expires=" << FormatUtcTime(manifest.Expires)
+        << " Size=" << manifest.Size << "\n";
+    const std::int64_t left = manifest.Expires - policy.NowSeconds;
+    if (left < kRecommendedResignDays * kSecondsPerDay) {
+      out << "note: it expires in " << left / kSecondsPerDay << " days: re-sign it (resign)\n";
+    }
+    return kExitOk;
+  } catch (const EManifestRefused& refused) {
+    err << "refused: " << refused.Message() << "\n";
+  } catch (const EUpdateIntegrityError& mismatch) {
+    err << "refused: installer: " << mismatch.Message() << "\n";
+  }
+  return kExitRefused;
+}
+
+}  // namespace
+
+std::string HelpText() {
+  return "brixa-release: make signing keys, sign releases and check them as the updater does\n"
+         "\n"
+         "  brixa-release keygen PRIVATE.pem PUBLIC.pem\n"
+         "      a new ECDSA P-256 key pair; PRIVATE.pem is readable by you alone and never\n"
+         "      overwritten\n"
+         "  brixa-release sign --key PRIVATE.pem --stamp STAMP [--serial N]\n"
+         "                     [--expires TIME | --valid-days D] [--product NAME] INSTALLER "
+         "OUTDIR\n"
+         "      writes OUTDIR/version.ini (the manifest), version.ini.sig and update.exe;\n"
+         "      --serial defaults to the current UTC time in seconds, the validity to " +
+         std::to_string(kDefaultValidDays) +
+         " days,\n"
+         "      --product to BrixaUpdater; TIME is UTC, e.g. 2027-01-31T00:00:00Z\n"
+         "  brixa-release resign --key PRIVATE.pem [--serial N] [--expires TIME | --valid-days D] "
+         "DIR\n"
+         "      the same release with a new serial and expiry (re-sign at least every " +
+         std::to_string(kRecommendedResignDays) +
+         " days)\n"
+         "  brixa-release verify --key PUBLIC.pem [--key ...] [--product NAME] [--now TIME]\n"
+         "                       [--min-serial N] DIR\n"
+         "      checks DIR exactly as the updater would and says what fails\n"
+         "\n"
+         "exit codes: 0 done / the release is good, 1 the release would be refused,\n"
+         "            2 wrong usage, 3 a file or the crypto library could not be used\n";
+}
+
+int RunReleaseTool(const std::vector<std::string>& arguments, std::ostream& out,
+                   std::ostream& err) {
+  if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "-h" ||
+      arguments[0] == "help") {
+    (arguments.empty() ? err : out) << HelpText();
+    return arguments.empty() ? kExitUsage : kExitOk;
+  }
+  const std::string& command = arguments[0];
+  try {
+    if (command == "keygen") return Keygen(ParseOptions(arguments, 1, {}), out);
+    if (command == "sign") {
+      return Sign(ParseOptions(arguments, 1,
+                               {"key", "stamp", "serial", "expires", "valid-days", "product"}),
+                  out);
+    }
+    if (command == "resign") {
+      return Resign(ParseOptions(arguments, 1, {"key", "serial", "expires", "valid-days"}), out);
+    }
+    if (command == "verify") {
+      return Verify(ParseOptions(arguments, 1, {"key", "product", "now", "min-serial"}), out, err);
+    }
+    throw EUsage("unknown command " + command);
+  } catch (const EUsage& usage) {
+    err << "brixa-release: " << usage.Message() << " (see brixa-release --help)\n";
+    return kExitUsage;
+  } catch (const EManifestRefused& refused) {
+    err << "brixa-release: " << refused.Message() << "\n";
+    return kExitRefused;
+  } catch (const Exception& error) {
+    err << "brixa-release: " << error.Message() << "\n";
+    return kExitFailed;
+  } catch (const std::exception& error) {
+    err << "brixa-release: " << error.what() << "\n";
+    return kExitFailed;
+  }
+}
+
+}  // namespace brixa::release

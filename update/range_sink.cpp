@@ -68,7 +68,8 @@ void TRangeSink::BeginRestart() {
 std::int64_t TRangeSink::Write(const void* buffer, std::int64_t count) {
   Begin();
   if (count > size_ - file_.Position()) {
-    throw EDeliveryTooLong("the body runs past " + std::to_string(size_) + " bytes");
+    throw EDeliveryTooLong("the installer is larger than the manifest's Size of " +
+                           std::to_string(size_) + " bytes");
   }
   file_.WriteBuffer(buffer, count);
   written_ += count;

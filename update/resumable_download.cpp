@@ -55,7 +55,7 @@ TDeliveryReport TResumableDownload::Run(const std::vector<std::string>& urls) {
   if (OnProgress) OnProgress(file_.Size(), release_.Size);
   if (file_.Size() == release_.Size) {
     if (Complete()) return report_;
-    report_.Faults.push_back("the kept file does not hash to the release");
+    report_.Faults.push_back("the kept file's SHA-256 does not match the manifest");
     Discard();
   }
   for (const std::string& url : urls) {
@@ -111,7 +111,7 @@ TResumableDownload::TOutcome TResumableDownload::Attempt(const std::string& url,
     return sink.Written() > 0 ? TOutcome::kCut : TOutcome::kFailed;
   }
   if (Complete()) return TOutcome::kDone;
-  fault = "the file does not hash to the release";
+  fault = "the download's SHA-256 does not match the manifest";
   Discard();
   return TOutcome::kFailed;
 }

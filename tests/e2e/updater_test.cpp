@@ -394,6 +394,26 @@ TEST_F(UpdaterEndToEnd, IncompleteOrForgedInstallerIsNeverStarted) {
   }
 }
 
+// A product folder other users may change: the download is refused before anything is
+// written, with the reason on stderr and in the log.
+TEST_F(UpdaterEndToEnd, AProductFolderOthersMayChangeIsRefused) {
+  if (OnWindows()) GTEST_SKIP() << "the folder walk is the POSIX one";
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("update.exe", InstallerBytes());
+  ProductDir product;
+  product.SetLocalStamp("1");
+  fs::permissions(product.Path(""), fs::perms::owner_all | fs::perms::group_all);
+  const ProgramResult run = product.Run();
+  fs::permissions(product.Path(""), fs::perms::owner_all);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
+  EXPECT_NE(run.stdErr.find("can be written by other users"), std::string::npos) << run.stdErr;
+  EXPECT_NE(product.RunLog().find("not safe"), std::string::npos) << product.RunLog();
+  EXPECT_FALSE(product.Has(kTempExe));
+  EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
+}
+
 // A file of the signed releases the build made with openssl alone (tests/e2e/sign_fixtures.sh):
 // test-releases/<release>/{version.ini,version.ini.sig,update.exe}.
 std::string ReleaseFile(const std::string& release, const std::string& name) {

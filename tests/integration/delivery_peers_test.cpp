@@ -35,7 +35,8 @@ class Client : public TIdHTTP {
 
 TInstallerRelease ReleaseOf(const std::string& bytes) {
   TIdHashSHA256 hash;
-  return {42, static_cast<std::int64_t>(bytes.size()), DigestToHex(hash.HashString(bytes), false)};
+  return {42, static_cast<std::int64_t>(bytes.size()),
+          DigestToHex(hash.HashBytes(bytes.data(), bytes.size()), false)};
 }
 
 // Leaves Run the way a killed process does: it is no Exception, so no retry catches it.

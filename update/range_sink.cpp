@@ -57,8 +57,9 @@ void TRangeSink::BeginRange() {
 void TRangeSink::BeginRestart() {
   const std::int64_t length = response_.ContentLength();
   if (length >= 0 && length != size_) {
-    throw EDeliveryRefused("200 of " + std::to_string(length) + " bytes, not " +
-                           std::to_string(size_));
+    throw EDeliveryRefused("the server announces " + std::to_string(length) + " bytes, " +
+                           (length > size_ ? "larger" : "smaller") +
+                           " than the manifest's Size of " + std::to_string(size_));
   }
   file_.SetSize(0);
   file_.SetPosition(0);

@@ -198,7 +198,7 @@ void TfrmProgress::FetchInstaller() {
   const std::int64_t announced = IdHTTP1->LastResponse().ContentLength();
   if (expectedSize_ >= 0 && announced > expectedSize_) {
     throw EUpdateTooLarge("the server announces " + std::to_string(announced) +
-                          " bytes, the manifest " + std::to_string(expectedSize_));
+                          " bytes, larger than the manifest's " + std::to_string(expectedSize_));
   }
   ProgressBarDownload->SetPosition(0);
   ProgressBarDownload->SetMax(ProgressSteps(announced));

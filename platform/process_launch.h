@@ -50,8 +50,8 @@ class TLaunchableFile {
   // The file `written` was written through, taken over without ever opening it again by its
   // name: the writing handle becomes a read-only one on the same file (POSIX: through
   // /proc/self/fd, then the mode 0500, and the launch always goes by the descriptor; Windows:
-  // ReOpenFile with read sharing only). Reading starts at the file's beginning. Null when the
-  // handle cannot be turned; `errorCode` says why.
+  // ReOpenFile, ending with read sharing only). Reading starts at the file's beginning. Null when
+  // the handle cannot be turned; `errorCode` says why.
   [[nodiscard]] static std::unique_ptr<TLaunchableFile> FromWritten(
       std::unique_ptr<TPrivateFile> written, unsigned long& errorCode);
   ~TLaunchableFile();

@@ -52,11 +52,19 @@ std::unique_ptr<TLaunchableFile> TLaunchableFile::FromWritten(std::unique_ptr<TP
   const std::string fileName = written->FileName();
   const auto writer = reinterpret_cast<HANDLE>(written->ReleaseHandle());
   written.reset();
-  // A second handle on the same file, for reading, shared for reading only: once the writer is
-  // closed nobody can write, rename or delete the file while it is held.
-  const HANDLE reader = ::ReOpenFile(writer, GENERIC_READ, FILE_SHARE_READ, 0);
-  const DWORD reopenError = ::GetLastError();
+  // A handle for reading on the same file. While the writer is open a new handle must share
+  // writing, so it takes two steps: one that shares writing, then, with the writer closed, one
+  // that shares reading alone. Only the user can open the file at all (its DACL); a writer of
+  // theirs that came in between makes the second step fail.
+  const HANDLE sharing = ::ReOpenFile(writer, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+  DWORD reopenError = ::GetLastError();
   ::CloseHandle(writer);
+  HANDLE reader = INVALID_HANDLE_VALUE;
+  if (sharing != INVALID_HANDLE_VALUE) {
+    reader = ::ReOpenFile(sharing, GENERIC_READ, FILE_SHARE_READ, 0);
+    reopenError = ::GetLastError();
+    ::CloseHandle(sharing);
+  }
   if (reader == INVALID_HANDLE_VALUE) {
     errorCode = reopenError;
     return nullptr;

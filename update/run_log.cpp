@@ -33,7 +33,8 @@ std::string Quoted(const std::string& text) {
 std::string ScrubLogText(std::string text) {
   DropUserInfo(text);
   for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F || c == '"') c = ' ';
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    if (c == '"') c = '\'';  // the record's own quotes stay the only ones
   }
   return text;
 }

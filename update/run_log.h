@@ -28,8 +28,8 @@ struct TRunRecord {
 };
 
 // `text` with the user name and password of every URL in it removed ("http://u:p@h/" becomes
-// "http://h/"), line breaks and other control characters as spaces: the log never holds a
-// credential, and one record stays one line.
+// "http://h/"), line breaks and other control characters as spaces, double quotes as single
+// ones: the log never holds a credential, and one record stays one line.
 [[nodiscard]] std::string ScrubLogText(std::string text);
 
 // The record as one line, ending in '\n', stamped with `nowSeconds` (UTC).

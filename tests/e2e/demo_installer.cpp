@@ -1,6 +1,7 @@
 // A stand-in for a product's installer. The updater downloads it as brixaupdatetemp.exe beside
 // itself and starts it with no arguments; it writes "installer_ran.txt" beside itself with what
-// it was started as, so a test can tell that, how and from where it ran.
+// it was started as, so a test can tell that, how and from where it ran. The marker appears
+// whole (written under another name, then renamed), so a test never reads half of it.
 #include <cstdio>
 #include <string>
 
@@ -9,9 +10,10 @@
 int main(int argc, char** /*argv*/) {
   const std::string self = brixa::ModuleFileName(4096);
   const std::string marker = brixa::ExtractFilePath(self) + "installer_ran.txt";
-  std::FILE* out = std::fopen(marker.c_str(), "wb");
+  const std::string partial = marker + ".part";
+  std::FILE* out = std::fopen(partial.c_str(), "wb");
   if (out == nullptr) return 1;
   std::fprintf(out, "file=%s\narguments=%d\n", self.c_str(), argc - 1);
   std::fclose(out);
-  return 0;
+  return std::rename(partial.c_str(), marker.c_str()) == 0 ? 0 : 1;
 }

@@ -13,7 +13,11 @@ foreign="$out/foreign.pem"
 expires=$(date -u -d '+30 days' +%Y-%m-%dT%H:%M:%SZ)
 cp "$installer" "$out/installer.exe"
 cp "$installer" "$out/tampered.exe"
-printf 'tampered' >> "$out/tampered.exe"
+# The same size, one byte changed.
+size=$(wc -c < "$installer" | tr -d ' ')
+at=$((size / 2))
+byte=$(od -An -tu1 -j "$at" -N1 "$installer" | tr -d ' ')
+printf "\\$(printf '%03o' $((byte ^ 1)))" | dd of="$out/tampered.exe" bs=1 seek="$at" conv=notrunc 2>/dev/null
 
 # sign <key> <file>: <file>.sig over the manifest context and the file.
 sign() {
@@ -36,7 +40,9 @@ release expired 3 400 2020-01-01T00:00:00Z BrixaUpdater "$i" "$key"
 release otherproduct 3 400 "$expires" OtherProduct "$i" "$key"
 release foreign 3 400 "$expires" BrixaUpdater "$i" "$foreign"
 release badhash 3 400 "$expires" BrixaUpdater "$out/tampered.exe" "$key" "$i"
-release rollback 1 300 "$expires" BrixaUpdater "$i" "$key"
+# Above every serial the tests accept before it (a manifest's serial counts once it verifies,
+# whether or not its installer then does).
+release rollback 1 500 "$expires" BrixaUpdater "$i" "$key"
 release v2new 2 200 "$expires" BrixaUpdater "$i" "$newkey"
 release v3new 3 300 "$expires" BrixaUpdater "$i" "$newkey"
 # The installer followed by 32 MiB it does not announce.

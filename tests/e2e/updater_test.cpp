@@ -635,7 +635,7 @@ TEST_F(UpdaterEndToEnd, SignedReleasesCannotBeReplayedMixedOrFrozen) {
       {"expired", Signed::refused, "expired"},     // a frozen manifest
       {"otherproduct", Signed::refused, "product"},
       {"foreign", Signed::refused, "signature"},
-      {"crossfile", Signed::refused, "signature"},  // the signed installer served as manifest
+      {"crossfile", Signed::refused, "larger than"},  // the signed installer served as manifest
       {"nocontext", Signed::refused, "signature"},  // a signature over the bare file
       {"badhash", Signed::downloadError, "SHA-256"},
       {"padded", Signed::downloadError, "larger"},  // more bytes than the manifest's Size

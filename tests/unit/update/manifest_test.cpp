@@ -155,6 +155,12 @@ TEST(ManifestCheck, RefusesWhatIsNotSignedForThisProductCurrentAndNewEnough) {
        Fixture("test-releases/crossfile/version.ini.sig"),
        {key},
        current,
+       "larger than"},
+      {"the installer's first bytes as manifest",
+       Fixture("test-releases/crossfile/version.ini").substr(0, 4096),
+       Fixture("test-releases/crossfile/version.ini.sig"),
+       {key},
+       current,
        "signature"},
   };
   for (const auto& c : cases) {

@@ -56,12 +56,12 @@ TEST(UpdateState, SavesEveryProductAndKeepsKeysItDoesNotKnow) {
   const std::string file = dir.Path("state.ini");
   test::WriteFileText(file, "[Other]\nHighestSerial=5\n[BrixaUpdater]\nRolloutBucket=42\n");
   TUpdateState state = Load(file, "BrixaUpdater", TStateLoad::slLoaded);
-  state.SetHighestSerial(18446744073709551615u);
+  state.SetHighestSerial(9999999999999999999u);
   state.Save();
   EXPECT_FALSE(std::filesystem::exists(file + ".new"));
 
   const TUpdateState again = Load(file, "BrixaUpdater", TStateLoad::slLoaded);
-  EXPECT_EQ(again.HighestSerial(), 18446744073709551615u);
+  EXPECT_EQ(again.HighestSerial(), 9999999999999999999u);
   EXPECT_EQ(again.Value("RolloutBucket"), "42");
   EXPECT_EQ(Load(file, "Other", TStateLoad::slLoaded).HighestSerial(), 5u);
   EXPECT_THROW(state.SetValue("Bad Key", "1"), EUpdateStateError);

@@ -636,7 +636,7 @@ TEST_F(UpdaterEndToEnd, SignedReleasesCannotBeReplayedMixedOrFrozen) {
       {"otherproduct", Signed::refused, "product"},
       {"foreign", Signed::refused, "signature"},
       {"crossfile", Signed::refused, "larger than"},  // the signed installer served as manifest
-      {"nocontext", Signed::refused, "signature"},  // a signature over the bare file
+      {"nocontext", Signed::refused, "signature"},    // a signature over the bare file
       {"badhash", Signed::downloadError, "SHA-256"},
       {"padded", Signed::downloadError, "larger"},  // more bytes than the manifest's Size
   };

@@ -212,6 +212,8 @@ int Sign(const TOptions& options, std::ostream& out) {
   if (options.positional.size() != 2) throw EUsage("sign needs INSTALLER OUTDIR");
   const std::string& installer = options.positional[0];
   const std::string& dir = options.positional[1];
+  // Before anything is written: a usage error leaves no half-made release behind.
+  const TDeliveryKeys delivery = DeliveryFrom(options, {});
   TManifest manifest;
   manifest.Stamp = CheckedStamp(options.Required("stamp"));
   manifest.Product = CheckedProduct(options.One("product").value_or("BrixaUpdater"));
@@ -227,7 +229,6 @@ int Sign(const TOptions& options, std::ostream& out) {
   if (!fs::exists(target) || !fs::equivalent(installer, target)) {
     fs::copy_file(installer, target, fs::copy_options::overwrite_existing);
   }
-  const TDeliveryKeys delivery = DeliveryFrom(options, {});
   WriteSignedManifest(options.Required("key"), manifest, delivery, dir);
   out << "signed " << dir << ": Version=" << manifest.Stamp << " Serial=" << manifest.Serial
       << " Expires=" << FormatUtcTime(manifest.Expires) << " Size=" << manifest.Size << "\n"

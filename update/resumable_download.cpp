@@ -19,6 +19,8 @@ namespace brixa {
 
 namespace {
 
+constexpr std::int32_t kStatusRangeNotSatisfiable = 416;
+
 // Leaves the client without the range of one attempt, whatever way the attempt ends.
 class TRangeRequest {
  public:
@@ -133,6 +135,8 @@ TResumableDownload::TOutcome TResumableDownload::Transfer(const std::string& url
     Discard();
   } catch (const EIdHTTPProtocolException& error) {
     fault = "status " + std::to_string(error.ReplyCode());
+    // The server's file does not reach the kept bytes: they cannot be of it.
+    if (error.ReplyCode() == kStatusRangeNotSatisfiable) Discard();
   } catch (const Exception& error) {
     fault = error.Message();
     if (sink.Written() > 0) return TOutcome::kCut;

@@ -345,6 +345,28 @@ TEST(DeliveryScripted, RetriesAreBoundedInCountAndByTheDeadline) {
   }
 }
 
+// A server whose file ends before the kept bytes do answers 416: what was kept is thrown away, so
+// the next run starts afresh instead of asking for the same range for ever.
+TEST(DeliveryScripted, A416ThrowsTheKeptBytesAway) {
+  ScriptedServer server({Expect::LineBlock(),
+                         Send(Head("416 Range Not Satisfiable",
+                                   "Content-Range: bytes */50\r\n"
+                                   "Content-Length: 0\r\n")),
+                         test::Close()});
+  Client http;
+  TMemoryStream file;
+  file.WriteBuffer(kBody.data(), kKept);
+  const TInstallerRelease release = ReleaseOf(kBody);
+  Recorder record;
+  TResumableDownload download(http, release, file, {release.Serial, release.Sha256, "\"v1\""});
+  record.Attach(download);
+  EXPECT_THROW((void)download.Run({"http://127.0.0.1:" + std::to_string(server.Port()) + "/i.exe"}),
+               EUpdateDeliveryFailed);
+  EXPECT_EQ(file.Size(), 0);
+  ASSERT_EQ(record.identities.size(), 1u);
+  EXPECT_EQ(record.identities[0].Validator, "");
+}
+
 TEST(DeliveryScripted, ABodyLongerThanTheReleaseIsThrownAway) {
   // No length: the body runs to the close, past the size the manifest names.
   ScriptedServer server({Expect::LineBlock(),

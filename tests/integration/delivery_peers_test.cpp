@@ -54,7 +54,7 @@ struct Recorder {
   }
 };
 
-// "<status> <body bytes>" of each answer nginx logged for `path`, once there are `count`.
+// "<status> <body bytes>" of each GET of `path` nginx logged, once there are `count`.
 std::vector<std::string> AnswersFor(const PeerProcess& nginx, const std::string& path,
                                     std::size_t count) {
   std::vector<std::string> answers;
@@ -63,7 +63,7 @@ std::vector<std::string> AnswersFor(const PeerProcess& nginx, const std::string&
     std::istringstream log(nginx.ReadFile("bytes.log"));
     for (std::string line; std::getline(log, line);) {
       const std::size_t end = line.find(" HTTP/1.1\" ");
-      if (line.find(" " + path + " HTTP/1.1\"") != std::string::npos) {
+      if (line.find("\"GET " + path + " HTTP/1.1\"") != std::string::npos) {
         answers.push_back(line.substr(end + 11));
       }
     }

@@ -73,6 +73,14 @@ std::vector<std::string> AnswersFor(const PeerProcess& nginx, const std::string&
   return answers;
 }
 
+// Checks that nginx logged `count` GETs of `path` so far, the last answered with `last`.
+void ExpectAnswers(const PeerProcess& nginx, const std::string& path, std::size_t count,
+                   const std::string& last) {
+  const auto answers = AnswersFor(nginx, path, count);
+  ASSERT_EQ(answers.size(), count);
+  EXPECT_EQ(answers.back(), last);
+}
+
 using DeliveryPeers = test::PeerSuite;
 
 TEST_F(DeliveryPeers, NginxContinuesAFileCutInAnEarlierRunWithOnlyTheMissingBytes) {
@@ -114,9 +122,7 @@ TEST_F(DeliveryPeers, NginxContinuesAFileCutInAnEarlierRunWithOnlyTheMissingByte
     ASSERT_FALSE(second.progress.empty());
     EXPECT_EQ(second.progress.front(), kept) << "the bar starts where the file stands";
     EXPECT_TRUE(second.identities.empty()) << "a continued file keeps its identity";
-    const auto answers = AnswersFor(*nginx, "/big.bin", before + 2);
-    ASSERT_EQ(answers.size(), before + 2);
-    EXPECT_EQ(answers.back(), "206 " + std::to_string(release.Size - kept));
+    ExpectAnswers(*nginx, "/big.bin", before + 2, "206 " + std::to_string(release.Size - kept));
   }
 }
 
@@ -144,9 +150,7 @@ TEST_F(DeliveryPeers, NginxContinuesAConnectionLostWithinTheRun) {
   ASSERT_EQ(report.Faults.size(), 1u);
   EXPECT_NE(report.Faults[0].find("played by the test"), std::string::npos) << report.Faults[0];
   EXPECT_EQ(report.ReusedBytes, 0);
-  const auto answers = AnswersFor(*nginx, path, before + 2);
-  ASSERT_EQ(answers.size(), before + 2);
-  EXPECT_EQ(answers.back(), "206 " + std::to_string(release.Size - cutAt));
+  ExpectAnswers(*nginx, path, before + 2, "206 " + std::to_string(release.Size - cutAt));
 }
 
 TEST_F(DeliveryPeers, NginxStartsAgainWhenRangesAreIgnoredOrTheFileChanged) {
@@ -179,9 +183,7 @@ TEST_F(DeliveryPeers, NginxStartsAgainWhenRangesAreIgnoredOrTheFileChanged) {
     EXPECT_EQ(report.FetchedBytes, release.Size);
     ASSERT_EQ(record.identities.size(), 1u);
     EXPECT_EQ(record.identities[0].Validator, etag);
-    const auto answers = AnswersFor(*nginx, c.path, before + 1);
-    ASSERT_EQ(answers.size(), before + 1);
-    EXPECT_EQ(answers.back(), "200 " + std::to_string(release.Size));
+    ExpectAnswers(*nginx, c.path, before + 1, "200 " + std::to_string(release.Size));
   }
 }
 

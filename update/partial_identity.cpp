@@ -56,7 +56,8 @@ std::optional<TPartialIdentity> TPartialIdentity::Parse(std::string_view text) {
   TPartialIdentity identity;
   const char* end = serial->data() + serial->size();
   const auto [stop, error] = std::from_chars(serial->data(), end, identity.Serial);
-  if (serial->empty() || error != std::errc() || stop != end || (*serial)[0] == '+') {
+  const bool leadingZero = serial->size() > 1 && (*serial)[0] == '0';
+  if (serial->empty() || error != std::errc() || stop != end || leadingZero) {
     return std::nullopt;
   }
   if (sha256->size() != kSha256Digits || !IsHexDigits(*sha256)) return std::nullopt;

@@ -101,6 +101,7 @@ TEST(PartialIdentityTest, RoundTripsAndRefusesEveryDamagedRecord) {
       record.substr(0, record.size() - 1),
       record + "extra=1\n",
       "serial=+1\nsha256=" + hash + "\nvalidator=v\n",
+      "serial=01\nsha256=" + hash + "\nvalidator=v\n",
       "serial=\nsha256=" + hash + "\nvalidator=v\n",
       "serial=18446744073709551616\nsha256=" + hash + "\nvalidator=v\n",
       "serial=1x\nsha256=" + hash + "\nvalidator=v\n",

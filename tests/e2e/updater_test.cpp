@@ -30,11 +30,14 @@
 
 #include "http/hash_base.h"
 #include "http/hash_sha256.h"
+#include "http/http.h"
 #include "platform/single_instance.h"
 #include "support/peer_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "tools/brixa_release/release_tool.h"
+#include "update/byte_range.h"
+#include "update/partial_identity.h"
 #include "update_server.h"
 
 namespace brixa {
@@ -52,6 +55,8 @@ constexpr const char* kMarker = "installer_ran.txt";
 constexpr const char* kTempExe = "brixaupdatetemp.exe";
 constexpr const char* kTempVersion = "version_update.ini";
 constexpr const char* kDownloadError = "BrixaUpdater: Download Error!";
+// The test's own requests to the update server wait this long for an answer.
+constexpr std::int32_t kProbeReadTimeoutMs = 10000;
 
 std::string VersionFile(const std::string& stamp, const std::string& sha256 = {}) {
   std::string text = "[Updater]\r\nVersion=" + stamp + "\r\n";
@@ -1266,6 +1271,40 @@ TEST_F(UpdaterEndToEnd, ADownloadEndedWithTheUpdaterIsContinuedByTheNextRun) {
   }
   const std::string missing = std::to_string(static_cast<std::int64_t>(installer.size()) - kept);
   EXPECT_NE(last.find("\" 206 " + missing), std::string::npos) << last;
+  EXPECT_NE(LastRecord(product).find(std::to_string(kept) + " bytes reused"), std::string::npos)
+      << LastRecord(product);
+}
+
+// A partial installer an earlier run kept, with its identity (release and the server's entity
+// tag), is continued: the one request for the installer is answered 206 with the missing bytes
+// alone. Runs on both platforms against the plain server.
+TEST_F(UpdaterEndToEnd, AKeptPartialInstallerIsContinuedWithOnlyTheMissingBytes) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  const std::string installer = InstallerBytes(256 * 1024);
+  PublishSigned(*server, installer, "100");
+  TIdHTTP http;
+  http.SetReadTimeout(kProbeReadTimeoutMs);
+  http.Head("http://127.0.0.1:" + std::to_string(test::BuiltInServer().port) +
+            "/brixakit/update.exe");
+  const std::string etag = RangeValidatorOf(http.LastResponse());
+  ASSERT_FALSE(etag.empty());
+  http.CloseConnection(true);
+  const int headsBefore = server->Requests("HEAD", "/brixakit/update.exe");
+
+  ProductDir product("BrixaUpdaterSigned");
+  product.SetLocalStamp("1");
+  const std::size_t kept = installer.size() * 3 / 10;
+  test::WriteFileText(product.Path(kTempExe), installer.substr(0, kept));
+  test::WriteFileText(product.Path(std::string(kTempExe) + ".partial"),
+                      TPartialIdentity{100, Sha256Hex(installer), etag}.Serialize());
+  const ProgramResult run = product.Run();
+  ASSERT_TRUE(product.WaitForMarker()) << run.stdErr << product.RunLog();
+  EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+  EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 1);
+  EXPECT_EQ(server->Requests("HEAD", "/brixakit/update.exe"), headsBefore);
+  EXPECT_EQ(BytesSent(*server, "/brixakit/update.exe"),
+            static_cast<std::int64_t>(installer.size() - kept));
   EXPECT_NE(LastRecord(product).find(std::to_string(kept) + " bytes reused"), std::string::npos)
       << LastRecord(product);
 }

@@ -1296,6 +1296,9 @@ TEST_F(UpdaterEndToEnd, AKeptPartialInstallerIsContinuedWithOnlyTheMissingBytes)
   product.SetLocalStamp("1");
   const std::size_t kept = installer.size() * 3 / 10;
   test::WriteFileText(product.Path(kTempExe), installer.substr(0, kept));
+  // As the updater leaves it: readable by the user alone (a file others could change is never
+  // continued, it is replaced).
+  fs::permissions(product.Path(kTempExe), fs::perms::owner_read | fs::perms::owner_write);
   test::WriteFileText(product.Path(std::string(kTempExe) + ".partial"),
                       TPartialIdentity{100, Sha256Hex(installer), etag}.Serialize());
   const ProgramResult run = product.Run();

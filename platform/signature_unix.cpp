@@ -2,6 +2,7 @@
 
 #include "platform/der_signature.h"
 #include "platform/dynamic_library.h"
+#include "platform/libcrypto_key_unix.h"
 #include "platform/signature.h"
 
 namespace brixa {
@@ -59,8 +60,6 @@ struct Crypto {
 };
 
 constexpr const char* kLibraryNames[] = {"libcrypto.so.3", "libcrypto.so.1.1", "libcrypto.so"};
-constexpr int kEvpPkeyEc = 408;  // EVP_PKEY_EC, the NID of id-ecPublicKey
-constexpr int kP256Bits = 256;
 
 std::unique_ptr<Crypto> LoadCrypto() {
   auto crypto = std::make_unique<Crypto>();
@@ -86,19 +85,8 @@ TSignatureVerifier::TSignatureVerifier(std::string_view publicKeyPem)
     : state_(std::make_unique<State>()) {
   state_->crypto = LoadCrypto();
   const Crypto& c = *state_->crypto;
-  void* bio = c.bioNewMemBuf(publicKeyPem.data(), static_cast<int>(publicKeyPem.size()));
-  if (bio == nullptr) throw ESignatureError("out of memory");
-  state_->key = c.pemReadBioPubkey(bio, nullptr, nullptr, nullptr);
-  c.bioFree(bio);
-  if (state_->key == nullptr) throw ESignatureError("the update key is not a PEM public key");
-  if (c.pkeyBaseId(state_->key) != kEvpPkeyEc || c.pkeyBits(state_->key) != kP256Bits) {
-    throw ESignatureError("the update key is not an ECDSA P-256 key");
-  }
-  state_->context = c.mdCtxNew();
-  if (state_->context == nullptr ||
-      c.digestVerifyInit(state_->context, nullptr, c.sha256(), nullptr, state_->key) != 1) {
-    throw ESignatureError("SHA-256 with ECDSA is not available");
-  }
+  OpenP256Key(c, publicKeyPem, c.pemReadBioPubkey, c.digestVerifyInit, state_->key, state_->context,
+              "the update key is not a PEM public key");
 }
 
 TSignatureVerifier::~TSignatureVerifier() = default;

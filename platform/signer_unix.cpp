@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/dynamic_library.h"
+#include "platform/libcrypto_key_unix.h"
 #include "platform/signer.h"
 
 namespace brixa {
@@ -80,8 +81,6 @@ struct Crypto {
 };
 
 constexpr const char* kLibraryNames[] = {"libcrypto.so.3", "libcrypto.so"};
-constexpr int kEvpPkeyEc = 408;  // EVP_PKEY_EC
-constexpr int kP256Bits = 256;
 constexpr int kBioCtrlInfo = 3;  // BIO_CTRL_INFO: BIO_get_mem_data
 
 std::unique_ptr<Crypto> LoadCrypto() {
@@ -146,20 +145,8 @@ struct TSigner::State {
 TSigner::TSigner(std::string_view privateKeyPem) : state_(std::make_unique<State>()) {
   state_->crypto = LoadCrypto();
   const Crypto& c = *state_->crypto;
-  void* bio = c.bioNewMemBuf(privateKeyPem.data(), static_cast<int>(privateKeyPem.size()));
-  if (bio == nullptr) throw ESignatureError("out of memory");
-  state_->key = c.pemReadPrivate(bio, nullptr, nullptr, nullptr);
-  c.bioFree(bio);
-  if (state_->key == nullptr)
-    throw ESignatureError("the key is not an unencrypted PEM private key");
-  if (c.pkeyBaseId(state_->key) != kEvpPkeyEc || c.pkeyBits(state_->key) != kP256Bits) {
-    throw ESignatureError("the key is not an ECDSA P-256 key");
-  }
-  state_->context = c.mdCtxNew();
-  if (state_->context == nullptr ||
-      c.digestSignInit(state_->context, nullptr, c.sha256(), nullptr, state_->key) != 1) {
-    throw ESignatureError("SHA-256 with ECDSA is not available");
-  }
+  OpenP256Key(c, privateKeyPem, c.pemReadPrivate, c.digestSignInit, state_->key, state_->context,
+              "the key is not an unencrypted PEM private key");
 }
 
 TSigner::~TSigner() = default;

@@ -10,15 +10,17 @@
 # in build/demo/keys, the updater is built with its public half, and `brixa-release sign`
 # writes each release's signed manifest. The updater's state and log go to build/demo/state.
 #
+#   BRIXA_DEMO_PORT     the loopback port of the demo server (default 8471)
 #   BRIXA_DEMO_RATE     bytes per second the server sends (default 1m)
 #   BRIXA_DEMO_PADDING  bytes of padding in the demo installer (default 4194304)
 #   BRIXA_DEMO_TLS=1    serve over https with a CA made here (build/demo-tls-pki), and build
-#                       the updater (in build/demo-tls) for https://127.0.0.1:8471, pinned to
+#                       the updater (in build/demo-tls) for https://127.0.0.1:PORT, pinned to
 #                       that CA alone
 set -euo pipefail
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$ROOT"
-LISTEN=127.0.0.1:8471
+PORT="${BRIXA_DEMO_PORT:-8471}"
+LISTEN="127.0.0.1:$PORT"
 RATE="${BRIXA_DEMO_RATE:-1m}"
 PADDING="${BRIXA_DEMO_PADDING:-4194304}"
 OLD_STAMP=2024.05.1
@@ -72,7 +74,7 @@ grep -q "\"$SERVER\"" "$BUILD/generated/brixa/build_config.h" || {
   echo "demo: this build's update server is not $SERVER (BRIXA_UPDATE_SERVER); rebuild with the default" >&2
   exit 1
 }
-if (exec 3<>"/dev/tcp/127.0.0.1/8471") 2>/dev/null; then
+if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then
   echo "demo: something already listens on $LISTEN; stop it first" >&2
   exit 1
 fi
@@ -115,7 +117,7 @@ stop_server() {
 }
 trap stop_server EXIT
 for _ in $(seq 1 100); do
-  if (exec 3<>"/dev/tcp/127.0.0.1/8471") 2>/dev/null; then break; fi
+  if (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; then break; fi
   kill -0 "$NGINX_PID" 2>/dev/null || { cat "$DEMO/server/error.log" >&2; exit 1; }
   sleep 0.05
 done

@@ -57,6 +57,8 @@ constexpr const char* kTempVersion = "version_update.ini";
 constexpr const char* kDownloadError = "BrixaUpdater: Download Error!";
 // The test's own requests to the update server wait this long for an answer.
 constexpr std::int32_t kProbeReadTimeoutMs = 10000;
+// How long a test waits for nginx to log an answer the updater has already read.
+constexpr int kLogTimeoutMs = 3000;
 
 std::string VersionFile(const std::string& stamp, const std::string& sha256 = {}) {
   std::string text = "[Updater]\r\nVersion=" + stamp + "\r\n";
@@ -1264,6 +1266,8 @@ TEST_F(UpdaterEndToEnd, ADownloadEndedWithTheUpdaterIsContinuedByTheNextRun) {
   const ProgramResult second = product.Run();
   ASSERT_TRUE(product.WaitForMarker()) << second.stdErr << product.RunLog();
   EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+  EXPECT_TRUE(WaitFor([&] { return server->AccessLog().find("\" 206 ") != std::string::npos; },
+                      kLogTimeoutMs));
   std::istringstream log(server->AccessLog());
   std::string last;
   for (std::string line; std::getline(log, line);) {
@@ -1304,7 +1308,9 @@ TEST_F(UpdaterEndToEnd, AKeptPartialInstallerIsContinuedWithOnlyTheMissingBytes)
   const ProgramResult run = product.Run();
   ASSERT_TRUE(product.WaitForMarker()) << run.stdErr << product.RunLog();
   EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
-  EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 1);
+  // nginx logs an answer once it is sent, which may be after the updater has read it.
+  EXPECT_TRUE(
+      WaitFor([&] { return server->Requests("GET", "/brixakit/update.exe") == 1; }, kLogTimeoutMs));
   EXPECT_EQ(server->Requests("HEAD", "/brixakit/update.exe"), headsBefore);
   EXPECT_EQ(BytesSent(*server, "/brixakit/update.exe"),
             static_cast<std::int64_t>(installer.size() - kept));

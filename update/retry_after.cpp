@@ -6,6 +6,7 @@
 
 #include "runtime/internet_date.h"
 #include "runtime/text.h"
+#include "update/plain_decimal.h"
 
 namespace brixa {
 
@@ -17,13 +18,9 @@ constexpr double kUnixEpochDays = 25569;
 constexpr std::size_t kMaxDeltaDigits = 12;
 
 [[nodiscard]] std::optional<std::int64_t> DeltaSeconds(std::string_view text) {
-  if (text.empty() || text.size() > kMaxDeltaDigits) return std::nullopt;
-  std::int64_t seconds = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    seconds = seconds * 10 + (c - '0');
-  }
-  return seconds;
+  const auto seconds = PlainDecimal(text, kMaxDeltaDigits);
+  if (!seconds) return std::nullopt;
+  return static_cast<std::int64_t>(*seconds);
 }
 
 // An HTTP date is GMT by definition; a date naming any other zone is not one.

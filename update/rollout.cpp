@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "update/plain_decimal.h"
+
 namespace brixa {
 
 namespace {
@@ -12,13 +14,9 @@ namespace {
 constexpr std::size_t kMaxPercentDigits = 3;
 
 [[nodiscard]] std::optional<std::int32_t> SmallDecimal(std::string_view text) noexcept {
-  if (text.empty() || text.size() > kMaxPercentDigits) return std::nullopt;
-  std::int32_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  return value;
+  const auto value = PlainDecimal(text, kMaxPercentDigits);
+  if (!value) return std::nullopt;
+  return static_cast<std::int32_t>(*value);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // servers for the answers nginx never gives: cut connections and wrong 206 heads.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -230,6 +231,21 @@ std::string Head(const std::string& status, const std::string& lines) {
   return "HTTP/1.1 " + status + "\r\n" + lines + "Connection: close\r\n\r\n";
 }
 
+// A download whose file holds the first kKept bytes of kBody, kept under the validator "v1".
+struct KeptDownload {
+  KeptDownload() {
+    file.WriteBuffer(kBody.data(), kKept);
+    download = std::make_unique<TResumableDownload>(
+        http, release, file, TPartialIdentity{release.Serial, release.Sha256, "\"v1\""});
+    record.Attach(*download);
+  }
+  Client http;
+  TMemoryStream file;
+  const TInstallerRelease release = ReleaseOf(kBody);
+  Recorder record;
+  std::unique_ptr<TResumableDownload> download;
+};
+
 TEST(DeliveryScripted, A206ThatDoesNotContinueTheFileIsRefusedWithoutAppending) {
   const std::string rest = kBody.substr(kKept);
   struct Case {
@@ -253,13 +269,10 @@ TEST(DeliveryScripted, A206ThatDoesNotContinueTheFileIsRefusedWithoutAppending) 
     SCOPED_TRACE(c.lines);
     ScriptedServer server(
         {Expect::LineBlock(), Send(Head("206 Partial Content", c.lines) + rest), test::Close()});
-    Client http;
-    TMemoryStream file;
-    file.WriteBuffer(kBody.data(), kKept);
-    const TInstallerRelease release = ReleaseOf(kBody);
-    Recorder record;
-    TResumableDownload download(http, release, file, {release.Serial, release.Sha256, "\"v1\""});
-    record.Attach(download);
+    KeptDownload kept;
+    TMemoryStream& file = kept.file;
+    TResumableDownload& download = *kept.download;
+    Recorder& record = kept.record;
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/i.exe";
     if (c.continues) {
       EXPECT_NO_THROW((void)download.Run({url}));
@@ -355,13 +368,10 @@ TEST(DeliveryScripted, A416ThrowsTheKeptBytesAway) {
                                    "Content-Range: bytes */50\r\n"
                                    "Content-Length: 0\r\n")),
                          test::Close()});
-  Client http;
-  TMemoryStream file;
-  file.WriteBuffer(kBody.data(), kKept);
-  const TInstallerRelease release = ReleaseOf(kBody);
-  Recorder record;
-  TResumableDownload download(http, release, file, {release.Serial, release.Sha256, "\"v1\""});
-  record.Attach(download);
+  KeptDownload kept;
+  TMemoryStream& file = kept.file;
+  TResumableDownload& download = *kept.download;
+  Recorder& record = kept.record;
   EXPECT_THROW((void)download.Run({"http://127.0.0.1:" + std::to_string(server.Port()) + "/i.exe"}),
                EUpdateDeliveryFailed);
   EXPECT_EQ(file.Size(), 0);

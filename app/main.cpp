@@ -4,6 +4,8 @@
 // takes from its surroundings is the user's proxy (the environment's http_proxy, https_proxy and
 // no_proxy; on Windows the Internet Settings) and the user's state folder (XDG_STATE_HOME or HOME;
 // on Windows LOCALAPPDATA) for its rollback state and run log.
+#include <cstdint>
+
 #include "app/updater.h"
 #include "app/version_check.h"
 #include "brixa/build_config.h"
@@ -18,7 +20,10 @@ int main() {
     brixa::TUpdaterTrust trust;
     trust.PublicKeys = brixa::SplitPublicKeys(brixa::kUpdatePublicKeyPem);
     trust.Product = brixa::kUpdateProduct;
-    return brixa::RunUpdater(brixa::UpdateServersOf(brixa::kUpdateServer), trust);
+    const std::uint64_t deadlineMs = brixa::kTestDeadlineSeconds > 0
+                                         ? brixa::kTestDeadlineSeconds * std::uint64_t{1000}
+                                         : brixa::kUpdaterDeadlineMs;
+    return brixa::RunUpdater(brixa::UpdateServersOf(brixa::kUpdateServer), trust, deadlineMs);
   } catch (...) {
     return 0;  // the exit code is 0 in every case
   }

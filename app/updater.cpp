@@ -47,8 +47,8 @@ void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpd
 }  // namespace
 
 int RunUpdater(const std::string& versionUrl, const std::string& updateUrl,
-               const TUpdaterTrust& trust) {
-  return RunUpdater(std::vector<TUpdateServerUrls>{{versionUrl, updateUrl}}, trust);
+               const TUpdaterTrust& trust, std::uint64_t deadlineMs) {
+  return RunUpdater(std::vector<TUpdateServerUrls>{{versionUrl, updateUrl}}, trust, deadlineMs);
 }
 
 std::vector<TUpdateServerUrls> UpdateServersOf(const std::string& servers) {
@@ -67,17 +67,18 @@ std::vector<TUpdateServerUrls> UpdateServersOf(const std::string& servers) {
   return urls;
 }
 
-int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrust& trust) {
+int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrust& trust,
+               std::uint64_t deadlineMs) {
   if (servers.empty()) return 0;  // a build without a server has nothing to check
   TNamedMutex instance(kUpdaterName);
   if (instance.AlreadyExists()) return 0;  // another copy is running
-  const std::uint64_t deadlineMs = MonotonicMilliseconds() + kUpdaterDeadlineMs;
+  const std::uint64_t endMs = MonotonicMilliseconds() + deadlineMs;
   const TVersionCheckFiles files = VersionCheckFilesOfProgram();
   TUpdateCheck check;
   std::size_t chosen = 0;
   std::string earlier;  // why the servers before the chosen one were passed over
   for (; chosen < servers.size(); ++chosen) {
-    check = CheckForUpdate(servers[chosen].VersionUrl, files, trust, deadlineMs);
+    check = CheckForUpdate(servers[chosen].VersionUrl, files, trust, endMs);
     const bool next = check.Record.Decision == "failed" || check.Record.Decision == "refused";
     if (!next || chosen + 1 == servers.size()) break;
     earlier += check.Record.Reason + "; ";
@@ -88,7 +89,7 @@ int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrus
     for (std::size_t i = 0; i < servers.size(); ++i) {
       if (i != chosen) installerUrls.push_back(servers[i].InstallerUrl);
     }
-    RunDownloadWindow(installerUrls, check, deadlineMs, check.Record);
+    RunDownloadWindow(installerUrls, check, endMs, check.Record);
   }
   check.Record.Reason = earlier + check.Record.Reason;
   AppendRunRecord(files.StateDirectory, check.Record);

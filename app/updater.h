@@ -1,6 +1,7 @@
 #pragma once
 // RunUpdater: the updater's whole run, from the single-instance marker to the download window.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,11 @@ namespace brixa {
 //      closes; an exception that escapes the application is shown by its exception display;
 //   4. appends the run's record to the run log in the user's state folder;
 //   5. releases the marker.
-// Everything network-bound ends within kUpdaterDeadlineMs of the start.
+// Everything network-bound ends within `deadlineMs` (kUpdaterDeadlineMs) of the start.
 // Returns the process's exit code, which is 0 in every case.
 [[nodiscard]] int RunUpdater(const std::string& versionUrl, const std::string& updateUrl,
-                             const TUpdaterTrust& trust = {});
+                             const TUpdaterTrust& trust = {},
+                             std::uint64_t deadlineMs = kUpdaterDeadlineMs);
 
 // One update server's version file and installer.
 struct TUpdateServerUrls {
@@ -39,6 +41,7 @@ struct TUpdateServerUrls {
 // run). The installer is then fetched from that server, the manifest's mirrors, and the other
 // servers, in this order; every byte held to the manifest that was accepted.
 [[nodiscard]] int RunUpdater(const std::vector<TUpdateServerUrls>& servers,
-                             const TUpdaterTrust& trust = {});
+                             const TUpdaterTrust& trust = {},
+                             std::uint64_t deadlineMs = kUpdaterDeadlineMs);
 
 }  // namespace brixa

@@ -421,6 +421,52 @@ TEST_F(UpdaterEndToEnd, AProductFolderOthersMayChangeIsRefused) {
   EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
 }
 
+// An upstream that answers the HEAD at once and then drips the GET's body at 2 kB/s, above the
+// low-speed limit, for longer than the short deadline of BrixaUpdaterShortDeadline.
+std::unique_ptr<test::ScriptedServer> DrippingUpstream() {
+  constexpr int kDrips = 100;
+  constexpr int kDripGapMs = 100;
+  const std::string chunk(200, 'x');
+  const std::string head =
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kDrips * chunk.size()) +
+      "\r\nConnection: close\r\n\r\n";
+  test::Script drip{test::Expect::LineBlock(), test::Send(head)};
+  for (int i = 0; i < kDrips; ++i) {
+    drip.push_back(test::Pause(kDripGapMs));
+    drip.push_back(test::Send(chunk));
+  }
+  return std::make_unique<test::ScriptedServer>(std::vector<test::Script>{
+      {test::Expect::LineBlock(), test::Send(head), test::Close()}, drip});
+}
+
+// A server that keeps sending, fast enough for the low-speed rule, holds neither the version
+// check nor the download past the overall deadline: the run ends like any failure.
+TEST_F(UpdaterEndToEnd, NoServerHoldsTheUpdaterPastItsDeadline) {
+  if (OnWindows()) GTEST_SKIP() << "needs an nginx configured by the test (Linux side)";
+  if (!fs::exists(test::BuildTreePath("app/BrixaUpdaterShortDeadline"))) {
+    GTEST_SKIP() << "no short-deadline updater in this build";
+  }
+  for (const char* file : {"version.ini", "update.exe"}) {
+    SCOPED_TRACE(file);
+    const auto upstream = DrippingUpstream();
+    UpdateServerOptions options;
+    options.extraLocations = std::string("location = /brixakit/") + file +
+                             " { proxy_pass http://127.0.0.1:" + std::to_string(upstream->Port()) +
+                             "; proxy_buffering off; }";
+    SERVER_OR_SKIP(server, options);
+    server->Publish("version.ini", VersionFile("2"));
+    ProductDir product("BrixaUpdaterShortDeadline");
+    product.SetLocalStamp("1");
+    const ProgramResult run = product.Run();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(product.RunLog().find("took longer than allowed"), std::string::npos)
+        << product.RunLog();
+    EXPECT_FALSE(product.Has(kTempExe));
+    EXPECT_FALSE(product.Has(kMarker));
+  }
+}
+
 // A file of the signed releases the build made with openssl alone (tests/e2e/sign_fixtures.sh):
 // test-releases/<release>/{version.ini,version.ini.sig,update.exe}.
 std::string ReleaseFile(const std::string& release, const std::string& name) {

@@ -3,10 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "platform/exception.h"
+#include "platform/process_launch.h"
 #include "platform/secure_path.h"
+#include "support/peer_process.h"
 #include "support/temp_dir.h"
 
 #ifndef _WIN32
@@ -66,6 +70,51 @@ TEST(PrivateFile, IsOwnerOnlyAndNeverWritesThroughALink) {
   fs::create_hard_link(victim, name);
   TPrivateFile::OpenForAppend(name)->WriteBuffer("x", 1);
   EXPECT_EQ(test::ReadFileText(victim), "precious");
+}
+
+constexpr const char* kOtherUid = "4242";  // a user with no account
+constexpr int kOtherUserTimeoutMs = 30000;
+
+int RunAsOtherUser(const std::string& script) {
+  return test::RunProgram("/usr/bin/setpriv",
+                          {std::string("--reuid=") + kOtherUid, std::string("--regid=") + kOtherUid,
+                           "--clear-groups", "/bin/sh", "-c", script},
+                          kOtherUserTimeoutMs)
+      .exitCode;
+}
+
+// Another user, in a folder they may write: the download cannot be read or rewritten while it
+// is written, and renaming it and planting another file under its name changes nothing of what
+// starts, which is the file written.
+TEST(PrivateFile, AnotherUserCanNeitherRewriteNorSwapTheWrittenFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is missing (package util-linux)";
+  test::TempDir dir;
+  fs::permissions(dir.Root(), fs::perms::all);
+  const std::string name = dir.Path("installer");
+  const std::string marker = dir.Path("marker");
+  const mode_t saved = ::umask(0);
+  auto written = TPrivateFile::Create(name);
+  ::umask(saved);
+  const std::string script = "#!/bin/sh\necho original > '" + marker + "'\n";
+  written->WriteBuffer(script.data(), static_cast<std::int64_t>(script.size()));
+  EXPECT_NE(RunAsOtherUser("echo 'echo planted' >> '" + name + "'"), 0);
+  EXPECT_NE(RunAsOtherUser("cat '" + name + "' > /dev/null"), 0);
+
+  unsigned long error = 0;
+  auto file = TLaunchableFile::FromWritten(std::move(written), error);
+  ASSERT_NE(file, nullptr) << error;
+  ASSERT_EQ(RunAsOtherUser("mv '" + name + "' '" + name +
+                           ".moved' && printf '#!/bin/sh\\necho planted > " + marker + "\\n' > '" +
+                           name + "' && chmod 755 '" + name + "'"),
+            0);
+  const TProcessLaunch launch = file->Launch();
+  ASSERT_TRUE(launch.Started) << launch.ErrorCode;
+  for (int i = 0; i < 100 && test::ReadFileText(marker).empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(test::ReadFileText(marker), "original\n");
+  fs::permissions(dir.Root(), fs::perms::owner_all);
 }
 
 // A folder others may write is safe only with the sticky bit, wherever it is on the way up.

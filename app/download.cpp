@@ -3,15 +3,21 @@
 
 #include "app/download.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
 #include "app/version_check.h"
+#include "platform/clock.h"
 #include "platform/module_path.h"
 #include "platform/process_launch.h"
 #include "platform/secure_path.h"
 #include "platform/system_info.h"
+#include "update/delivery_keys.h"
 #include "update/download_check.h"
+#include "update/manifest.h"
+#include "update/resumable_download.h"
+#include "update/rollout.h"
 #include "update/run_log.h"
 #include "update/size_limited_stream.h"
 #include "update/update_client.h"
@@ -48,6 +54,35 @@ void SetUpWorker(TIdThreadComponent& worker) {
 
 [[nodiscard]] std::int32_t ProgressSteps(std::int64_t bytes) noexcept {
   return static_cast<std::int32_t>(bytes / kBytesPerProgressStep);
+}
+
+// Between retries the window keeps serving its messages.
+constexpr std::uint32_t kPauseSliceMs = 50;
+
+void PauseServingMessages(std::uint32_t ms) {
+  const std::uint64_t end = MonotonicMilliseconds() + ms;
+  for (std::uint64_t now = MonotonicMilliseconds(); now < end; now = MonotonicMilliseconds()) {
+    Application().ProcessMessages();
+    SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(end - now, kPauseSliceMs)));
+  }
+}
+
+// The identity kept beside a partial installer; none when missing, too large or damaged.
+TPartialIdentity LoadPartialIdentity(const std::string& fileName) {
+  try {
+    TFileStream file(fileName, fmOpenRead | fmShareDenyNone);
+    std::string text(kMaxPartialIdentityBytes + 1, '\0');
+    text.resize(
+        static_cast<std::size_t>(file.Read(text.data(), static_cast<std::int64_t>(text.size()))));
+    if (auto identity = TPartialIdentity::Parse(text)) return *identity;
+  } catch (const Exception&) {
+  }
+  return {};
+}
+
+void SavePartialIdentity(const std::string& fileName, const TPartialIdentity& identity) {
+  const std::string text = identity.Serialize();
+  TPrivateFile::Create(fileName)->WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
 }
 
 }  // namespace
@@ -91,7 +126,8 @@ TfrmProgress::TfrmProgress(TComponent* owner, std::string updateUrl, std::string
   OnCreate = [this](TComponent* sender) { FormCreate(sender); };
 
   tempExePath_ = ExtractFilePath(ProgramFileName()) + SystemPathDelimiter() + kTempExeName;
-  (void)RemoveFile(tempExePath_);  // a leftover of an earlier run; failure ignored
+  // A leftover of an earlier run; failure ignored. A resumable download keeps it to continue.
+  if (!Resumable()) (void)RemoveFile(tempExePath_);
 }
 
 TfrmProgress::~TfrmProgress() {
@@ -118,7 +154,10 @@ void TfrmProgress::IdThreadComponent1Run(TIdThreadComponent* Sender) {
 void TfrmProgress::IdHTTP1Work(TComponent* /*ASender*/, TWorkMode AWorkMode,
                                std::int64_t AWorkCount) {
   Application().ProcessMessages();
-  if (AWorkMode == wmRead) ProgressBarDownload->SetPosition(ProgressSteps(AWorkCount));
+  // A resumable download moves the bar itself, from where the kept file stands.
+  if (AWorkMode == wmRead && !Resumable()) {
+    ProgressBarDownload->SetPosition(ProgressSteps(AWorkCount));
+  }
 }
 
 void TfrmProgress::DownloadUpdate() {
@@ -146,6 +185,10 @@ void TfrmProgress::FetchInstaller() {
   if (!IsSecurePath(ExtractFilePath(tempExePath_), why)) {
     throw EUpdateUnsafeFolder("the product's folder is not safe: " + why);
   }
+  if (Resumable()) {
+    FetchResumable();
+    return;
+  }
   downloadStream_ = TPrivateFile::Create(tempExePath_);
   TSizeLimitedStream limited(*downloadStream_, expectedSize_ >= 0 ? expectedSize_ : INT64_MAX);
   IdHTTP1->SetHandleRedirects(true);
@@ -168,6 +211,59 @@ void TfrmProgress::FetchInstaller() {
                  *downloadStream_, expectedSha256_, expectedSize_);
 }
 
+bool TfrmProgress::Resumable() const {
+  return expectedSize_ > 0 && IsSha256Text(expectedSha256_);
+}
+
+// The signed manifest's installer from the first of UpdateUrl and the mirrors that delivers
+// it, continuing a kept partial file of the same release.
+void TfrmProgress::FetchResumable() {
+  const std::string identityFile = tempExePath_ + kPartialIdentitySuffix;
+  const TPartialIdentity kept = LoadPartialIdentity(identityFile);
+  const TInstallerRelease release{releaseSerial_, expectedSize_, expectedSha256_};
+  const bool continues = kept.Continues(release.Serial, release.Sha256);
+  downloadStream_ =
+      continues ? TPrivateFile::OpenForAppend(tempExePath_) : TPrivateFile::Create(tempExePath_);
+  IdHTTP1->SetHandleRedirects(true);
+  ProgressBarDownload->SetPosition(0);
+  ProgressBarDownload->SetMax(ProgressSteps(expectedSize_));
+  TResumableDownload download(*IdHTTP1, release, *downloadStream_,
+                              continues ? kept : TPartialIdentity{});
+  bool continuable = continues;
+  download.OnIdentity = [&identityFile, &continuable](const TPartialIdentity& identity) {
+    SavePartialIdentity(identityFile, identity);
+    continuable = !identity.Validator.empty();
+  };
+  download.OnProgress = [this](std::int64_t held, std::int64_t /*size*/) {
+    ProgressBarDownload->SetPosition(ProgressSteps(held));
+  };
+  download.BeforeRequest = [this](const std::string& url) {
+    LowSpeedGuard->Restart();
+    PrepareUpdateRequest(*IdHTTP1, *LowSpeedGuard, url);
+  };
+  download.Pause = PauseServingMessages;
+  download.RemainingMs = [this] {
+    const std::uint64_t now = MonotonicMilliseconds();
+    const std::uint64_t deadline = LowSpeedGuard->DeadlineMs();
+    return deadline <= now
+               ? std::int64_t{0}
+               : static_cast<std::int64_t>(std::min<std::uint64_t>(deadline - now, INT64_MAX));
+  };
+  TDeliveryReport report;
+  try {
+    report = download.Run(InstallerUrls(updateUrl_, TDeliveryKeys{mirrors_, kFullRollout}));
+  } catch (const EUpdateDeliveryFailed&) {
+    keepPartial_ = continuable && downloadStream_->Size() > 0;
+    throw;
+  }
+  (void)RemoveFile(identityFile);
+  deliveryNote_ = "served by " +
+                  (report.ServedBy.empty() ? std::string("the kept file") : report.ServedBy) +
+                  ", " + std::to_string(report.ReusedBytes) + " bytes reused, " +
+                  std::to_string(report.FetchedBytes) + " fetched";
+  if (!report.Faults.empty()) deliveryNote_ += "; " + report.Faults.back();
+}
+
 // Runs after every download, finished or failed: the worker is told to end once its run
 // handler returns and the connection is closed. The file stays open for the launch.
 void TfrmProgress::CleanUp() noexcept {
@@ -183,7 +279,12 @@ void TfrmProgress::CleanUp() noexcept {
 
 void TfrmProgress::ReportFailure(std::string reason) {
   downloadStream_.reset();
-  (void)RemoveFile(tempExePath_);
+  // What a resumable download holds is kept with its identity for the next run; it is never
+  // started before it is whole and verified.
+  if (!keepPartial_) {
+    (void)RemoveFile(tempExePath_);
+    (void)RemoveFile(tempExePath_ + kPartialIdentitySuffix);
+  }
   outcome_ = "failed";
   failureReason_ = std::move(reason);
   std::fprintf(stderr, "%s: %s\n", kUpdaterName, ScrubLogText(failureReason_).c_str());

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "http/http.h"
 #include "platform/exception.h"
@@ -20,6 +21,8 @@ namespace brixa {
 
 // Name of the downloaded installer beside the updater.
 inline constexpr const char* kTempExeName = "brixaupdatetemp.exe";
+// Beside a kept partial installer: what it is a part of (TPartialIdentity).
+inline constexpr const char* kPartialIdentitySuffix = ".partial";
 
 inline constexpr const char* RSDownloadError = "Download Error!";
 
@@ -87,6 +90,16 @@ class TfrmProgress : public TForm {
   void SetExpectedSize(std::int64_t value) noexcept { expectedSize_ = value; }
   // The open temporary file while a download runs, else null.
   [[nodiscard]] TPrivateFile* DownloadStream() const noexcept { return downloadStream_.get(); }
+  // A signed manifest's further installer URLs, tried in order after UpdateUrl, and its serial.
+  // With a manifest's size and hash known, the download is resumable: a partial installer is
+  // kept beside the program with its identity (TempExePath + kPartialIdentitySuffix) and
+  // continued by the next attempt or run (TResumableDownload); the bar starts where it stands.
+  [[nodiscard]] const std::vector<std::string>& Mirrors() const noexcept { return mirrors_; }
+  void SetMirrors(std::vector<std::string> value) { mirrors_ = std::move(value); }
+  [[nodiscard]] std::uint64_t ReleaseSerial() const noexcept { return releaseSerial_; }
+  void SetReleaseSerial(std::uint64_t value) noexcept { releaseSerial_ = value; }
+  // After a resumable download: which URL served, the bytes reused and fetched (for the log).
+  [[nodiscard]] const std::string& DeliveryNote() const noexcept { return deliveryNote_; }
   // After DownloadUpdate: "installed" (started), "failed", or "" when it has not run; and for
   // a failure, why (for the run log).
   [[nodiscard]] const std::string& Outcome() const noexcept { return outcome_; }
@@ -94,6 +107,8 @@ class TfrmProgress : public TForm {
 
  private:
   void FetchInstaller();
+  [[nodiscard]] bool Resumable() const;
+  void FetchResumable();
   void CleanUp() noexcept;
   void ReportFailure(std::string reason);
   void LaunchInstaller();
@@ -105,6 +120,10 @@ class TfrmProgress : public TForm {
   std::int64_t expectedSize_ = -1;
   std::string outcome_;
   std::string failureReason_;
+  std::vector<std::string> mirrors_;
+  std::uint64_t releaseSerial_ = 0;
+  std::string deliveryNote_;
+  bool keepPartial_ = false;  // a failed resumable download left bytes a later run continues
   std::unique_ptr<TPrivateFile> downloadStream_;
   bool destroying_ = false;
 };

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/version_check.h"
 
@@ -22,6 +23,24 @@ namespace brixa {
 // Everything network-bound ends within `deadlineMs` (kUpdaterDeadlineMs) of the start.
 // Returns the process's exit code, which is 0 in every case.
 [[nodiscard]] int RunUpdater(const std::string& versionUrl, const std::string& updateUrl,
+                             const TUpdaterTrust& trust = {},
+                             std::uint64_t deadlineMs = kUpdaterDeadlineMs);
+
+// One update server's version file and installer.
+struct TUpdateServerUrls {
+  std::string VersionUrl;
+  std::string InstallerUrl;
+};
+
+// The update servers of a build that lists several (BRIXA_UPDATE_SERVER "a;b"): the entries of
+// `servers` separated by ';', blanks around them dropped, each made into its URLs.
+[[nodiscard]] std::vector<TUpdateServerUrls> UpdateServersOf(const std::string& servers);
+
+// RunUpdater over several servers: the version check goes to each in order until one answers
+// with a manifest that is not refused ("failed" and "refused" move on, anything else decides the
+// run). The installer is then fetched from that server, the manifest's mirrors, and the other
+// servers, in this order; every byte held to the manifest that was accepted.
+[[nodiscard]] int RunUpdater(const std::vector<TUpdateServerUrls>& servers,
                              const TUpdaterTrust& trust = {},
                              std::uint64_t deadlineMs = kUpdaterDeadlineMs);
 

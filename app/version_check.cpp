@@ -5,13 +5,19 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 #include "http/http.h"
+#include "http/http_protocol_exception.h"
 #include "platform/clock.h"
 #include "platform/module_path.h"
 #include "platform/profile_string.h"
 #include "platform/user_data_dir.h"
+#include "update/delivery_keys.h"
+#include "update/delivery_state.h"
 #include "update/manifest_check.h"
+#include "update/retry_after.h"
+#include "update/rollout.h"
 #include "update/state_file.h"
 #include "update/utc_time.h"
 
@@ -75,6 +81,52 @@ TManifest AcceptSignedManifest(const std::string& versionUrl, const std::string&
   return manifest;
 }
 
+// The state for the back-off and the rollout bucket; none without a state folder or when the
+// file is damaged (a signed build then refuses the manifest anyway).
+std::optional<TUpdateState> LoadDeliveryState(const TVersionCheckFiles& files,
+                                              const std::string& product) {
+  if (files.StateDirectory.empty()) return std::nullopt;
+  TStateLoad how = TStateLoad::slMissing;
+  TUpdateState state = TUpdateState::Load(files.StateDirectory + kStateFileName, product, how);
+  if (how == TStateLoad::slDamaged) return std::nullopt;
+  return state;
+}
+
+// Keeps the time a 503 or 429 asked the updater to wait; a value that gives none keeps nothing.
+void KeepServersBackOff(TUpdateState& state, const std::string& retryAfter, TRunRecord& record) {
+  const auto until = RetryAfterUntil(retryAfter, UtcNowSeconds());
+  if (!until) return;
+  try {
+    KeepBackOff(state, *until);
+    state.Save();
+    record.Reason += "; no check before " + FormatUtcTime(*until);
+  } catch (const Exception& error) {
+    record.Reason += "; the back-off was not kept: " + error.Message();
+  }
+}
+
+// Offers the update only when this installation's bucket is inside the rollout.
+void HoldBackOutsideRollout(const TVersionCheckFiles& files, const TUpdaterTrust& trust,
+                            std::int32_t rollout, TUpdateCheck& check) {
+  std::optional<TUpdateState> state = LoadDeliveryState(files, trust.Product);
+  std::int32_t bucket = -1;  // no state to keep a bucket in: outside every partial rollout
+  if (state) {
+    bool drawn = false;
+    bucket = RolloutBucketOf(*state, drawn);
+    try {
+      if (drawn) state->Save();
+    } catch (const Exception&) {
+      // An unsaved bucket is drawn again next run; this run still answers with this one.
+    }
+  }
+  if (RolloutOffers(rollout, bucket)) return;
+  check.UpdateAvailable = false;
+  check.ExpectedSha256.clear();
+  check.Record.Decision = "held back";
+  check.Record.Reason = "rollout " + std::to_string(rollout) + " %, this installation's bucket " +
+                        std::to_string(bucket);
+}
+
 }  // namespace
 
 std::string UpdateServerUrl(const std::string& server, const std::string& path) {
@@ -84,7 +136,8 @@ std::string UpdateServerUrl(const std::string& server, const std::string& path) 
 }
 
 std::string DownloadVersionFile(const std::string& url, std::string& bytes, std::string& error,
-                                std::uint64_t deadlineMs, TLowSpeedRule lowSpeed) {
+                                std::uint64_t deadlineMs, TLowSpeedRule lowSpeed,
+                                std::string* retryAfter) {
   // Made before the client, so it outlives the client that uses it.
   TLowSpeedGuard guard(nullptr, lowSpeed);
   guard.SetDeadline(deadlineMs);
@@ -96,6 +149,11 @@ std::string DownloadVersionFile(const std::string& url, std::string& bytes, std:
     client->Head(url);
     bytes = FetchBounded(*client, guard, url, kMaxManifestBytes);
     return {};
+  } catch (const EIdHTTPProtocolException& failure) {
+    error = url + ": " + failure.Message();
+    if (retryAfter != nullptr && IsBackOffStatus(failure.ReplyCode())) {
+      *retryAfter = client->LastResponse().RetryAfter();
+    }
   } catch (const Exception& failure) {
     error = url + ": " + failure.Message();
   } catch (...) {
@@ -122,12 +180,23 @@ TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFi
   check.Record.LocalStamp = ReadLocalStamp(files.LocalVersionFile);
   const std::uint64_t checkDeadline =
       std::min(deadlineMs, MonotonicMilliseconds() + kVersionCheckDeadlineMs);
+  std::optional<TUpdateState> state = LoadDeliveryState(files, trust.Product);
+  if (state) {
+    if (const auto until = HeldBackOff(*state, UtcNowSeconds())) {
+      check.Record.Decision = "deferred";
+      check.Record.Reason = "the server asked not to be asked before " + FormatUtcTime(*until);
+      return check;
+    }
+  }
   std::string bytes;
-  if (DownloadVersionFile(versionUrl, bytes, check.Record.Reason, checkDeadline) ==
-      RSVersionCheckError) {
+  std::string retryAfter;
+  if (DownloadVersionFile(versionUrl, bytes, check.Record.Reason, checkDeadline,
+                          kUpdaterLowSpeedRule, &retryAfter) == RSVersionCheckError) {
     check.Record.Decision = "failed";
+    if (state) KeepServersBackOff(*state, retryAfter, check.Record);
     return check;
   }
+  std::int32_t rollout = kFullRollout;
   if (trust.PublicKeys.empty()) {
     check.Record.ServerStamp = ManifestStamp(bytes);
     check.ExpectedSha256 = ManifestSha256Text(bytes);
@@ -139,6 +208,10 @@ TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFi
       check.Record.Serial = manifest.Serial;
       check.ExpectedSha256 = manifest.Sha256;
       check.ExpectedSize = manifest.Size;
+      check.Serial = manifest.Serial;
+      const TDeliveryKeys delivery = ParseDeliveryKeys(bytes);
+      check.Mirrors = delivery.Mirrors;
+      rollout = delivery.Rollout;
     } catch (const Exception& refusal) {
       check.Record.Decision = "refused";
       check.Record.Reason = refusal.Message();
@@ -148,6 +221,8 @@ TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFi
   // Byte for byte, lengths included.
   check.UpdateAvailable = check.Record.ServerStamp != check.Record.LocalStamp;
   check.Record.Decision = check.UpdateAvailable ? "update" : "up-to-date";
+  if (check.UpdateAvailable && rollout < kFullRollout)
+    HoldBackOutsideRollout(files, trust, rollout, check);
   if (!check.UpdateAvailable) check.ExpectedSha256.clear();
   return check;
 }

@@ -39,10 +39,14 @@ inline constexpr const char* RSVersionCheckError = "Version check error.";
 // there) or the deadline `deadlineMs` (MonotonicMilliseconds) passing, is a failure. Nothing is
 // written to disk. Returns "" when the file was fetched and RSVersionCheckError otherwise
 // (`error` then says why); never raises.
+//
+// When the server answered 503 or 429, `retryAfter` (when given) receives its "Retry-After"
+// value as sent ("" when it sent none).
 [[nodiscard]] std::string DownloadVersionFile(const std::string& url, std::string& bytes,
                                               std::string& error,
                                               std::uint64_t deadlineMs = kNoDeadline,
-                                              TLowSpeedRule lowSpeed = kUpdaterLowSpeedRule);
+                                              TLowSpeedRule lowSpeed = kUpdaterLowSpeedRule,
+                                              std::string* retryAfter = nullptr);
 
 // Where the check finds the local stamp and keeps its state and log.
 struct TVersionCheckFiles {
@@ -70,6 +74,9 @@ struct TUpdateCheck {
   // one's optional key) and, from a signed manifest, its size; -1 when not known.
   std::string ExpectedSha256;
   std::int64_t ExpectedSize = -1;
+  // From a signed manifest: its serial (0 otherwise) and its further installer URLs.
+  std::uint64_t Serial = 0;
+  std::vector<std::string> Mirrors;
   // The run log's record so far (stamps, serial, decision, reason).
   TRunRecord Record;
 };
@@ -82,8 +89,13 @@ struct TUpdateCheck {
 // kManifestSignatureContext + the file's bytes with one of the keys; the manifest must be for
 // trust.Product, unexpired and its Serial not below the highest accepted so far (state file in
 // files.StateDirectory); a damaged state file, or one that cannot be written when the serial
-// grows, refuses the update: rollback protection is never skipped. The check ends by
-// `deadlineMs` (MonotonicMilliseconds) or kVersionCheckDeadlineMs from now, the earlier.
+// grows, refuses the update: rollback protection is never skipped. A signed manifest's
+// Rollout offers the update only to installations whose bucket (drawn once, kept in the state)
+// is below it ("held back" otherwise).
+//
+// A 503 or 429 with a usable "Retry-After" keeps its time in the state; until then later
+// checks make no request at all ("deferred"). Without "Retry-After" nothing is kept. The check ends
+// by `deadlineMs` (MonotonicMilliseconds) or kVersionCheckDeadlineMs from now, the earlier.
 [[nodiscard]] TUpdateCheck CheckForUpdate(const std::string& versionUrl,
                                           const TVersionCheckFiles& files,
                                           const TUpdaterTrust& trust = {},

@@ -14,7 +14,7 @@ std::span<const THeaderField<TIdRequestHeaderInfo>> TIdRequestHeaderInfo::Fields
   using R = TIdRequestHeaderInfo;
   constexpr std::uint8_t kText = hfRead | hfWrite | hfCopy | hfOneLine;
   // In the order the lines are written, after the entity's. "Range" carries its unit on the
-  // wire: ReadFields and WriteFields handle it themselves.
+  // wire: ReadFields and WriteFields handle it themselves, and write "If-Range" after it.
   static constexpr THeaderField<R> fields[] = {
       {"Proxy-Connection", &R::proxyConnection_, hfWrite | hfOneLine},
       {"Host", &R::host_, hfRead | hfWrite | hfOneLine},
@@ -26,6 +26,7 @@ std::span<const THeaderField<TIdRequestHeaderInfo>> TIdRequestHeaderInfo::Fields
       {"Referer", &R::referer_, kText},
       {"User-Agent", &R::userAgent_, kText | hfReset, DefaultUserAgent},
       {"Range", &R::range_, hfCopy | hfReset | hfOneLine},
+      {"If-Range", &R::ifRange_, hfRead | hfCopy | hfReset | hfOneLine},
       {{}, &R::username_, hfCopy | hfOneLine},
       {{}, &R::password_, hfCopy},
       {{}, &R::basicAuthentication_, hfCopy | hfReset},
@@ -66,6 +67,7 @@ void TIdRequestHeaderInfo::WriteFields() {
   TIdHeaderList& lines = HeaderLines();
   WriteFieldsOf(Fields(), *this, lines);
   if (!range_.empty()) lines.SetHeaderValue("Range", RangeUnitPrefix + range_);
+  if (!ifRange_.empty()) lines.SetHeaderValue("If-Range", ifRange_);
   if (LastModified() > 0) {
     lines.SetHeaderValue("If-Modified-Since", FormatLocalAsHttpDate(LastModified()));
   }

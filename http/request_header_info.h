@@ -30,8 +30,8 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
   void ResetFields() override;
   [[nodiscard]] const char* ClassName() const noexcept override { return "TIdRequestHeaderInfo"; }
   // Into another request record: only Accept, AcceptCharSet, AcceptEncoding, AcceptLanguage,
-  // From, Username, Password, Referer, UserAgent, BasicAuthentication and Range. Into any other
-  // entity record: the entity fields.
+  // From, Username, Password, Referer, UserAgent, BasicAuthentication, Range and IfRange. Into
+  // any other entity record: the entity fields.
   void CopyFields(TIdHeaderRecord& destination) const override;
   void CheckOneLineFields(void (*check)(std::string_view text)) const override;
 
@@ -63,6 +63,10 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
   // The byte range without its unit: "0-499" is sent as "bytes=0-499".
   [[nodiscard]] const std::string& Range() const noexcept { return range_; }
   void SetRange(std::string value) { range_ = std::move(value); }
+  // The validator (an entity tag, or a date as the server sent it) that makes Range apply only
+  // to the representation it names: a server whose resource changed answers 200 with all of it.
+  [[nodiscard]] const std::string& IfRange() const noexcept { return ifRange_; }
+  void SetIfRange(std::string value) { ifRange_ = std::move(value); }
   // Without an authentication object, WriteFields makes a Basic one from Username/Password.
   [[nodiscard]] bool BasicAuthentication() const noexcept { return basicAuthentication_; }
   void SetBasicAuthentication(bool value) noexcept { basicAuthentication_ = value; }
@@ -103,6 +107,7 @@ class TIdRequestHeaderInfo : public TIdEntityHeaderInfo {
   std::string host_;
   std::string proxyConnection_;
   std::string range_;
+  std::string ifRange_;
   bool basicAuthentication_ = false;
   std::unique_ptr<TIdAuthentication> authScheme_;
 };

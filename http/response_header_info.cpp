@@ -15,6 +15,7 @@ std::span<const THeaderField<TIdResponseHeaderInfo>> TIdResponseHeaderInfo::Fiel
       {"WWW-Authenticate", &S::wwwAuthenticate_, hfRead | hfReset},
       {"Proxy-Authenticate", &S::proxyAuthenticate_, hfRead | hfReset},
       {"Accept-Ranges", &S::acceptRanges_, hfRead | hfWrite | hfReset},
+      {"Retry-After", &S::retryAfter_, hfRead | hfReset},
   };
   return fields;
 }

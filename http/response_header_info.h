@@ -36,6 +36,9 @@ class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
   void SetServer(std::string value) { server_ = std::move(value); }
   [[nodiscard]] const std::string& ProxyConnection() const noexcept { return proxyConnection_; }
   void SetProxyConnection(std::string value) { proxyConnection_ = std::move(value); }
+  // "Retry-After" as received: a number of seconds or an HTTP date; empty when not sent.
+  [[nodiscard]] const std::string& RetryAfter() const noexcept { return retryAfter_; }
+  void SetRetryAfter(std::string value) { retryAfter_ = std::move(value); }
   // Every "Proxy-Authenticate" value of the last head read, one per line.
   [[nodiscard]] TIdHeaderList& ProxyAuthenticate() noexcept { return *proxyAuthenticate_; }
   [[nodiscard]] const TIdHeaderList& ProxyAuthenticate() const noexcept {
@@ -54,6 +57,7 @@ class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
   std::string location_;
   std::string server_;
   std::string proxyConnection_;
+  std::string retryAfter_;
   std::unique_ptr<TIdHeaderList> proxyAuthenticate_;
   std::unique_ptr<TIdHeaderList> wwwAuthenticate_;
 };

@@ -4,7 +4,8 @@
 # tree with nginx on 127.0.0.1:8471 at a limited rate so the progress bar visibly moves, runs the
 # updater (a window when a display is present, the console otherwise), then runs it once more to
 # show that an up-to-date product ends silently, then replays the previous release (refused:
-# its serial is older), then shows a tampered installer refused, and stops the server. The
+# its serial is older), then shows a tampered installer refused, then a download cut short and
+# continued by the next run with only the missing bytes, and stops the server. The
 # releases are made as a vendor makes them: brixa-release makes a throwaway ECDSA P-256 key pair
 # in build/demo/keys, the updater is built with its public half, and `brixa-release sign`
 # writes each release's signed manifest. The updater's state and log go to build/demo/state.
@@ -169,6 +170,25 @@ if grep -q "$OLD_STAMP" version.ini && [[ ! -e brixaupdatetemp.exe ]]; then
   echo "refused: nothing was started and the download was deleted"
 else
   echo "demo: the tampered installer was not refused" >&2
+  exit 1
+fi
+
+say "run 5: a download cut short (the updater ended after 1.5 s) is continued by the next run"
+publish "$NEW_STAMP"
+printf '[Updater]\nVersion=%s\n' "$OLD_STAMP" > version.ini
+timeout 1.5 ./BrixaUpdater || true
+echo "kept: $(stat -c %s brixaupdatetemp.exe 2>/dev/null || echo 0) of $(stat -c %s "$installer") bytes," \
+  "with $(tr '\n' ' ' < brixaupdatetemp.exe.partial 2>/dev/null)"
+./BrixaUpdater
+for _ in $(seq 1 $((INSTALL_TIMEOUT_S * 10))); do
+  grep -q "$NEW_STAMP" version.ini 2>/dev/null && break
+  sleep 0.1
+done
+if grep -q "$NEW_STAMP" version.ini; then
+  echo "continued: $(grep -o '"GET /brixakit/update.exe[^"]*" 206 [0-9]*' "$DEMO/server/access.log" | tail -n 1)"
+  echo "logged:    $(tail -n 1 "$DEMO/state/BrixaUpdater/updater.log")"
+else
+  echo "demo: the continued download did not install (see $DEMO)" >&2
   exit 1
 fi
 

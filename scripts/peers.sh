@@ -82,6 +82,9 @@ events { worker_connections 256; }
 http {
   log_format peer '\$connection \$connection_requests "\$request" \$status';
   access_log $d/access.log peer;
+  # What each answer's body cost: the resumed-download tests count the bytes sent again.
+  log_format bytes '"\$request" \$status \$body_bytes_sent';
+  access_log $d/bytes.log bytes;
   client_body_temp_path $d/tmp/body; proxy_temp_path $d/tmp/proxy;
   fastcgi_temp_path $d/tmp/fcgi; uwsgi_temp_path $d/tmp/uwsgi; scgi_temp_path $d/tmp/scgi;
   default_type application/octet-stream; sendfile on; keepalive_requests 100000;
@@ -98,6 +101,8 @@ http {
     location /close/ { alias $d/html/; keepalive_timeout 0; }
     location /chunked/ { alias $d/html/; sub_filter_types *; sub_filter '@@never@@' 'x'; }
     location /gz/ { alias $d/html/; gzip on; gzip_types *; gzip_min_length 1; }
+    location /norange/ { alias $d/html/; max_ranges 0; }
+    location = /error500 { return 500; }
   }
 }
 EOF

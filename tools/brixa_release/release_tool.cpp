@@ -15,10 +15,12 @@
 #include "platform/private_file.h"
 #include "platform/signer.h"
 #include "platform/stream.h"
+#include "update/delivery_keys.h"
 #include "update/download_check.h"
 #include "update/manifest.h"
 #include "update/manifest_check.h"
 #include "update/release_keys.h"
+#include "update/rollout.h"
 #include "update/utc_time.h"
 
 namespace brixa::release {
@@ -115,10 +117,42 @@ std::int64_t ExpiresFrom(const TOptions& options) {
   return UtcNowSeconds() + static_cast<std::int64_t>(valid) * kSecondsPerDay;
 }
 
-std::string ManifestText(const TManifest& m) {
-  return "[Updater]\r\nVersion=" + m.Stamp + "\r\nProduct=" + m.Product +
-         "\r\nSerial=" + std::to_string(m.Serial) + "\r\nExpires=" + FormatUtcTime(m.Expires) +
-         "\r\nSize=" + std::to_string(m.Size) + "\r\nSHA256=" + m.Sha256 + "\r\n";
+std::string ManifestText(const TManifest& m, const TDeliveryKeys& delivery) {
+  std::string text = "[Updater]\r\nVersion=" + m.Stamp + "\r\nProduct=" + m.Product +
+                     "\r\nSerial=" + std::to_string(m.Serial) +
+                     "\r\nExpires=" + FormatUtcTime(m.Expires) +
+                     "\r\nSize=" + std::to_string(m.Size) + "\r\nSHA256=" + m.Sha256 + "\r\n";
+  if (delivery.Rollout != kFullRollout) {
+    text += std::string(kRolloutKey) + "=" + std::to_string(delivery.Rollout) + "\r\n";
+  }
+  for (std::size_t n = 0; n < delivery.Mirrors.size(); ++n) {
+    text += kMirrorKeyPrefix + std::to_string(n + 1) + "=" + delivery.Mirrors[n] + "\r\n";
+  }
+  return text;
+}
+
+// --mirror (repeatable) and --rollout over `delivery`; the result is read back by the
+// updater's own reader, so a value it would refuse is refused here.
+TDeliveryKeys DeliveryFrom(const TOptions& options, TDeliveryKeys delivery) {
+  if (const auto mirrors = options.named.find("mirror"); mirrors != options.named.end()) {
+    delivery.Mirrors = mirrors->second;
+  }
+  // A line break would end the key and start another of the caller's making.
+  for (const std::string& url : delivery.Mirrors) {
+    for (const char c : url) {
+      if (c <= 0x20 || c >= 0x7F) throw EUsage("--mirror must be one URL without blanks: " + url);
+    }
+  }
+  if (const auto rollout = options.One("rollout")) {
+    const auto percent = ParseRolloutPercent(*rollout);
+    if (!percent) throw EUsage("--rollout must be a percentage from 0 to 100: " + *rollout);
+    delivery.Rollout = *percent;
+  }
+  try {
+    return ParseDeliveryKeys(ManifestText(TManifest{}, delivery));
+  } catch (const EManifestRefused& refused) {
+    throw EUsage(refused.Message());
+  }
 }
 
 std::string Join(const std::string& dir, const char* name) {
@@ -128,9 +162,9 @@ std::string Join(const std::string& dir, const char* name) {
 // Writes the manifest and its signature into `dir`, then checks the folder as the updater
 // would, with the key's own public half.
 void WriteSignedManifest(const std::string& keyFile, const TManifest& manifest,
-                         const std::string& dir) {
+                         const TDeliveryKeys& delivery, const std::string& dir) {
   TSigner signer(ReadFile(keyFile, kMaxKeyFileBytes));
-  const std::string text = ManifestText(manifest);
+  const std::string text = ManifestText(manifest, delivery);
   signer.Update(kManifestSignatureContext.data(), kManifestSignatureContext.size());
   signer.Update(text.data(), text.size());
   WriteFile(Join(dir, kManifestFileName), text);
@@ -178,6 +212,8 @@ int Sign(const TOptions& options, std::ostream& out) {
   if (options.positional.size() != 2) throw EUsage("sign needs INSTALLER OUTDIR");
   const std::string& installer = options.positional[0];
   const std::string& dir = options.positional[1];
+  // Before anything is written: a usage error leaves no half-made release behind.
+  const TDeliveryKeys delivery = DeliveryFrom(options, {});
   TManifest manifest;
   manifest.Stamp = CheckedStamp(options.Required("stamp"));
   manifest.Product = CheckedProduct(options.One("product").value_or("BrixaUpdater"));
@@ -193,7 +229,7 @@ int Sign(const TOptions& options, std::ostream& out) {
   if (!fs::exists(target) || !fs::equivalent(installer, target)) {
     fs::copy_file(installer, target, fs::copy_options::overwrite_existing);
   }
-  WriteSignedManifest(options.Required("key"), manifest, dir);
+  WriteSignedManifest(options.Required("key"), manifest, delivery, dir);
   out << "signed " << dir << ": Version=" << manifest.Stamp << " Serial=" << manifest.Serial
       << " Expires=" << FormatUtcTime(manifest.Expires) << " Size=" << manifest.Size << "\n"
       << "upload " << kManifestFileName << ", " << kManifestSignatureFileName << " and "
@@ -205,7 +241,10 @@ int Sign(const TOptions& options, std::ostream& out) {
 int Resign(const TOptions& options, std::ostream& out) {
   if (options.positional.size() != 1) throw EUsage("resign needs DIR");
   const std::string& dir = options.positional[0];
-  TManifest manifest = ParseManifest(ReadFile(Join(dir, kManifestFileName), kMaxManifestBytes));
+  const std::string bytes = ReadFile(Join(dir, kManifestFileName), kMaxManifestBytes);
+  TManifest manifest = ParseManifest(bytes);
+  // The mirrors and the rollout stay unless given anew: --rollout 0 is the kill switch.
+  const TDeliveryKeys delivery = DeliveryFrom(options, ParseDeliveryKeys(bytes));
   std::int64_t size = 0;
   if (Sha256OfFile(Join(dir, kInstallerFileName), size) != manifest.Sha256 ||
       size != manifest.Size) {
@@ -220,9 +259,9 @@ int Resign(const TOptions& options, std::ostream& out) {
   }
   manifest.Serial = next;
   manifest.Expires = ExpiresFrom(options);
-  WriteSignedManifest(options.Required("key"), manifest, dir);
+  WriteSignedManifest(options.Required("key"), manifest, delivery, dir);
   out << "re-signed " << dir << ": Serial=" << manifest.Serial
-      << " Expires=" << FormatUtcTime(manifest.Expires) << "\n";
+      << " Expires=" << FormatUtcTime(manifest.Expires) << " Rollout=" << delivery.Rollout << "\n";
   return kExitOk;
 }
 
@@ -254,9 +293,13 @@ int Verify(const TOptions& options, std::ostream& out, std::ostream& err) {
     const TManifest manifest = VerifyManifest(bytes, signature, publicKeys, policy);
     TFileStream installer(Join(dir, kInstallerFileName), fmOpenRead);
     VerifyDownload(200, -1, installer, manifest.Sha256, manifest.Size);
+    const TDeliveryKeys delivery = ParseDeliveryKeys(bytes);
     out << "OK: Version=" << manifest.Stamp << " Product=" << manifest.Product
         << " Serial=" << manifest.Serial << " Expires=" << FormatUtcTime(manifest.Expires)
-        << " Size=" << manifest.Size << "\n";
+        << " Size=" << manifest.Size << " Rollout=" << delivery.Rollout << "\n";
+    for (std::size_t n = 0; n < delivery.Mirrors.size(); ++n) {
+      out << "mirror " << n + 1 << ": " << delivery.Mirrors[n] << "\n";
+    }
     const std::int64_t left = manifest.Expires - policy.NowSeconds;
     if (left < kRecommendedResignDays * kSecondsPerDay) {
       out << "note: it expires in " << left / kSecondsPerDay << " days: re-sign it (resign)\n";
@@ -286,11 +329,17 @@ std::string HelpText() {
          std::to_string(kDefaultValidDays) +
          " days,\n"
          "      --product to BrixaUpdater; TIME is UTC, e.g. 2027-01-31T00:00:00Z\n"
+         "      [--mirror URL]... further http(s) URLs of the installer, tried in order (at most " +
+         std::to_string(kMaxMirrors) +
+         ")\n"
+         "      [--rollout PERCENT] offer the release to that share of installations (default "
+         "100)\n"
          "  brixa-release resign --key PRIVATE.pem [--serial N] [--expires TIME | --valid-days D] "
          "DIR\n"
+         "                       [--mirror URL]... [--rollout PERCENT]\n"
          "      the same release with a new serial and expiry (re-sign at least every " +
          std::to_string(kRecommendedResignDays) +
-         " days)\n"
+         " days); mirrors and rollout stay unless given: --rollout 0 stops a release at once\n"
          "  brixa-release verify --key PUBLIC.pem [--key ...] [--product NAME] [--now TIME]\n"
          "                       [--min-serial N] DIR\n"
          "      checks DIR exactly as the updater would and says what fails\n"
@@ -311,11 +360,14 @@ int RunReleaseTool(const std::vector<std::string>& arguments, std::ostream& out,
     if (command == "keygen") return Keygen(ParseOptions(arguments, 1, {}), out);
     if (command == "sign") {
       return Sign(ParseOptions(arguments, 1,
-                               {"key", "stamp", "serial", "expires", "valid-days", "product"}),
+                               {"key", "stamp", "serial", "expires", "valid-days", "product",
+                                "mirror", "rollout"}),
                   out);
     }
     if (command == "resign") {
-      return Resign(ParseOptions(arguments, 1, {"key", "serial", "expires", "valid-days"}), out);
+      return Resign(ParseOptions(arguments, 1,
+                                 {"key", "serial", "expires", "valid-days", "mirror", "rollout"}),
+                    out);
     }
     if (command == "verify") {
       return Verify(ParseOptions(arguments, 1, {"key", "product", "now", "min-serial"}), out, err);

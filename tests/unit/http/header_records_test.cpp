@@ -88,6 +88,7 @@ TEST(HeaderRecordsTest, EntityAndRequestFieldsAreWrittenInTheirFixedOrder) {
   request.SetFrom("me@h");
   request.SetReferer("http://r/");
   request.SetRange("0-499");
+  request.SetIfRange("\"v1\"");
   request.SetLastModified(EncodeDateTime(2008, 1, 15, 10, 0, 0));
   request.WriteFields();
   // Dates are local time in the record and GMT on the wire.
@@ -115,6 +116,7 @@ TEST(HeaderRecordsTest, EntityAndRequestFieldsAreWrittenInTheirFixedOrder) {
                    "Referer: http://r/",
                    "User-Agent: Mozilla/3.0 (compatible; Brixa Library)",
                    "Range: bytes=0-499",
+                   "If-Range: \"v1\"",
                    "If-Modified-Since: " + gmt(request.LastModified())}));
   if (std::fabs(LocalOffsetFromUTC() - 9.0 / 24) < 1e-6) {
     EXPECT_EQ(request.HeaderLines().HeaderValue("Date"), "Sat, 05 Nov 1994 23:49:37 GMT");
@@ -262,13 +264,15 @@ TEST(HeaderRecordsTest, ResponseChallengesAndContentRangeRoundTrip) {
   response.HeaderLines().SetText(
       "Location: /next\r\nServer: nginx\r\nProxy-Connection: close\r\n"
       "WWW-Authenticate: Basic realm=\"a\"\r\nwww-authenticate: Digest realm=\"b\",\r\n"
-      " nonce=\"n\"\r\nProxy-Authenticate: NTLM\r\nAccept-Ranges: bytes\r\n");
+      " nonce=\"n\"\r\nProxy-Authenticate: NTLM\r\nAccept-Ranges: bytes\r\n"
+      "Retry-After: Fri, 31 Dec 1999 23:59:59 GMT\r\n");
   response.WWWAuthenticate().Add("stale");
   response.ReadFields();
   EXPECT_EQ(response.Location(), "/next");
   EXPECT_EQ(response.Server(), "nginx");
   EXPECT_EQ(response.ProxyConnection(), "close");
   EXPECT_EQ(response.AcceptRanges(), "bytes");
+  EXPECT_EQ(response.RetryAfter(), "Fri, 31 Dec 1999 23:59:59 GMT");
   EXPECT_EQ(response.WWWAuthenticate().Lines(),
             (Lines{"Basic realm=\"a\"", "Digest realm=\"b\", nonce=\"n\""}));
   EXPECT_EQ(response.ProxyAuthenticate().Lines(), (Lines{"NTLM"}));
@@ -303,6 +307,7 @@ TEST(HeaderRecordsTest, ResetKeepsPragmaCustomLinesAndLengthKnown) {
   request.SetUserAgent("z");
   request.SetBasicAuthentication(true);
   request.SetRange("1-2");
+  request.SetIfRange("\"v\"");
   request.SetReferer("kept");
   request.SetPragma("kept");
   request.SetContentLength(10);
@@ -315,6 +320,7 @@ TEST(HeaderRecordsTest, ResetKeepsPragmaCustomLinesAndLengthKnown) {
   EXPECT_EQ(request.UserAgent(), "Mozilla/3.0 (compatible; Brixa Library)");
   EXPECT_FALSE(request.BasicAuthentication());
   EXPECT_EQ(request.Range(), "");
+  EXPECT_EQ(request.IfRange(), "") << "a validator outliving its range would be sent alone";
   EXPECT_EQ(request.Referer(), "kept");
   EXPECT_EQ(request.Pragma(), "kept");
   EXPECT_EQ(request.ContentLength(), -1);
@@ -326,10 +332,12 @@ TEST(HeaderRecordsTest, ResetKeepsPragmaCustomLinesAndLengthKnown) {
   TIdResponseHeaderInfo response;
   response.SetContentType("image/png");
   response.SetLocation("l");
+  response.SetRetryAfter("120");
   response.WWWAuthenticate().Add("Basic");
   response.ResetFields();
   EXPECT_EQ(response.ContentType(), "text/html");
   EXPECT_EQ(response.Location(), "");
+  EXPECT_EQ(response.RetryAfter(), "");
   EXPECT_EQ(response.WWWAuthenticate().Count(), 0);
 }
 
@@ -340,6 +348,7 @@ TEST(HeaderRecordsTest, CopyingTakesTheFieldsOfThePairOfKinds) {
   source.SetPassword("p");
   source.SetBasicAuthentication(true);
   source.SetRange("1-");
+  source.SetIfRange("Wed, 21 Oct 2015 07:28:00 GMT");
   source.SetHost("not copied");
   source.SetContentType("entity/type");
   source.SetContentLength(7);
@@ -353,6 +362,7 @@ TEST(HeaderRecordsTest, CopyingTakesTheFieldsOfThePairOfKinds) {
   EXPECT_EQ(request.Password(), "p");
   EXPECT_TRUE(request.BasicAuthentication());
   EXPECT_EQ(request.Range(), "1-");
+  EXPECT_EQ(request.IfRange(), "Wed, 21 Oct 2015 07:28:00 GMT");
   EXPECT_EQ(request.Host(), "");
   EXPECT_EQ(request.ContentType(), "") << "request to request copies no entity field";
   EXPECT_EQ(request.ContentLength(), -1);

@@ -77,10 +77,11 @@ TEST_F(BrixaHttpNegotiate, ServerProxyAndTunnelWithAndWithoutATicket) {
        ""},
       {"proxy without --proxy-negotiate", true, {"--negotiate", "-x", proxy, open}, 22, "", "407"},
       {"proxy without a ticket", false, {"--proxy-negotiate", "-x", proxy, open}, 22, "", "407"},
+      // A proxy that refuses the tunnel is a failed connection, as with curl.
       {"tunnel without a ticket",
        false,
        {"--proxy-negotiate", "--negotiate", "--cacert", ca, "-x", proxy, tunnelled},
-       22,
+       56,
        "",
        "407"},
   };

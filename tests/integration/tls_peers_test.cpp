@@ -622,7 +622,7 @@ TEST_F(TlsPeers, HttpsThroughSquidsConnectTunnelWithDigestProxyCredentials) {
       test::BuildTreePath("tools/brixa_http/brixa-http" + test::ExecutableSuffix());
   const std::string proxy = "127.0.0.1:" + std::to_string(digest->Port());
   for (const auto& [user, exitCode] :
-       {std::pair{"alice:secret", 0}, std::pair{"alice:wrong", 22}}) {
+       {std::pair{"alice:secret", 0}, std::pair{"alice:wrong", 56}}) {  // 56: tunnel refused
     const test::ProgramResult run =
         test::RunProgram(tool,
                          {"--cacert", pki_ + "/ca.crt", "-x", proxy, "-U", user, "-o",

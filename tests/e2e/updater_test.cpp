@@ -26,6 +26,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "http/hash_base.h"
@@ -37,6 +40,7 @@
 #include "support/temp_dir.h"
 #include "tools/brixa_release/release_tool.h"
 #include "update/byte_range.h"
+#include "update/manifest.h"
 #include "update/partial_identity.h"
 #include "update_server.h"
 #ifdef _WIN32
@@ -148,30 +152,38 @@ class ProductDir {
  public:
   // `program`: which build of the updater to install (the plain one, or the one that requires
   // signed updates).
-  explicit ProductDir(const std::string& program = "BrixaUpdater") {
+  // `folder`: the product's folder below the test's temp folder ("": the temp folder itself),
+  // for tests that set the folder above it up.
+  explicit ProductDir(const std::string& program = "BrixaUpdater", std::string folder = {})
+      : folder_(std::move(folder)) {
     const std::string built = test::BuildTreePath("app/" + program + test::ExecutableSuffix());
-    updater_ = dir_.Path("BrixaUpdater" + test::ExecutableSuffix());
+    fs::create_directories(Path(""));
+    updater_ = Path("BrixaUpdater" + test::ExecutableSuffix());
     fs::copy_file(built, updater_);
   }
   void SetLocalStamp(const std::string& stamp) const {
     test::WriteFileText(Path("version.ini"), VersionFile(stamp));
   }
-  [[nodiscard]] std::string Path(const std::string& name) const { return dir_.Path(name); }
+  [[nodiscard]] std::string Path(const std::string& name) const {
+    return dir_.Path(folder_.empty() ? name : folder_ + "/" + name);
+  }
+  // The test's temp folder: the product's folder or the one above it.
+  [[nodiscard]] const std::string& Root() const { return dir_.Root(); }
   [[nodiscard]] bool Has(const std::string& name) const { return fs::exists(Path(name)); }
   // The user's state folder the updater is given: its rollback state and run log.
   [[nodiscard]] std::string StateDir() const { return dir_.Path("state"); }
   [[nodiscard]] std::string RunLog() const {
     return test::ReadFileText(StateDir() + "/BrixaUpdater/updater.log");
   }
-  [[nodiscard]] ProgramResult Run() const {
+  [[nodiscard]] ProgramResult Run(int timeoutMs = kRunTimeoutMs) const {
     UseStateDir(StateDir());
 #ifdef _WIN32
     MessageBoxCloser closer;
-    ProgramResult run = test::RunProgram(updater_, {}, kRunTimeoutMs);
+    ProgramResult run = test::RunProgram(updater_, {}, timeoutMs);
     run.stdErr += closer.Finish();
     return run;
 #else
-    return test::RunProgram(updater_, {}, kRunTimeoutMs);
+    return test::RunProgram(updater_, {}, timeoutMs);
 #endif
   }
   // A run ended by the test after `timeoutMs`, as a user's shutdown would end it.
@@ -185,6 +197,7 @@ class ProductDir {
 
  private:
   test::TempDir dir_;
+  std::string folder_;
   std::string updater_;
 };
 
@@ -424,51 +437,117 @@ TEST_F(UpdaterEndToEnd, AProductFolderOthersMayChangeIsRefused) {
   EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
 }
 
-// An upstream that answers the HEAD at once and then drips the GET's body at 2 kB/s, above the
-// low-speed limit, for longer than the short deadline of BrixaUpdaterShortDeadline.
-std::unique_ptr<test::ScriptedServer> DrippingUpstream() {
-  constexpr int kDrips = 100;
-  constexpr int kDripGapMs = 100;
-  const std::string chunk(200, 'x');
-  const std::string head =
-      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kDrips * chunk.size()) +
-      "\r\nConnection: close\r\n\r\n";
-  test::Script drip{test::Expect::LineBlock(), test::Send(head)};
-  for (int i = 0; i < kDrips; ++i) {
-    drip.push_back(test::Pause(kDripGapMs));
-    drip.push_back(test::Send(chunk));
-  }
-  return std::make_unique<test::ScriptedServer>(std::vector<test::Script>{
-      {test::Expect::LineBlock(), test::Send(head), test::Close()}, drip});
+#ifndef _WIN32
+
+// Another local user, in a group that shares a folder with the product's owner (the test runs
+// as root and makes the sharing).
+constexpr uid_t kOtherUid = 4242;  // a user with no account
+constexpr gid_t kSharedGid = 4243;
+constexpr int kOtherUserTimeoutMs = 30000;
+
+// Runs the shell `script` as the other user with `arguments` as $1...; what it printed.
+std::string RunAsOtherUser(const std::string& script, const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{"--reuid=" + std::to_string(kOtherUid),
+                                   "--regid=" + std::to_string(kOtherUid),
+                                   "--groups=" + std::to_string(kSharedGid),
+                                   "/bin/sh",
+                                   "-c",
+                                   script,
+                                   "attacker"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return test::RunProgram("/usr/bin/setpriv", command, kOtherUserTimeoutMs).stdOut;
 }
 
-// A server that keeps sending, fast enough for the low-speed rule, holds neither the version
-// check nor the download past the overall deadline: the run ends like any failure.
-TEST_F(UpdaterEndToEnd, NoServerHoldsTheUpdaterPastItsDeadline) {
-  if (OnWindows()) GTEST_SKIP() << "needs an nginx configured by the test (Linux side)";
-  if (!fs::exists(test::BuildTreePath("app/BrixaUpdaterShortDeadline"))) {
-    GTEST_SKIP() << "no short-deadline updater in this build";
-  }
-  for (const char* file : {"version.ini", "update.exe"}) {
-    SCOPED_TRACE(file);
-    const auto upstream = DrippingUpstream();
-    UpdateServerOptions options;
-    options.extraLocations = std::string("location = /brixakit/") + file +
-                             " { proxy_pass http://127.0.0.1:" + std::to_string(upstream->Port()) +
-                             "; proxy_buffering off; }";
-    SERVER_OR_SKIP(server, options);
-    server->Publish("version.ini", VersionFile("2"));
-    ProductDir product("BrixaUpdaterShortDeadline");
+// What the other user tries while the updater runs (run from the folder above the product's,
+// $1; $2 the file a planted program would write):
+//   rewrite: opens brixaupdatetemp.exe for writing as soon as it appears and puts a script at
+//            its start, as a descriptor kept from early on would;
+//   swap:    renames the product's folder and plants a folder with its own brixaupdatetemp.exe.
+const char* const kRewriteAttack =
+    "cd \"$1\" || exit 1; f=product/brixaupdatetemp.exe; i=0\n"
+    "while [ ! -e $f ] && [ $i -lt 400 ]; do sleep 0.02; i=$((i + 1)); done\n"
+    "if printf '#!/bin/sh\\necho planted > %s\\n' \"$2\" 1<>$f 2>/dev/null; then\n"
+    "  echo done; else echo refused; fi\n";
+const char* const kSwapAttack =
+    "cd \"$1\" || exit 1; i=0\n"
+    "while [ $i -lt 100 ]; do\n"
+    "  if mv product product.moved 2>/dev/null; then\n"
+    "    mkdir product && printf '#!/bin/sh\\necho planted > %s\\n' \"$2\" > "
+    "product/brixaupdatetemp.exe && chmod 755 product/brixaupdatetemp.exe && echo done\n"
+    "    exit 0\n"
+    "  fi\n"
+    "  sleep 0.05; i=$((i + 1))\n"
+    "done\n"
+    "echo refused\n";
+
+// Another user with access to the product's folder, or write access to the folder above it,
+// tries to have their own program started in the installer's place while the updater
+// downloads; nothing of theirs runs, only the installer served (or, where the folder above can
+// be changed by others and is not sticky, nothing at all).
+TEST_F(UpdaterEndToEnd, AnotherUserCannotHaveTheirProgramStarted) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is missing (package util-linux)";
+  const std::string installer = InstallerBytes(512 * 1024);
+  UpdateServerOptions slow;
+  slow.rateBytesPerSecond = static_cast<std::int64_t>(installer.size() / 3);  // about 3 s
+  SERVER_OR_SKIP(server, slow);
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("update.exe", installer);
+  const struct {
+    const char* name;
+    const char* attack;
+    fs::perms above;    // the folder above the product's, group kSharedGid
+    fs::perms product;  // the product's folder, group kSharedGid
+    bool installs;
+  } cases[] = {
+      // A group may read the product's folder, and the user's umask of 002 would have let it
+      // write the file.
+      {"rewrite through an early descriptor", kRewriteAttack, fs::perms(0755), fs::perms(0750),
+       true},
+      {"folder swapped in a shared folder", kSwapAttack, fs::perms(0770), fs::perms(0700), false},
+      {"folder swapped in a sticky shared folder", kSwapAttack, fs::perms(01770), fs::perms(0700),
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProductDir product("BrixaUpdater", "product");
     product.SetLocalStamp("1");
+    const std::string planted = product.Root() + "/planted";
+    for (const auto& [folder, mode] :
+         {std::pair{product.Root(), c.above}, std::pair{product.Path(""), c.product}}) {
+      ASSERT_EQ(::chown(folder.c_str(), 0, kSharedGid), 0);
+      fs::permissions(folder, mode);
+    }
+    const int requestsBefore = server->Requests("HEAD", "/brixakit/version.ini");
+    std::string attacked;
+    std::thread attacker([&] {
+      // The swap starts once the updater runs from its folder, as it would on a user's machine.
+      (void)WaitFor(
+          [&] { return server->Requests("HEAD", "/brixakit/version.ini") > requestsBefore; },
+          kDownloadStartTimeoutMs);
+      attacked = RunAsOtherUser(c.attack, {product.Root(), planted});
+    });
+    const mode_t savedMask = ::umask(002);
     const ProgramResult run = product.Run();
-    EXPECT_FALSE(run.timedOut);
+    ::umask(savedMask);
+    attacker.join();
+    fs::permissions(product.Root(), fs::perms::owner_all);
+
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_NE(product.RunLog().find("took longer than allowed"), std::string::npos)
-        << product.RunLog();
-    EXPECT_FALSE(product.Has(kTempExe));
-    EXPECT_FALSE(product.Has(kMarker));
+    EXPECT_EQ(c.installs, product.WaitForMarker()) << run.stdErr << product.RunLog();
+    if (c.installs) {
+      EXPECT_EQ(attacked, "refused\n");
+      EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+    } else {
+      EXPECT_NE(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
+      EXPECT_NE(product.RunLog().find("not safe"), std::string::npos) << product.RunLog();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(fs::exists(planted)) << "the other user's program ran";
   }
 }
+
+#endif  // _WIN32
 
 // A file of the signed releases the build made with openssl alone (tests/e2e/sign_fixtures.sh):
 // test-releases/<release>/{version.ini,version.ini.sig,update.exe}.
@@ -727,6 +806,60 @@ TEST_F(UpdaterEndToEnd, AnInstallerLongerThanItsSizeIsNotReadPastIt) {
   EXPECT_GE(sent, size);
   EXPECT_LT(sent, size + (16 << 20)) << "of " << served;
   EXPECT_NE(product.RunLog().find("larger than"), std::string::npos) << product.RunLog();
+}
+
+// A version file of 256 MiB, its length announced or sent chunked without one, to the plain
+// and the signed updater: no more than the limit is kept, nothing is written beside the
+// product, nothing else is fetched. nginx logs what it sent before the updater closed: the
+// limit and what the sockets' buffers took, far from the whole file.
+TEST_F(UpdaterEndToEnd, AHugeVersionFileLeavesNothingBehindAndIsNotReadToItsEnd) {
+  constexpr std::uintmax_t kHugeVersionFile = std::uintmax_t{256} << 20;
+  constexpr std::int64_t kSocketBuffers = std::int64_t{16} << 20;
+  const struct {
+    const char* program;
+    bool chunked;
+  } cases[] = {
+      {"BrixaUpdater", false},
+      {"BrixaUpdater", true},
+      {"BrixaUpdaterSigned", false},
+      {"BrixaUpdaterSigned", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.program) + (c.chunked ? ", chunked" : ", with its length"));
+    if (OnWindows() && c.chunked) continue;  // needs an nginx configured by the test
+    if (std::string(c.program) != "BrixaUpdater" && !HaveSignedReleases()) continue;
+    UpdateServerOptions options;
+    if (c.chunked) {
+      options.extraLocations =
+          "location = /brixakit/version.ini { sub_filter_types *; sub_filter '@@never@@' 'x'; }";
+    }
+    SERVER_OR_SKIP(server, options);
+    server->Publish("version.ini", VersionFile("2"));
+    fs::resize_file(server->TreePath("version.ini"), kHugeVersionFile);  // sparse
+    server->Publish("update.exe", InstallerBytes());
+    ProductDir product(c.program);
+    product.SetLocalStamp("1");
+
+    const ProgramResult run = product.Run();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stdErr, "");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(product.Path(""))) {
+      left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"BrixaUpdater" + test::ExecutableSuffix(), "state",
+                                              "version.ini"}));
+    EXPECT_NE(product.RunLog().find("larger than"), std::string::npos) << product.RunLog();
+    // nginx writes its line once it finds the connection closed.
+    EXPECT_TRUE(WaitFor([&] { return server->Requests("GET", "/brixakit/version.ini") == 1; },
+                        kMarkerTimeoutMs));
+    const std::int64_t sent = BytesSent(*server, "/brixakit/version.ini");
+    EXPECT_LT(sent, kMaxManifestBytes + kSocketBuffers) << "of " << kHugeVersionFile;
+    EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
+    fs::remove(server->TreePath("version.ini"));
+  }
 }
 
 // A vendor rotates keys: an updater trusting the old key only, then one trusting both, then
@@ -1135,6 +1268,160 @@ TEST_F(UpdaterEndToEnd, LoadsNoLibraryPlantedInTheCurrentFolderOrOnPath) {
 }
 
 #endif  // _WIN32
+
+// --- The overall deadline --------------------------------------------------------------------
+
+// The user's proxy setting naming a proxy on 127.0.0.1:`port`, for one scope, loopback
+// included.
+class ScopedLoopbackProxy {
+ public:
+#ifdef _WIN32
+  explicit ScopedLoopbackProxy(std::uint16_t port)
+      : settings_("127.0.0.1:" + std::to_string(port), "<-loopback>") {}
+  [[nodiscard]] bool Ok() const {
+    return settings_.Ok();
+  }
+
+ private:
+  ScopedInternetSettings settings_;
+#else
+  explicit ScopedLoopbackProxy(std::uint16_t port)
+      : environment_({{"http_proxy", "http://127.0.0.1:" + std::to_string(port)}}) {}
+  [[nodiscard]] bool Ok() const {
+    return true;
+  }
+
+ private:
+  ScopedProxyEnvironment environment_;
+#endif
+};
+
+// What BrixaUpdaterShortDeadline allows a whole run, and how much longer a run may take before
+// the test calls it held: starting the program (under Wine too) and its clean-up, generously.
+constexpr int kShortDeadlineMs = 4000;
+constexpr int kDeadlineMarginMs = 26000;
+
+// Bytes that keep a transfer above the low-speed limit of 1024 bytes a second (1500 a second)
+// for as long as the hostile peer below wants, which is always far past the deadline and its
+// margin.
+constexpr std::size_t kDripPiece = 300;
+constexpr int kDripGapMs = 200;
+constexpr std::size_t kDrippedInstallerBytes = 150000;  // 100 s
+constexpr int kInterimResponses = 70;                   // above the client's limit, ~1 s each
+constexpr int kRedirectLegs = 20;                       // above the client's limit, 4 s each
+
+// Sends `bytes` kDripPiece at a time, kDripGapMs apart.
+void Drip(test::Script& script, const std::string& bytes) {
+  for (std::size_t at = 0; at < bytes.size(); at += kDripPiece) {
+    script.push_back(test::Pause(kDripGapMs));
+    script.push_back(test::Send(bytes.substr(at, kDripPiece)));
+  }
+}
+
+// `count` header lines of padding, kDripPiece bytes each.
+std::string PadLines(int count) {
+  std::string lines;
+  for (int i = 0; i < count; ++i) lines += "X-Pad: " + std::string(kDripPiece - 9, 'p') + "\r\n";
+  return lines;
+}
+
+std::string ClosingHead(const std::string& status, std::size_t length) {
+  return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(length) +
+         "\r\nConnection: close\r\n\r\n";
+}
+
+test::Script Answer(const std::string& head, const std::string& body = {}) {
+  return {test::Expect::LineBlock(), test::Send(head + body), test::Close()};
+}
+
+enum class Hold { drip, interim, redirects };
+
+// One connection per request (every answer closes), as a server or as a proxy would play them:
+// the request line is never looked at. `drip` and `redirects` let the version check find an
+// update and hold the installer's download; `interim` holds the version check.
+std::vector<test::Script> HoldingScripts(Hold hold) {
+  const std::string version = VersionFile("2");
+  const std::string versionHead = ClosingHead("200 OK", version.size());
+  std::vector<test::Script> scripts{Answer(versionHead), Answer(versionHead, version)};
+  switch (hold) {
+    case Hold::drip: {
+      const std::string head = ClosingHead("200 OK", kDrippedInstallerBytes);
+      scripts.push_back(Answer(head));
+      test::Script get{test::Expect::LineBlock(), test::Send(head)};
+      Drip(get, std::string(kDrippedInstallerBytes, 'x'));
+      scripts.push_back(std::move(get));
+      break;
+    }
+    case Hold::interim: {
+      std::string interims;
+      for (int i = 0; i < kInterimResponses; ++i) {
+        interims += "HTTP/1.1 102 Processing\r\n" + PadLines(4) + "\r\n";
+      }
+      scripts.assign(1, test::Script{test::Expect::LineBlock()});
+      Drip(scripts[0], interims);
+      break;
+    }
+    case Hold::redirects:
+      for (int leg = 0; leg < kRedirectLegs; ++leg) {
+        test::Script redirect{test::Expect::LineBlock()};
+        Drip(redirect, "HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:" +
+                           std::to_string(test::BuiltInServer().port) +
+                           "/brixakit/update.exe?leg=" + std::to_string(leg) + "\r\n" +
+                           PadLines(20) + "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        scripts.push_back(std::move(redirect));
+      }
+      break;
+  }
+  return scripts;
+}
+
+// A server or a proxy that keeps sending, fast enough for the low-speed rule and within every
+// count limit of the client, holds the updater no longer than its overall deadline: the run ends
+// like any failure and the single-instance lock is free again.
+TEST_F(UpdaterEndToEnd, NoServerOrProxyHoldsTheUpdaterPastItsDeadline) {
+  const std::string program = "BrixaUpdaterShortDeadline";
+  if (!fs::exists(test::BuildTreePath("app/" + program + test::ExecutableSuffix()))) {
+    GTEST_SKIP() << "no short-deadline updater in this build";
+  }
+  const struct {
+    const char* name;
+    Hold hold;
+    bool asProxy;
+  } cases[] = {
+      {"server drips the installer", Hold::drip, false},
+      {"server sends interim responses", Hold::interim, false},
+      {"server redirects", Hold::redirects, false},
+      {"proxy drips the installer", Hold::drip, true},
+      {"proxy sends interim responses", Hold::interim, true},
+      {"proxy redirects", Hold::redirects, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Under Wine the update server's port belongs to the server started beside the tests.
+    if (OnWindows() && !c.asProxy) continue;
+    test::ScriptedServerOptions where;
+    if (!c.asProxy) where.port = static_cast<std::uint16_t>(test::BuiltInServer().port);
+    test::ScriptedServer peer(HoldingScripts(c.hold), where);
+    ASSERT_EQ(peer.Failures(), "") << "port " << where.port;
+    std::optional<ScopedLoopbackProxy> proxy;
+    if (c.asProxy) proxy.emplace(peer.Port());
+    ASSERT_TRUE(!proxy || proxy->Ok()) << "the proxy setting could not be made";
+    ProductDir product(program);
+    product.SetLocalStamp("1");
+
+    const ProgramResult run = product.Run(kShortDeadlineMs + kDeadlineMarginMs);
+    EXPECT_FALSE(run.timedOut) << "held past the deadline";
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_GE(peer.Accepted(), c.hold == Hold::interim ? 1u : 3u);
+    EXPECT_NE(product.RunLog().find("took longer than allowed"), std::string::npos)
+        << product.RunLog();
+    EXPECT_FALSE(product.Has(kTempExe));
+    EXPECT_FALSE(product.Has(kMarker));
+    const TNamedMutex next("BrixaUpdater");
+    EXPECT_TRUE(next.Valid());
+    EXPECT_FALSE(next.AlreadyExists()) << "the lock outlived the run";
+  }
+}
 
 #ifndef _WIN32
 

@@ -87,6 +87,7 @@ ScriptedServer::ScriptedServer(std::vector<Script> scripts, ScriptedServerOption
     : scripts_(std::move(scripts)), options_(options) {
   // Connection threads index connections_ while the acceptor appends: it must never move.
   connections_.reserve(scripts_.size());
+  port_ = options_.port;
   listener_ = net::Listen(options_.ipv6, static_cast<int>(scripts_.size()) + 4, port_);
   if (listener_ == net::kNoSocket) {
     failures_.push_back("cannot listen on the loopback interface");

@@ -70,6 +70,7 @@ struct Expect {
 struct ScriptedServerOptions {
   bool ipv6 = false;         // listen on ::1 instead of 127.0.0.1
   int stepTimeoutMs = 5000;  // longest wait of one expect step and of each accept
+  std::uint16_t port = 0;    // the port to listen on; 0: any free one
 };
 
 class ScriptedServer {

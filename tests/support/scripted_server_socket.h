@@ -17,7 +17,8 @@ inline constexpr int kPeerClosed = 0;
 inline constexpr int kFailed = -1;
 inline constexpr int kTimedOut = -2;
 
-// A listening TCP socket on 127.0.0.1 (or ::1) with a system-chosen port; kNoSocket on failure.
+// A listening TCP socket on 127.0.0.1 (or ::1) on `port`, or a system-chosen one when it is 0
+// (`port` then tells which); kNoSocket on failure.
 [[nodiscard]] Socket Listen(bool ipv6, int backlog, std::uint16_t& port);
 // The next connection, or kNoSocket when none arrived within `timeoutMs`.
 [[nodiscard]] Socket Accept(Socket listener, int timeoutMs);

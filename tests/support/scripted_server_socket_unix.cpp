@@ -61,8 +61,11 @@ bool WaitFor(int fd, short events, int timeoutMs) {
 Socket BoundSocket(bool ipv6, std::uint16_t& port) {
   const int fd = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return kNoSocket;
+  // A given port may have connections of a server that just stopped in TIME_WAIT.
+  const int reuse = 1;
+  if (port != 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   sockaddr_storage address{};
-  const socklen_t length = LoopbackAddress(ipv6, 0, address);
+  const socklen_t length = LoopbackAddress(ipv6, port, address);
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     close(fd);
     return kNoSocket;

@@ -70,7 +70,7 @@ Socket BoundSocket(bool ipv6, std::uint16_t& port) {
   const SOCKET s = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
   if (s == INVALID_SOCKET) return kNoSocket;
   sockaddr_storage address{};
-  const int length = LoopbackAddress(ipv6, 0, address);
+  const int length = LoopbackAddress(ipv6, port, address);
   if (bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     closesocket(s);
     return kNoSocket;

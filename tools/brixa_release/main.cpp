@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/library_search.h"
 #include "release_tool.h"
 
 int main(int argc, char** argv) {
+  brixa::HardenLibrarySearch();  // before anything can load a library
   std::vector<std::string> arguments(argv + 1, argv + argc);
   return brixa::release::RunReleaseTool(arguments, std::cout, std::cerr);
 }

@@ -8,12 +8,12 @@
 
 #include <cstdio>
 
-#include "app/proxy_route.h"
 #include "http/http.h"
 #include "platform/stream.h"
 #include "platform/system_proxy.h"
 #include "support/peer_process.h"
 #include "support/temp_dir.h"
+#include "update/proxy_route.h"
 
 namespace brixa {
 namespace {

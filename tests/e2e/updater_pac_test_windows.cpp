@@ -6,12 +6,12 @@
 #include <windows.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <sstream>
 #include <thread>
 
+#include "support/internet_settings_windows.h"
 #include "support/peer_process.h"
 #include "support/temp_dir.h"
 #include "update_server.h"
@@ -22,16 +22,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kRunTimeoutMs = 60000;
-constexpr int kRegTimeoutMs = 30000;
 // The installer is started detached; squid writes a log line once its transaction ends.
 constexpr int kSettleTimeoutMs = 15000;
 constexpr const char* kMarker = "installer_ran.txt";
-constexpr const char* kConnectionsKey =
-    "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-// The flags of DefaultConnectionSettings: a manual proxy, and a configuration script's URL.
-constexpr std::uint32_t kFlagDirect = 1;
-constexpr std::uint32_t kFlagProxy = 2;
-constexpr std::uint32_t kFlagScript = 4;
 
 std::string Release(const std::string& name) {
   return test::ReadFileText(test::BuildTreePath("test-releases/v2/" + name));
@@ -45,42 +38,6 @@ bool WaitFor(const std::function<bool()>& condition) {
     std::this_thread::sleep_for(test::kPollStep);
   }
   return true;
-}
-
-// The binary value WinHTTP reads: version, counter, flags, then the proxy, the bypass list and
-// the script's URL, each a 32-bit length and its bytes.
-std::string ConnectionSettingsHex(std::uint32_t flags, const std::string& proxy,
-                                  const std::string& bypass, const std::string& script) {
-  std::string hex;
-  const auto word = [&hex](std::uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x", value & 0xFF, (value >> 8) & 0xFF,
-                  (value >> 16) & 0xFF, (value >> 24) & 0xFF);
-    hex += text;
-  };
-  const auto text = [&](const std::string& value) {
-    word(static_cast<std::uint32_t>(value.size()));
-    for (const char ch : value) {
-      char pair[3];
-      std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(ch));
-      hex += pair;
-    }
-  };
-  word(0x46);
-  word(1);
-  word(flags);
-  text(proxy);
-  text(bypass);
-  text(script);
-  return hex;
-}
-
-bool SetConnectionSettings(const std::string& hex) {
-  return test::RunProgram("reg",
-                          {"add", kConnectionsKey, "/v", "DefaultConnectionSettings", "/t",
-                           "REG_BINARY", "/d", hex, "/f"},
-                          kRegTimeoutMs)
-             .exitCode == 0;
 }
 
 // Lines of an access log naming `tree`.
@@ -108,7 +65,7 @@ class UpdaterBehindAutoProxy : public ::testing::Test {
  protected:
   // Other tests of the Wine run share this registry: leave it "direct", as a fresh prefix has it.
   void TearDown() override {
-    SetConnectionSettings(ConnectionSettingsHex(kFlagDirect, "", "", ""));
+    (void)test::SetConnectionSettings(test::kConnectionDirect, "", "", "");
   }
 };
 
@@ -153,8 +110,9 @@ TEST_F(UpdaterBehindAutoProxy, FetchesThroughTheProxyTheScriptChoosesOrTheManual
   for (const auto& c : cases) {
     SCOPED_TRACE(c.script);
     // Loopback would bypass the manual proxy unless the list says "<-loopback>".
-    ASSERT_TRUE(SetConnectionSettings(ConnectionSettingsHex(
-        kFlagProxy | kFlagScript, squidAddress, "<-loopback>", nginx->BaseUrl() + c.script)));
+    ASSERT_TRUE(test::SetConnectionSettings(test::kConnectionProxy | test::kConnectionScript,
+                                            squidAddress, "<-loopback>",
+                                            nginx->BaseUrl() + c.script));
     const int proxiedBefore = ProxiedTreeRequests(*squid);
     const int downloadsBefore = server->Requests("GET", "/brixakit/update.exe");
     const int servedBefore = TreeRequests(server->AccessLog());

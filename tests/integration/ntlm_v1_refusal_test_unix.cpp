@@ -7,9 +7,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "http/auth_ntlm.h"
 #include "http/http.h"
 #include "support/child_process_unix.h"
+#include "support/ntlm_answer.h"
 #include "support/peer_process.h"
 
 namespace brixa {
@@ -78,12 +78,7 @@ TEST(NtlmIndependentVerifier, AcceptsVersion2WithTheRightPasswordOnlyAndRefusesV
     TIdHTTP http;
     http.SetReadTimeout(kReadTimeoutMs);
     http.SetHTTPOptions({hoInProcessAuth});
-    http.OnAuthorization = [&](TComponent*, TIdAuthentication* auth, bool& handled) {
-      if (auto* ntlm = dynamic_cast<TIdNTLMAuthentication*>(auth)) ntlm->SetUseNTLMv1(c.v1);
-      auth->StoreUsername("CORP\\alice");
-      auth->StorePassword(c.password);
-      handled = true;
-    };
+    http.OnAuthorization = test::AnswerAs("CORP\\alice", c.password, c.v1);
     TMemoryStream body;
     try {
       http.Get(server.Url(), &body);

@@ -6,11 +6,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 
 #include "http/http.h"
 #include "platform/stream.h"
 #include "platform/system_proxy.h"
+#include "support/internet_settings_windows.h"
 #include "support/peer_process.h"
 #include "support/temp_dir.h"
 #include "update/proxy_route.h"
@@ -18,46 +18,12 @@
 namespace brixa {
 namespace {
 
-constexpr int kRegTimeoutMs = 30000;
 constexpr std::int32_t kReadTimeoutMs = 10000;
-constexpr const char* kConnectionsKey =
-    "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
-// The flags of the DefaultConnectionSettings value.
-constexpr std::uint32_t kFlagProxy = 2;
-constexpr std::uint32_t kFlagScript = 4;
 
-void PutDword(std::string& hex, std::uint32_t value) {
-  char text[9];
-  for (int i = 0; i < 4; ++i) {
-    std::snprintf(text, sizeof text, "%02x", static_cast<unsigned>((value >> (8 * i)) & 0xFF));
-    hex += text;
-  }
-}
-
-void PutText(std::string& hex, const std::string& text) {
-  PutDword(hex, static_cast<std::uint32_t>(text.size()));
-  char byte[3];
-  for (const char ch : text) {
-    std::snprintf(byte, sizeof byte, "%02x", static_cast<unsigned char>(ch));
-    hex += byte;
-  }
-}
-
-// Writes the binary value WinHTTP reads: version, counter, flags, proxy, bypass, script URL.
+// Sets the user's settings or fails the test.
 void SetInternetSettings(std::uint32_t flags, const std::string& proxy, const std::string& script) {
-  std::string hex;
-  PutDword(hex, 0x46);
-  PutDword(hex, 1);
-  PutDword(hex, flags);
-  PutText(hex, proxy);
-  PutText(hex, "");
-  PutText(hex, script);
-  for (int i = 0; i < 32; ++i) hex += "00";
-  const auto run = test::RunProgram("reg",
-                                    {"add", kConnectionsKey, "/v", "DefaultConnectionSettings",
-                                     "/t", "REG_BINARY", "/d", hex, "/f"},
-                                    kRegTimeoutMs);
-  ASSERT_EQ(run.exitCode, 0) << run.stdErr << run.stdOut;
+  ASSERT_TRUE(test::SetConnectionSettings(flags, proxy, "", script))
+      << "reg.exe could not set the Internet Settings";
 }
 
 std::string Describe(const TAutoProxyAnswer& answer) {
@@ -71,7 +37,7 @@ std::string Describe(const TAutoProxyAnswer& answer) {
 
 class AutoProxyPeers : public ::testing::Test {
  protected:
-  void TearDown() override { SetInternetSettings(1, "", ""); }
+  void TearDown() override { SetInternetSettings(test::kConnectionDirect, "", ""); }
 };
 
 TEST_F(AutoProxyPeers, ScriptChoosesBetweenTwoProxiesAndDirectByHost) {
@@ -91,7 +57,7 @@ TEST_F(AutoProxyPeers, ScriptChoosesBetweenTwoProxiesAndDirectByHost) {
                           "  return \"DIRECT\";\n"
                           "}\n");
   test::WriteFileText(nginx->DocPath("broken.pac"), "function FindProxyForURL(url, host) {\n");
-  SetInternetSettings(kFlagProxy | kFlagScript, "manual.invalid:8080",
+  SetInternetSettings(test::kConnectionProxy | test::kConnectionScript, "manual.invalid:8080",
                       nginx->BaseUrl() + "/proxy.pac");
 
   const TSystemProxySettings settings = ReadSystemProxySettings();

@@ -9,6 +9,7 @@
 
 #include "http/auth_ntlm.h"
 #include "http/http.h"
+#include "support/ntlm_answer.h"
 #include "support/peer_suite.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -366,12 +367,7 @@ TEST_F(HttpPeers, SambasNTLMServerChecksVersion2Answers) {
     http.ProxyParams().SetProxyServer("127.0.0.1");
     http.ProxyParams().SetProxyPort(samba->Port());
     http.SetHTTPOptions({hoInProcessAuth});
-    http.OnProxyAuthorization = [&](TComponent*, TIdAuthentication* auth, bool& handled) {
-      if (auto* ntlm = dynamic_cast<TIdNTLMAuthentication*>(auth)) ntlm->SetUseNTLMv1(c.v1);
-      auth->StoreUsername("CORP\\alice");
-      auth->StorePassword(c.password);
-      handled = true;
-    };
+    http.OnProxyAuthorization = test::AnswerAs("CORP\\alice", c.password, c.v1);
     TMemoryStream body;
     try {
       http.Get(nginx->BaseUrl() + "/index.html?samba", &body);

@@ -2,6 +2,8 @@
 // What the libcrypto signature verifier and signer share: a P-256 key read from PEM and a
 // SHA-256 digest context started on it.
 
+#include <cstddef>
+#include <memory>
 #include <string_view>
 
 #include "platform/signature.h"
@@ -32,5 +34,27 @@ void OpenP256Key(const Crypto& crypto, std::string_view pem, Read read, Init ini
     throw ESignatureError("SHA-256 with ECDSA is not available");
   }
 }
+
+// What either unit keeps between calls: its bound entry points, the key and the digest context,
+// freed together.
+template <typename Crypto>
+struct TLibcryptoDigest {
+  std::unique_ptr<Crypto> crypto;
+  void* key = nullptr;
+  void* context = nullptr;
+
+  TLibcryptoDigest() = default;
+  TLibcryptoDigest(const TLibcryptoDigest&) = delete;
+  TLibcryptoDigest& operator=(const TLibcryptoDigest&) = delete;
+  ~TLibcryptoDigest() {
+    if (context != nullptr) crypto->mdCtxFree(context);
+    if (key != nullptr) crypto->pkeyFree(key);
+  }
+
+  // Feeds the next signed bytes to the digest.
+  void Update(const void* data, std::size_t size) {
+    if (crypto->digestUpdate(context, data, size) != 1) throw ESignatureError("SHA-256 failed");
+  }
+};
 
 }  // namespace brixa

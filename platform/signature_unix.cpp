@@ -71,15 +71,7 @@ std::unique_ptr<Crypto> LoadCrypto() {
 
 }  // namespace
 
-struct TSignatureVerifier::State {
-  std::unique_ptr<Crypto> crypto;
-  void* key = nullptr;
-  void* context = nullptr;
-  ~State() {
-    if (context != nullptr) crypto->mdCtxFree(context);
-    if (key != nullptr) crypto->pkeyFree(key);
-  }
-};
+struct TSignatureVerifier::State : TLibcryptoDigest<Crypto> {};
 
 TSignatureVerifier::TSignatureVerifier(std::string_view publicKeyPem)
     : state_(std::make_unique<State>()) {
@@ -92,9 +84,7 @@ TSignatureVerifier::TSignatureVerifier(std::string_view publicKeyPem)
 TSignatureVerifier::~TSignatureVerifier() = default;
 
 void TSignatureVerifier::Update(const void* data, std::size_t size) {
-  if (state_->crypto->digestUpdate(state_->context, data, size) != 1) {
-    throw ESignatureError("SHA-256 failed");
-  }
+  state_->Update(data, size);
 }
 
 bool TSignatureVerifier::Verify(std::string_view derSignature) {

@@ -132,15 +132,7 @@ TSigningKeyPair GenerateSigningKeyPair() {
   return pair;
 }
 
-struct TSigner::State {
-  std::unique_ptr<Crypto> crypto;
-  void* key = nullptr;
-  void* context = nullptr;
-  ~State() {
-    if (context != nullptr) crypto->mdCtxFree(context);
-    if (key != nullptr) crypto->pkeyFree(key);
-  }
-};
+struct TSigner::State : TLibcryptoDigest<Crypto> {};
 
 TSigner::TSigner(std::string_view privateKeyPem) : state_(std::make_unique<State>()) {
   state_->crypto = LoadCrypto();
@@ -152,9 +144,7 @@ TSigner::TSigner(std::string_view privateKeyPem) : state_(std::make_unique<State
 TSigner::~TSigner() = default;
 
 void TSigner::Update(const void* data, std::size_t size) {
-  if (state_->crypto->digestUpdate(state_->context, data, size) != 1) {
-    throw ESignatureError("SHA-256 failed");
-  }
+  state_->Update(data, size);
 }
 
 std::string TSigner::Sign() {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "platform/profile_text.h"
+#include "update/plain_decimal.h"
 #include "update/utc_time.h"
 
 namespace brixa {
@@ -18,16 +19,6 @@ constexpr std::size_t kMaxSizeDigits = 18;
 
 std::string Value(std::string_view bytes, const char* key) {
   return ReadProfileText(kVersionSection, key, "", kManifestValueBufferSize, bytes);
-}
-
-std::optional<std::uint64_t> Decimal(std::string_view text, std::size_t maxDigits) {
-  if (text.empty() || text.size() > maxDigits) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  return value;
 }
 
 [[noreturn]] void Refuse(const char* key, const std::string& why) {
@@ -67,13 +58,13 @@ TManifest ParseManifest(std::string_view bytes) {
   if (manifest.Product.empty() || manifest.Product.size() > kMaxProductNameBytes) {
     Refuse(kProductKey, "missing or too long");
   }
-  const auto serial = Decimal(Value(bytes, kSerialKey), kMaxSerialDigits);
+  const auto serial = PlainDecimal(Value(bytes, kSerialKey), kMaxSerialDigits);
   if (!serial) Refuse(kSerialKey, "missing or not a decimal number");
   manifest.Serial = *serial;
   const auto expires = ParseUtcTime(Value(bytes, kExpiresKey));
   if (!expires) Refuse(kExpiresKey, "missing or not a UTC time such as 2027-01-31T00:00:00Z");
   manifest.Expires = *expires;
-  const auto size = Decimal(Value(bytes, kSizeKey), kMaxSizeDigits);
+  const auto size = PlainDecimal(Value(bytes, kSizeKey), kMaxSizeDigits);
   if (!size || *size == 0) Refuse(kSizeKey, "missing or not a positive decimal number");
   manifest.Size = static_cast<std::int64_t>(*size);
   const std::string sha256 = Value(bytes, kSha256Key);

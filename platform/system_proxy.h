@@ -65,6 +65,10 @@ struct TAutoProxyAnswer {
   // The ways to the URL in the order they are to be tried; never empty when Answered.
   std::vector<TProxyListEntry> Route;
   std::string Error;
+  // Not answered because discovery, the only way configured, found no configuration on the
+  // network: the usual case where nobody set one up, not a failure worth reporting; the manual
+  // setting applies. A script that cannot be fetched or run never sets this.
+  bool NothingDiscovered = false;
 };
 
 // Asks the automatic configuration of `settings` for the proxy of `url`: discovery first when

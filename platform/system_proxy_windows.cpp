@@ -73,6 +73,9 @@ std::string TakeWinHttpText(LPWSTR text) {
   return result;
 }
 
+// ERROR_WINHTTP_AUTODETECTION_FAILED: discovery found no configuration on the network.
+constexpr DWORD kAutoDetectionFailed = 12180;
+
 std::string AutoProxyErrorText(const char* what, DWORD code) {
   const char* meaning = "";
   switch (code) {
@@ -82,7 +85,7 @@ std::string AutoProxyErrorText(const char* what, DWORD code) {
     case 12166:  // ERROR_WINHTTP_BAD_AUTO_PROXY_SCRIPT
       meaning = " (the script failed to run)";
       break;
-    case 12180:  // ERROR_WINHTTP_AUTODETECTION_FAILED
+    case kAutoDetectionFailed:
       meaning = " (no configuration was found on the network)";
       break;
     case 12006:  // ERROR_WINHTTP_UNRECOGNIZED_SCHEME
@@ -114,6 +117,9 @@ bool AskWinHttp(TWinHttp& api, HINTERNET session, const std::wstring& url, DWORD
   }
   if (!ok) {
     const DWORD code = ::GetLastError();
+    if ((flags & WINHTTP_AUTOPROXY_AUTO_DETECT) && code == kAutoDetectionFailed) {
+      answer.NothingDiscovered = true;
+    }
     const char* what =
         (flags & WINHTTP_AUTOPROXY_AUTO_DETECT) ? "proxy discovery" : "proxy configuration script";
     if (!error.empty()) error += "; ";
@@ -175,6 +181,8 @@ TAutoProxyAnswer ResolveAutoProxy(const TSystemProxySettings& settings, const st
   }
   api->closeHandle(session);
   if (answer.Answered) answer.Error.clear();
+  // With a script set, its failure is what counts, whatever discovery found.
+  if (answer.Answered || !settings.AutoConfigUrl.empty()) answer.NothingDiscovered = false;
   return answer;
 }
 

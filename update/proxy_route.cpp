@@ -467,6 +467,7 @@ std::optional<std::optional<TProxyEndpoint>> TProxyRoute::AutoProxyFor(
   // No proxy of the list took connections: the last one gets the request, which then fails
   // there; the list did not allow going direct.
   if (last) return last;
+  if (answer.NothingDiscovered) return std::nullopt;
   std::fprintf(stderr,
                "BrixaUpdater: the proxy configuration gave no route for %s (%s); the manual proxy "
                "setting is used\n",

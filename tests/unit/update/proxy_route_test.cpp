@@ -224,6 +224,10 @@ TEST(ProxyRouteTest, AutomaticConfigurationRoutesEachUrl) {
       [&](const std::string& url) {
         asked.push_back(url);
         TAutoProxyAnswer answer;
+        if (url == "http://unconfigured.test/") {
+          answer.NothingDiscovered = true;
+          return answer;
+        }
         const auto found = script.find(url);
         if (found == script.end()) {
           answer.Error = "proxy configuration script: error 12167";
@@ -246,7 +250,14 @@ TEST(ProxyRouteTest, AutomaticConfigurationRoutesEachUrl) {
   EXPECT_EQ(hostOf("http://all-down.test/"), "down:2");
   EXPECT_EQ(hostOf("http://then-direct.test/"), "DIRECT");
   EXPECT_EQ(hostOf("https://socks.test/"), "DIRECT");  // nothing usable: the script's own DIRECT
+  // A script that cannot answer is reported; a network without any configuration to discover
+  // is the usual case and is not.
+  testing::internal::CaptureStderr();
   EXPECT_EQ(hostOf("http://unreachable-script.test/"), "manual:8080");
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("error 12167"), std::string::npos);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(hostOf("http://unconfigured.test/"), "manual:8080");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   // A redirect's target is asked about by its origin.
   EXPECT_EQ(route.ProxyFor("http", "one.test", 80)->Host, "manual");
   EXPECT_EQ(asked.back(), "http://one.test:80/");

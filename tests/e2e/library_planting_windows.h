@@ -33,16 +33,12 @@ namespace brixa::test {
   };
   const std::vector<std::string> all = {
       "NTLM", "Negotiate", "Digest realm=\"r\", nonce=\"abc\", qop=\"auth\"", "Basic realm=\"r\""};
-  return {Expect::LineBlock(),
-          answer(all),
-          Expect::LineBlock(),
+  return {Expect::LineBlock(), answer(all), Expect::LineBlock(),
           answer({"NTLM TlRMTVNTUAACAAAAAAAAADAAAAAFggEAASNFZ4mrze8AAAAAAAAAAAAAAAAwAAAA"}),
-          Expect::LineBlock(),
-          answer(all),
+          Expect::LineBlock(), answer(all),
           // A refused answer may be followed by one more attempt; it is refused the same way,
           // so no run waits for an answer that never comes.
-          Expect::LineBlock(),
-          answer(all)};
+          Expect::LineBlock(), answer(all)};
 }
 
 class PlantedLibraries {

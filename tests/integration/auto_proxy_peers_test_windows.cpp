@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-
 #include "http/http.h"
 #include "platform/stream.h"
 #include "platform/system_proxy.h"

@@ -11,6 +11,8 @@ namespace brixa {
 namespace {
 
 constexpr std::intptr_t kNoHandle = 0;
+constexpr int kLaunchAttempts = 2;
+constexpr DWORD kRetryPauseMs = 500;
 
 }  // namespace
 
@@ -20,11 +22,19 @@ TProcessLaunch LaunchProcess(const std::string& fileName) {
   PROCESS_INFORMATION process{};
   TProcessLaunch result;
   // No security attributes and no inheritance: the installer gets none of our handles.
-  if (!::CreateProcessA(fileName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+  // ERROR_INTERNAL_ERROR says the new process died before it ran a line of its own (Wine reports
+  // a child that fails in its loader start-up so, now and then, under load): nothing was started,
+  // so it is tried once more after a moment. Every other error is final.
+  for (int attempt = 1;; ++attempt) {
+    if (::CreateProcessA(fileName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, &process)) {
+      break;
+    }
     result.ErrorCode = ::GetLastError();
-    return result;
+    if (result.ErrorCode != ERROR_INTERNAL_ERROR || attempt == kLaunchAttempts) return result;
+    ::Sleep(kRetryPauseMs);
   }
+  result.ErrorCode = 0;
   result.Started = true;
   result.ProcessId = process.dwProcessId;
   // Nothing waits for the new process; its handles are not kept open for the rest of our life.

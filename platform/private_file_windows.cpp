@@ -7,6 +7,7 @@
 #include "platform/exception.h"
 #include "platform/private_file.h"
 #include "platform/system_error.h"
+#include "platform/user_sid_windows.h"
 
 namespace brixa {
 
@@ -27,16 +28,8 @@ HANDLE Handle(std::intptr_t handle) noexcept {
 class TOwnerOnlySecurity {
  public:
   TOwnerOnlySecurity() {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return;
-    DWORD size = 0;
-    (void)::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    user_.resize(size);
-    const bool haveUser =
-        size > 0 && ::GetTokenInformation(token, TokenUser, user_.data(), size, &size);
-    ::CloseHandle(token);
-    if (!haveUser) return;
-    PSID sid = reinterpret_cast<TOKEN_USER*>(user_.data())->User.Sid;
+    if (!user_.Valid()) return;
+    PSID sid = user_.Sid();
     acl_.resize(sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(sid));
     auto* acl = reinterpret_cast<PACL>(acl_.data());
     ok_ = ::InitializeAcl(acl, static_cast<DWORD>(acl_.size()), ACL_REVISION) &&
@@ -51,7 +44,7 @@ class TOwnerOnlySecurity {
   [[nodiscard]] SECURITY_ATTRIBUTES* Attributes() noexcept { return ok_ ? &attributes_ : nullptr; }
 
  private:
-  std::vector<BYTE> user_;
+  TUserSid user_;
   std::vector<BYTE> acl_;
   SECURITY_DESCRIPTOR descriptor_{};
   SECURITY_ATTRIBUTES attributes_{};

@@ -9,8 +9,10 @@ namespace brixa {
 // above it: on POSIX each folder up to the root belongs to this user or to the superuser and,
 // when others may write it, carries the sticky bit (as /tmp does). False, with `why` naming the
 // folder and the reason, otherwise; a folder that cannot be examined counts as unsafe.
-// Windows: true (the files the updater makes carry an owner-only DACL; the folders' DACLs are
-// not walked).
+// Windows: each folder from `directory` (links and junctions resolved) up to its drive's or
+// share's root is owned by this user, LocalSystem, the Administrators or TrustedInstaller, and
+// its access list lets nobody else remove, rename or take it over, or change what `directory`
+// holds (see FolderAccessProblem).
 [[nodiscard]] bool IsSecurePath(const std::string& directory, std::string& why);
 
 }  // namespace brixa

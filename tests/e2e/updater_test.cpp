@@ -44,7 +44,10 @@
 #include "update/partial_identity.h"
 #include "update_server.h"
 #ifdef _WIN32
+#include <sddl.h>
+
 #include "library_planting_windows.h"
+#include "platform/user_sid_windows.h"
 #endif
 
 namespace brixa {
@@ -420,18 +423,38 @@ TEST_F(UpdaterEndToEnd, IncompleteOrForgedInstallerIsNeverStarted) {
 // A product folder other users may change: the download is refused before anything is
 // written, with the reason on stderr and in the log.
 TEST_F(UpdaterEndToEnd, AProductFolderOthersMayChangeIsRefused) {
-  if (OnWindows()) GTEST_SKIP() << "the folder walk is the POSIX one";
   SERVER_OR_SKIP(server, UpdateServerOptions{});
   server->Publish("version.ini", VersionFile("2"));
   server->Publish("update.exe", InstallerBytes());
   ProductDir product;
   product.SetLocalStamp("1");
+#ifdef _WIN32
+  // Everybody may change the folder: its access list says so (Wine keeps that in the folder's
+  // mode, which reads back the same).
+  const auto setAccess = [&](const std::string& others) {
+    const TUserSid user;
+    const std::string sddl =
+        "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;" + SidText(user.Sid()) + ")" + others;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_TRUE(
+        ::SetFileSecurityA(product.Path("").c_str(), DACL_SECURITY_INFORMATION, descriptor));
+    ::LocalFree(descriptor);
+  };
+  setAccess("(A;OICI;0x1301ff;;;WD)");
+  const ProgramResult run = product.Run();
+  setAccess("");
+  const char* const reason = "can be changed by other users: S-1-1-0 may";
+#else
   fs::permissions(product.Path(""), fs::perms::owner_all | fs::perms::group_all);
   const ProgramResult run = product.Run();
   fs::permissions(product.Path(""), fs::perms::owner_all);
+  const char* const reason = "can be written by other users";
+#endif
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_NE(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
-  EXPECT_NE(run.stdErr.find("can be written by other users"), std::string::npos) << run.stdErr;
+  EXPECT_NE(product.RunLog().find(reason), std::string::npos) << product.RunLog();
   EXPECT_NE(product.RunLog().find("not safe"), std::string::npos) << product.RunLog();
   EXPECT_FALSE(product.Has(kTempExe));
   EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);

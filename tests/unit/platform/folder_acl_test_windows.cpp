@@ -2,6 +2,7 @@
 // use to swap what the updater starts.
 #include <gtest/gtest.h>
 #include <sddl.h>
+#include <windows.h>
 
 #include <string>
 

@@ -1,8 +1,10 @@
 // Folder access lists as Windows installs really carry them, and the ones another user could
 // use to swap what the updater starts.
 #include <gtest/gtest.h>
-#include <sddl.h>
+// clang-format off
 #include <windows.h>
+#include <sddl.h>
+// clang-format on
 
 #include <string>
 

@@ -8,8 +8,10 @@ namespace brixa {
 // PATH, where another user or a download may have placed a file of that name. Called first
 // thing in every program's main, before anything can load a library. On Windows this is
 // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) plus SetDllDirectory("") for a system
-// without it; POSIX loaders never search the current folder for a bare name, so there it does
-// nothing. True when the restriction is in force (always on POSIX).
+// without it, and the system libraries the programs import delayed (bcrypt, crypt32, secur32,
+// comctl32) are then loaded from the system folder at once; POSIX loaders never search the current
+// folder for a bare name, so there it does nothing. True when the restriction is in force (always
+// on POSIX).
 bool HardenLibrarySearch() noexcept;
 
 }  // namespace brixa

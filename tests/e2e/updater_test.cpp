@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -1287,6 +1288,93 @@ TEST_F(UpdaterEndToEnd, LoadsNoLibraryPlantedInTheCurrentFolderOrOnPath) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_GE(proxy.Accepted(), 1u) << "the updater never met the proxy's challenge";
     EXPECT_EQ(planted.Loaded(), std::vector<std::string>{}) << run.stdErr;
+  }
+}
+
+// Tells Wine, for the programs named, to load the libraries named from beside the program when
+// a file of that name is there, as Windows does; for the life of the object (Wine reads its
+// per-program settings when a program starts; Windows ignores them).
+class ScopedWineNativeFirst {
+ public:
+  template <std::size_t N>
+  ScopedWineNativeFirst(std::initializer_list<const char*> programs, const char* const (&dlls)[N]) {
+    for (const char* program : programs) {
+      const std::string key = std::string(kAppDefaults) + program;
+      keys_.push_back(key);
+      HKEY overrides = nullptr;
+      if (::RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str(), 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &overrides, nullptr) != ERROR_SUCCESS) {
+        continue;
+      }
+      for (const char* dll : dlls) {
+        const std::string name = std::string(dll).substr(0, std::strlen(dll) - 4);  // no ".dll"
+        ::RegSetValueExA(overrides, name.c_str(), 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>("native,builtin"), 15);
+      }
+      ::RegCloseKey(overrides);
+    }
+  }
+  ~ScopedWineNativeFirst() {
+    for (const std::string& key : keys_) (void)::RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+  }
+  ScopedWineNativeFirst(const ScopedWineNativeFirst&) = delete;
+  ScopedWineNativeFirst& operator=(const ScopedWineNativeFirst&) = delete;
+
+ private:
+  static constexpr const char* kAppDefaults = "Software\\Wine\\AppDefaults\\";
+  std::vector<std::string> keys_;
+};
+
+// Libraries that are not among the system's known DLLs are looked for beside the program
+// first. Planted there under the names of the system libraries the updater uses, none is loaded
+// through a signed update with its window, nor over https (Schannel): a probe bound to bcrypt
+// by a plain import does load the planted one, so the planting works.
+TEST_F(UpdaterEndToEnd, LoadsNoSystemLibraryPlantedBesideItself) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  const char* const names[] = {"bcrypt.dll", "crypt32.dll", "secur32.dll", "comctl32.dll"};
+  // Windows looks beside the program first for these; Wine does when told to.
+  const ScopedWineNativeFirst nativeFirst({"BrixaUpdater.exe", "plant_probe.exe"}, names);
+  const auto plant = [&](const ProductDir& product) {
+    for (const char* name : names) fs::copy_file(test::MarkerDll(), product.Path(name));
+  };
+  const auto loaded = [&](const ProductDir& product) {
+    std::vector<std::string> found;
+    for (const char* name : names) {
+      if (product.Has(std::string(name) + ".loaded")) found.emplace_back(name);
+    }
+    return found;
+  };
+  {
+    ProductDir probe;
+    plant(probe);
+    fs::copy_file(test::BuildTreePath("tests/plant_probe.exe"), probe.Path("plant_probe.exe"));
+    (void)test::RunProgram(probe.Path("plant_probe.exe"), {}, kRunTimeoutMs);
+    EXPECT_EQ(loaded(probe), std::vector<std::string>{"bcrypt.dll"})
+        << "the probe did not load the planted bcrypt.dll: the planting proves nothing";
+  }
+  {
+    SCOPED_TRACE("signed update over http");
+    SERVER_OR_SKIP(server, UpdateServerOptions{});
+    PublishRelease(*server, "v2");
+    ProductDir product("BrixaUpdaterSigned");
+    plant(product);
+    product.SetLocalStamp("1");
+    const ProgramResult run = product.Run();
+    EXPECT_TRUE(product.WaitForMarker()) << run.stdErr << product.RunLog();
+    EXPECT_EQ(loaded(product), std::vector<std::string>{}) << run.stdErr;
+  }
+  if (fs::exists(test::BuildTreePath("app/BrixaUpdaterTls" + test::ExecutableSuffix()))) {
+    SCOPED_TRACE("signed update over https");
+    UpdateServerOptions options;
+    options.tls = true;
+    SERVER_OR_SKIP(server, options);
+    PublishRelease(*server, "v2");
+    ProductDir product("BrixaUpdaterTls");
+    plant(product);
+    product.SetLocalStamp("1");
+    const ProgramResult run = product.Run();
+    EXPECT_TRUE(product.WaitForMarker()) << run.stdErr << product.RunLog();
+    EXPECT_EQ(loaded(product), std::vector<std::string>{}) << run.stdErr;
   }
 }
 

@@ -1714,6 +1714,68 @@ TEST_F(UpdaterEndToEnd, MirrorsDeliverWhenThePrimaryFailsAndAreHeldToTheManifest
   EXPECT_FALSE(product.Has(std::string(kTempExe) + ".partial"));
 }
 
+// An updater built with two servers (the first on BRIXA_FALLBACK_TEST_PORT) checks with the
+// second when the first refuses the connection or answers 503, installs from it, and logs why
+// the first was passed over; with both failing it fails with both reasons and starts nothing.
+TEST_F(UpdaterEndToEnd, AFailingFirstUpdateServerHandsOverToTheNext) {
+#ifdef BRIXA_FALLBACK_TEST_PORT
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  const std::string first = "127.0.0.1:" + std::to_string(BRIXA_FALLBACK_TEST_PORT);
+  const test::Script unavailable = {
+      test::Expect::LineBlock(),
+      test::Send(
+          "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")};
+  const struct {
+    const char* what;
+    bool firstAnswers;  // a server on the first port answering 503, or none there
+    bool secondServes;  // the usual server up with the release, or down
+  } cases[] = {
+      {"first refuses the connection", false, true},
+      {"first answers 503", true, true},
+      {"both fail", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The Windows test shares the usual server, started beside it, with every other test.
+    if (OnWindows() && !c.secondServes) continue;
+    std::optional<test::ScriptedServer> failing;
+    if (c.firstAnswers)
+      failing.emplace(unavailable, test::ScriptedServerOptions{.port = static_cast<std::uint16_t>(
+                                                                   BRIXA_FALLBACK_TEST_PORT)});
+    std::unique_ptr<UpdateServer> server;
+    if (c.secondServes) {
+      std::string whyNot;
+      server = UpdateServer::Start(UpdateServerOptions{}, whyNot);
+      if (!server) GTEST_SKIP() << whyNot;
+      PublishRelease(*server, "v2");
+    }
+    ProductDir product("BrixaUpdaterFallback");
+    product.SetLocalStamp("1");
+    const ProgramResult run = product.Run();
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string record = LastRecord(product);
+    EXPECT_NE(record.find(first), std::string::npos) << "the first server's failure: " << record;
+    if (c.firstAnswers) {
+      EXPECT_GE(failing->Accepted(), 1u);
+      EXPECT_NE(record.find("503"), std::string::npos) << record;
+    }
+    if (c.secondServes) {
+      EXPECT_TRUE(product.WaitForMarker()) << run.stdErr << record;
+      EXPECT_NE(record.find("installed"), std::string::npos) << record;
+      EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 1);
+    } else {
+      EXPECT_NE(record.find("decision=failed"), std::string::npos) << record;
+      EXPECT_NE(record.find(":" + std::to_string(test::BuiltInServer().port)), std::string::npos)
+          << record;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      EXPECT_FALSE(product.Has(kMarker));
+    }
+  }
+#else
+  GTEST_SKIP() << "no fallback updater: openssl was missing at configure";
+#endif
+}
+
 // A download ended with the updater (killed while a slow server sends) is continued by the next
 // run: nginx sends only the missing bytes, and the log says how many were reused.
 TEST_F(UpdaterEndToEnd, ADownloadEndedWithTheUpdaterIsContinuedByTheNextRun) {

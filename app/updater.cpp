@@ -78,8 +78,10 @@ int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrus
   std::size_t chosen = 0;
   std::string earlier;  // why the servers before the chosen one were passed over
   for (; chosen < servers.size(); ++chosen) {
-    check = CheckForUpdate(servers[chosen].VersionUrl, files, trust, endMs);
-    const bool next = check.Record.Decision == "failed" || check.Record.Decision == "refused";
+    check = CheckForUpdate(servers[chosen].VersionUrl, files, trust, endMs, chosen);
+    // A server that failed, was refused or asked to be left alone for now passes to the next.
+    const bool next = check.Record.Decision == "failed" || check.Record.Decision == "refused" ||
+                      check.Record.Decision == "deferred";
     if (!next || chosen + 1 == servers.size()) break;
     earlier += check.Record.Reason + "; ";
   }

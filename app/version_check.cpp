@@ -93,11 +93,12 @@ std::optional<TUpdateState> LoadDeliveryState(const TVersionCheckFiles& files,
 }
 
 // Keeps the time a 503 or 429 asked the updater to wait; a value that gives none keeps nothing.
-void KeepServersBackOff(TUpdateState& state, const std::string& retryAfter, TRunRecord& record) {
+void KeepServersBackOff(TUpdateState& state, const std::string& retryAfter, std::size_t server,
+                        TRunRecord& record) {
   const auto until = RetryAfterUntil(retryAfter, UtcNowSeconds());
   if (!until) return;
   try {
-    KeepBackOff(state, *until);
+    KeepBackOff(state, *until, server);
     state.Save();
     record.Reason += "; no check before " + FormatUtcTime(*until);
   } catch (const Exception& error) {
@@ -175,16 +176,18 @@ TVersionCheckFiles VersionCheckFilesOfProgram() {
 }
 
 TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFiles& files,
-                            const TUpdaterTrust& trust, std::uint64_t deadlineMs) {
+                            const TUpdaterTrust& trust, std::uint64_t deadlineMs,
+                            std::size_t server) {
   TUpdateCheck check;
   check.Record.LocalStamp = ReadLocalStamp(files.LocalVersionFile);
   const std::uint64_t checkDeadline =
       std::min(deadlineMs, MonotonicMilliseconds() + kVersionCheckDeadlineMs);
   std::optional<TUpdateState> state = LoadDeliveryState(files, trust.Product);
   if (state) {
-    if (const auto until = HeldBackOff(*state, UtcNowSeconds())) {
+    if (const auto until = HeldBackOff(*state, UtcNowSeconds(), server)) {
       check.Record.Decision = "deferred";
-      check.Record.Reason = "the server asked not to be asked before " + FormatUtcTime(*until);
+      check.Record.Reason =
+          versionUrl + ": the server asked not to be asked before " + FormatUtcTime(*until);
       return check;
     }
   }
@@ -193,7 +196,7 @@ TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFi
   if (DownloadVersionFile(versionUrl, bytes, check.Record.Reason, checkDeadline,
                           kUpdaterLowSpeedRule, &retryAfter) == RSVersionCheckError) {
     check.Record.Decision = "failed";
-    if (state) KeepServersBackOff(*state, retryAfter, check.Record);
+    if (state) KeepServersBackOff(*state, retryAfter, server, check.Record);
     return check;
   }
   std::int32_t rollout = kFullRollout;

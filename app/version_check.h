@@ -93,12 +93,14 @@ struct TUpdateCheck {
 // Rollout offers the update only to installations whose bucket (drawn once, kept in the state)
 // is below it ("held back" otherwise).
 //
-// A 503 or 429 with a usable "Retry-After" keeps its time in the state; until then later
-// checks make no request at all ("deferred"). Without "Retry-After" nothing is kept. The check ends
+// A 503 or 429 with a usable "Retry-After" keeps its time in the state, for the server at
+// `server` in the build's list (0: the first); until then later checks of that server make no
+// request at all ("deferred"). Without "Retry-After" nothing is kept. The check ends
 // by `deadlineMs` (MonotonicMilliseconds) or kVersionCheckDeadlineMs from now, the earlier.
 [[nodiscard]] TUpdateCheck CheckForUpdate(const std::string& versionUrl,
                                           const TVersionCheckFiles& files,
                                           const TUpdaterTrust& trust = {},
-                                          std::uint64_t deadlineMs = kNoDeadline);
+                                          std::uint64_t deadlineMs = kNoDeadline,
+                                          std::size_t server = 0);
 
 }  // namespace brixa

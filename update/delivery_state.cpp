@@ -11,16 +11,21 @@
 
 namespace brixa {
 
-std::optional<std::int64_t> HeldBackOff(const TUpdateState& state, std::int64_t nowSeconds) {
-  const auto kept = state.Value(kRetryAfterKey);
+std::string RetryAfterKeyOf(std::size_t server) {
+  return server == 0 ? kRetryAfterKey : kRetryAfterKey + std::to_string(server + 1);
+}
+
+std::optional<std::int64_t> HeldBackOff(const TUpdateState& state, std::int64_t nowSeconds,
+                                        std::size_t server) {
+  const auto kept = state.Value(RetryAfterKeyOf(server));
   if (!kept) return std::nullopt;
   const auto until = ParseUtcTime(*kept);
   if (!until || !BackOffHolds(*until, nowSeconds)) return std::nullopt;
   return until;
 }
 
-void KeepBackOff(TUpdateState& state, std::int64_t untilSeconds) {
-  state.SetValue(kRetryAfterKey, FormatUtcTime(untilSeconds));
+void KeepBackOff(TUpdateState& state, std::int64_t untilSeconds, std::size_t server) {
+  state.SetValue(RetryAfterKeyOf(server), FormatUtcTime(untilSeconds));
 }
 
 std::int32_t RolloutBucketOf(TUpdateState& state, bool& drawn) {

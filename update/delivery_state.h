@@ -2,23 +2,31 @@
 // What the delivery keeps in the updater's state file: the server's back-off and this
 // installation's rollout bucket.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace brixa {
 
 class TUpdateState;
 
-// Until when (UTC seconds) the update server asked not to be checked.
+// Until when (UTC seconds) the update server asked not to be checked: the first server of the
+// build's list; the others' keys carry their place in it ("RetryAfterUntil2", ...).
 inline constexpr const char* kRetryAfterKey = "RetryAfterUntil";
 // This installation's rollout bucket, drawn once.
 inline constexpr const char* kRolloutBucketKey = "RolloutBucket";
 
-// The back-off kept in `state` when it still holds at `nowSeconds` (BackOffHolds).
+// The key of the back-off of the update server at `server` (0: the first) in the build's list.
+[[nodiscard]] std::string RetryAfterKeyOf(std::size_t server);
+
+// The back-off of the server at `server` kept in `state`, when it still holds at `nowSeconds`
+// (BackOffHolds). One server's request to wait never holds back the others.
 [[nodiscard]] std::optional<std::int64_t> HeldBackOff(const TUpdateState& state,
-                                                      std::int64_t nowSeconds);
-// Keeps a back-off until `untilSeconds`; the caller saves the state.
-void KeepBackOff(TUpdateState& state, std::int64_t untilSeconds);
+                                                      std::int64_t nowSeconds,
+                                                      std::size_t server = 0);
+// Keeps a back-off of the server at `server` until `untilSeconds`; the caller saves the state.
+void KeepBackOff(TUpdateState& state, std::int64_t untilSeconds, std::size_t server = 0);
 
 // The bucket kept in `state`; when there is none (or it is damaged) a new one is drawn and
 // set, and `drawn` is true: the caller saves the state so the bucket stays.

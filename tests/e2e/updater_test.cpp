@@ -1767,6 +1767,38 @@ TEST_F(UpdaterEndToEnd, AFailingFirstUpdateServerHandsOverToTheNext) {
 #endif
 }
 
+// The first server answers 503 with "Retry-After: 120": the run installs from the next, and
+// the run after it asks only the next, leaving the first alone until its time.
+TEST_F(UpdaterEndToEnd, AServerThatAsksToWaitIsLeftAloneWhileTheNextServes) {
+#ifdef BRIXA_FALLBACK_TEST_PORT
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  const test::ScriptedServer busy(
+      test::Script{test::Expect::LineBlock(),
+                   test::Send("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 120\r\n"
+                              "Content-Length: 0\r\nConnection: close\r\n\r\n")},
+      {.port = static_cast<std::uint16_t>(BRIXA_FALLBACK_TEST_PORT)});
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  PublishRelease(*server, "v2");
+  ProductDir product("BrixaUpdaterFallback");
+  product.SetLocalStamp("1");
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const ProgramResult result = product.Run();
+    EXPECT_TRUE(product.WaitForMarker()) << result.stdErr << product.RunLog();
+    fs::remove(product.Path(kMarker));
+    const std::string record = LastRecord(product);
+    EXPECT_NE(record.find("installed"), std::string::npos) << record;
+    EXPECT_NE(record.find(run == 1 ? "no check before" : "asked not to be asked before"),
+              std::string::npos)
+        << record;
+    EXPECT_EQ(busy.Accepted(), 1u) << "the first server was asked again";
+    EXPECT_EQ(server->Requests("GET", "/brixakit/version.ini"), run);
+  }
+#else
+  GTEST_SKIP() << "no fallback updater: openssl was missing at configure";
+#endif
+}
+
 // A download ended with the updater (killed while a slow server sends) is continued by the next
 // run: nginx sends only the missing bytes, and the log says how many were reused.
 TEST_F(UpdaterEndToEnd, ADownloadEndedWithTheUpdaterIsContinuedByTheNextRun) {

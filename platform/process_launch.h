@@ -24,10 +24,11 @@ struct TProcessLaunch {
 // Windows: CreateProcessA with the file as application name, no command line, no handle
 // inheritance, no creation flags, a zeroed start-up record; the new process's handles are
 // closed at once. A start that fails with ERROR_INTERNAL_ERROR (the child died in its start-up,
-// before running any of its code) is tried once more. The error code is GetLastError(). POSIX: the file is first made executable
-// for its owner (a downloaded file is not), then posix_spawn runs it with argv = { fileName }
-// and every descriptor above standard error closed; the error code is the errno that
-// posix_spawn reports (ENOEXEC for a file that is not a program).
+// before running any of its code) is tried once more. The error code is GetLastError().
+// POSIX: the file is first made executable for its owner (a downloaded file is not), then
+// posix_spawn runs it with argv = { fileName } and every descriptor above standard error
+// closed; the error code is the errno that posix_spawn reports (ENOEXEC for a file that is not
+// a program).
 // The caller does not reap the child; it is meant for a process that exits soon after.
 [[nodiscard]] TProcessLaunch LaunchProcess(const std::string& fileName);
 

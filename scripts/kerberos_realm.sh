@@ -39,10 +39,15 @@ need_binaries() {
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
+# Below the system's ephemeral ports: one of those may be a client connection's local end,
+# which a connect does not see but a bind fails on.
+read -r EPHEMERAL_LOW _ < /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || EPHEMERAL_LOW=32768
+((EPHEMERAL_LOW > 21000)) || EPHEMERAL_LOW=32768
+
 free_port() {
   local port
   for _ in $(seq 1 50); do
-    port=$((20000 + RANDOM % 30000))
+    port=$((20000 + RANDOM % (EPHEMERAL_LOW - 20000)))
     if port_free "$port" && ! grep -qx "$port" "$D/ports" 2>/dev/null; then
       echo "$port" >> "$D/ports"
       echo "$port"

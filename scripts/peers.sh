@@ -331,10 +331,15 @@ command_of() {
 GIVEN_PORTS="$(mktemp /tmp/brixa-peer-ports.XXXXXX)"
 trap 'rm -f "$GIVEN_PORTS"' EXIT
 
+# Listeners are drawn below the system's range of ephemeral ports: a port in that range can be
+# the local end of some client's connection, which a connect does not see but a bind fails on.
+read -r EPHEMERAL_LOW _ < /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || EPHEMERAL_LOW=32768
+((EPHEMERAL_LOW > 21000)) || EPHEMERAL_LOW=32768
+
 free_port() {
   local port
   for _ in $(seq 1 50); do
-    port=$((20000 + RANDOM % 30000))
+    port=$((20000 + RANDOM % (EPHEMERAL_LOW - 20000)))
     grep -qx "$port" "$GIVEN_PORTS" && continue
     if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
       echo "$port" >> "$GIVEN_PORTS"

@@ -37,25 +37,8 @@ need_binaries() {
   [[ -x $NEGOTIATE_HELPER ]] || missing negotiate_kerberos_auth squid
 }
 
-port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-
-# Below the system's ephemeral ports: one of those may be a client connection's local end,
-# which a connect does not see but a bind fails on.
-read -r EPHEMERAL_LOW _ < /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || EPHEMERAL_LOW=32768
-((EPHEMERAL_LOW > 21000)) || EPHEMERAL_LOW=32768
-
-free_port() {
-  local port
-  for _ in $(seq 1 50); do
-    port=$((20000 + RANDOM % (EPHEMERAL_LOW - 20000)))
-    if port_free "$port" && ! grep -qx "$port" "$D/ports" 2>/dev/null; then
-      echo "$port" >> "$D/ports"
-      echo "$port"
-      return
-    fi
-  done
-  die "no free port"
-}
+# shellcheck source=free_port.sh
+source "$(dirname "${BASH_SOURCE[0]}")/free_port.sh"
 
 wait_port() {
   local port="$1" pid="$2" name="$3"
@@ -190,10 +173,10 @@ start() {
   need_binaries
   mkdir -p "$D"
   D="$(cd "$D" && pwd)"
-  KDC_PORT="$(free_port)"
-  APACHE_PORT="$(free_port)"
-  APACHE_TLS_PORT="$(free_port)"
-  SQUID_PORT="$(free_port)"
+  KDC_PORT="$(free_port "$D/ports")" || die "no free port"
+  APACHE_PORT="$(free_port "$D/ports")" || die "no free port"
+  APACHE_TLS_PORT="$(free_port "$D/ports")" || die "no free port"
+  SQUID_PORT="$(free_port "$D/ports")" || die "no free port"
   write_krb5_conf
   export KRB5_CONFIG="$D/krb5.conf" KRB5_KDC_PROFILE="$D/kdc.conf"
   make_realm

@@ -331,24 +331,8 @@ command_of() {
 GIVEN_PORTS="$(mktemp /tmp/brixa-peer-ports.XXXXXX)"
 trap 'rm -f "$GIVEN_PORTS"' EXIT
 
-# Listeners are drawn below the system's range of ephemeral ports: a port in that range can be
-# the local end of some client's connection, which a connect does not see but a bind fails on.
-read -r EPHEMERAL_LOW _ < /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || EPHEMERAL_LOW=32768
-((EPHEMERAL_LOW > 21000)) || EPHEMERAL_LOW=32768
-
-free_port() {
-  local port
-  for _ in $(seq 1 50); do
-    port=$((20000 + RANDOM % (EPHEMERAL_LOW - 20000)))
-    grep -qx "$port" "$GIVEN_PORTS" && continue
-    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      echo "$port" >> "$GIVEN_PORTS"
-      echo "$port"
-      return 0
-    fi
-  done
-  die "no free port found"
-}
+# shellcheck source=free_port.sh
+source "$(dirname "${BASH_SOURCE[0]}")/free_port.sh"
 
 wait_ready() {
   local port="$1" pid="$2"
@@ -370,7 +354,7 @@ start_all() {
     fi
     d="$(mktemp -d /tmp/brixa-peer-"$kind".XXXXXX)"
     chmod 755 "$d"
-    port="$(free_port)"
+    port="$(free_port "$GIVEN_PORTS")" || die "no free port found"
     config "$kind" "$d" "$port"
     mapfile -t cmd < <(command_of "$kind" "$d" "$port")
     setsid "${cmd[@]}" > "$d/stdout.log" 2>&1 < /dev/null &
@@ -455,7 +439,7 @@ EOF
     name="${entry%@*}"
     protocols="TLSv1.2 TLSv1.3"
     [[ "$entry" == *@1.2 ]] && protocols="TLSv1.2"
-    port="$(free_port)"
+    port="$(free_port "$GIVEN_PORTS")" || die "no free port found"
     ports+=("$port")
     upper="$(echo "${entry//[@.]/}" | tr '[:lower:]' '[:upper:]')"
     echo "export BRIXA_PEER_TLS_PORT_$upper=$port" >> "$d/ports.env"
@@ -482,7 +466,7 @@ EOF
     >> "$envfile"
   [[ -x /usr/bin/python3 ]] || return 0
   for mode in reset truncate stall-handshake stall-record; do
-    port="$(free_port)"
+    port="$(free_port "$GIVEN_PORTS")" || die "no free port found"
     setsid /usr/bin/python3 "$root/tests/support/tls_odd_server.py" "$mode" "$port" \
       "$d/server.crt" "$d/server.key" > "$d/odd-$mode.log" 2>&1 < /dev/null &
     pid=$!

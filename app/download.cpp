@@ -8,19 +8,19 @@
 #include <utility>
 
 #include "app/version_check.h"
-#include "platform/clock.h"
-#include "platform/module_path.h"
-#include "platform/process_launch.h"
-#include "platform/secure_path.h"
-#include "platform/system_info.h"
-#include "update/delivery_keys.h"
-#include "update/download_check.h"
-#include "update/manifest.h"
-#include "update/resumable_download.h"
-#include "update/rollout.h"
-#include "update/run_log.h"
-#include "update/size_limited_stream.h"
-#include "update/update_client.h"
+#include "platform/files/module_path.h"
+#include "platform/files/secure_path.h"
+#include "platform/process/process_launch.h"
+#include "platform/system/system_info.h"
+#include "platform/thread/clock.h"
+#include "update/delivery/download_check.h"
+#include "update/delivery/resumable_download.h"
+#include "update/delivery/size_limited_stream.h"
+#include "update/manifest/delivery_keys.h"
+#include "update/manifest/manifest.h"
+#include "update/manifest/rollout.h"
+#include "update/net/update_client.h"
+#include "update/state/run_log.h"
 
 namespace brixa {
 

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "http/http.h"
-#include "platform/exception.h"
-#include "platform/gui.h"
-#include "platform/gui_backend.h"  // completes the form's native window type
-#include "platform/private_file.h"
-#include "platform/process_launch.h"
-#include "platform/stream.h"
+#include "http/client/http.h"
+#include "platform/core/exception.h"
+#include "platform/core/stream.h"
+#include "platform/files/private_file.h"
+#include "platform/gui/gui.h"
+#include "platform/gui/gui_backend.h"  // completes the form's native window type
+#include "platform/process/process_launch.h"
 #include "runtime/thread_component.h"
-#include "update/low_speed.h"
+#include "update/net/low_speed.h"
 
 namespace brixa {
 

@@ -10,9 +10,9 @@
 #include "app/version_check.h"
 #include "brixa/build_config.h"
 #include "brixa/update_key.h"
-#include "platform/library_search.h"
-#include "update/release_keys.h"
-#include "update/update_tls.h"
+#include "platform/library/library_search.h"
+#include "update/manifest/release_keys.h"
+#include "update/net/update_tls.h"
 
 int main() {
   brixa::HardenLibrarySearch();  // before anything can load a library

@@ -3,11 +3,11 @@
 #include "app/updater.h"
 
 #include "app/download.h"
-#include "platform/clock.h"
-#include "platform/exception.h"
-#include "platform/gui.h"
-#include "platform/single_instance.h"
-#include "runtime/text.h"
+#include "platform/core/exception.h"
+#include "platform/gui/gui.h"
+#include "platform/process/single_instance.h"
+#include "platform/thread/clock.h"
+#include "runtime/text/text.h"
 
 namespace brixa {
 

@@ -7,19 +7,19 @@
 #include <memory>
 #include <optional>
 
-#include "http/http.h"
-#include "http/http_protocol_exception.h"
-#include "platform/clock.h"
-#include "platform/module_path.h"
-#include "platform/profile_string.h"
-#include "platform/user_data_dir.h"
-#include "update/delivery_keys.h"
-#include "update/delivery_state.h"
-#include "update/manifest_check.h"
-#include "update/retry_after.h"
-#include "update/rollout.h"
-#include "update/state_file.h"
-#include "update/utc_time.h"
+#include "http/client/http.h"
+#include "http/client/http_protocol_exception.h"
+#include "platform/files/module_path.h"
+#include "platform/files/user_data_dir.h"
+#include "platform/ini/profile_string.h"
+#include "platform/thread/clock.h"
+#include "runtime/time/utc_time.h"
+#include "update/manifest/delivery_keys.h"
+#include "update/manifest/manifest_check.h"
+#include "update/manifest/rollout.h"
+#include "update/state/delivery_state.h"
+#include "update/state/retry_after.h"
+#include "update/state/state_file.h"
 
 namespace brixa {
 

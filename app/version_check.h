@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "update/low_speed.h"
-#include "update/manifest.h"
-#include "update/run_log.h"
-#include "update/update_client.h"
+#include "update/manifest/manifest.h"
+#include "update/net/low_speed.h"
+#include "update/net/update_client.h"
+#include "update/state/run_log.h"
 
 namespace brixa {
 

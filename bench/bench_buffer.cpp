@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "http/discard_stream.h"
-#include "transport/buffer.h"
+#include "http/body/discard_stream.h"
+#include "transport/io/buffer.h"
 
 namespace brixa {
 namespace {

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "http/cookie_manager.h"
-#include "http/uri.h"
+#include "http/cookies/cookie_manager.h"
+#include "http/message/uri.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "http/hash_md4.h"
-#include "http/hash_md5.h"
-#include "http/hash_sha256.h"
-#include "http/hash_sha512.h"
-#include "http/mime_coder.h"
+#include "runtime/codec/mime_coder.h"
+#include "runtime/hash/hash_md4.h"
+#include "runtime/hash/hash_md5.h"
+#include "runtime/hash/hash_sha256.h"
+#include "runtime/hash/hash_sha512.h"
 
 namespace {
 

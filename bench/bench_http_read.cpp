@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <string>
 
-#include "http/discard_stream.h"
-#include "http/response_body_reader.h"
-#include "http/response_header_info.h"
+#include "http/body/discard_stream.h"
+#include "http/body/response_body_reader.h"
+#include "http/message/response_header_info.h"
 #include "memory_io_handler.h"
 
 namespace brixa {

@@ -19,11 +19,11 @@
 #include <thread>
 #include <vector>
 
-#include "http/discard_stream.h"
+#include "http/body/discard_stream.h"
 #include "memory_io_handler.h"
-#include "platform/stream.h"
-#include "transport/io_handler.h"
-#include "transport/tcp_client.h"
+#include "platform/core/stream.h"
+#include "transport/io/io_handler.h"
+#include "transport/io/tcp_client.h"
 
 namespace brixa {
 namespace {

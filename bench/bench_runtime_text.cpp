@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "runtime/encoding.h"
-#include "runtime/header_value.h"
-#include "runtime/internet_date.h"
-#include "runtime/text.h"
+#include "runtime/text/encoding.h"
+#include "runtime/text/header_value.h"
+#include "runtime/text/text.h"
+#include "runtime/time/internet_date.h"
 
 namespace {
 

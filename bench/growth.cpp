@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "http/discard_stream.h"
-#include "http/http.h"
+#include "http/body/discard_stream.h"
+#include "http/client/http.h"
 
 namespace brixa {
 namespace {

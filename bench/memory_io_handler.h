@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "transport/io_handler.h"
+#include "transport/io/io_handler.h"
 
 namespace brixa::bench {
 

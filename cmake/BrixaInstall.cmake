@@ -4,7 +4,7 @@
 #   target_link_libraries(app PRIVATE Brixa::http)
 #
 # Installed: the static libraries of the four library layers, their headers under
-# include/brixa/<layer>/ (included as "http/http.h", as inside this tree), and the package files
+# include/brixa/<layer>/<folder>/ (included as "http/client/http.h", as inside this tree), and the package files
 # under lib/cmake/Brixa/. The updater program and the tools are not part of the package.
 include(CMakePackageConfigHelpers)
 
@@ -13,7 +13,12 @@ install(TARGETS brixa_platform brixa_runtime brixa_transport brixa_http EXPORT B
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 foreach(layer platform runtime transport http)
   brixa_platform_sources(headers ${PROJECT_SOURCE_DIR}/${layer}/*.h)
-  install(FILES ${headers} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/brixa/${layer})
+  foreach(header ${headers})
+    # Each header keeps its folder below the layer, as the includes inside the tree name it.
+    file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${header})
+    get_filename_component(folder ${relative} DIRECTORY)
+    install(FILES ${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/brixa/${folder})
+  endforeach()
 endforeach()
 install(EXPORT BrixaTargets NAMESPACE Brixa:: DESTINATION ${BRIXA_PACKAGE_DIR})
 

@@ -1,5 +1,5 @@
 # The layers, lowest first: platform, runtime, transport, http, app. Sources include headers by
-# their layer folder ("runtime/text.h"). Each layer's target offers the compiler one include root
+# their layer folder ("runtime/text/text.h"). Each layer's target offers the compiler one include root
 # of its own, a folder in the build tree holding a single link to the layer's sources, and sees
 # the roots of the layers it links. A layer that includes a header of a layer above it does not
 # compile, so the build itself keeps dependencies pointing down.

@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "http/auth_basic.h"
-#include "http/auth_challenge.h"
-#include "http/auth_digest.h"
-#include "http/header_list.h"
+#include "http/auth/auth_basic.h"
+#include "http/auth/auth_challenge.h"
+#include "http/auth/auth_digest.h"
+#include "http/message/header_list.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/ip_text.h"
+#include "runtime/text/ip_text.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "http/cookie_manager.h"
-#include "http/uri.h"
+#include "http/cookies/cookie_manager.h"
+#include "http/message/uri.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

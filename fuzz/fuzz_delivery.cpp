@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "update/byte_range.h"
-#include "update/delivery_keys.h"
-#include "update/manifest.h"
-#include "update/partial_identity.h"
-#include "update/retry_after.h"
+#include "update/delivery/byte_range.h"
+#include "update/manifest/delivery_keys.h"
+#include "update/manifest/manifest.h"
+#include "update/state/partial_identity.h"
+#include "update/state/retry_after.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/der_signature.h"
-#include "platform/signature.h"
+#include "platform/crypto/der_signature.h"
+#include "platform/crypto/signature.h"
 
 namespace {
 

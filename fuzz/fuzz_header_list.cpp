@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "http/header_list.h"
-#include "http/response_header_info.h"
+#include "http/message/header_list.h"
+#include "http/message/response_header_info.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "../tests/support/memory_io_handler.h"
-#include "http/header_list.h"
-#include "http/http.h"
+#include "http/client/http.h"
+#include "http/message/header_list.h"
 
 namespace {
 

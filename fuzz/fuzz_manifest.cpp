@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "update/manifest.h"
-#include "update/manifest_check.h"
-#include "update/utc_time.h"
+#include "runtime/time/utc_time.h"
+#include "update/manifest/manifest.h"
+#include "update/manifest/manifest_check.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "http/auth_negotiate.h"
-#include "http/header_list.h"
-#include "http/mime_coder.h"
-#include "runtime/text.h"
+#include "http/auth/logon/auth_negotiate.h"
+#include "http/message/header_list.h"
+#include "runtime/codec/mime_coder.h"
+#include "runtime/text/text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "http/auth_ntlm.h"
+#include "http/auth/ntlm/auth_ntlm.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const brixa::TIdByteArray message(data, data + size);

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <span>
 
-#include "transport/socks_wire.h"
+#include "transport/socks/socks_wire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   namespace socks = brixa::socks;

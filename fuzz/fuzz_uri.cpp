@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "http/http_exceptions.h"
-#include "http/uri.h"
+#include "http/client/http_exceptions.h"
+#include "http/message/uri.h"
 
 namespace {
 

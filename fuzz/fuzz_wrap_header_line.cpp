@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/header_value.h"
+#include "runtime/text/header_value.h"
 
 namespace {
 // A fold text whose first byte the fuzzed line never holds, so every occurrence of it in the

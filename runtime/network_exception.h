@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/exception.h"
+#include "platform/core/exception.h"
 
 namespace brixa {
 

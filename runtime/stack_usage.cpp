@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "platform/sync.h"
+#include "platform/core/sync.h"
 
 namespace brixa {
 

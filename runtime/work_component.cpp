@@ -5,7 +5,7 @@
 #include <atomic>
 #include <limits>
 
-#include "platform/clock.h"
+#include "platform/thread/clock.h"
 #include "runtime/network_exception.h"
 #include "runtime/stack_usage.h"
 

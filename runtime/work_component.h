@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/component.h"
+#include "platform/core/component.h"
 
 namespace brixa {
 

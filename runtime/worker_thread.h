@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/component.h"
-#include "platform/sync.h"
-#include "platform/thread.h"
+#include "platform/core/component.h"
+#include "platform/core/sync.h"
+#include "platform/thread/thread.h"
 #include "runtime/network_exception.h"
 
 namespace brixa {

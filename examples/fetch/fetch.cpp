@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "http/http.h"
-#include "platform/library_search.h"
-#include "platform/stream.h"
-#include "transport/ssl_backend.h"
+#include "http/client/http.h"
+#include "platform/core/stream.h"
+#include "platform/library/library_search.h"
+#include "transport/tls/ssl_backend.h"
 
 int main(int argc, char** argv) {
   brixa::HardenLibrarySearch();  // before anything can load a library

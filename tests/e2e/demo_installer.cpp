@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/library_search.h"
-#include "platform/module_path.h"
+#include "platform/files/module_path.h"
+#include "platform/library/library_search.h"
 
 int main(int argc, char** /*argv*/) {
   brixa::HardenLibrarySearch();  // before anything can load a library

@@ -9,7 +9,7 @@
 
 #include "e2e/brixa_http_program.h"
 #include "e2e/library_planting_windows.h"
-#include "platform/dynamic_library.h"
+#include "platform/library/dynamic_library.h"
 #include "support/scripted_server.h"
 
 namespace brixa {

@@ -18,7 +18,7 @@
 #include "brixa/build_config.h"
 #include "support/peer_process.h"
 #include "support/temp_dir.h"
-#include "transport/tcp_client.h"
+#include "transport/io/tcp_client.h"
 
 namespace brixa::test {
 

@@ -32,23 +32,23 @@
 #include <unistd.h>
 #endif
 
-#include "http/hash_base.h"
-#include "http/hash_sha256.h"
-#include "http/http.h"
-#include "platform/single_instance.h"
+#include "http/client/http.h"
+#include "platform/process/single_instance.h"
+#include "runtime/hash/hash_base.h"
+#include "runtime/hash/hash_sha256.h"
 #include "support/peer_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "tools/brixa_release/release_tool.h"
-#include "update/byte_range.h"
-#include "update/manifest.h"
-#include "update/partial_identity.h"
+#include "update/delivery/byte_range.h"
+#include "update/manifest/manifest.h"
+#include "update/state/partial_identity.h"
 #include "update_server.h"
 #ifdef _WIN32
 #include <sddl.h>
 
 #include "library_planting_windows.h"
-#include "platform/user_sid_windows.h"
+#include "platform/files/user_sid_windows.h"
 #endif
 
 namespace brixa {

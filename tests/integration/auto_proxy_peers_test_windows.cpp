@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "http/http.h"
-#include "platform/stream.h"
-#include "platform/system_proxy.h"
+#include "http/client/http.h"
+#include "platform/core/stream.h"
+#include "platform/system/system_proxy.h"
 #include "support/internet_settings_windows.h"
 #include "support/peer_process.h"
 #include "support/temp_dir.h"
-#include "update/proxy_route.h"
+#include "update/net/proxy_route.h"
 
 namespace brixa {
 namespace {

@@ -7,14 +7,14 @@
 #include <sstream>
 #include <thread>
 
-#include "http/hash_base.h"
-#include "http/hash_sha256.h"
-#include "http/http.h"
+#include "http/client/http.h"
+#include "runtime/hash/hash_base.h"
+#include "runtime/hash/hash_sha256.h"
 #include "support/peer_suite.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
-#include "update/byte_range.h"
-#include "update/resumable_download.h"
+#include "update/delivery/byte_range.h"
+#include "update/delivery/resumable_download.h"
 
 namespace brixa {
 namespace {

@@ -7,13 +7,13 @@
 #include <thread>
 #include <typeinfo>
 
-#include "http/auth_ntlm.h"
-#include "http/http.h"
+#include "http/auth/ntlm/auth_ntlm.h"
+#include "http/client/http.h"
 #include "support/ntlm_answer.h"
 #include "support/peer_suite.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
-#include "transport/io_handler_exceptions.h"
+#include "transport/io/io_handler_exceptions.h"
 
 namespace brixa {
 namespace {

@@ -5,11 +5,11 @@
 
 #include <cstdlib>
 
-#include "http/auth_negotiate.h"
-#include "http/http.h"
-#include "http/http_protocol_exception.h"
-#include "http/mime_coder.h"
-#include "platform/stream.h"
+#include "http/auth/logon/auth_negotiate.h"
+#include "http/client/http.h"
+#include "http/client/http_protocol_exception.h"
+#include "platform/core/stream.h"
+#include "runtime/codec/mime_coder.h"
 #include "support/kerberos_realm.h"
 #include "support/scripted_server.h"
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "http/http.h"
+#include "http/client/http.h"
 #include "support/child_process_unix.h"
 #include "support/ntlm_answer.h"
 #include "support/peer_process.h"

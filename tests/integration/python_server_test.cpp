@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "http/http.h"
+#include "http/client/http.h"
 #include "support/peer_process.h"
 
 namespace brixa {

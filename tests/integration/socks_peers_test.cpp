@@ -10,13 +10,13 @@
 #include <random>
 #include <thread>
 
-#include "http/http.h"
+#include "http/client/http.h"
 #include "support/peer_suite.h"
 #include "support/scripted_server.h"
 #include "support/scripted_server_socket.h"
-#include "transport/io_handler_stack.h"
-#include "transport/socket_handle.h"
-#include "transport/socks_info.h"
+#include "transport/io/io_handler_stack.h"
+#include "transport/socket/socket_handle.h"
+#include "transport/socks/socks_info.h"
 
 namespace brixa {
 namespace {

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <thread>
 
-#include "http/http.h"
+#include "http/client/http.h"
 #include "support/peer_suite.h"
 #include "support/temp_dir.h"
 

@@ -16,17 +16,17 @@
 #include <thread>
 
 #include "app/version_check.h"
-#include "http/auth_digest.h"
-#include "http/http.h"
-#include "http/http_protocol_exception.h"
+#include "http/auth/auth_digest.h"
+#include "http/client/http.h"
+#include "http/client/http_protocol_exception.h"
 #include "support/peer_process.h"
 #include "support/scripted_server.h"
-#include "transport/ssl_backend.h"
-#include "transport/ssl_library.h"
-#include "transport/ssl_openssl.h"
-#include "transport/stack_exceptions.h"
+#include "transport/socket/stack_exceptions.h"
+#include "transport/tls/ssl_backend.h"
+#include "transport/tls/ssl_library.h"
+#include "transport/tls/ssl_openssl.h"
 #include "unit/platform/self_launch.h"
-#include "update/update_tls.h"
+#include "update/net/update_tls.h"
 
 namespace brixa {
 namespace {

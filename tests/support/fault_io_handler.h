@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "transport/io_handler.h"
-#include "transport/stack_consts.h"
+#include "transport/io/io_handler.h"
+#include "transport/socket/stack_consts.h"
 
 namespace brixa::test {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "transport/io_handler.h"
+#include "transport/io/io_handler.h"
 
 namespace brixa::test {
 

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "http/auth_ntlm.h"
-#include "http/http.h"
+#include "http/auth/ntlm/auth_ntlm.h"
+#include "http/client/http.h"
 
 namespace brixa::test {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/library_search.h"
+#include "platform/library/library_search.h"
 
 int main(int argc, char** argv) {
   brixa::HardenLibrarySearch();  // before anything can load a library

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/main_thread_queue.h"
+#include "platform/thread/main_thread_queue.h"
 
 namespace brixa::test {
 

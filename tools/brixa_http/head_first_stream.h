@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/stream.h"
+#include "platform/core/stream.h"
 
 namespace brixa::tool {
 

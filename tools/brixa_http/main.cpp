@@ -6,18 +6,18 @@
 #include <vector>
 
 #include "head_first_stream.h"
-#include "http/auth_negotiate.h"
-#include "http/http.h"
+#include "http/auth/logon/auth_negotiate.h"
+#include "http/client/http.h"
 #include "options.h"
 #include "output.h"
-#include "platform/library_search.h"
+#include "platform/library/library_search.h"
 #include "progress.h"
 #include "run_errors.h"
 #include "socks_chain.h"
 #include "terminal_text.h"
 #include "tls_setup.h"
 #include "transfer_watch.h"
-#include "transport/ssl_backend.h"
+#include "transport/tls/ssl_backend.h"
 
 namespace brixa::tool {
 namespace {

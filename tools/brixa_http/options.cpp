@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "runtime/text.h"
+#include "runtime/text/text.h"
 
 namespace brixa::tool {
 namespace {

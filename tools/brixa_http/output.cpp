@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/exception.h"
+#include "platform/core/exception.h"
 
 namespace brixa::tool {
 

@@ -7,15 +7,15 @@
 #include <initializer_list>
 #include <string>
 
-#include "http/http.h"
-#include "http/http_exceptions.h"
+#include "http/client/http.h"
+#include "http/client/http_exceptions.h"
 #include "terminal_text.h"
 #include "tls_setup.h"
 #include "transfer_watch.h"
-#include "transport/connect_thread.h"
-#include "transport/io_handler_exceptions.h"
-#include "transport/socks_info.h"
-#include "transport/stack_exceptions.h"
+#include "transport/io/io_handler_exceptions.h"
+#include "transport/socket/connect_thread.h"
+#include "transport/socket/stack_exceptions.h"
+#include "transport/socks/socks_info.h"
 
 namespace brixa::tool {
 namespace {

@@ -2,7 +2,7 @@
 // brixa-http's exit codes (curl's numbers where they mean the same), and how a failure maps to
 // one.
 
-#include "platform/exception.h"
+#include "platform/core/exception.h"
 
 namespace brixa {
 class TIdHTTP;

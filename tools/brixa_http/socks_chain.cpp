@@ -2,11 +2,11 @@
 
 #include "socks_chain.h"
 
-#include "http/http.h"
-#include "runtime/ip_text.h"
-#include "transport/io_handler_stack.h"
-#include "transport/socks_info.h"
-#include "transport/stack.h"
+#include "http/client/http.h"
+#include "runtime/text/ip_text.h"
+#include "transport/io/io_handler_stack.h"
+#include "transport/socket/stack.h"
+#include "transport/socks/socks_info.h"
 
 namespace brixa::tool {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "terminal_text.h"
-#include "transport/ssl_exceptions.h"
-#include "transport/ssl_io_handler.h"
+#include "transport/tls/ssl_exceptions.h"
+#include "transport/tls/ssl_io_handler.h"
 
 namespace brixa::tool {
 namespace {

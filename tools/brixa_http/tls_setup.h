@@ -2,7 +2,7 @@
 // TLS settings of brixa-http (-k, --cacert, --capath, -v) and the exit codes of TLS failures.
 
 #include "options.h"
-#include "platform/exception.h"
+#include "platform/core/exception.h"
 
 namespace brixa {
 class TIdSSLIOHandlerSocketBase;

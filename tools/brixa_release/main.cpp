@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/library_search.h"
+#include "platform/library/library_search.h"
 #include "release_tool.h"
 
 int main(int argc, char** argv) {

@@ -9,19 +9,19 @@
 #include <optional>
 #include <ostream>
 
-#include "http/hash_base.h"
-#include "http/hash_sha256.h"
-#include "platform/exception.h"
-#include "platform/private_file.h"
-#include "platform/signer.h"
-#include "platform/stream.h"
-#include "update/delivery_keys.h"
-#include "update/download_check.h"
-#include "update/manifest.h"
-#include "update/manifest_check.h"
-#include "update/release_keys.h"
-#include "update/rollout.h"
-#include "update/utc_time.h"
+#include "platform/core/exception.h"
+#include "platform/core/stream.h"
+#include "platform/crypto/signer.h"
+#include "platform/files/private_file.h"
+#include "runtime/hash/hash_base.h"
+#include "runtime/hash/hash_sha256.h"
+#include "runtime/time/utc_time.h"
+#include "update/delivery/download_check.h"
+#include "update/manifest/delivery_keys.h"
+#include "update/manifest/manifest.h"
+#include "update/manifest/manifest_check.h"
+#include "update/manifest/release_keys.h"
+#include "update/manifest/rollout.h"
 
 namespace brixa::release {
 

@@ -11,15 +11,15 @@
 #include <mutex>
 #include <thread>
 
-#include "http/hash_base.h"
-#include "http/hash_sha256.h"
-#include "platform/main_thread_queue.h"
-#include "platform/module_path.h"
-#include "platform/system_info.h"
+#include "platform/files/module_path.h"
+#include "platform/system/system_info.h"
+#include "platform/thread/main_thread_queue.h"
+#include "runtime/hash/hash_base.h"
+#include "runtime/hash/hash_sha256.h"
 #include "support/peer_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
-#include "unit/platform/gui_test_support.h"
+#include "unit/platform/gui/gui_test_support.h"
 
 namespace brixa {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/version_check.h"
-#include "platform/single_instance.h"
+#include "platform/process/single_instance.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 

@@ -6,9 +6,9 @@
 
 #include <filesystem>
 
-#include "platform/module_path.h"
-#include "platform/stream.h"
-#include "platform/system_info.h"
+#include "platform/core/stream.h"
+#include "platform/files/module_path.h"
+#include "platform/system/system_info.h"
 #include "support/peer_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"

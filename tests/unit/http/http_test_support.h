@@ -2,7 +2,7 @@
 // Shared bits of the HTTP client tests that talk to the scripted loopback server.
 #include <string>
 
-#include "http/http.h"
+#include "http/client/http.h"
 #include "support/scripted_server.h"
 
 namespace brixa::test {

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/module_path.h"
-#include "platform/process_launch.h"
+#include "platform/files/module_path.h"
+#include "platform/process/process_launch.h"
+#include "platform/thread/clock.h"
 #include "support/temp_dir.h"
 
 namespace brixa::test {

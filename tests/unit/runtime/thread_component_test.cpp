@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/clock.h"
+#include "platform/thread/clock.h"
 #include "unit/thread_test_support.h"
 
 #ifndef _WIN32

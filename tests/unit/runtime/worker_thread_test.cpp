@@ -9,7 +9,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "platform/clock.h"
+#include "platform/thread/clock.h"
 #include "unit/thread_test_support.h"
 
 namespace brixa {

@@ -4,17 +4,17 @@
 
 #include <memory>
 
-#include "http/http.h"
-#include "http/http_exceptions.h"
+#include "http/client/http.h"
+#include "http/client/http_exceptions.h"
 #include "tools/brixa_http/options.h"
 #include "tools/brixa_http/progress.h"
 #include "tools/brixa_http/run_errors.h"
 #include "tools/brixa_http/terminal_text.h"
 #include "tools/brixa_http/transfer_watch.h"
-#include "transport/connect_thread.h"
-#include "transport/io_handler_exceptions.h"
-#include "transport/ssl_exceptions.h"
-#include "transport/stack_exceptions.h"
+#include "transport/io/io_handler_exceptions.h"
+#include "transport/socket/connect_thread.h"
+#include "transport/socket/stack_exceptions.h"
+#include "transport/tls/ssl_exceptions.h"
 
 namespace brixa::tool {
 namespace {

@@ -9,8 +9,8 @@
 
 #include "support/peer_process.h"
 #include "support/temp_dir.h"
-#include "update/delivery_keys.h"
-#include "update/manifest.h"
+#include "update/manifest/delivery_keys.h"
+#include "update/manifest/manifest.h"
 
 namespace brixa::release {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/scripted_server.h"
-#include "transport/tcp_client.h"
+#include "transport/io/tcp_client.h"
 
 namespace brixa::test {
 

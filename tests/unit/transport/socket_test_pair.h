@@ -5,8 +5,8 @@
 #include <string>
 
 #include "runtime/stack_usage.h"
-#include "transport/socket_handle.h"
-#include "transport/stack.h"
+#include "transport/socket/socket_handle.h"
+#include "transport/socket/stack.h"
 
 namespace brixa::testing {
 

@@ -1,0 +1,97 @@
+#pragma once
+// The installer's download: continued where an earlier attempt or run stopped, from the first
+// of several servers that delivers it, every byte held to the manifest's size and hash.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/core/exception.h"
+#include "update/state/partial_identity.h"
+
+namespace brixa {
+
+class TIdHTTP;
+class TRangeSink;
+class TStream;
+
+// No server delivered the installer the manifest names; the message says why, per server.
+BRIXA_DECLARE_EXCEPTION(EUpdateDeliveryFailed, Exception);
+
+// Retries of one server after it lost the connection in the middle of the body. Four attempts
+// with pauses of 1, 2 and 4 s ride out a flapping link or a server restart; a server that
+// keeps failing is left for the next one rather than retried until the deadline.
+inline constexpr int kDownloadRetries = 3;
+inline constexpr std::uint32_t kFirstRetryPauseMs = 1000;
+inline constexpr std::uint32_t kMaxRetryPauseMs = 8000;
+
+// What the signed manifest says of the installer.
+struct TInstallerRelease {
+  std::uint64_t Serial = 0;
+  std::int64_t Size = 0;
+  std::string Sha256;  // 64 hexadecimal digits
+};
+
+// How the download went, for the run log.
+struct TDeliveryReport {
+  std::string ServedBy;             // the URL that delivered the last bytes; empty: none needed
+  std::int64_t ReusedBytes = 0;     // kept from an earlier run and not fetched again
+  std::int64_t FetchedBytes = 0;    // body bytes written in this run, including restarts
+  std::vector<std::string> Faults;  // "URL: reason" for every attempt that failed
+};
+
+// One installer download into `file` (read, written, resized; the caller owns and keeps it).
+//
+// `kept` describes what `file` already holds: an earlier run's partial installer. It is
+// continued only when it belongs to the same release (serial and hash) and has a validator;
+// otherwise the file starts empty. With N bytes in hand a request carries "Range: bytes=N-"
+// and "If-Range: <validator>"; a 206 whose Content-Range runs from N to Size-1 is appended, a
+// 200 (the server ignores ranges or the file changed) replaces everything, and any other answer
+// ends that server's turn without touching the file. A body is never written past Size. The
+// finished file is hashed as a whole; a mismatch empties it and the next server is asked.
+//
+// The client is used as configured (TLS, proxy, timeouts); its Range and IfRange are cleared
+// again before Run returns. Everything runs on the calling thread.
+class TResumableDownload {
+ public:
+  TResumableDownload(TIdHTTP& http, TInstallerRelease release, TStream& file,
+                     const TPartialIdentity& kept);
+
+  // Called with the identity of the bytes `file` is about to hold, before the first of them
+  // is written: the caller keeps it beside the file for a later run.
+  std::function<void(const TPartialIdentity&)> OnIdentity;
+  // Called with the bytes held and the installer's size: first with what is reused, then
+  // after every write.
+  std::function<void(std::int64_t held, std::int64_t size)> OnProgress;
+  // Before every request, with its URL (the caller sets the proxy route for it).
+  std::function<void(const std::string& url)> BeforeRequest;
+  // Waits between retries; sleeps when not set. The window's wait keeps serving messages.
+  std::function<void(std::uint32_t ms)> Pause;
+  // Milliseconds left of the run's overall deadline; unbounded when not set. No request and
+  // no retry starts once it is 0, and no pause is longer than what is left.
+  std::function<std::int64_t()> RemainingMs;
+
+  // Tries `urls` in order until one delivers the whole installer. Returns how it went; raises
+  // EUpdateDeliveryFailed when none did (the file then holds what can be continued later).
+  TDeliveryReport Run(const std::vector<std::string>& urls);
+
+ private:
+  enum class TOutcome { kDone, kCut, kFailed };
+  TOutcome TryServer(const std::string& url, std::string& fault);
+  TOutcome Attempt(const std::string& url, std::string& fault);
+  TOutcome Transfer(const std::string& url, std::int64_t offset, TRangeSink& sink,
+                    std::string& fault);
+  [[nodiscard]] bool Complete();
+  void Discard();
+  [[nodiscard]] bool TimeLeft() const;
+  void Wait(std::uint32_t ms) const;
+
+  TIdHTTP& http_;
+  TInstallerRelease release_;
+  TStream& file_;
+  TPartialIdentity identity_;
+  TDeliveryReport report_;
+};
+
+}  // namespace brixa

@@ -104,8 +104,7 @@ TfrmProgress::TfrmProgress(TComponent* owner, std::string updateUrl, std::string
 
   tempExePath_ = ExtractFilePath(ProgramFileName()) + SystemPathDelimiter() + kTempExeName;
   // A leftover of an earlier run; failure ignored. A resumable download keeps it to continue.
-  TIdHTTPFetcher fetcher(*IdHTTP1, *LowSpeedGuard);
-  TInstallerDownload(fetcher, Release(), tempExePath_, {}).RemoveLeftover();
+  TInstallerDownload::RemoveLeftover(tempExePath_, Release());
 }
 
 TfrmProgress::~TfrmProgress() {

@@ -41,9 +41,10 @@ TInstallerDownload::TInstallerDownload(TUpdateFetcher& fetcher, TInstallerReleas
       fileName_(std::move(fileName)),
       urls_(std::move(urls)) {}
 
-void TInstallerDownload::RemoveLeftover() const noexcept {
+void TInstallerDownload::RemoveLeftover(const std::string& fileName,
+                                        const TInstallerRelease& release) noexcept {
   // A resumable release decides in Run whether the kept part is its own.
-  if (!release_.Resumable()) (void)RemoveFile(fileName_);
+  if (!release.Resumable()) (void)RemoveFile(fileName);
 }
 
 std::unique_ptr<TPrivateFile> TInstallerDownload::Run() {

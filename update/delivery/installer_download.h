@@ -35,8 +35,10 @@ class TInstallerDownload {
   // Milliseconds left of the run's overall deadline; unbounded when not set.
   std::function<std::int64_t()> RemainingMs;
 
-  // Removes a leftover of an earlier run unless it is a part this release may continue.
-  void RemoveLeftover() const noexcept;
+  // Removes a leftover installer of an earlier run at `fileName` unless it is a part `release`
+  // may continue; failure ignored.
+  static void RemoveLeftover(const std::string& fileName,
+                             const TInstallerRelease& release) noexcept;
 
   // Refuses a folder that others may change (EUpdateUnsafeFolder), fetches, verifies the whole
   // file (size and hash, or for an unsigned release the announced length and the optional

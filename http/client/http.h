@@ -291,7 +291,7 @@ class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
   std::string tunnelTarget_;
 };
 
-// The client with its properties published (settable from a form description); it adds
+// The client as programs use it: TIdCustomHTTP with every property public; it adds
 // nothing else.
 class TIdHTTP : public TIdCustomHTTP {
  public:

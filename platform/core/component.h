@@ -42,7 +42,8 @@ class TComponent : public TPersistent {
   [[nodiscard]] bool IsLoading() const noexcept { return (state_ & csLoading) != 0; }
   [[nodiscard]] bool IsDesignTime() const noexcept { return (state_ & csDesigning) != 0; }
   [[nodiscard]] bool IsDestroying() const noexcept { return (state_ & csDestroying) != 0; }
-  // Marks the component as being read from a form description until Loaded() runs.
+  // Marks the component as having its properties assigned in bulk (csLoading) until
+  // FinishLoading runs: setters that would act at once only store their values meanwhile.
   void BeginLoading() noexcept { state_ |= csLoading; }
   void SetDesigning(bool value) noexcept;
   // Ends loading and lets the component act on the values it was given.

@@ -1,0 +1,316 @@
+// How a release reaches the user: mirrors held to the signed manifest, a second update server
+// when the first fails or asks to wait, downloads continued where an earlier run stopped, the
+// rollout kill switch, and Retry-After on the version check.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "http/client/http.h"
+#include "tools/brixa_release/release_tool.h"
+#include "update/delivery/byte_range.h"
+#include "update/state/partial_identity.h"
+#include "updater_fixture.h"
+
+namespace brixa::e2e {
+namespace {
+
+// The test's own requests to the update server wait this long for an answer.
+constexpr std::int32_t kProbeReadTimeoutMs = 10000;
+// How long a test waits for nginx to log an answer the updater has already read.
+constexpr int kLogTimeoutMs = 3000;
+
+// Signs `installer` as a release with brixa-release and the tests' key, with `extra` options
+// (--mirror, --rollout), and puts it on the server.
+void PublishSigned(const UpdateServer& server, const std::string& installer,
+                   const std::string& serial, const std::vector<std::string>& extra = {}) {
+  test::TempDir dir;
+  test::WriteFileText(dir.Path("setup.bin"), installer);
+  std::vector<std::string> arguments = {
+      "sign",     "--key", test::BuildTreePath("test-update-key/private.pem"), "--stamp", "2",
+      "--serial", serial};
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  arguments.push_back(dir.Path("setup.bin"));
+  arguments.push_back(dir.Path("release"));
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(release::RunReleaseTool(arguments, out, err), release::kExitOk) << err.str();
+  for (const char* name : {"version.ini", "version.ini.sig", "update.exe"}) {
+    server.Publish(name, test::ReadFileText(dir.Path("release") + "/" + name));
+  }
+}
+
+// The last line of the run log.
+std::string LastRecord(const ProductDir& product) {
+  const std::string log = product.RunLog();
+  return log.size() < 2 ? log : log.substr(log.rfind('\n', log.size() - 2) + 1);
+}
+
+// The primary serves a tampered installer; of the mirrors one refuses connections, one has no
+// such file and the last serves the right one: that one is installed, and the log names it.
+TEST_F(UpdaterEndToEnd, MirrorsDeliverWhenThePrimaryFailsAndAreHeldToTheManifest) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  const std::string installer = InstallerBytes(64 * 1024);
+  test::RefusingPort down;
+  const std::string base = "http://127.0.0.1:" + std::to_string(test::BuiltInServer().port);
+  const std::string good = base + "/brixakit/mirror-update.exe";
+  PublishSigned(*server, installer, "100",
+                {"--mirror", "http://127.0.0.1:" + std::to_string(down.Port()) + "/u.exe",
+                 "--mirror", base + "/brixakit/missing.exe", "--mirror", good});
+  std::string tampered = installer;
+  tampered[tampered.size() - 1] ^= 1;
+  server->Publish("update.exe", tampered);
+  server->Publish("mirror-update.exe", installer);
+  ProductDir product("BrixaUpdaterSigned");
+  product.SetLocalStamp("1");
+  const ProgramResult run = product.Run();
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_TRUE(product.WaitForMarker()) << run.stdErr << product.RunLog();
+  EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+  const std::string record = LastRecord(product);
+  EXPECT_NE(record.find("installed"), std::string::npos) << record;
+  EXPECT_NE(record.find("served by " + good), std::string::npos) << record;
+  EXPECT_FALSE(product.Has(std::string(kTempExe) + ".partial"));
+}
+
+// An updater built with two servers (the first on BRIXA_FALLBACK_TEST_PORT) checks with the
+// second when the first refuses the connection or answers 503, installs from it, and logs why
+// the first was passed over; with both failing it fails with both reasons and starts nothing.
+TEST_F(UpdaterEndToEnd, AFailingFirstUpdateServerHandsOverToTheNext) {
+#ifdef BRIXA_FALLBACK_TEST_PORT
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  const std::string first = "127.0.0.1:" + std::to_string(BRIXA_FALLBACK_TEST_PORT);
+  const test::Script unavailable = {
+      test::Expect::LineBlock(),
+      test::Send(
+          "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")};
+  const struct {
+    const char* what;
+    bool firstAnswers;  // a server on the first port answering 503, or none there
+    bool secondServes;  // the usual server up with the release, or down
+  } cases[] = {
+      {"first refuses the connection", false, true},
+      {"first answers 503", true, true},
+      {"both fail", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The Windows test shares the usual server, started beside it, with every other test.
+    if (OnWindows() && !c.secondServes) continue;
+    std::optional<test::ScriptedServer> failing;
+    if (c.firstAnswers)
+      failing.emplace(unavailable, test::ScriptedServerOptions{.port = static_cast<std::uint16_t>(
+                                                                   BRIXA_FALLBACK_TEST_PORT)});
+    std::unique_ptr<UpdateServer> server;
+    if (c.secondServes) {
+      std::string whyNot;
+      server = UpdateServer::Start(UpdateServerOptions{}, whyNot);
+      if (!server) GTEST_SKIP() << whyNot;
+      PublishRelease(*server, "v2");
+    }
+    ProductDir product("BrixaUpdaterFallback");
+    product.SetLocalStamp("1");
+    const ProgramResult run = product.Run();
+    EXPECT_EQ(run.exitCode, 0);
+    const std::string record = LastRecord(product);
+    EXPECT_NE(record.find(first), std::string::npos) << "the first server's failure: " << record;
+    if (c.firstAnswers) {
+      EXPECT_GE(failing->Accepted(), 1u);
+      EXPECT_NE(record.find("503"), std::string::npos) << record;
+    }
+    if (c.secondServes) {
+      EXPECT_TRUE(product.WaitForMarker()) << run.stdErr << record;
+      EXPECT_NE(record.find("installed"), std::string::npos) << record;
+      EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 1);
+    } else {
+      EXPECT_NE(record.find("decision=failed"), std::string::npos) << record;
+      EXPECT_NE(record.find(":" + std::to_string(test::BuiltInServer().port)), std::string::npos)
+          << record;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      EXPECT_FALSE(product.Has(kMarker));
+    }
+  }
+#else
+  GTEST_SKIP() << "no fallback updater: openssl was missing at configure";
+#endif
+}
+
+// The first server answers 503 with "Retry-After: 120": the run installs from the next, and
+// the run after it asks only the next, leaving the first alone until its time.
+TEST_F(UpdaterEndToEnd, AServerThatAsksToWaitIsLeftAloneWhileTheNextServes) {
+#ifdef BRIXA_FALLBACK_TEST_PORT
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  const test::ScriptedServer busy(
+      test::Script{test::Expect::LineBlock(),
+                   test::Send("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 120\r\n"
+                              "Content-Length: 0\r\nConnection: close\r\n\r\n")},
+      {.port = static_cast<std::uint16_t>(BRIXA_FALLBACK_TEST_PORT)});
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  PublishRelease(*server, "v2");
+  ProductDir product("BrixaUpdaterFallback");
+  product.SetLocalStamp("1");
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const ProgramResult result = product.Run();
+    EXPECT_TRUE(product.WaitForMarker()) << result.stdErr << product.RunLog();
+    fs::remove(product.Path(kMarker));
+    const std::string record = LastRecord(product);
+    EXPECT_NE(record.find("installed"), std::string::npos) << record;
+    EXPECT_NE(record.find(run == 1 ? "no check before" : "asked not to be asked before"),
+              std::string::npos)
+        << record;
+    EXPECT_EQ(busy.Accepted(), 1u) << "the first server was asked again";
+    EXPECT_EQ(server->Requests("GET", "/brixakit/version.ini"), run);
+  }
+#else
+  GTEST_SKIP() << "no fallback updater: openssl was missing at configure";
+#endif
+}
+
+// A download ended with the updater (killed while a slow server sends) is continued by the next
+// run: nginx sends only the missing bytes, and the log says how many were reused.
+TEST_F(UpdaterEndToEnd, ADownloadEndedWithTheUpdaterIsContinuedByTheNextRun) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  if (OnWindows()) GTEST_SKIP() << "needs a rate-limited nginx configured by the test (Linux side)";
+  UpdateServerOptions slow;
+  slow.rateBytesPerSecond = 128 * 1024;
+  SERVER_OR_SKIP(server, slow);
+  const std::string installer = InstallerBytes(768 * 1024);
+  PublishSigned(*server, installer, "100");
+  ProductDir product("BrixaUpdaterSigned");
+  product.SetLocalStamp("1");
+  const ProgramResult first = product.RunFor(2500);
+  EXPECT_TRUE(first.timedOut);
+  EXPECT_FALSE(product.Has(kMarker));
+  const auto kept = static_cast<std::int64_t>(fs::file_size(product.Path(kTempExe)));
+  ASSERT_GT(kept, 0);
+  ASSERT_LT(kept, static_cast<std::int64_t>(installer.size()));
+  ASSERT_TRUE(product.Has(std::string(kTempExe) + ".partial"));
+
+  const ProgramResult second = product.Run();
+  ASSERT_TRUE(product.WaitForMarker()) << second.stdErr << product.RunLog();
+  EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+  EXPECT_TRUE(WaitFor([&] { return server->AccessLog().find("\" 206 ") != std::string::npos; },
+                      kLogTimeoutMs));
+  std::istringstream log(server->AccessLog());
+  std::string last;
+  for (std::string line; std::getline(log, line);) {
+    if (line.find("\"GET /brixakit/update.exe ") != std::string::npos) last = line;
+  }
+  const std::string missing = std::to_string(static_cast<std::int64_t>(installer.size()) - kept);
+  EXPECT_NE(last.find("\" 206 " + missing), std::string::npos) << last;
+  EXPECT_NE(LastRecord(product).find(std::to_string(kept) + " bytes reused"), std::string::npos)
+      << LastRecord(product);
+}
+
+// A partial installer an earlier run kept, with its identity (release and the server's entity
+// tag), is continued: the one request for the installer is answered 206 with the missing bytes
+// alone. Runs on both platforms against the plain server.
+TEST_F(UpdaterEndToEnd, AKeptPartialInstallerIsContinuedWithOnlyTheMissingBytes) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  const std::string installer = InstallerBytes(256 * 1024);
+  PublishSigned(*server, installer, "100");
+  TIdHTTP http;
+  http.SetReadTimeout(kProbeReadTimeoutMs);
+  http.Head("http://127.0.0.1:" + std::to_string(test::BuiltInServer().port) +
+            "/brixakit/update.exe");
+  const std::string etag = RangeValidatorOf(http.LastResponse());
+  ASSERT_FALSE(etag.empty());
+  http.CloseConnection(true);
+  // The test's own HEAD, once nginx has logged it; the updater sends none.
+  ASSERT_TRUE(WaitFor([&] { return server->Requests("HEAD", "/brixakit/update.exe") == 1; },
+                      kLogTimeoutMs));
+
+  ProductDir product("BrixaUpdaterSigned");
+  product.SetLocalStamp("1");
+  const std::size_t kept = installer.size() * 3 / 10;
+  test::WriteFileText(product.Path(kTempExe), installer.substr(0, kept));
+  // As the updater leaves it: readable by the user alone (a file others could change is never
+  // continued, it is replaced).
+  fs::permissions(product.Path(kTempExe), fs::perms::owner_read | fs::perms::owner_write);
+  test::WriteFileText(product.Path(std::string(kTempExe) + ".partial"),
+                      TPartialIdentity{100, Sha256Hex(installer), etag}.Serialize());
+  const ProgramResult run = product.Run();
+  ASSERT_TRUE(product.WaitForMarker()) << run.stdErr << product.RunLog();
+  EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+  // nginx logs an answer once it is sent, which may be after the updater has read it.
+  EXPECT_TRUE(
+      WaitFor([&] { return server->Requests("GET", "/brixakit/update.exe") == 1; }, kLogTimeoutMs));
+  EXPECT_EQ(server->Requests("HEAD", "/brixakit/update.exe"), 1);
+  EXPECT_EQ(BytesSent(*server, "/brixakit/update.exe"),
+            static_cast<std::int64_t>(installer.size() - kept));
+  EXPECT_NE(LastRecord(product).find(std::to_string(kept) + " bytes reused"), std::string::npos)
+      << LastRecord(product);
+}
+
+// Rollout=0 under a higher serial stops a release that was partly out: nothing is fetched.
+TEST_F(UpdaterEndToEnd, TheRolloutKillSwitchStopsAReleaseEverywhere) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  const std::string installer = InstallerBytes();
+  ProductDir product("BrixaUpdaterSigned");
+  product.SetLocalStamp("1");
+  PublishSigned(*server, installer, "200", {"--rollout", "0"});
+  const ProgramResult run = product.Run();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.stdErr, "");
+  EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
+  EXPECT_NE(LastRecord(product).find("held back"), std::string::npos) << LastRecord(product);
+  const std::string state = test::ReadFileText(product.StateDir() + "/BrixaUpdater/state.ini");
+  EXPECT_NE(state.find("RolloutBucket="), std::string::npos) << state;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(product.Has(kMarker));
+  // Back at 100 %, the same machine updates.
+  PublishSigned(*server, installer, "201", {"--rollout", "100"});
+  (void)product.Run();
+  EXPECT_TRUE(product.WaitForMarker()) << product.RunLog();
+}
+
+// A 503 with Retry-After, in seconds or as a date: the next run makes no request; once the time
+// has passed, it does. Without Retry-After every run asks.
+TEST_F(UpdaterEndToEnd, RetryAfterOnTheVersionCheckDefersTheNextChecks) {
+  if (OnWindows()) GTEST_SKIP() << "needs an nginx configured by the test (Linux side)";
+  const std::string inTwoMinutes = [] {
+    const std::time_t at = std::time(nullptr) + 120;
+    char text[64];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", std::gmtime(&at));
+    return std::string(text);
+  }();
+  const struct {
+    std::string retryAfter;
+    bool defers;
+  } cases[] = {{"2", true}, {inTwoMinutes, true}, {"", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.retryAfter);
+    UpdateServerOptions busy;
+    busy.extraLocations =
+        "location = /brixakit/version.ini { " +
+        (c.retryAfter.empty() ? std::string()
+                              : "add_header Retry-After \"" + c.retryAfter + "\" always; ") +
+        "return 503; }";
+    SERVER_OR_SKIP(server, busy);
+    ProductDir product;
+    product.SetLocalStamp("1");
+    (void)product.Run();
+    EXPECT_EQ(server->Requests("HEAD", "/brixakit/version.ini"), 1);
+    (void)product.Run();
+    EXPECT_EQ(server->Requests("HEAD", "/brixakit/version.ini"), c.defers ? 1 : 2);
+    if (c.retryAfter == "2") {
+      EXPECT_NE(LastRecord(product).find("deferred"), std::string::npos) << LastRecord(product);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+      (void)product.Run();
+      EXPECT_EQ(server->Requests("HEAD", "/brixakit/version.ini"), 2) << "after the time";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brixa::e2e

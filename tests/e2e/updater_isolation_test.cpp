@@ -1,0 +1,289 @@
+// What others on the machine can do to the updater's run: a product folder other users may
+// change, another user racing the download to have their own program started, and libraries
+// planted where a careless load would find them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include "updater_fixture.h"
+#ifdef _WIN32
+#include <sddl.h>
+
+#include "library_planting_windows.h"
+#include "platform/files/user_sid_windows.h"
+#endif
+
+namespace brixa::e2e {
+namespace {
+
+// A product folder other users may change: the download is refused before anything is
+// written, with the reason on stderr and in the log.
+TEST_F(UpdaterEndToEnd, AProductFolderOthersMayChangeIsRefused) {
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("update.exe", InstallerBytes());
+  ProductDir product;
+  product.SetLocalStamp("1");
+#ifdef _WIN32
+  // Everybody may change the folder: its access list says so (Wine keeps that in the folder's
+  // mode, which reads back the same).
+  const auto setAccess = [&](const std::string& others) {
+    const TUserSid user;
+    const std::string sddl =
+        "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;" + SidText(user.Sid()) + ")" + others;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_TRUE(
+        ::SetFileSecurityA(product.Path("").c_str(), DACL_SECURITY_INFORMATION, descriptor));
+    ::LocalFree(descriptor);
+  };
+  setAccess("(A;OICI;0x1301ff;;;WD)");
+  const ProgramResult run = product.Run();
+  setAccess("");
+  const char* const reason = "can be changed by other users: S-1-1-0 may";
+#else
+  fs::permissions(product.Path(""), fs::perms::owner_all | fs::perms::group_all);
+  const ProgramResult run = product.Run();
+  fs::permissions(product.Path(""), fs::perms::owner_all);
+  const char* const reason = "can be written by other users";
+#endif
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
+  EXPECT_NE(product.RunLog().find(reason), std::string::npos) << product.RunLog();
+  EXPECT_NE(product.RunLog().find("not safe"), std::string::npos) << product.RunLog();
+  EXPECT_FALSE(product.Has(kTempExe));
+  EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
+}
+
+#ifndef _WIN32
+
+// Another local user, in a group that shares a folder with the product's owner (the test runs
+// as root and makes the sharing).
+constexpr uid_t kOtherUid = 4242;  // a user with no account
+constexpr gid_t kSharedGid = 4243;
+constexpr int kOtherUserTimeoutMs = 30000;
+
+// Runs the shell `script` as the other user with `arguments` as $1...; what it printed.
+std::string RunAsOtherUser(const std::string& script, const std::vector<std::string>& arguments) {
+  std::vector<std::string> command{"--reuid=" + std::to_string(kOtherUid),
+                                   "--regid=" + std::to_string(kOtherUid),
+                                   "--groups=" + std::to_string(kSharedGid),
+                                   "/bin/sh",
+                                   "-c",
+                                   script,
+                                   "attacker"};
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  return test::RunProgram("/usr/bin/setpriv", command, kOtherUserTimeoutMs).stdOut;
+}
+
+// What the other user tries while the updater runs (run from the folder above the product's,
+// $1; $2 the file a planted program would write):
+//   rewrite: opens brixaupdatetemp.exe for writing as soon as it appears and puts a script at
+//            its start, as a descriptor kept from early on would;
+//   swap:    renames the product's folder and plants a folder with its own brixaupdatetemp.exe.
+const char* const kRewriteAttack =
+    "cd \"$1\" || exit 1; f=product/brixaupdatetemp.exe; i=0\n"
+    "while [ ! -e $f ] && [ $i -lt 400 ]; do sleep 0.02; i=$((i + 1)); done\n"
+    "if printf '#!/bin/sh\\necho planted > %s\\n' \"$2\" 1<>$f 2>/dev/null; then\n"
+    "  echo done; else echo refused; fi\n";
+const char* const kSwapAttack =
+    "cd \"$1\" || exit 1; i=0\n"
+    "while [ $i -lt 100 ]; do\n"
+    "  if mv product product.moved 2>/dev/null; then\n"
+    "    mkdir product && printf '#!/bin/sh\\necho planted > %s\\n' \"$2\" > "
+    "product/brixaupdatetemp.exe && chmod 755 product/brixaupdatetemp.exe && echo done\n"
+    "    exit 0\n"
+    "  fi\n"
+    "  sleep 0.05; i=$((i + 1))\n"
+    "done\n"
+    "echo refused\n";
+
+// Another user with access to the product's folder, or write access to the folder above it,
+// tries to have their own program started in the installer's place while the updater
+// downloads; nothing of theirs runs, only the installer served (or, where the folder above can
+// be changed by others and is not sticky, nothing at all).
+TEST_F(UpdaterEndToEnd, AnotherUserCannotHaveTheirProgramStarted) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is missing (package util-linux)";
+  const std::string installer = InstallerBytes(512 * 1024);
+  UpdateServerOptions slow;
+  slow.rateBytesPerSecond = static_cast<std::int64_t>(installer.size() / 3);  // about 3 s
+  SERVER_OR_SKIP(server, slow);
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("update.exe", installer);
+  const struct {
+    const char* name;
+    const char* attack;
+    fs::perms above;    // the folder above the product's, group kSharedGid
+    fs::perms product;  // the product's folder, group kSharedGid
+    bool installs;
+  } cases[] = {
+      // A group may read the product's folder, and the user's umask of 002 would have let it
+      // write the file.
+      {"rewrite through an early descriptor", kRewriteAttack, fs::perms(0755), fs::perms(0750),
+       true},
+      {"folder swapped in a shared folder", kSwapAttack, fs::perms(0770), fs::perms(0700), false},
+      {"folder swapped in a sticky shared folder", kSwapAttack, fs::perms(01770), fs::perms(0700),
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProductDir product("BrixaUpdater", "product");
+    product.SetLocalStamp("1");
+    const std::string planted = product.Root() + "/planted";
+    for (const auto& [folder, mode] :
+         {std::pair{product.Root(), c.above}, std::pair{product.Path(""), c.product}}) {
+      ASSERT_EQ(::chown(folder.c_str(), 0, kSharedGid), 0);
+      fs::permissions(folder, mode);
+    }
+    const int requestsBefore = server->Requests("HEAD", "/brixakit/version.ini");
+    std::string attacked;
+    std::thread attacker([&] {
+      // The swap starts once the updater runs from its folder, as it would on a user's machine.
+      (void)WaitFor(
+          [&] { return server->Requests("HEAD", "/brixakit/version.ini") > requestsBefore; },
+          kDownloadStartTimeoutMs);
+      attacked = RunAsOtherUser(c.attack, {product.Root(), planted});
+    });
+    const mode_t savedMask = ::umask(002);
+    const ProgramResult run = product.Run();
+    ::umask(savedMask);
+    attacker.join();
+    fs::permissions(product.Root(), fs::perms::owner_all);
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(c.installs, product.WaitForMarker()) << run.stdErr << product.RunLog();
+    if (c.installs) {
+      EXPECT_EQ(attacked, "refused\n");
+      EXPECT_EQ(test::ReadFileText(product.Path(kTempExe)), installer);
+    } else {
+      EXPECT_NE(run.stdErr.find(kDownloadError), std::string::npos) << run.stdErr;
+      EXPECT_NE(product.RunLog().find("not safe"), std::string::npos) << product.RunLog();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(fs::exists(planted)) << "the other user's program ran";
+  }
+}
+
+#endif  // _WIN32
+
+#ifdef _WIN32
+
+// However the proxy answers (407 offering NTLM, Negotiate and Digest, to the plain and to the
+// https updater), the updater loads no library planted in the current folder or on PATH.
+TEST_F(UpdaterEndToEnd, LoadsNoLibraryPlantedInTheCurrentFolderOrOnPath) {
+  for (const char* program : {"BrixaUpdater", "BrixaUpdaterTls"}) {
+    SCOPED_TRACE(program);
+    if (!fs::exists(test::BuildTreePath(std::string("app/") + program + test::ExecutableSuffix())))
+      continue;
+    test::ScriptedServer proxy(test::ChallengingPeer(407), {.stepTimeoutMs = 2000});
+    ProductDir product(program);
+    product.SetLocalStamp("1");
+    const ScopedInternetSettings settings("127.0.0.1:" + std::to_string(proxy.Port()),
+                                          "<-loopback>");
+    ASSERT_TRUE(settings.Ok()) << "reg.exe could not set the Internet Settings";
+    const test::PlantedLibraries planted;
+    const ProgramResult run = product.Run();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_GE(proxy.Accepted(), 1u) << "the updater never met the proxy's challenge";
+    EXPECT_EQ(planted.Loaded(), std::vector<std::string>{}) << run.stdErr;
+  }
+}
+
+// Tells Wine, for the programs named, to load the libraries named from beside the program when
+// a file of that name is there, as Windows does; for the life of the object (Wine reads its
+// per-program settings when a program starts; Windows ignores them).
+class ScopedWineNativeFirst {
+ public:
+  template <std::size_t N>
+  ScopedWineNativeFirst(std::initializer_list<const char*> programs, const char* const (&dlls)[N]) {
+    for (const char* program : programs) {
+      const std::string key = std::string(kAppDefaults) + program;
+      keys_.push_back(key);
+      HKEY overrides = nullptr;
+      if (::RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\DllOverrides").c_str(), 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &overrides, nullptr) != ERROR_SUCCESS) {
+        continue;
+      }
+      for (const char* dll : dlls) {
+        const std::string name = std::string(dll).substr(0, std::strlen(dll) - 4);  // no ".dll"
+        ::RegSetValueExA(overrides, name.c_str(), 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>("native,builtin"), 15);
+      }
+      ::RegCloseKey(overrides);
+    }
+  }
+  ~ScopedWineNativeFirst() {
+    for (const std::string& key : keys_) (void)::RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());
+  }
+  ScopedWineNativeFirst(const ScopedWineNativeFirst&) = delete;
+  ScopedWineNativeFirst& operator=(const ScopedWineNativeFirst&) = delete;
+
+ private:
+  static constexpr const char* kAppDefaults = "Software\\Wine\\AppDefaults\\";
+  std::vector<std::string> keys_;
+};
+
+// Libraries that are not among the system's known DLLs are looked for beside the program
+// first. Planted there under the names of the system libraries the updater uses, none is loaded
+// through a signed update with its window, nor over https (Schannel): a probe bound to bcrypt
+// by a plain import does load the planted one, so the planting works.
+TEST_F(UpdaterEndToEnd, LoadsNoSystemLibraryPlantedBesideItself) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  const char* const names[] = {"bcrypt.dll", "crypt32.dll", "secur32.dll", "comctl32.dll"};
+  // Windows looks beside the program first for these; Wine does when told to.
+  const ScopedWineNativeFirst nativeFirst({"BrixaUpdater.exe", "plant_probe.exe"}, names);
+  const auto plant = [&](const ProductDir& product) {
+    for (const char* name : names) fs::copy_file(test::MarkerDll(), product.Path(name));
+  };
+  const auto loaded = [&](const ProductDir& product) {
+    std::vector<std::string> found;
+    for (const char* name : names) {
+      if (product.Has(std::string(name) + ".loaded")) found.emplace_back(name);
+    }
+    return found;
+  };
+  {
+    ProductDir probe;
+    plant(probe);
+    fs::copy_file(test::BuildTreePath("tests/plant_probe.exe"), probe.Path("plant_probe.exe"));
+    (void)test::RunProgram(probe.Path("plant_probe.exe"), {}, kRunTimeoutMs);
+    EXPECT_EQ(loaded(probe), std::vector<std::string>{"bcrypt.dll"})
+        << "the probe did not load the planted bcrypt.dll: the planting proves nothing";
+  }
+  for (const bool tls : {false, true}) {
+    const std::string program = tls ? "BrixaUpdaterTls" : "BrixaUpdaterSigned";
+    SCOPED_TRACE(program);
+    if (!fs::exists(test::BuildTreePath("app/" + program + test::ExecutableSuffix()))) continue;
+    UpdateServerOptions options;
+    options.tls = tls;
+    SERVER_OR_SKIP(server, options);
+    PublishRelease(*server, "v2");
+    ProductDir product(program);
+    plant(product);
+    product.SetLocalStamp("1");
+    const ProgramResult run = product.Run();
+    EXPECT_TRUE(product.WaitForMarker()) << run.stdErr << product.RunLog();
+    EXPECT_EQ(loaded(product), std::vector<std::string>{}) << run.stdErr;
+  }
+}
+
+#endif  // _WIN32
+
+}  // namespace
+}  // namespace brixa::e2e

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "http/auth/ntlm/auth_ntlm.h"
-#include "http/auth/ntlm/auth_ntlm_des_platform.h"
+#include "http/auth/ntlm/auth_ntlm_des.h"
 #include "platform/library/openssl_library.h"
 
 namespace brixa {

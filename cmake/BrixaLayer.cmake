@@ -27,6 +27,7 @@ function(brixa_layer name)
   foreach(excluded ${ARG_EXCLUDE})
     list(FILTER sources EXCLUDE REGEX "/${excluded}$")
   endforeach()
+  brixa_name_check(${name} ${ARG_EXCLUDE})
   add_library(brixa_${name} STATIC ${sources})
   set_target_properties(brixa_${name} PROPERTIES EXPORT_NAME ${name})
 
@@ -37,6 +38,33 @@ function(brixa_layer name)
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/brixa>)
   target_link_libraries(brixa_${name} PUBLIC ${ARG_DEPENDS} ${ARG_LIBS})
   brixa_header_check(${name})
+endfunction()
+
+# brixa_name_check(<name> <exempt file names>...): every source file of the folder <name>/, both
+# platforms' alike, is named after the header it implements: X.cpp, X_unix.cpp or X_windows.cpp
+# beside an X.h. Fails the configure step naming every file that is not, so a unit cannot hide
+# in a file whose name says something else. Headers need no source (header-only units).
+function(brixa_name_check name)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  set(offenders)
+  foreach(source ${sources})
+    get_filename_component(file_name ${source} NAME)
+    if(file_name IN_LIST ARGN)
+      continue()
+    endif()
+    get_filename_component(folder ${source} DIRECTORY)
+    string(REGEX REPLACE "\\.cpp$" "" unit ${file_name})
+    string(REGEX REPLACE "_(unix|windows)$" "" platform_unit ${unit})
+    if(NOT EXISTS ${folder}/${unit}.h AND NOT EXISTS ${folder}/${platform_unit}.h)
+      file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${source})
+      list(APPEND offenders ${relative})
+    endif()
+  endforeach()
+  if(offenders)
+    list(JOIN offenders "\n  " listed)
+    message(FATAL_ERROR "Source files not named after a header beside them (X.cpp, X_unix.cpp or "
+                        "X_windows.cpp next to X.h):\n  ${listed}")
+  endif()
 endfunction()
 
 # brixa_header_check(<name>): the object library brixa_<name>_headers, one translation unit per

@@ -207,8 +207,11 @@ class TIdAuthentication : public TPersistent {
 // Adds `name`; raises EIdAlreadyRegisteredAuthenticationMethod (with the class name of `cls`)
 // when the name is taken, and EIdAuthenticationRankTaken when another class has the rank of
 // `cls` (the same class under a second name is fine). A new scheme declares its rank
-// (`kRank`, between or above the kAuthRank* values) and registers itself; nothing else in the
-// client names schemes.
+// (`kRank`, between or above the kAuthRank* values) and registers itself; ChooseAuthScheme then
+// weighs it with the others. The logon schemes (Negotiate, and NTLM computed by the system) are
+// not in the registry: the client looks them up by challenge word (LogonSchemeFor) where the
+// caller allows the logon, and PreferLogonScheme puts one in place of the registry's choice when
+// it ranks higher and the system can answer with it now.
 void RegisterAuthScheme(std::string_view name, TIdAuthenticationClass cls);
 // Removes `name` when present.
 void UnregisterAuthScheme(std::string_view name);

@@ -1,15 +1,22 @@
 // One request/response exchange: the request head written after its caller text is checked,
-// the response head read and judged, the body read or skipped.
+// the response head read, and the status handling: what a final response leads to (success, a
+// followed redirect, an answered challenge or EIdHTTPProtocolException) and what becomes of
+// its body.
 
 #include "http/client/http_protocol.h"
 
 #include <algorithm>
 
+#include "http/body/discard_stream.h"
 #include "http/body/response_body_reader.h"
 #include "http/client/http.h"
+#include "runtime/text/encoding.h"
+#include "runtime/text/header_value.h"
+#include "runtime/text/text.h"
 #include "transport/io/io_handler.h"
 
 namespace brixa {
+
 namespace {
 
 const char* const kVersionText[] = {"1.0", "1.1"};
@@ -29,6 +36,63 @@ void RequireSingleLineFields(const TIdHTTPRequest& request, const TIdProxyConnec
   request.CheckOneLineFields(RequireSingleLine);
   RequireSingleLine(proxy.ProxyUsername());
   for (const std::string& line : request.CustomHeaders().Lines()) RequireSingleLine(line);
+}
+
+// Redirect bodies get a wait limit (a redirect the server sends without its announced body
+// costs at most this, and the connection); everything else is read as framed.
+constexpr std::int32_t kRedirectBodyWaitMs = 5000;
+constexpr std::int32_t kNoWaitLimit = -1;
+
+bool IsIgnored(std::int32_t code, const TIdIgnoreReplies& ignoreReplies) {
+  const auto code16 = static_cast<std::int16_t>(code);
+  return std::find(ignoreReplies.begin(), ignoreReplies.end(), code16) != ignoreReplies.end();
+}
+
+// Keeps the first kMaxErrorBodyBytes of an error text. A longer one is not read to its end:
+// the write that would pass the cap raises ErrorTextCapReached, and the connection goes.
+struct ErrorTextCapReached {};
+
+class CappedErrorText : public TStream {
+ public:
+  std::int64_t Read(void* /*buffer*/, std::int64_t /*count*/) override { return 0; }
+  std::int64_t Write(const void* buffer, std::int64_t count) override {
+    if (count > kMaxErrorBodyBytes - text_.Size()) {
+      text_.Write(buffer, kMaxErrorBodyBytes - text_.Size());
+      throw ErrorTextCapReached();
+    }
+    return text_.Write(buffer, count);
+  }
+  std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+    return text_.Seek(offset, origin);
+  }
+  void SetSize(std::int64_t size) override { text_.SetSize(size); }
+  [[nodiscard]] std::int64_t Size() override { return text_.Size(); }
+  [[nodiscard]] TMemoryStream& Text() noexcept { return text_; }
+
+ private:
+  TMemoryStream text_;
+};
+
+// Puts `replacement` in place of the response's body stream for the life of the object.
+class BodyStreamSwap {
+ public:
+  BodyStreamSwap(TIdHTTPResponse& response, TStream* replacement)
+      : response_(response), saved_(response.BodyStream()) {
+    response_.SetBodyStream(replacement);
+  }
+  ~BodyStreamSwap() { response_.SetBodyStream(saved_); }
+  BodyStreamSwap(const BodyStreamSwap&) = delete;
+  BodyStreamSwap& operator=(const BodyStreamSwap&) = delete;
+
+ private:
+  TIdHTTPResponse& response_;
+  TStream* saved_;
+};
+
+std::string BodyText(TMemoryStream& body, const std::string& contentType) {
+  const auto* first = body.Memory();
+  const TIdByteArray bytes(first, first + body.Size());
+  return BytesToText(bytes, CharsetEncodingOf(contentType));
 }
 
 }  // namespace
@@ -101,6 +165,127 @@ void TIdHTTPProtocol::ReadResponseHeaders(std::int32_t lineLimit) {
   }
   response.ReadFields();
   if (cut) throw EIdHTTPIncompleteResponse(RSHTTPIncompleteHeader);
+}
+
+// --- Status handling ----------------------------------------------------------------------------
+
+TIdHTTPOutcome TIdHTTPProtocol::DecideNextStep(const TIdIgnoreReplies& ignoreReplies) {
+  TIdHTTPResponse& response = *response_;
+  if (client_.OnHeadersAvailable) {
+    bool proceed = true;
+    client_.OnHeadersAvailable(&client_, response.HeaderLines(), proceed);
+    if (!proceed) return {.step = nsDone, .closeAfter = true};
+  }
+  const std::int32_t code = response.StatusCode();
+  const std::int32_t statusClass = code / 100;  // -1 (unreadable) is class 0
+  if (!response.Location().empty()) return {.step = HandleRedirect(code, ignoreReplies)};
+  if (statusClass == 3 && code != 304) {
+    // A redirect that names no target cannot be followed; going to "" would fetch the
+    // directory of the current target instead.
+    RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
+    return {};
+  }
+  if (statusClass == 2) return {.step = FinishAccepted(code, false)};
+  if (code == 401 || code == 407) {
+    if (!AcceptChallenge(code, ignoreReplies)) return {};
+    return {.step = FinishAccepted(code, client_.HTTPOptions().Contains(hoInProcessAuth))};
+  }
+  RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
+  return {};
+}
+
+bool TIdHTTPProtocol::JudgeTunnelAnswer() {
+  const std::int32_t code = response_->StatusCode();
+  if (code / 100 == 2) return true;
+  if (code == 407 && AcceptChallenge(code, {})) {
+    DiscardResponseBody(code, kNoWaitLimit);
+    return false;
+  }
+  RaiseProtocolError(code, kNoWaitLimit, {});
+  return false;  // not reached: nothing is ignored, so the error is raised
+}
+
+TIdHTTPNextStep TIdHTTPProtocol::HandleRedirect(std::int32_t code,
+                                                const TIdIgnoreReplies& ignoreReplies) {
+  TIdHTTPResponse& response = *response_;
+  TIdHTTPRequest& request = *request_;
+  std::string location = response.Location();
+  std::string method = request.RequestMethod();
+  const TIdRedirectVerdict verdict = exchangeClient_.JudgeRedirect(location, method);
+  if (verdict == rvRefused) {
+    RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
+    return nsDone;
+  }
+  TIdHTTPNextStep step = nsDone;
+  if (verdict == rvFollow) {
+    request.SetURL(location);
+    request.SetRequestMethod(method);
+    step = nsFollowRedirect;
+  } else {
+    response.SetLocation(location);
+  }
+  if (client_.IsConnected()) DiscardResponseBody(code, kRedirectBodyWaitMs);
+  return step;
+}
+
+bool TIdHTTPProtocol::AcceptChallenge(std::int32_t code, const TIdIgnoreReplies& ignoreReplies) {
+  const bool server = code == 401;
+  bool accepted = exchangeClient_.AnswerChallenge(server, *request_, *response_);
+  TIdAuthentication* scheme = server ? request_->AuthScheme() : client_.ProxyParams().AuthScheme();
+  // A scheme whose legs are bound to one connection cannot answer a challenge on the next one.
+  // When the peer closes after its challenge, the exchange starts over on a new connection,
+  // once; a second close ends it with the status.
+  if (accepted && scheme != nullptr && scheme->NeedsSameConnection() && !response_->StaysOpen()) {
+    accepted = exchangeClient_.RestartAuthExchange(server, *scheme);
+  }
+  if (accepted) return true;
+  if (scheme != nullptr) scheme->Restart();
+  RaiseProtocolError(code, kNoWaitLimit, ignoreReplies);
+  return false;
+}
+
+TIdHTTPNextStep TIdHTTPProtocol::FinishAccepted(std::int32_t code, bool retryInside) {
+  if (retryInside) {
+    DiscardResponseBody(code, kNoWaitLimit);
+    return nsRetryWithAuth;
+  }
+  if (response_->BodyStream() == nullptr || CannotHaveBody(code)) {
+    // Nobody wants the body, but it must leave the connection before the next response.
+    DiscardResponseBody(code, kNoWaitLimit);
+  } else {
+    client_.ReadResponseBody(*response_, kNoWaitLimit, true);
+  }
+  return nsDone;
+}
+
+void TIdHTTPProtocol::RaiseProtocolError(std::int32_t code, std::int32_t waitMs,
+                                         const TIdIgnoreReplies& ignoreReplies) {
+  CappedErrorText body;
+  if (!CannotHaveBody(code)) {
+    BodyStreamSwap swap(*response_, &body);
+    try {
+      client_.ReadResponseBody(*response_, waitMs);
+    } catch (const ErrorTextCapReached&) {
+      exchangeClient_.DropConnection();  // the rest of the text is still on its way
+    }
+  }
+  if (IsIgnored(code, ignoreReplies)) return;
+  throw EIdHTTPProtocolException(code, response_->StatusLine(),
+                                 BodyText(body.Text(), response_->ContentType()));
+}
+
+void TIdHTTPProtocol::DiscardResponseBody(std::int32_t code, std::int32_t waitMs) {
+  if (CannotHaveBody(code)) return;
+  TIdDiscardStream discard;
+  BodyStreamSwap swap(*response_, &discard);
+  client_.ReadResponseBody(*response_, waitMs);
+}
+
+// RFC 9112, 6.3 (1): an answer to HEAD, and any 1xx, 204 or 304, ends with its header block,
+// whatever its length or transfer fields announce. Nothing is waited for: bytes a server sends
+// anyway are found before the connection carries another request.
+bool TIdHTTPProtocol::CannotHaveBody(std::int32_t code) const {
+  return request_->RequestMethod() == "HEAD" || code / 100 == 1 || code == 204 || code == 304;
 }
 
 }  // namespace brixa

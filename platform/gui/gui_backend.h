@@ -1,10 +1,10 @@
 #pragma once
 // The interface a GUI backend implements (native windows, progress bars, message boxes, the
-// message loop) and the factories of the Win32, FLTK and console backends.
+// message loop) and the platform's default choice. Each backend declares its own factory
+// (console_backend.h, fltk_backend_unix.h, win32_backend_windows.h).
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -75,13 +75,8 @@ class TGuiBackend {
   virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
 };
 
-// The console stand-in: the progress bar and message boxes are printed to `out`.
-[[nodiscard]] std::unique_ptr<TGuiBackend> NewConsoleGuiBackend(std::FILE* out = stderr);
-// The platform's usual choice (see TApplication::Initialize).
+// The platform's usual choice (see TApplication::Initialize): the Win32 backend on Windows;
+// elsewhere the FLTK backend when a display opens, else the console backend.
 [[nodiscard]] std::unique_ptr<TGuiBackend> NewDefaultGuiBackend();
-// Linux only: the FLTK backend on $DISPLAY, or null when no display opens.
-[[nodiscard]] std::unique_ptr<TGuiBackend> NewFltkGuiBackend();
-// Windows only.
-[[nodiscard]] std::unique_ptr<TGuiBackend> NewWin32GuiBackend();
 
 }  // namespace brixa

@@ -10,12 +10,12 @@
 #include <random>
 
 #include "http/auth/ntlm/auth_ntlm_codepage.h"
+#include "http/auth/ntlm/auth_ntlm_des.h"
 #include "platform/system/system_info.h"
 #include "runtime/codec/mime_coder.h"
 #include "runtime/hash/hash_md4.h"
 #include "runtime/hash/hash_md5.h"
 #include "runtime/text/encoding.h"
-#include "transport/tls/ssl_exceptions.h"
 
 namespace brixa {
 
@@ -184,7 +184,7 @@ TNTLMResponse ResponseFor(const std::uint8_t* hash16, const TNTLMChallenge& chal
   TNTLMResponse out{};
   for (int i = 0; i < 3; ++i) {
     if (!NTLMDesEncrypt(key + 7 * i, challenge.data(), out.data() + 8 * i)) {
-      throw EIdOSSLCouldNotLoadSSLLibrary(RSOSSLCouldNotLoadSSLLibrary);
+      RaiseNTLMDesUnavailable();
     }
   }
   return out;
@@ -301,7 +301,7 @@ TNTLMResponse NTLMLMResponse(std::string_view password, const TNTLMChallenge& ch
   std::uint8_t hash[16];
   for (int half = 0; half < 2; ++half) {
     if (!NTLMDesEncrypt(pw + 7 * half, kMagic, hash + 8 * half)) {
-      throw EIdOSSLCouldNotLoadSSLLibrary(RSOSSLCouldNotLoadSSLLibrary);
+      RaiseNTLMDesUnavailable();
     }
   }
   return ResponseFor(hash, challenge);
@@ -318,7 +318,7 @@ int TIdNTLMAuthentication::ChallengeStrength(std::string_view /*challenge*/) {
 }
 
 TIdNTLMAuthentication::TIdNTLMAuthentication() {
-  if (!NTLMDesAvailable()) throw EIdOSSLCouldNotLoadSSLLibrary(RSOSSLCouldNotLoadSSLLibrary);
+  if (!NTLMDesAvailable()) RaiseNTLMDesUnavailable();
 }
 
 TAuthNextAction TIdNTLMAuthentication::Next() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "http/auth/authentication.h"
+#include "http/auth/ntlm/auth_ntlm_des.h"
 #include "runtime/text/bytes.h"
 
 namespace brixa {
@@ -27,7 +28,7 @@ inline constexpr const char* RSNTLMInvalidChallenge = "The NTLM challenge messag
 //
 // The DES of version 1 comes from the platform when it has one (Windows CNG, from the system
 // folder), else from the run-time loaded libcrypto; with neither the constructor raises
-// EIdOSSLCouldNotLoadSSLLibrary "Could not load SSL library.".
+// EIdNTLMDesUnavailable (an EIdOSSLCouldNotLoadSSLLibrary) "Could not load SSL library.".
 class TIdNTLMAuthentication : public TIdAuthentication {
  public:
   static constexpr std::string_view kClassName = "TIdNTLMAuthentication";
@@ -128,12 +129,5 @@ using TNTLMClientChallenge = std::array<std::uint8_t, 8>;
                                            const TNTLMChallenge& challenge);
 [[nodiscard]] TNTLMResponse NTLMNTResponse(std::string_view password,
                                            const TNTLMChallenge& challenge);
-
-// DES of one 8-byte block in ECB mode under the 56-bit key `key7` (7 bytes, spread to 8 with
-// odd parity). False when no DES implementation can be loaded.
-[[nodiscard]] bool NTLMDesEncrypt(const std::uint8_t* key7, const std::uint8_t* block,
-                                  std::uint8_t* out);
-// Whether NTLMDesEncrypt can work in this process (loads what it needs on first call).
-[[nodiscard]] bool NTLMDesAvailable();
 
 }  // namespace brixa

@@ -1,12 +1,12 @@
 // The DES behind the NTLM version 1 responses: the platform's own when it has one (Windows CNG),
 // else libcrypto.
 
+#include "http/auth/ntlm/auth_ntlm_des.h"
+
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 
-#include "http/auth/ntlm/auth_ntlm.h"
-#include "http/auth/ntlm/auth_ntlm_des_platform.h"
 #include "platform/library/openssl_library.h"
 
 namespace brixa {
@@ -58,6 +58,10 @@ void NTLMSpreadDesKey(const std::uint8_t* key7, std::uint8_t* key8) {
   key8[5] = static_cast<std::uint8_t>((key7[4] << 3) | (key7[5] >> 5));
   key8[6] = static_cast<std::uint8_t>((key7[5] << 2) | (key7[6] >> 6));
   key8[7] = static_cast<std::uint8_t>(key7[6] << 1);
+}
+
+void RaiseNTLMDesUnavailable() {
+  throw EIdNTLMDesUnavailable(RSOSSLCouldNotLoadSSLLibrary);
 }
 
 // The system's DES comes first: where it exists, no library beside the program is ever loaded

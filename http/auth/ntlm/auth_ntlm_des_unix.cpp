@@ -1,6 +1,6 @@
 // No system DES on POSIX: NTLM needs libcrypto here.
 
-#include "http/auth/ntlm/auth_ntlm_des_platform.h"
+#include "http/auth/ntlm/auth_ntlm_des.h"
 
 namespace brixa {
 

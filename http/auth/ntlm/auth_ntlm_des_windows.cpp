@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "http/auth/ntlm/auth_ntlm_des_platform.h"
+#include "http/auth/ntlm/auth_ntlm_des.h"
 
 namespace brixa {
 

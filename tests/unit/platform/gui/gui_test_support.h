@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/gui/console_backend.h"
 #include "platform/gui/gui.h"
-#include "platform/gui/gui_backend.h"
 #include "support/temp_dir.h"
 
 namespace brixa::test {

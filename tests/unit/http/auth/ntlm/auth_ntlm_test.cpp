@@ -295,5 +295,23 @@ TEST_F(NTLMTest, RegisteredUnderItsSchemeWord) {
   EXPECT_NE(dynamic_cast<TIdNTLMAuthentication*>(cls.Create().get()), nullptr);
 }
 
+// Without DES, NTLM raises an error of its own that handlers of the missing TLS library still
+// catch, with the message they know. Where DES is there (as wherever libcrypto loads) the raise
+// the NTLM code makes is shown directly; where it is not, the scheme's constructor shows it.
+TEST(NTLMDesTest, MissingDesIsItsOwnErrorAndStillTheLibraryOne) {
+  try {
+    if (NTLMDesAvailable()) {
+      RaiseNTLMDesUnavailable();
+    } else {
+      TIdNTLMAuthentication ntlm;
+    }
+    ADD_FAILURE() << "nothing raised";
+  } catch (const EIdOSSLCouldNotLoadSSLLibrary& e) {
+    EXPECT_NE(dynamic_cast<const EIdNTLMDesUnavailable*>(&e), nullptr);
+    EXPECT_STREQ(e.ClassName(), "EIdNTLMDesUnavailable");
+    EXPECT_EQ(e.Message(), "Could not load SSL library.");
+  }
+}
+
 }  // namespace
 }  // namespace brixa

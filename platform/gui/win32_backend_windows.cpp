@@ -9,7 +9,7 @@
 
 #include "platform/core/exception.h"
 #include "platform/core/system_error.h"
-#include "platform/gui/gui_backend.h"
+#include "platform/gui/win32_backend_windows.h"
 #include "platform/thread/main_thread_queue.h"
 
 namespace brixa {
@@ -222,14 +222,6 @@ class Win32Backend : public TGuiBackend {
 
 std::unique_ptr<TGuiBackend> NewWin32GuiBackend() {
   return std::make_unique<Win32Backend>();
-}
-
-std::unique_ptr<TGuiBackend> NewFltkGuiBackend() {
-  return nullptr;
-}
-
-std::unique_ptr<TGuiBackend> NewDefaultGuiBackend() {
-  return NewWin32GuiBackend();
 }
 
 }  // namespace brixa

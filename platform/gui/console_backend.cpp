@@ -1,11 +1,12 @@
 // The console backend, for when there is no display: each progress bar is one line redrawn on a
 // stream, and message boxes are printed.
 
+#include "platform/gui/console_backend.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
 
-#include "platform/gui/gui_backend.h"
 #include "platform/thread/main_thread_queue.h"
 
 namespace brixa {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/thread/clock.h"
+#include "platform/gui/fltk_backend_unix.h"
 #include "platform/gui/gui.h"
 #include "platform/thread/main_thread_queue.h"
 #include "unit/platform/gui/gui_test_support.h"

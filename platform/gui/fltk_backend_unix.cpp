@@ -1,5 +1,6 @@
-// The FLTK backend on X11, with window-manager hints for frame and stacking; the default backend
-// falls back to the console when no display opens.
+// The FLTK backend on X11, with window-manager hints for frame and stacking.
+
+#include "platform/gui/fltk_backend_unix.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
@@ -13,7 +14,6 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "platform/gui/gui_backend.h"
 #include "platform/thread/main_thread_queue.h"
 
 namespace brixa {
@@ -248,15 +248,6 @@ std::unique_ptr<TGuiBackend> NewFltkGuiBackend() {
   Display* display = XOpenDisplay(name);
   if (display == nullptr) return nullptr;
   return std::make_unique<FltkBackend>(display);
-}
-
-std::unique_ptr<TGuiBackend> NewWin32GuiBackend() {
-  return nullptr;
-}
-
-std::unique_ptr<TGuiBackend> NewDefaultGuiBackend() {
-  if (auto fltk = NewFltkGuiBackend()) return fltk;
-  return NewConsoleGuiBackend();
 }
 
 }  // namespace brixa

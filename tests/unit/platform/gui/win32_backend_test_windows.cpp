@@ -9,6 +9,7 @@
 
 #include "platform/thread/clock.h"
 #include "platform/gui/gui.h"
+#include "platform/gui/win32_backend_windows.h"
 #include "platform/thread/main_thread_queue.h"
 #include "unit/platform/gui/gui_test_support.h"
 #include "unit/thread_test_support.h"

@@ -174,6 +174,7 @@ bool TResumableDownload::Complete() {
 // Nothing of what the file held can be trusted: it starts again, and the kept identity can no
 // longer continue it.
 void TResumableDownload::Discard() {
+  report_.ReusedBytes = 0;  // nothing kept is used after all
   file_.SetSize(0);
   file_.SetPosition(0);
   identity_.Validator.clear();

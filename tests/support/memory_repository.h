@@ -26,16 +26,16 @@ namespace brixa::test {
 
 // What the repository serves at one URL.
 struct RepoFile {
-  std::string Body;
-  std::string ETag;          // as sent, quotes included; "" sends none
-  std::string LastModified;  // as sent; "" sends none
+  std::string Body = {};
+  std::string ETag = {};          // as sent, quotes included; "" sends none
+  std::string LastModified = {};  // as sent; "" sends none
   // Not 200: every request is answered with it. 400 and above raise EFetchStatus; a 3xx sends
   // `Location` (followed by an installer's fetcher only); any other status sends the body whole.
   std::int32_t Status = 200;
-  std::string RetryAfter;      // sent with a 429 or 503
-  std::string Location;        // sent with a 3xx
-  bool Ranges = true;          // false: "Range" is ignored, every GET answers 200 with everything
-  bool AnnounceLength = true;  // false: no Content-Length (ContentLength -1 in the head)
+  std::string RetryAfter = {};  // sent with a 429 or 503
+  std::string Location = {};    // sent with a 3xx
+  bool Ranges = true;           // false: "Range" is ignored, every GET answers 200 with everything
+  bool AnnounceLength = true;   // false: no Content-Length (ContentLength -1 in the head)
 };
 
 // A misbehaviour of one URL's GETs (a HEAD is never affected).
@@ -52,7 +52,7 @@ struct RepoFault {
   };
   Kind What = Kind::kCut;
   std::int64_t Bytes = 0;
-  std::string Other;
+  std::string Other = {};
   int Times = -1;  // GETs it applies to, counted from the next one; -1: every one
   // For the kinds that stop a body: `Bytes` counts from the file's first byte, not the body's,
   // so a range request from there on gets no byte at all (a link that always drops there).
@@ -72,10 +72,10 @@ struct RepoFault {
 
 // One request as the server saw it (a followed redirect is a second request).
 struct RepoRequest {
-  std::string Method;  // "HEAD" or "GET"
-  std::string Url;
-  std::string Range;    // the value after "bytes="; "" when none was sent
-  std::string IfRange;  // "" when none was sent
+  std::string Method = {};  // "HEAD" or "GET"
+  std::string Url = {};
+  std::string Range = {};    // the value after "bytes="; "" when none was sent
+  std::string IfRange = {};  // "" when none was sent
   TFetchPurpose Purpose = TFetchPurpose::fpInstaller;
   std::int64_t Delivered = 0;  // body bytes whose Write returned
 };
@@ -105,8 +105,8 @@ class MemoryRepository {
                                                   const std::string& method = "GET") const;
   void ClearLog() { log_.clear(); }
   struct MadeFetcher {
-    TFetchPurpose Purpose;
-    std::uint64_t DeadlineMs;
+    TFetchPurpose Purpose = TFetchPurpose::fpInstaller;
+    std::uint64_t DeadlineMs = 0;
   };
   [[nodiscard]] const std::vector<MadeFetcher>& Made() const noexcept { return made_; }
 

@@ -1,4 +1,4 @@
-// The download window's client and worker set-up, the download itself with its checks, and the
+// The download window's client and worker set-up, its view of the installer download, and the
 // launch of the installer.
 
 #include "app/download.h"
@@ -9,13 +9,9 @@
 
 #include "app/version_check.h"
 #include "platform/files/module_path.h"
-#include "platform/files/secure_path.h"
 #include "platform/process/process_launch.h"
 #include "platform/system/system_info.h"
 #include "platform/thread/clock.h"
-#include "update/delivery/download_check.h"
-#include "update/delivery/resumable_download.h"
-#include "update/delivery/size_limited_stream.h"
 #include "update/manifest/delivery_keys.h"
 #include "update/manifest/manifest.h"
 #include "update/manifest/rollout.h"
@@ -28,10 +24,9 @@ TfrmProgress* frmProgress = nullptr;
 
 namespace {
 
-// The form description's values for the client; most equal the class defaults and are set
-// anyway, so the window does not depend on them staying so. The read timeout and the read size
-// are added, with the set-up every update client shares (SetUpUpdateClient), and the read size
-// (kDownloadReceiveSize).
+// The window's values for its client; most equal the class defaults and are set anyway, so the
+// window does not depend on them staying so. Added to them: the set-up every update client
+// shares (SetUpUpdateClient) and the read size (kDownloadReceiveSize).
 void SetUpClient(TIdHTTP& http, TLowSpeedGuard& guard) {
   SetUpUpdateClient(http, guard);
   http.IOHandler()->SetRecvBufferSize(kDownloadReceiveSize);
@@ -65,24 +60,6 @@ void PauseServingMessages(std::uint32_t ms) {
     Application().ProcessMessages();
     SleepMs(static_cast<std::uint32_t>(std::min<std::uint64_t>(end - now, kPauseSliceMs)));
   }
-}
-
-// The identity kept beside a partial installer; none when missing, too large or damaged.
-TPartialIdentity LoadPartialIdentity(const std::string& fileName) {
-  try {
-    TFileStream file(fileName, fmOpenRead | fmShareDenyNone);
-    std::string text(kMaxPartialIdentityBytes + 1, '\0');
-    text.resize(
-        static_cast<std::size_t>(file.Read(text.data(), static_cast<std::int64_t>(text.size()))));
-    if (auto identity = TPartialIdentity::Parse(text)) return *identity;
-  } catch (const Exception&) {
-  }
-  return {};
-}
-
-void SavePartialIdentity(const std::string& fileName, const TPartialIdentity& identity) {
-  const std::string text = identity.Serialize();
-  TPrivateFile::Create(fileName)->WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
 }
 
 }  // namespace
@@ -127,7 +104,7 @@ TfrmProgress::TfrmProgress(TComponent* owner, std::string updateUrl, std::string
 
   tempExePath_ = ExtractFilePath(ProgramFileName()) + SystemPathDelimiter() + kTempExeName;
   // A leftover of an earlier run; failure ignored. A resumable download keeps it to continue.
-  if (!Resumable()) (void)RemoveFile(tempExePath_);
+  TInstallerDownload::RemoveLeftover(tempExePath_, Release());
 }
 
 TfrmProgress::~TfrmProgress() {
@@ -151,19 +128,31 @@ void TfrmProgress::IdThreadComponent1Run(TIdThreadComponent* Sender) {
   });
 }
 
-void TfrmProgress::IdHTTP1Work(TComponent* /*ASender*/, TWorkMode AWorkMode,
-                               std::int64_t AWorkCount) {
+void TfrmProgress::IdHTTP1Work(TComponent* /*ASender*/, TWorkMode /*AWorkMode*/,
+                               std::int64_t /*AWorkCount*/) {
   Application().ProcessMessages();
-  // A resumable download moves the bar itself, from where the kept file stands.
-  if (AWorkMode == wmRead && !Resumable()) {
-    ProgressBarDownload->SetPosition(ProgressSteps(AWorkCount));
-  }
 }
 
 void TfrmProgress::DownloadUpdate() {
   std::string failure;
   try {
-    FetchInstaller();
+    IdHTTP1->SetHandleRedirects(true);
+    TIdHTTPFetcher fetcher(*IdHTTP1, *LowSpeedGuard);
+    TInstallerDownload download(fetcher, Release(), tempExePath_,
+                                InstallerUrls(updateUrl_, TDeliveryKeys{mirrors_, kFullRollout}));
+    download.OnProgress = [this](std::int64_t held, std::int64_t size) {
+      ShowProgress(held, size);
+    };
+    download.Pause = PauseServingMessages;
+    download.RemainingMs = [this] {
+      const std::uint64_t now = MonotonicMilliseconds();
+      const std::uint64_t deadline = LowSpeedGuard->DeadlineMs();
+      return deadline <= now
+                 ? std::int64_t{0}
+                 : static_cast<std::int64_t>(std::min<std::uint64_t>(deadline - now, INT64_MAX));
+    };
+    downloadStream_ = download.Run();
+    deliveryNote_ = download.DeliveryNote();
   } catch (const Exception& error) {
     failure = updateUrl_ + ": " + error.Message();
   } catch (...) {
@@ -179,89 +168,18 @@ void TfrmProgress::DownloadUpdate() {
   Close();
 }
 
-void TfrmProgress::FetchInstaller() {
-  // Another user who may change the folder could swap the product's files under the updater.
-  std::string why;
-  if (!IsSecurePath(ExtractFilePath(tempExePath_), why)) {
-    throw EUpdateUnsafeFolder("the product's folder is not safe: " + why);
-  }
-  if (Resumable()) {
-    FetchResumable();
-    return;
-  }
-  downloadStream_ = TPrivateFile::Create(tempExePath_);
-  TSizeLimitedStream limited(*downloadStream_, expectedSize_ >= 0 ? expectedSize_ : INT64_MAX);
-  IdHTTP1->SetHandleRedirects(true);
-  LowSpeedGuard->Restart();
-  PrepareUpdateRequest(*IdHTTP1, *LowSpeedGuard, updateUrl_);
-  IdHTTP1->Head(updateUrl_);
-  const std::int64_t announced = IdHTTP1->LastResponse().ContentLength();
-  if (expectedSize_ >= 0 && announced > expectedSize_) {
-    throw EUpdateTooLarge("the server announces " + std::to_string(announced) +
-                          " bytes, larger than the manifest's " + std::to_string(expectedSize_));
-  }
-  ProgressBarDownload->SetPosition(0);
-  ProgressBarDownload->SetMax(ProgressSteps(announced));
-  // Each request starts at the proxy its own URL calls for, whatever a redirect chose before.
-  PrepareUpdateRequest(*IdHTTP1, *LowSpeedGuard, updateUrl_);
-  IdHTTP1->Get(updateUrl_, &limited);
-  // Only a complete, and when announced, intact installer may be started; it is hashed
-  // through the handle that wrote it.
-  VerifyDownload(IdHTTP1->LastResponse().StatusCode(), IdHTTP1->LastResponse().ContentLength(),
-                 *downloadStream_, expectedSha256_, expectedSize_);
+// What the window was given of the installer: a signed manifest's serial, size and hash, or an
+// unsigned version file's optional hash.
+TInstallerRelease TfrmProgress::Release() const {
+  return {releaseSerial_, expectedSize_, expectedSha256_};
 }
 
-bool TfrmProgress::Resumable() const {
-  return expectedSize_ > 0 && IsSha256Text(expectedSha256_);
-}
-
-// The signed manifest's installer from the first of UpdateUrl and the mirrors that delivers
-// it, continuing a kept partial file of the same release.
-void TfrmProgress::FetchResumable() {
-  const std::string identityFile = tempExePath_ + kPartialIdentitySuffix;
-  const TPartialIdentity kept = LoadPartialIdentity(identityFile);
-  const TInstallerRelease release{releaseSerial_, expectedSize_, expectedSha256_};
-  const bool continues = kept.Continues(release.Serial, release.Sha256);
-  downloadStream_ =
-      continues ? TPrivateFile::OpenForAppend(tempExePath_) : TPrivateFile::Create(tempExePath_);
-  IdHTTP1->SetHandleRedirects(true);
-  ProgressBarDownload->SetPosition(0);
-  ProgressBarDownload->SetMax(ProgressSteps(expectedSize_));
-  TResumableDownload download(*IdHTTP1, release, *downloadStream_,
-                              continues ? kept : TPartialIdentity{});
-  bool continuable = continues;
-  download.OnIdentity = [&identityFile, &continuable](const TPartialIdentity& identity) {
-    SavePartialIdentity(identityFile, identity);
-    continuable = !identity.Validator.empty();
-  };
-  download.OnProgress = [this](std::int64_t held, std::int64_t /*size*/) {
-    ProgressBarDownload->SetPosition(ProgressSteps(held));
-  };
-  download.BeforeRequest = [this](const std::string& url) {
-    LowSpeedGuard->Restart();
-    PrepareUpdateRequest(*IdHTTP1, *LowSpeedGuard, url);
-  };
-  download.Pause = PauseServingMessages;
-  download.RemainingMs = [this] {
-    const std::uint64_t now = MonotonicMilliseconds();
-    const std::uint64_t deadline = LowSpeedGuard->DeadlineMs();
-    return deadline <= now
-               ? std::int64_t{0}
-               : static_cast<std::int64_t>(std::min<std::uint64_t>(deadline - now, INT64_MAX));
-  };
-  TDeliveryReport report;
-  try {
-    report = download.Run(InstallerUrls(updateUrl_, TDeliveryKeys{mirrors_, kFullRollout}));
-  } catch (const EUpdateDeliveryFailed&) {
-    keepPartial_ = continuable && downloadStream_->Size() > 0;
-    throw;
-  }
-  (void)RemoveFile(identityFile);
-  deliveryNote_ = "served by " +
-                  (report.ServedBy.empty() ? std::string("the kept file") : report.ServedBy) +
-                  ", " + std::to_string(report.ReusedBytes) + " bytes reused, " +
-                  std::to_string(report.FetchedBytes) + " fetched";
-  if (!report.Faults.empty()) deliveryNote_ += "; " + report.Faults.back();
+// The bar counts hundreds of bytes; its maximum is the size as soon as it is known.
+void TfrmProgress::ShowProgress(std::int64_t held, std::int64_t size) {
+  const std::int32_t max = ProgressSteps(size < 0 ? 0 : size);
+  if (ProgressBarDownload->Max() != max) ProgressBarDownload->SetMax(max);
+  // Without a known size the bar stays empty.
+  ProgressBarDownload->SetPosition(std::min(ProgressSteps(held), max));
 }
 
 // Runs after every download, finished or failed: the worker is told to end once its run
@@ -279,13 +197,7 @@ void TfrmProgress::CleanUp() noexcept {
 
 void TfrmProgress::ReportFailure(std::string reason) {
   downloadStream_.reset();
-  // What a resumable download holds is kept with its identity for the next run; it is never
-  // started before it is whole and verified.
-  if (!keepPartial_) {
-    (void)RemoveFile(tempExePath_);
-    (void)RemoveFile(tempExePath_ + kPartialIdentitySuffix);
-  }
-  outcome_ = "failed";
+  outcome_ = TRunOutcome::roFailed;
   failureReason_ = std::move(reason);
   std::fprintf(stderr, "%s: %s\n", kUpdaterName, ScrubLogText(failureReason_).c_str());
   Application().ShowMessage(RSDownloadError);
@@ -297,7 +209,7 @@ void TfrmProgress::LaunchInstaller() {
   unsigned long error = 0;
   auto file = TLaunchableFile::FromWritten(std::move(downloadStream_), error);
   if (!file) {
-    outcome_ = "failed";
+    outcome_ = TRunOutcome::roFailed;
     failureReason_ = tempExePath_ + ": cannot be started (error " + std::to_string(error) + ")";
     Application().ShowMessage(RSCreateProcessFailed + std::to_string(error));
     return;
@@ -307,12 +219,12 @@ void TfrmProgress::LaunchInstaller() {
 
 void TfrmProgress::ReportLaunch(const TProcessLaunch& launch) {
   if (!launch.Started) {
-    outcome_ = "failed";
+    outcome_ = TRunOutcome::roFailed;
     failureReason_ = tempExePath_ + ": CreateProcess() failed: " + std::to_string(launch.ErrorCode);
     Application().ShowMessage(RSCreateProcessFailed + std::to_string(launch.ErrorCode));
     return;
   }
-  outcome_ = "installed";
+  outcome_ = TRunOutcome::roInstalled;
 }
 
 }  // namespace brixa

@@ -1,6 +1,7 @@
 #pragma once
-// TfrmProgress, the updater's download window: the installer fetched with a progress bar, checked,
-// and started.
+// TfrmProgress, the updater's download window: it shows the installer download's progress,
+// serves its messages meanwhile, starts the verified installer and reports the outcome. The
+// download itself is TInstallerDownload's.
 
 #include <cstdint>
 #include <memory>
@@ -8,26 +9,25 @@
 #include <vector>
 
 #include "http/client/http.h"
-#include "platform/core/exception.h"
 #include "platform/core/stream.h"
 #include "platform/files/private_file.h"
 #include "platform/gui/gui.h"
 #include "platform/gui/gui_backend.h"  // completes the form's native window type
 #include "platform/process/process_launch.h"
 #include "runtime/thread_component.h"
+#include "update/delivery/installer_download.h"
+#include "update/net/http_fetcher.h"
 #include "update/net/low_speed.h"
+#include "update/state/run_outcome.h"
+#include "update/update_errors.h"
 
 namespace brixa {
 
 // Name of the downloaded installer beside the updater.
 inline constexpr const char* kTempExeName = "brixaupdatetemp.exe";
-// Beside a kept partial installer: what it is a part of (TPartialIdentity).
-inline constexpr const char* kPartialIdentitySuffix = ".partial";
 
 inline constexpr const char* RSDownloadError = "Download Error!";
 
-// The product's folder (or one above it) can be changed by another user.
-BRIXA_DECLARE_EXCEPTION(EUpdateUnsafeFolder, Exception);
 inline constexpr const char* RSCreateProcessFailed = "CreateProcess() failed: ";
 
 // The window's layout.
@@ -46,7 +46,8 @@ inline constexpr std::int32_t kDownloadReceiveSize = 128 * 1024;
 // Threads: the form lives on the main thread. FormCreate starts IdThreadComponent1, whose
 // worker does nothing but hand DownloadUpdate back to the main thread and wait, so every
 // network call, progress update and message box runs on the main thread; the window stays
-// responsive because IdHTTP1Work processes pending messages at every progress report.
+// responsive because IdHTTP1Work processes pending messages at every work report of the
+// client, and the download's progress events move the bar.
 class TfrmProgress : public TForm {
  public:
   // `updateUrl` is where the installer is fetched. `expectedSha256`, when not empty, is the
@@ -67,16 +68,17 @@ class TfrmProgress : public TForm {
   // IdHTTP1's intercept: ends a download that trickles (see TLowSpeedRule).
   TLowSpeedGuard* LowSpeedGuard;
 
-  // Handlers named as the form description names them.
+  // The handlers the form's components are wired to.
   // Centres the window on the screen and starts the worker.
   void FormCreate(TComponent* Sender);
   // Worker thread: runs DownloadUpdate on the main thread and waits for it.
   void IdThreadComponent1Run(TIdThreadComponent* Sender);
-  // Main thread, for every progress report of IdHTTP1.
+  // Main thread, for every work report of IdHTTP1: serves the window's messages.
   void IdHTTP1Work(TComponent* ASender, TWorkMode AWorkMode, std::int64_t AWorkCount);
 
-  // Main thread: downloads the installer to TempExePath, checks it, starts it, closes the
-  // window. A failure deletes the file and shows RSDownloadError; nothing escapes.
+  // Main thread: downloads the installer to TempExePath (TInstallerDownload), starts it from the
+  // handle it was verified through, closes the window. A failure shows RSDownloadError, with
+  // the file deleted or, for a resumable release, kept for the next run; nothing escapes.
   void DownloadUpdate();
 
   [[nodiscard]] const std::string& UpdateUrl() const noexcept { return updateUrl_; }
@@ -93,22 +95,21 @@ class TfrmProgress : public TForm {
   // A signed manifest's further installer URLs, tried in order after UpdateUrl, and its serial.
   // With a manifest's size and hash known, the download is resumable: a partial installer is
   // kept beside the program with its identity (TempExePath + kPartialIdentitySuffix) and
-  // continued by the next attempt or run (TResumableDownload); the bar starts where it stands.
+  // continued by the next attempt or run; the bar starts where it stands.
   [[nodiscard]] const std::vector<std::string>& Mirrors() const noexcept { return mirrors_; }
   void SetMirrors(std::vector<std::string> value) { mirrors_ = std::move(value); }
   [[nodiscard]] std::uint64_t ReleaseSerial() const noexcept { return releaseSerial_; }
   void SetReleaseSerial(std::uint64_t value) noexcept { releaseSerial_ = value; }
   // After a resumable download: which URL served, the bytes reused and fetched (for the log).
   [[nodiscard]] const std::string& DeliveryNote() const noexcept { return deliveryNote_; }
-  // After DownloadUpdate: "installed" (started), "failed", or "" when it has not run; and for
-  // a failure, why (for the run log).
-  [[nodiscard]] const std::string& Outcome() const noexcept { return outcome_; }
+  // After DownloadUpdate: roInstalled (started), roFailed, or roNone when it has not run; and
+  // for a failure, why (for the run log).
+  [[nodiscard]] TRunOutcome Outcome() const noexcept { return outcome_; }
   [[nodiscard]] const std::string& FailureReason() const noexcept { return failureReason_; }
 
  private:
-  void FetchInstaller();
-  [[nodiscard]] bool Resumable() const;
-  void FetchResumable();
+  [[nodiscard]] TInstallerRelease Release() const;
+  void ShowProgress(std::int64_t held, std::int64_t size);
   void CleanUp() noexcept;
   void ReportFailure(std::string reason);
   void LaunchInstaller();
@@ -118,12 +119,11 @@ class TfrmProgress : public TForm {
   std::string tempExePath_;
   std::string expectedSha256_;
   std::int64_t expectedSize_ = -1;
-  std::string outcome_;
+  TRunOutcome outcome_ = TRunOutcome::roNone;
   std::string failureReason_;
   std::vector<std::string> mirrors_;
   std::uint64_t releaseSerial_ = 0;
   std::string deliveryNote_;
-  bool keepPartial_ = false;  // a failed resumable download left bytes a later run continues
   std::unique_ptr<TPrivateFile> downloadStream_;
   bool destroying_ = false;
 };

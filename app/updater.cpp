@@ -1,4 +1,5 @@
-// The run's order: marker, version check, download window only when the stamps differ, log.
+// The run as its steps: the lock, the check of each server in turn, the window only when the
+// stamps differ, the log.
 
 #include "app/updater.h"
 
@@ -8,6 +9,8 @@
 #include "platform/process/single_instance.h"
 #include "platform/thread/clock.h"
 #include "runtime/text/text.h"
+#include "update/net/http_fetcher.h"
+#include "update/state/run_outcome.h"
 
 namespace brixa {
 
@@ -26,22 +29,59 @@ void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpd
     frmProgress->SetMirrors({installerUrls.begin() + 1, installerUrls.end()});
     frmProgress->SetReleaseSerial(check.Serial);
     Application().Run();
-    if (frmProgress != nullptr && !frmProgress->Outcome().empty()) {
+    if (frmProgress != nullptr && frmProgress->Outcome() != TRunOutcome::roNone) {
       record.Decision = frmProgress->Outcome();
-      record.Reason = frmProgress->Outcome() == "installed" ? frmProgress->DeliveryNote()
-                                                            : frmProgress->FailureReason();
+      record.Reason = frmProgress->Outcome() == TRunOutcome::roInstalled
+                          ? frmProgress->DeliveryNote()
+                          : frmProgress->FailureReason();
     }
     // The window's worker is joined here, while the single-instance marker is still held.
     Application().DestroyForms();
   } catch (const Exception& error) {
-    record.Decision = "failed";
+    record.Decision = TRunOutcome::roFailed;
     record.Reason = error.Message();
     Application().ShowException(error);
   } catch (...) {
     // Anything that is not the runtime's exception class is shown as one with no message.
-    record.Decision = "failed";
+    record.Decision = TRunOutcome::roFailed;
     Application().ShowException(Exception(""));
   }
+}
+
+// The check of the server that decides the run: the first whose check neither failed, was
+// refused, nor was deferred, else the last.
+struct TServerCheck {
+  TUpdateCheck Check;
+  std::size_t Server = 0;
+  std::string PassedOver;  // "reason; " for each server before it
+};
+
+TServerCheck CheckServers(const std::vector<TUpdateServerUrls>& servers,
+                          const TVersionCheckFiles& files, const TUpdaterTrust& trust,
+                          std::uint64_t endMs) {
+  const TFetcherFactory fetchers = HttpFetcherFactory();
+  TServerCheck chosen;
+  for (;; ++chosen.Server) {
+    chosen.Check = CheckForUpdate(fetchers, servers[chosen.Server].VersionUrl, files, trust, endMs,
+                                  chosen.Server);
+    if (!PassesToNextServer(chosen.Check.Record.Decision) || chosen.Server + 1 == servers.size()) {
+      break;
+    }
+    chosen.PassedOver += chosen.Check.Record.Reason + "; ";
+  }
+  return chosen;
+}
+
+// Where the installer is fetched, in order: the chosen server, the manifest's mirrors, the
+// other servers of the build's list. Every byte is held to the one manifest accepted.
+std::vector<std::string> InstallerUrlsOf(const std::vector<TUpdateServerUrls>& servers,
+                                         const TServerCheck& chosen) {
+  std::vector<std::string> urls{servers[chosen.Server].InstallerUrl};
+  urls.insert(urls.end(), chosen.Check.Mirrors.begin(), chosen.Check.Mirrors.end());
+  for (std::size_t i = 0; i < servers.size(); ++i) {
+    if (i != chosen.Server) urls.push_back(servers[i].InstallerUrl);
+  }
+  return urls;
 }
 
 }  // namespace
@@ -70,31 +110,20 @@ std::vector<TUpdateServerUrls> UpdateServersOf(const std::string& servers) {
 int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrust& trust,
                std::uint64_t deadlineMs) {
   if (servers.empty()) return 0;  // a build without a server has nothing to check
+  // 1. One copy at a time.
   TNamedMutex instance(kUpdaterName);
-  if (instance.AlreadyExists()) return 0;  // another copy is running
+  if (instance.AlreadyExists()) return 0;
   const std::uint64_t endMs = MonotonicMilliseconds() + deadlineMs;
   const TVersionCheckFiles files = VersionCheckFilesOfProgram();
-  TUpdateCheck check;
-  std::size_t chosen = 0;
-  std::string earlier;  // why the servers before the chosen one were passed over
-  for (; chosen < servers.size(); ++chosen) {
-    check = CheckForUpdate(servers[chosen].VersionUrl, files, trust, endMs, chosen);
-    // A server that failed, was refused or asked to be left alone for now passes to the next.
-    const bool next = check.Record.Decision == "failed" || check.Record.Decision == "refused" ||
-                      check.Record.Decision == "deferred";
-    if (!next || chosen + 1 == servers.size()) break;
-    earlier += check.Record.Reason + "; ";
+  // 2.-5. Back-off, version file, acceptance and rollout, server after server.
+  TServerCheck chosen = CheckServers(servers, files, trust, endMs);
+  // 6. The window, only when the stamps differ.
+  if (chosen.Check.UpdateAvailable) {
+    RunDownloadWindow(InstallerUrlsOf(servers, chosen), chosen.Check, endMs, chosen.Check.Record);
   }
-  if (check.UpdateAvailable) {
-    std::vector<std::string> installerUrls{servers[chosen].InstallerUrl};
-    installerUrls.insert(installerUrls.end(), check.Mirrors.begin(), check.Mirrors.end());
-    for (std::size_t i = 0; i < servers.size(); ++i) {
-      if (i != chosen) installerUrls.push_back(servers[i].InstallerUrl);
-    }
-    RunDownloadWindow(installerUrls, check, endMs, check.Record);
-  }
-  check.Record.Reason = earlier + check.Record.Reason;
-  AppendRunRecord(files.StateDirectory, check.Record);
+  // 7. One line in the run log.
+  chosen.Check.Record.Reason = chosen.PassedOver + chosen.Check.Record.Reason;
+  AppendRunRecord(files.StateDirectory, chosen.Check.Record);
   if (instance.Valid()) instance.Close();
   return 0;
 }

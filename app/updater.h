@@ -37,10 +37,10 @@ struct TUpdateServerUrls {
 [[nodiscard]] std::vector<TUpdateServerUrls> UpdateServersOf(const std::string& servers);
 
 // RunUpdater over several servers: the version check goes to each in order until one answers
-// with a manifest that is not refused ("failed", "refused" and "deferred", a server still asking
-// to be left alone, move on; anything else decides the run). Each server's back-off is its own. The
-// installer is then fetched from that server, the manifest's mirrors, and the other servers, in
-// this order; every byte held to the manifest that was accepted.
+// with a manifest that is not refused (PassesToNextServer: failed, refused, deferred, a server
+// still asking to be left alone, move on; anything else decides the run). Each server's back-off is
+// its own. The installer is then fetched from that server, the manifest's mirrors, and the other
+// servers, in this order; every byte held to the manifest that was accepted.
 [[nodiscard]] int RunUpdater(const std::vector<TUpdateServerUrls>& servers,
                              const TUpdaterTrust& trust = {},
                              std::uint64_t deadlineMs = kUpdaterDeadlineMs);

@@ -1,22 +1,18 @@
-// Fetching the version file into memory, verifying it (signed builds), and deciding whether an
-// update is due.
+// The version check: the state loaded once, the back-off, the fetch, one judgement of the
+// release, and what it asks to keep.
 
 #include "app/version_check.h"
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 
-#include "http/client/http.h"
-#include "http/client/http_protocol_exception.h"
 #include "platform/files/module_path.h"
 #include "platform/files/user_data_dir.h"
 #include "platform/ini/profile_string.h"
 #include "platform/thread/clock.h"
 #include "runtime/time/utc_time.h"
-#include "update/manifest/delivery_keys.h"
-#include "update/manifest/manifest_check.h"
 #include "update/manifest/rollout.h"
+#include "update/net/http_fetcher.h"
 #include "update/state/delivery_state.h"
 #include "update/state/retry_after.h"
 #include "update/state/state_file.h"
@@ -25,7 +21,7 @@ namespace brixa {
 
 namespace {
 
-// A path part copied into one of the check's kMaxPath-byte buffers.
+// A path part as long as a kMaxPath-byte path buffer holds, its terminating zero included.
 std::string FitPathBuffer(std::string part) {
   if (part.size() > kMaxPath - 1) part.resize(kMaxPath - 1);
   return part;
@@ -35,61 +31,21 @@ std::string ReadLocalStamp(const std::string& fileName) {
   return ReadProfileString(kVersionSection, kVersionKey, kDefaultStamp, kStampBufferSize, fileName);
 }
 
-std::string FetchSignature(const std::string& url, std::uint64_t deadlineMs) {
-  TLowSpeedGuard guard;
-  guard.SetDeadline(deadlineMs);
-  const auto client = std::make_unique<TIdHTTP>();
-  SetUpUpdateClient(*client, guard);
-  return FetchBounded(*client, guard, url, kMaxSignatureBytes);
+// The state file, read once for the whole check.
+TStateSnapshot LoadStateSnapshot(const TVersionCheckFiles& files, const std::string& product) {
+  TStateSnapshot snapshot;
+  if (files.StateDirectory.empty()) return snapshot;
+  snapshot.HasFolder = true;
+  snapshot.FileName = files.StateDirectory + kStateFileName;
+  snapshot.State = TUpdateState::Load(snapshot.FileName, product, snapshot.How);
+  return snapshot;
 }
 
-// The rollback state: raises EManifestRefused when it cannot be judged.
-TUpdateState LoadState(const TVersionCheckFiles& files, const std::string& product) {
-  if (files.StateDirectory.empty()) {
-    throw EManifestRefused("state: no folder for the updater's state");
-  }
-  TStateLoad how = TStateLoad::slMissing;
-  TUpdateState state = TUpdateState::Load(files.StateDirectory + kStateFileName, product, how);
-  if (how == TStateLoad::slDamaged) {
-    throw EManifestRefused("state: " + files.StateDirectory + kStateFileName +
-                           " is damaged; delete it to accept updates again");
-  }
-  return state;
-}
-
-// The verified manifest of a signed build, its serial recorded as the lowest acceptable one.
-TManifest AcceptSignedManifest(const std::string& versionUrl, const std::string& bytes,
-                               const TVersionCheckFiles& files, const TUpdaterTrust& trust,
-                               std::uint64_t deadlineMs) {
-  std::string signature;
-  try {
-    signature = FetchSignature(versionUrl + kSignatureSuffix, deadlineMs);
-  } catch (const Exception& error) {
-    throw EManifestRefused("signature: " + versionUrl + kSignatureSuffix + ": " + error.Message());
-  }
-  TUpdateState state = LoadState(files, trust.Product);
-  const TManifestPolicy policy{trust.Product, UtcNowSeconds(), state.HighestSerial()};
-  TManifest manifest = VerifyManifest(bytes, signature, trust.PublicKeys, policy);
-  if (!policy.LowestSerial || manifest.Serial > *policy.LowestSerial) {
-    try {
-      state.SetHighestSerial(manifest.Serial);
-      state.Save();
-    } catch (const Exception& error) {
-      throw EManifestRefused("state: " + error.Message());
-    }
-  }
-  return manifest;
-}
-
-// The state for the back-off and the rollout bucket; none without a state folder or when the
-// file is damaged (a signed build then refuses the manifest anyway).
-std::optional<TUpdateState> LoadDeliveryState(const TVersionCheckFiles& files,
-                                              const std::string& product) {
-  if (files.StateDirectory.empty()) return std::nullopt;
-  TStateLoad how = TStateLoad::slMissing;
-  TUpdateState state = TUpdateState::Load(files.StateDirectory + kStateFileName, product, how);
-  if (how == TStateLoad::slDamaged) return std::nullopt;
-  return state;
+// The state the delivery may read and write: none without a folder or when the file is damaged
+// (a signed build then refuses the manifest anyway).
+TUpdateState* DeliveryState(TStateSnapshot& snapshot) {
+  if (!snapshot.State || snapshot.How == TStateLoad::slDamaged) return nullptr;
+  return &*snapshot.State;
 }
 
 // Keeps the time a 503 or 429 asked the updater to wait; a value that gives none keeps nothing.
@@ -106,26 +62,56 @@ void KeepServersBackOff(TUpdateState& state, const std::string& retryAfter, std:
   }
 }
 
-// Offers the update only when this installation's bucket is inside the rollout.
-void HoldBackOutsideRollout(const TVersionCheckFiles& files, const TUpdaterTrust& trust,
-                            std::int32_t rollout, TUpdateCheck& check) {
-  std::optional<TUpdateState> state = LoadDeliveryState(files, trust.Product);
-  std::int32_t bucket = -1;  // no state to keep a bucket in: outside every partial rollout
-  if (state) {
-    bool drawn = false;
-    bucket = RolloutBucketOf(*state, drawn);
-    try {
-      if (drawn) state->Save();
-    } catch (const Exception&) {
-      // An unsaved bucket is drawn again next run; this run still answers with this one.
+// The signature beside the version file; false (with the record refused) when it cannot be
+// fetched.
+bool FetchSignature(const TFetcherFactory& fetchers, const std::string& versionUrl,
+                    std::uint64_t deadlineMs, std::string& signature, TRunRecord& record) {
+  const std::string url = versionUrl + kSignatureSuffix;
+  try {
+    signature =
+        FetchBounded(*fetchers(TFetchPurpose::fpCheck, deadlineMs), url, kMaxSignatureBytes);
+    return true;
+  } catch (const Exception& error) {
+    record.Decision = TRunOutcome::roRefused;
+    record.Reason = "signature: " + url + ": " + error.Message();
+    return false;
+  }
+}
+
+// Saves what the decision asks to keep. A serial that cannot be recorded refuses the release;
+// a bucket that cannot be kept is drawn again next run.
+TReleaseDecision KeepDecision(TStateSnapshot& snapshot, TReleaseDecision decision) {
+  TUpdateState* state = DeliveryState(snapshot);
+  if (state == nullptr || (!decision.RecordSerial && !decision.RecordBucket)) return decision;
+  try {
+    if (decision.RecordSerial) state->SetHighestSerial(*decision.RecordSerial);
+    if (decision.RecordBucket)
+      state->SetValue(kRolloutBucketKey, std::to_string(*decision.RecordBucket));
+    state->Save();
+  } catch (const Exception& error) {
+    if (decision.RecordSerial) {
+      decision.Outcome = TRunOutcome::roRefused;
+      decision.Reason = "state: " + error.Message();
     }
   }
-  if (RolloutOffers(rollout, bucket)) return;
-  check.UpdateAvailable = false;
-  check.ExpectedSha256.clear();
-  check.Record.Decision = "held back";
-  check.Record.Reason = "rollout " + std::to_string(rollout) + " %, this installation's bucket " +
-                        std::to_string(bucket);
+  return decision;
+}
+
+void RecordDecision(const TReleaseDecision& decision, TUpdateCheck& check) {
+  check.Record.Decision = decision.Outcome;
+  if (decision.Outcome == TRunOutcome::roRefused) {
+    check.Record.Reason = decision.Reason;
+    return;
+  }
+  check.Record.ServerStamp = decision.ServerStamp;
+  check.Record.Serial = decision.Serial;
+  check.Record.Reason = decision.Reason;
+  check.UpdateAvailable = decision.Outcome == TRunOutcome::roUpdate;
+  if (!check.UpdateAvailable) return;
+  check.ExpectedSha256 = decision.Sha256;
+  check.ExpectedSize = decision.Size;
+  check.Serial = decision.Serial.value_or(0);
+  check.Mirrors = decision.Mirrors;
 }
 
 }  // namespace
@@ -136,25 +122,16 @@ std::string UpdateServerUrl(const std::string& server, const std::string& path) 
   return "http://" + server + path;
 }
 
-std::string DownloadVersionFile(const std::string& url, std::string& bytes, std::string& error,
-                                std::uint64_t deadlineMs, TLowSpeedRule lowSpeed,
-                                std::string* retryAfter) {
-  // Made before the client, so it outlives the client that uses it.
-  TLowSpeedGuard guard(nullptr, lowSpeed);
-  guard.SetDeadline(deadlineMs);
-  const auto client = std::make_unique<TIdHTTP>();
+std::string DownloadVersionFile(TUpdateFetcher& fetcher, const std::string& url, std::string& bytes,
+                                std::string& error, std::string* retryAfter) {
   bytes.clear();
   try {
-    SetUpUpdateClient(*client, guard);
-    PrepareUpdateRequest(*client, guard, url);
-    client->Head(url);
-    bytes = FetchBounded(*client, guard, url, kMaxManifestBytes);
+    (void)fetcher.Head(url);
+    bytes = FetchBounded(fetcher, url, kMaxManifestBytes);
     return {};
-  } catch (const EIdHTTPProtocolException& failure) {
+  } catch (const EFetchStatus& failure) {
     error = url + ": " + failure.Message();
-    if (retryAfter != nullptr && IsBackOffStatus(failure.ReplyCode())) {
-      *retryAfter = client->LastResponse().RetryAfter();
-    }
+    if (retryAfter != nullptr) *retryAfter = failure.RetryAfter();
   } catch (const Exception& failure) {
     error = url + ": " + failure.Message();
   } catch (...) {
@@ -164,70 +141,72 @@ std::string DownloadVersionFile(const std::string& url, std::string& bytes, std:
   return RSVersionCheckError;
 }
 
+std::string DownloadVersionFile(const std::string& url, std::string& bytes, std::string& error,
+                                std::uint64_t deadlineMs, TLowSpeedRule lowSpeed,
+                                std::string* retryAfter) {
+  try {
+    const auto fetcher = HttpFetcherFactory(lowSpeed)(TFetchPurpose::fpCheck, deadlineMs);
+    return DownloadVersionFile(*fetcher, url, bytes, error, retryAfter);
+  } catch (const Exception& failure) {
+    bytes.clear();
+    error = url + ": " + failure.Message();
+    return RSVersionCheckError;
+  }
+}
+
 TVersionCheckFiles VersionCheckFilesOfProgram() {
   const TPathParts module = SplitPath(ModuleFileName(kMaxPath));
-  const std::string drive = FitPathBuffer(module.Drive);
-  const std::string dir = FitPathBuffer(module.Dir);
   TVersionCheckFiles files;
-  // The "%s%sversion.ini" format with the drive and the directory.
-  files.LocalVersionFile = drive + dir + "version.ini";
+  files.LocalVersionFile = FitPathBuffer(module.Drive) + FitPathBuffer(module.Dir) + "version.ini";
   files.StateDirectory = UserStateDirectory(kUpdaterName);
   return files;
 }
 
-TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFiles& files,
-                            const TUpdaterTrust& trust, std::uint64_t deadlineMs,
-                            std::size_t server) {
+TUpdateCheck CheckForUpdate(const TFetcherFactory& fetchers, const std::string& versionUrl,
+                            const TVersionCheckFiles& files, const TUpdaterTrust& trust,
+                            std::uint64_t deadlineMs, std::size_t server) {
   TUpdateCheck check;
-  check.Record.LocalStamp = ReadLocalStamp(files.LocalVersionFile);
   const std::uint64_t checkDeadline =
       std::min(deadlineMs, MonotonicMilliseconds() + kVersionCheckDeadlineMs);
-  std::optional<TUpdateState> state = LoadDeliveryState(files, trust.Product);
-  if (state) {
+  // 1. The local stamp and the state.
+  check.Record.LocalStamp = ReadLocalStamp(files.LocalVersionFile);
+  TStateSnapshot snapshot = LoadStateSnapshot(files, trust.Product);
+  // 2. A server that asked to be left alone is not asked.
+  if (const TUpdateState* state = DeliveryState(snapshot)) {
     if (const auto until = HeldBackOff(*state, UtcNowSeconds(), server)) {
-      check.Record.Decision = "deferred";
+      check.Record.Decision = TRunOutcome::roDeferred;
       check.Record.Reason =
           versionUrl + ": the server asked not to be asked before " + FormatUtcTime(*until);
       return check;
     }
   }
+  // 3. The version file and, for a signed build, its signature.
   std::string bytes;
   std::string retryAfter;
-  if (DownloadVersionFile(versionUrl, bytes, check.Record.Reason, checkDeadline,
-                          kUpdaterLowSpeedRule, &retryAfter) == RSVersionCheckError) {
-    check.Record.Decision = "failed";
-    if (state) KeepServersBackOff(*state, retryAfter, server, check.Record);
+  if (DownloadVersionFile(*fetchers(TFetchPurpose::fpCheck, checkDeadline), versionUrl, bytes,
+                          check.Record.Reason, &retryAfter) == RSVersionCheckError) {
+    check.Record.Decision = TRunOutcome::roFailed;
+    if (TUpdateState* state = DeliveryState(snapshot)) {
+      KeepServersBackOff(*state, retryAfter, server, check.Record);
+    }
     return check;
   }
-  std::int32_t rollout = kFullRollout;
-  if (trust.PublicKeys.empty()) {
-    check.Record.ServerStamp = ManifestStamp(bytes);
-    check.ExpectedSha256 = ManifestSha256Text(bytes);
-  } else {
-    try {
-      const TManifest manifest =
-          AcceptSignedManifest(versionUrl, bytes, files, trust, checkDeadline);
-      check.Record.ServerStamp = manifest.Stamp;
-      check.Record.Serial = manifest.Serial;
-      check.ExpectedSha256 = manifest.Sha256;
-      check.ExpectedSize = manifest.Size;
-      check.Serial = manifest.Serial;
-      const TDeliveryKeys delivery = ParseDeliveryKeys(bytes);
-      check.Mirrors = delivery.Mirrors;
-      rollout = delivery.Rollout;
-    } catch (const Exception& refusal) {
-      check.Record.Decision = "refused";
-      check.Record.Reason = refusal.Message();
-      return check;
-    }
+  std::string signature;
+  if (!trust.PublicKeys.empty() &&
+      !FetchSignature(fetchers, versionUrl, checkDeadline, signature, check.Record)) {
+    return check;
   }
-  // Byte for byte, lengths included.
-  check.UpdateAvailable = check.Record.ServerStamp != check.Record.LocalStamp;
-  check.Record.Decision = check.UpdateAvailable ? "update" : "up-to-date";
-  if (check.UpdateAvailable && rollout < kFullRollout)
-    HoldBackOutsideRollout(files, trust, rollout, check);
-  if (!check.UpdateAvailable) check.ExpectedSha256.clear();
+  // 4. One judgement of the release, and what it asks to keep.
+  const TReleaseJudge judge(trust, snapshot, UtcNowSeconds(), DrawRolloutBucket());
+  RecordDecision(KeepDecision(snapshot, judge.Judge(check.Record.LocalStamp, bytes, signature)),
+                 check);
   return check;
+}
+
+TUpdateCheck CheckForUpdate(const std::string& versionUrl, const TVersionCheckFiles& files,
+                            const TUpdaterTrust& trust, std::uint64_t deadlineMs,
+                            std::size_t server) {
+  return CheckForUpdate(HttpFetcherFactory(), versionUrl, files, trust, deadlineMs, server);
 }
 
 }  // namespace brixa

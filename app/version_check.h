@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "update/manifest/manifest.h"
+#include "update/manifest/release_decision.h"
+#include "update/net/fetcher.h"
 #include "update/net/low_speed.h"
 #include "update/net/update_client.h"
 #include "update/state/run_log.h"
 
 namespace brixa {
-
-// The single-instance name; the same text is the application's title and the window caption.
-inline constexpr const char* kUpdaterName = "BrixaUpdater";
 
 // Where the update server keeps the current version file and the installer.
 inline constexpr const char* kVersionFilePath = "/brixakit/version.ini";
@@ -33,15 +32,19 @@ inline constexpr const char* RSVersionCheckError = "Version check error.";
 // a server given with its scheme ("https://host:port") keeps it.
 [[nodiscard]] std::string UpdateServerUrl(const std::string& server, const std::string& path);
 
-// Fetches `url` with HEAD and then GET into `bytes`, using a client of its own set up as every
-// update client is (SetUpUpdateClient): no redirect is followed, and an error status, like a
-// refused connection, a stalled or trickling server, a body above kMaxManifestBytes (cut off
-// there) or the deadline `deadlineMs` (MonotonicMilliseconds) passing, is a failure. Nothing is
-// written to disk. Returns "" when the file was fetched and RSVersionCheckError otherwise
-// (`error` then says why); never raises.
+// Fetches `url` with HEAD and then GET into `bytes` through `fetcher` (a check's: no redirect
+// is followed), and an error status, like a refused connection, a stalled or trickling server,
+// a body above kMaxManifestBytes (cut off there) or the fetcher's deadline passing, is a
+// failure. Nothing is written to disk. Returns "" when the file was fetched and
+// RSVersionCheckError otherwise (`error` then says why); never raises.
 //
 // When the server answered 503 or 429, `retryAfter` (when given) receives its "Retry-After"
 // value as sent ("" when it sent none).
+[[nodiscard]] std::string DownloadVersionFile(TUpdateFetcher& fetcher, const std::string& url,
+                                              std::string& bytes, std::string& error,
+                                              std::string* retryAfter = nullptr);
+// The same through a client of its own, set up as every update client is, ending by
+// `deadlineMs` (MonotonicMilliseconds) under `lowSpeed`.
 [[nodiscard]] std::string DownloadVersionFile(const std::string& url, std::string& bytes,
                                               std::string& error,
                                               std::uint64_t deadlineMs = kNoDeadline,
@@ -50,21 +53,14 @@ inline constexpr const char* RSVersionCheckError = "Version check error.";
 
 // Where the check finds the local stamp and keeps its state and log.
 struct TVersionCheckFiles {
-  // The installed product's stamp: drive and directory of the module file name (read into a
-  // buffer of kMaxPath bytes and split by the path splitter) + "version.ini".
+  // The installed product's stamp: drive and directory of the module file name (at most
+  // kMaxPath - 1 bytes each, split by the path splitter) + "version.ini".
   std::string LocalVersionFile;
   // The user's state folder (UserStateDirectory), ending in a separator: the rollback state
   // and the run log. Empty when there is none.
   std::string StateDirectory;
 };
 [[nodiscard]] TVersionCheckFiles VersionCheckFilesOfProgram();
-
-// What a build trusts and checks: with no keys, updates are unsigned and the manifest's keys
-// other than the stamp (and an optional SHA256) are not used.
-struct TUpdaterTrust {
-  std::vector<std::string> PublicKeys;  // PEM, any of which may sign the manifest
-  std::string Product = kUpdaterName;   // the manifest's Product must equal it
-};
 
 // What the version check found out.
 struct TUpdateCheck {
@@ -81,22 +77,27 @@ struct TUpdateCheck {
   TRunRecord Record;
 };
 
-// Downloads the server's version file from `versionUrl` into memory, verifies it when `trust`
-// has keys, and compares its stamp with the one in files.LocalVersionFile. Never raises; any
-// failure means "no update", with the reason in the record.
-//
-// With keys, in order: the signature (versionUrl + kSignatureSuffix) must verify over
-// kManifestSignatureContext + the file's bytes with one of the keys; the manifest must be for
-// trust.Product, unexpired and its Serial not below the highest accepted so far (state file in
-// files.StateDirectory); a damaged state file, or one that cannot be written when the serial
-// grows, refuses the update: rollback protection is never skipped. A signed manifest's
-// Rollout offers the update only to installations whose bucket (drawn once, kept in the state)
-// is below it ("held back" otherwise).
-//
-// A 503 or 429 with a usable "Retry-After" keeps its time in the state, for the server at
-// `server` in the build's list (0: the first); until then later checks of that server make no
-// request at all ("deferred"). Without "Retry-After" nothing is kept. The check ends
-// by `deadlineMs` (MonotonicMilliseconds) or kVersionCheckDeadlineMs from now, the earlier.
+// The version check, in the order it runs:
+//   1. the local stamp, and the state file loaded once (back-off, rollback floor, bucket);
+//   2. a server that asked to be left alone (a 503 or 429 with a usable "Retry-After", kept
+//      per server: `server` is its place in the build's list, 0 the first) is not asked before
+//      then ("deferred", no request at all);
+//   3. the version file (DownloadVersionFile), and for a signed build (`trust` has keys) its
+//      signature at versionUrl + kSignatureSuffix; a failure keeps the back-off a 503 or 429
+//      asked for ("failed"), a signature that cannot be fetched refuses ("refused");
+//   4. the release judged once (TReleaseJudge: signature, product, expiry, serial against the
+//      state, stamps, rollout); what it asks to record is saved, and a serial that cannot be
+//      recorded refuses the release: rollback protection is never skipped.
+// Requests go through fetchers made by `fetchers` for the check; everything ends by
+// `deadlineMs` (MonotonicMilliseconds) or kVersionCheckDeadlineMs from now, the earlier.
+// Never raises; any failure means "no update", with the reason in the record.
+[[nodiscard]] TUpdateCheck CheckForUpdate(const TFetcherFactory& fetchers,
+                                          const std::string& versionUrl,
+                                          const TVersionCheckFiles& files,
+                                          const TUpdaterTrust& trust = {},
+                                          std::uint64_t deadlineMs = kNoDeadline,
+                                          std::size_t server = 0);
+// The same over the network (HttpFetcherFactory).
 [[nodiscard]] TUpdateCheck CheckForUpdate(const std::string& versionUrl,
                                           const TVersionCheckFiles& files,
                                           const TUpdaterTrust& trust = {},

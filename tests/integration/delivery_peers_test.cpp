@@ -15,6 +15,7 @@
 #include "support/temp_dir.h"
 #include "update/delivery/byte_range.h"
 #include "update/delivery/resumable_download.h"
+#include "update/net/http_fetcher.h"
 
 namespace brixa {
 namespace {
@@ -29,9 +30,15 @@ constexpr std::int32_t kReadTimeoutMs = 10000;
 // nginx writes its log line once the answer is sent, which may be after the client has read it.
 constexpr int kLogWaitMs = 3000;
 
+// The library's client behind the update flow's fetch seam, as the window uses it.
 class Client : public TIdHTTP {
  public:
   Client() { SetReadTimeout(kReadTimeoutMs); }
+  operator TUpdateFetcher&() { return fetcher_; }  // NOLINT: stands in where a fetcher goes
+
+ private:
+  TLowSpeedGuard guard_;
+  TIdHTTPFetcher fetcher_{*this, guard_};
 };
 
 TInstallerRelease ReleaseOf(const std::string& bytes) {

@@ -67,9 +67,13 @@ bool ContinuesFile(const TContentRange& range, std::int64_t offset, std::int64_t
 }
 
 std::string RangeValidatorOf(const TIdResponseHeaderInfo& response) {
-  std::string validator = Trim(response.ETag());
+  return RangeValidatorOf(response.ETag(), response.HeaderLines().HeaderValue("Last-Modified"));
+}
+
+std::string RangeValidatorOf(std::string_view eTag, std::string_view lastModified) {
+  std::string validator = Trim(std::string(eTag));
   if (validator.size() < 2 || validator.front() != '"' || validator.back() != '"') {
-    validator = Trim(response.HeaderLines().HeaderValue("Last-Modified"));
+    validator = Trim(std::string(lastModified));
   }
   if (validator.size() > kMaxValidatorBytes || !PrintableAscii(validator)) return {};
   return validator;

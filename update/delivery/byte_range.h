@@ -35,5 +35,7 @@ struct TContentRange {
 // RFC 9110 section 13.1.5). Also empty when the value is longer than kMaxValidatorBytes.
 inline constexpr std::size_t kMaxValidatorBytes = 256;
 [[nodiscard]] std::string RangeValidatorOf(const TIdResponseHeaderInfo& response);
+// The same from the two header values as sent.
+[[nodiscard]] std::string RangeValidatorOf(std::string_view eTag, std::string_view lastModified);
 
 }  // namespace brixa

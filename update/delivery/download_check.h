@@ -6,16 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "platform/core/exception.h"
+#include "update/update_errors.h"
 
 namespace brixa {
 
 class TStream;
-
-// A transfer that ended without an error but did not deliver the installer that was asked for.
-BRIXA_DECLARE_EXCEPTION(EUpdateDownloadIncomplete, Exception);
-// The delivered installer does not hash to the value the version file announced.
-BRIXA_DECLARE_EXCEPTION(EUpdateIntegrityError, Exception);
 
 // Checks a downloaded installer before it may be started. The client ends a transfer quietly
 // when it gives up on a redirect chain (the last 3xx is then the final status) or when the

@@ -2,9 +2,9 @@
 
 #include "update/delivery/range_sink.h"
 
+#include <limits>
 #include <utility>
 
-#include "http/message/http_response.h"
 #include "update/delivery/byte_range.h"
 
 namespace brixa {
@@ -14,39 +14,48 @@ namespace {
 constexpr std::int32_t kStatusOk = 200;
 constexpr std::int32_t kStatusPartialContent = 206;
 
+bool IsSuccess(std::int32_t status) {
+  return status >= 200 && status <= 299;
+}
+
 }  // namespace
 
-TRangeSink::TRangeSink(TIdHTTPResponse& response, TStream& file, std::int64_t size,
+TRangeSink::TRangeSink(TStream& file, std::int64_t size,
                        std::function<void(const std::string& validator)> onRestart,
                        std::function<void(std::int64_t held)> onWritten)
-    : response_(response),
-      file_(file),
+    : file_(file),
+      bounded_(file, size >= 0 ? size : std::numeric_limits<std::int64_t>::max(),
+               [size] {
+                 throw EDeliveryTooLong("the installer is larger than the manifest's Size of " +
+                                        std::to_string(size) + " bytes");
+               }),
       offset_(file.Size()),
       size_(size),
       onRestart_(std::move(onRestart)),
       onWritten_(std::move(onWritten)) {}
 
-void TRangeSink::Begin() {
+void TRangeSink::Begin(const TFetchHead& head) {
   if (begun_) return;
-  const std::int32_t status = response_.StatusCode();
-  if (status == kStatusPartialContent && offset_ > 0) {
-    BeginRange();
-  } else if (status == kStatusOk) {
-    BeginRestart();
+  const std::int32_t status = head.Status;
+  if (status == kStatusPartialContent && offset_ > 0 && size_ >= 0) {
+    BeginRange(head);
+  } else if (status == kStatusOk ||
+             (size_ < 0 && IsSuccess(status) && status != kStatusPartialContent)) {
+    BeginRestart(head);
   } else {
     throw EDeliveryRefused("unexpected status " + std::to_string(status));
   }
   begun_ = true;
 }
 
-void TRangeSink::BeginRange() {
-  const std::string value = response_.HeaderLines().HeaderValue("Content-Range");
-  const auto range = ParseContentRange(value);
+void TRangeSink::BeginRange(const TFetchHead& head) {
+  const auto range = ParseContentRange(head.ContentRange);
   if (!range || !ContinuesFile(*range, offset_, size_)) {
-    throw EDeliveryRefused("206 with Content-Range \"" + value + "\" does not continue " +
-                           std::to_string(offset_) + " of " + std::to_string(size_) + " bytes");
+    throw EDeliveryRefused("206 with Content-Range \"" + head.ContentRange +
+                           "\" does not continue " + std::to_string(offset_) + " of " +
+                           std::to_string(size_) + " bytes");
   }
-  const std::int64_t length = response_.ContentLength();
+  const std::int64_t length = head.ContentLength;
   if (length >= 0 && length != size_ - offset_) {
     throw EDeliveryRefused("206 of " + std::to_string(length) + " bytes for " +
                            std::to_string(size_ - offset_) + " missing");
@@ -54,44 +63,23 @@ void TRangeSink::BeginRange() {
   file_.SetPosition(offset_);
 }
 
-void TRangeSink::BeginRestart() {
-  const std::int64_t length = response_.ContentLength();
-  if (length >= 0 && length != size_) {
+void TRangeSink::BeginRestart(const TFetchHead& head) {
+  const std::int64_t length = head.ContentLength;
+  if (size_ >= 0 && length >= 0 && length != size_) {
     throw EDeliveryRefused("the server announces " + std::to_string(length) + " bytes, " +
                            (length > size_ ? "larger" : "smaller") +
                            " than the manifest's Size of " + std::to_string(size_));
   }
   file_.SetSize(0);
   file_.SetPosition(0);
-  onRestart_(RangeValidatorOf(response_));
+  onRestart_(RangeValidatorOf(head.ETag, head.LastModified));
 }
 
-std::int64_t TRangeSink::Write(const void* buffer, std::int64_t count) {
-  Begin();
-  if (count > size_ - file_.Position()) {
-    throw EDeliveryTooLong("the installer is larger than the manifest's Size of " +
-                           std::to_string(size_) + " bytes");
-  }
-  file_.WriteBuffer(buffer, count);
+void TRangeSink::Write(const void* data, std::int64_t count) {
+  if (!begun_) throw EDeliveryRefused("a body arrived before its head was judged");
+  bounded_.WriteBuffer(data, count);
   written_ += count;
   onWritten_(file_.Position());
-  return count;
-}
-
-std::int64_t TRangeSink::Read(void* /*buffer*/, std::int64_t /*count*/) {
-  return 0;
-}
-
-std::int64_t TRangeSink::Seek(std::int64_t offset, TSeekOrigin origin) {
-  const std::int64_t target = origin == TSeekOrigin::soBeginning ? offset : written_ + offset;
-  if (target != written_) {
-    throw EDeliveryRefused("the client moved within a body it had written");
-  }
-  return written_;
-}
-
-void TRangeSink::SetSize(std::int64_t size) {
-  if (size != written_) throw EDeliveryRefused("the client cut a body it had written");
 }
 
 }  // namespace brixa

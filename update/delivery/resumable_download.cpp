@@ -1,19 +1,19 @@
-// Resumed, mirrored installer downloads: the range sink that decides per response whether its
-// body continues the file, restarts it or is refused, and the retry and mirror loops around it.
+// Installer downloads: the retry and mirror loops around the range sink, for releases that can
+// be resumed and for those that cannot.
 
 #include "update/delivery/resumable_download.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "http/client/http.h"
-#include "http/client/http_protocol_exception.h"
 #include "platform/core/stream.h"
 #include "platform/thread/clock.h"
 #include "runtime/hash/hash_base.h"
 #include "runtime/hash/hash_sha256.h"
 #include "runtime/text/text.h"
+#include "update/delivery/download_check.h"
 #include "update/delivery/range_sink.h"
+#include "update/manifest/manifest.h"
 
 namespace brixa {
 
@@ -21,41 +21,26 @@ namespace {
 
 constexpr std::int32_t kStatusRangeNotSatisfiable = 416;
 
-// Leaves the client without the range of one attempt, whatever way the attempt ends.
-class TRangeRequest {
- public:
-  TRangeRequest(TIdHTTP& http, std::int64_t offset, const std::string& validator) : http_(http) {
-    if (offset > 0) {
-      http_.Request().SetRange(std::to_string(offset) + "-");
-      http_.Request().SetIfRange(validator);
-    }
-  }
-  ~TRangeRequest() {
-    http_.Request().SetRange({});
-    http_.Request().SetIfRange({});
-  }
-  TRangeRequest(const TRangeRequest&) = delete;
-  TRangeRequest& operator=(const TRangeRequest&) = delete;
-
- private:
-  TIdHTTP& http_;
-};
-
 }  // namespace
 
-TResumableDownload::TResumableDownload(TIdHTTP& http, TInstallerRelease release, TStream& file,
-                                       const TPartialIdentity& kept)
-    : http_(http), release_(std::move(release)), file_(file), identity_(kept) {}
+bool TInstallerRelease::Resumable() const noexcept {
+  return Size > 0 && IsSha256Text(Sha256);
+}
+
+TResumableDownload::TResumableDownload(TUpdateFetcher& fetcher, TInstallerRelease release,
+                                       TStream& file, const TPartialIdentity& kept)
+    : fetcher_(fetcher), release_(std::move(release)), file_(file), identity_(kept) {}
 
 TDeliveryReport TResumableDownload::Run(const std::vector<std::string>& urls) {
   report_ = {};
-  if (!identity_.Continues(release_.Serial, release_.Sha256) || file_.Size() > release_.Size) {
+  if (!release_.Resumable() || !identity_.Continues(release_.Serial, release_.Sha256) ||
+      file_.Size() > release_.Size) {
     identity_ = {release_.Serial, release_.Sha256, {}};
     file_.SetSize(0);
   }
   report_.ReusedBytes = file_.Size();
-  if (OnProgress) OnProgress(file_.Size(), release_.Size);
-  if (file_.Size() == release_.Size) {
+  Progress(file_.Size());
+  if (release_.Resumable() && file_.Size() == release_.Size) {
     if (Complete()) return report_;
     report_.Faults.push_back("the kept file's SHA-256 does not match the manifest");
     Discard();
@@ -67,6 +52,7 @@ TDeliveryReport TResumableDownload::Run(const std::vector<std::string>& urls) {
       return report_;
     }
     report_.Faults.push_back(url + ": " + fault);
+    if (!release_.Resumable() && urls.size() == 1) throw EUpdateDeliveryFailed(fault);
   }
   std::string reasons;
   for (const std::string& fault : report_.Faults) reasons += (reasons.empty() ? "" : "; ") + fault;
@@ -76,13 +62,15 @@ TDeliveryReport TResumableDownload::Run(const std::vector<std::string>& urls) {
 TResumableDownload::TOutcome TResumableDownload::TryServer(const std::string& url,
                                                            std::string& fault) {
   std::uint32_t pause = kFirstRetryPauseMs;
+  const int retries = release_.Resumable() ? kDownloadRetries : 0;
   for (int attempt = 0;; ++attempt) {
     if (!TimeLeft()) {
       fault = "the overall deadline has passed";
       return TOutcome::kFailed;
     }
     const TOutcome outcome = Attempt(url, fault);
-    if (outcome != TOutcome::kCut || attempt == kDownloadRetries) return outcome;
+    if (outcome != TOutcome::kCut) return outcome;
+    if (attempt == retries) return TOutcome::kFailed;
     report_.Faults.push_back(url + ": " + fault + " (retried)");
     Wait(pause);
     pause = std::min(pause * 2, kMaxRetryPauseMs);
@@ -94,19 +82,72 @@ TResumableDownload::TOutcome TResumableDownload::TryServer(const std::string& ur
 TResumableDownload::TOutcome TResumableDownload::Attempt(const std::string& url,
                                                          std::string& fault) {
   const std::int64_t offset = file_.Size();
+  if (release_.Size < 0) {
+    try {
+      LearnAnnouncedSize(url);
+    } catch (const Exception& error) {
+      fault = error.Message();
+      return TOutcome::kFailed;
+    }
+  }
   TRangeSink sink(
-      http_.LastResponse(), file_, release_.Size,
+      file_, release_.Size,
       [this, offset](const std::string& validator) {
         if (offset > 0) report_.ReusedBytes = 0;
+        if (!release_.Resumable()) return;
         identity_.Validator = validator;
         if (OnIdentity) OnIdentity(identity_);
       },
-      [this](std::int64_t held) {
-        if (OnProgress) OnProgress(held, release_.Size);
-      });
-  const TOutcome outcome = Transfer(url, offset, sink, fault);
+      [this](std::int64_t held) { Progress(held); });
+  TFetchHead head;
+  const TOutcome outcome = Transfer(url, offset, sink, head, fault);
   report_.FetchedBytes += sink.Written();
   if (outcome != TOutcome::kDone) return outcome;
+  return Finish(head, sink, fault);
+}
+
+// The request itself; kDone when the fetcher ended it without an error.
+TResumableDownload::TOutcome TResumableDownload::Transfer(const std::string& url,
+                                                          std::int64_t offset, TRangeSink& sink,
+                                                          TFetchHead& head, std::string& fault) {
+  try {
+    TFetchRequest request{url, {}, {}};
+    if (offset > 0) {
+      request.Range = std::to_string(offset) + "-";
+      request.IfRange = identity_.Validator;
+    }
+    head = fetcher_.Get(request, sink);
+    return TOutcome::kDone;
+  } catch (const EDeliveryRefused& error) {
+    fault = error.Message();
+  } catch (const EDeliveryTooLong& error) {
+    fault = error.Message();
+    Discard();
+  } catch (const EFetchStatus& error) {
+    fault = release_.Resumable() ? "status " + std::to_string(error.Status()) : error.Message();
+    // The server's file does not reach the kept bytes: they cannot be of it.
+    if (error.Status() == kStatusRangeNotSatisfiable) Discard();
+  } catch (const Exception& error) {
+    fault = error.Message();
+    if (sink.Written() > 0) return TOutcome::kCut;
+  }
+  return TOutcome::kFailed;
+}
+
+// A transfer that ended without an error: whole and intact, cut short, or not the file.
+TResumableDownload::TOutcome TResumableDownload::Finish(const TFetchHead& head,
+                                                        const TRangeSink& sink,
+                                                        std::string& fault) {
+  if (!release_.Resumable()) {
+    try {
+      // Without an identity only what the response itself announced can be held to.
+      VerifyDownload(head.Status, head.ContentLength, file_, release_.Sha256, release_.Size);
+      return TOutcome::kDone;
+    } catch (const Exception& error) {
+      fault = error.Message();
+      return TOutcome::kFailed;
+    }
+  }
   if (file_.Size() < release_.Size) {
     fault = "the body ended after " + std::to_string(file_.Size()) + " of " +
             std::to_string(release_.Size) + " bytes";
@@ -118,30 +159,10 @@ TResumableDownload::TOutcome TResumableDownload::Attempt(const std::string& url,
   return TOutcome::kFailed;
 }
 
-// The request itself; kDone when the client ended it without an error.
-TResumableDownload::TOutcome TResumableDownload::Transfer(const std::string& url,
-                                                          std::int64_t offset, TRangeSink& sink,
-                                                          std::string& fault) {
-  try {
-    TRangeRequest range(http_, offset, identity_.Validator);
-    if (BeforeRequest) BeforeRequest(url);
-    http_.Get(url, &sink);
-    sink.Begin();  // a response without a body byte is judged all the same
-    return TOutcome::kDone;
-  } catch (const EDeliveryRefused& error) {
-    fault = error.Message();
-  } catch (const EDeliveryTooLong& error) {
-    fault = error.Message();
-    Discard();
-  } catch (const EIdHTTPProtocolException& error) {
-    fault = "status " + std::to_string(error.ReplyCode());
-    // The server's file does not reach the kept bytes: they cannot be of it.
-    if (error.ReplyCode() == kStatusRangeNotSatisfiable) Discard();
-  } catch (const Exception& error) {
-    fault = error.Message();
-    if (sink.Written() > 0) return TOutcome::kCut;
-  }
-  return TOutcome::kFailed;
+// A release without a size shows its progress against what the server announces.
+void TResumableDownload::LearnAnnouncedSize(const std::string& url) {
+  announced_ = fetcher_.Head(url).ContentLength;
+  Progress(file_.Size());
 }
 
 bool TResumableDownload::Complete() {
@@ -156,7 +177,7 @@ void TResumableDownload::Discard() {
   file_.SetSize(0);
   file_.SetPosition(0);
   identity_.Validator.clear();
-  if (OnIdentity) OnIdentity(identity_);
+  if (OnIdentity && release_.Resumable()) OnIdentity(identity_);
 }
 
 bool TResumableDownload::TimeLeft() const {
@@ -173,6 +194,10 @@ void TResumableDownload::Wait(std::uint32_t ms) const {
   } else {
     SleepMs(ms);
   }
+}
+
+void TResumableDownload::Progress(std::int64_t held) const {
+  if (OnProgress) OnProgress(held, release_.Size >= 0 ? release_.Size : announced_);
 }
 
 }  // namespace brixa

@@ -7,17 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/core/exception.h"
+#include "update/net/fetcher.h"
 #include "update/state/partial_identity.h"
+#include "update/update_errors.h"
 
 namespace brixa {
 
-class TIdHTTP;
 class TRangeSink;
 class TStream;
-
-// No server delivered the installer the manifest names; the message says why, per server.
-BRIXA_DECLARE_EXCEPTION(EUpdateDeliveryFailed, Exception);
 
 // Retries of one server after it lost the connection in the middle of the body. Four attempts
 // with pauses of 1, 2 and 4 s ride out a flapping link or a server restart; a server that
@@ -26,11 +23,15 @@ inline constexpr int kDownloadRetries = 3;
 inline constexpr std::uint32_t kFirstRetryPauseMs = 1000;
 inline constexpr std::uint32_t kMaxRetryPauseMs = 8000;
 
-// What the signed manifest says of the installer.
+// What the release says of the installer. A signed manifest gives all three; an unsigned
+// version file gives no size and at most a hash.
 struct TInstallerRelease {
   std::uint64_t Serial = 0;
-  std::int64_t Size = 0;
-  std::string Sha256;  // 64 hexadecimal digits
+  std::int64_t Size = -1;  // -1: not known
+  std::string Sha256;      // 64 hexadecimal digits; "" when not known
+
+  // Only bytes of a known size and hash can be kept, continued and proven whole later.
+  [[nodiscard]] bool Resumable() const noexcept;
 };
 
 // How the download went, for the run log.
@@ -43,29 +44,32 @@ struct TDeliveryReport {
 
 // One installer download into `file` (read, written, resized; the caller owns and keeps it).
 //
-// `kept` describes what `file` already holds: an earlier run's partial installer. It is
-// continued only when it belongs to the same release (serial and hash) and has a validator;
-// otherwise the file starts empty. With N bytes in hand a request carries "Range: bytes=N-"
-// and "If-Range: <validator>"; a 206 whose Content-Range runs from N to Size-1 is appended, a
-// 200 (the server ignores ranges or the file changed) replaces everything, and any other answer
-// ends that server's turn without touching the file. A body is never written past Size. The
-// finished file is hashed as a whole; a mismatch empties it and the next server is asked.
+// A resumable release (size and hash known): `kept` describes what `file` already holds, an
+// earlier run's partial installer. It is continued only when it belongs to the same release
+// (serial and hash) and has a validator; otherwise the file starts empty. With N bytes in hand
+// a request carries "Range: bytes=N-" and "If-Range: <validator>"; a 206 whose Content-Range
+// runs from N to Size-1 is appended, a 200 (the server ignores ranges or the file changed)
+// replaces everything, and any other answer ends that server's turn without touching the
+// file. A body is never written past Size. A body cut short is asked for again, from where it
+// stopped, up to kDownloadRetries times. The finished file is hashed as a whole; a mismatch
+// empties it and the next server is asked.
 //
-// The client is used as configured (TLS, proxy, timeouts); its Range and IfRange are cleared
-// again before Run returns. Everything runs on the calling thread.
+// Any other release has no identity: the file starts empty, a HEAD learns the announced
+// length first when the size is not known, each URL gets one GET, and the finished file must
+// hold the announced length and, when a hash is given, match it (VerifyDownload).
+//
+// Requests go through `fetcher`, borrowed. Everything runs on the calling thread.
 class TResumableDownload {
  public:
-  TResumableDownload(TIdHTTP& http, TInstallerRelease release, TStream& file,
+  TResumableDownload(TUpdateFetcher& fetcher, TInstallerRelease release, TStream& file,
                      const TPartialIdentity& kept);
 
   // Called with the identity of the bytes `file` is about to hold, before the first of them
-  // is written: the caller keeps it beside the file for a later run.
+  // is written: the caller keeps it beside the file for a later run. Resumable releases only.
   std::function<void(const TPartialIdentity&)> OnIdentity;
-  // Called with the bytes held and the installer's size: first with what is reused, then
-  // after every write.
+  // Called with the bytes held and the installer's size (-1 while unknown): first with what is
+  // reused, then after every write.
   std::function<void(std::int64_t held, std::int64_t size)> OnProgress;
-  // Before every request, with its URL (the caller sets the proxy route for it).
-  std::function<void(const std::string& url)> BeforeRequest;
   // Waits between retries; sleeps when not set. The window's wait keeps serving messages.
   std::function<void(std::uint32_t ms)> Pause;
   // Milliseconds left of the run's overall deadline; unbounded when not set. No request and
@@ -74,24 +78,29 @@ class TResumableDownload {
 
   // Tries `urls` in order until one delivers the whole installer. Returns how it went; raises
   // EUpdateDeliveryFailed when none did (the file then holds what can be continued later).
+  // Without an identity and with one URL, the message is that URL's fault alone.
   TDeliveryReport Run(const std::vector<std::string>& urls);
 
  private:
   enum class TOutcome { kDone, kCut, kFailed };
   TOutcome TryServer(const std::string& url, std::string& fault);
   TOutcome Attempt(const std::string& url, std::string& fault);
-  TOutcome Transfer(const std::string& url, std::int64_t offset, TRangeSink& sink,
+  TOutcome Transfer(const std::string& url, std::int64_t offset, TRangeSink& sink, TFetchHead& head,
                     std::string& fault);
+  [[nodiscard]] TOutcome Finish(const TFetchHead& head, const TRangeSink& sink, std::string& fault);
+  void LearnAnnouncedSize(const std::string& url);
   [[nodiscard]] bool Complete();
   void Discard();
   [[nodiscard]] bool TimeLeft() const;
   void Wait(std::uint32_t ms) const;
+  void Progress(std::int64_t held) const;
 
-  TIdHTTP& http_;
+  TUpdateFetcher& fetcher_;
   TInstallerRelease release_;
   TStream& file_;
   TPartialIdentity identity_;
   TDeliveryReport report_;
+  std::int64_t announced_ = -1;  // without a known size: what the server's HEAD announced
 };
 
 }  // namespace brixa

@@ -6,12 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/core/exception.h"
+#include "update/update_errors.h"
 
 namespace brixa {
-
-// A manifest that must not be acted on; the message names the check that failed.
-BRIXA_DECLARE_EXCEPTION(EManifestRefused, Exception);
 
 // INI section and keys of the version file. `Version` is the stamp: opaque, compared byte for
 // byte, only its first kStampBufferSize - 1 bytes count.

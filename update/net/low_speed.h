@@ -4,15 +4,10 @@
 
 #include <cstdint>
 
-#include "platform/core/exception.h"
 #include "transport/io/intercept.h"
+#include "update/update_errors.h"
 
 namespace brixa {
-
-// A transfer that kept below the low-speed limit for the whole low-speed time.
-BRIXA_DECLARE_EXCEPTION(EUpdateTooSlow, Exception);
-// A transfer still running when the updater's overall deadline came.
-BRIXA_DECLARE_EXCEPTION(EUpdateDeadlinePassed, Exception);
 
 // No deadline: the guard applies the low-speed rule alone.
 inline constexpr std::uint64_t kNoDeadline = ~std::uint64_t{0};

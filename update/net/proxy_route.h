@@ -9,16 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/core/exception.h"
 #include "platform/system/system_proxy.h"
+#include "update/update_errors.h"
 
 namespace brixa {
 
 class TIdHTTP;
-
-// A proxy setting that applies to a URL but cannot be used. The request then fails rather than
-// go around the proxy the user chose.
-BRIXA_DECLARE_EXCEPTION(EProxySettingError, Exception);
 
 // An HTTP proxy as a setting names it.
 struct TProxyEndpoint {

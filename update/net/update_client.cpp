@@ -7,6 +7,8 @@
 #include "http/client/http.h"
 #include "platform/core/stream.h"
 #include "platform/thread/clock.h"
+#include "update/net/bounded_stream.h"
+#include "update/net/fetcher.h"
 #include "update/net/proxy_route.h"
 #include "update/net/update_tls.h"
 
@@ -17,25 +19,15 @@ namespace {
 constexpr std::int32_t kFirstSuccessStatus = 200;
 constexpr std::int32_t kLastSuccessStatus = 299;
 
-// A memory stream that refuses to grow past `limit` bytes, so a hostile server cannot fill
-// memory with what should be a small file.
-class TBoundedMemoryStream : public TMemoryStream {
+// Collects a body into memory, whatever the head: the status is judged once the request ends.
+class TMemoryBody final : public TFetchBody {
  public:
-  explicit TBoundedMemoryStream(std::int64_t limit) : limit_(limit) {}
-  std::int64_t Write(const void* buffer, std::int64_t count) override {
-    if (Position() + count > limit_) Refuse();
-    return TMemoryStream::Write(buffer, count);
-  }
-  void SetSize(std::int64_t size) override {
-    if (size > limit_) Refuse();
-    TMemoryStream::SetSize(size);
-  }
+  explicit TMemoryBody(TStream& target) noexcept : target_(target) {}
+  void Begin(const TFetchHead& /*head*/) override {}
+  void Write(const void* data, std::int64_t count) override { target_.WriteBuffer(data, count); }
 
  private:
-  [[noreturn]] void Refuse() const {
-    throw EUpdateFetchError("the file is larger than " + std::to_string(limit_) + " bytes");
-  }
-  std::int64_t limit_;
+  TStream& target_;
 };
 
 std::int32_t Clip(std::int32_t timeoutMs, std::uint64_t leftMs) {
@@ -61,16 +53,18 @@ void PrepareUpdateRequest(TIdHTTP& http, TLowSpeedGuard& guard, const std::strin
   RouteThroughProxy(http, UpdaterProxyRoute(), url);
 }
 
-std::string FetchBounded(TIdHTTP& http, TLowSpeedGuard& guard, const std::string& url,
-                         std::int64_t limit) {
-  TBoundedMemoryStream body(limit);
-  PrepareUpdateRequest(http, guard, url);
-  http.Get(url, &body);
-  const std::int32_t status = http.LastResponse().StatusCode();
+std::string FetchBounded(TUpdateFetcher& fetcher, const std::string& url, std::int64_t limit) {
+  TMemoryStream memory;
+  // A hostile server cannot fill memory with what should be a small file.
+  TBoundedStream bounded(memory, limit, [limit] {
+    throw EUpdateFetchError("the file is larger than " + std::to_string(limit) + " bytes");
+  });
+  TMemoryBody body(bounded);
+  const std::int32_t status = fetcher.Get({url, {}, {}}, body).Status;
   if (status < kFirstSuccessStatus || status > kLastSuccessStatus) {
     throw EUpdateFetchError("status " + std::to_string(status) + " for " + url);
   }
-  return body.DataString();
+  return memory.DataString();
 }
 
 }  // namespace brixa

@@ -5,15 +5,13 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/core/exception.h"
 #include "update/net/low_speed.h"
+#include "update/update_errors.h"
 
 namespace brixa {
 
 class TIdHTTP;
-
-// A fetch that ended without an error but not with the file asked for.
-BRIXA_DECLARE_EXCEPTION(EUpdateFetchError, Exception);
+class TUpdateFetcher;
 
 // The longest the updater's clients wait for the next byte from the server, and for a
 // connection. Without a limit a server that stalls would keep the updater, and with it the
@@ -39,10 +37,10 @@ void SetUpUpdateClient(TIdHTTP& http, TLowSpeedGuard& guard);
 // EUpdateDeadlinePassed when nothing is left.
 void PrepareUpdateRequest(TIdHTTP& http, TLowSpeedGuard& guard, const std::string& url);
 
-// GETs `url` into memory and returns the body. Raises what the client raises, and
-// EUpdateFetchError for a final status other than 2xx or a body above `limit` bytes (the
-// transfer is cut off there, never read to its end).
-[[nodiscard]] std::string FetchBounded(TIdHTTP& http, TLowSpeedGuard& guard, const std::string& url,
+// GETs `url` into memory through `fetcher` and returns the body. Raises what the fetcher
+// raises, and EUpdateFetchError for a final status other than 2xx or a body above `limit` bytes
+// (the transfer is cut off there, never read to its end).
+[[nodiscard]] std::string FetchBounded(TUpdateFetcher& fetcher, const std::string& url,
                                        std::int64_t limit);
 
 }  // namespace brixa

@@ -40,9 +40,9 @@ std::string ScrubLogText(std::string text) {
 }
 
 std::string FormatRunRecord(std::int64_t nowSeconds, const TRunRecord& record) {
-  std::string line = FormatUtcTime(nowSeconds) + " decision=" + record.Decision +
-                     " local=" + Quoted(record.LocalStamp) +
-                     " server=" + Quoted(record.ServerStamp);
+  std::string line =
+      FormatUtcTime(nowSeconds) + " decision=" + std::string(RunOutcomeName(record.Decision)) +
+      " local=" + Quoted(record.LocalStamp) + " server=" + Quoted(record.ServerStamp);
   line += " serial=" + (record.Serial ? std::to_string(*record.Serial) : std::string("-"));
   if (!record.Reason.empty()) {
     std::string reason = record.Reason.substr(0, kMaxRunLogReasonBytes);

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "update/state/run_outcome.h"
+
 namespace brixa {
 
 // The log's name in the user's state folder, and the older half it rotates to.
@@ -21,8 +23,7 @@ struct TRunRecord {
   std::string LocalStamp;
   std::string ServerStamp;
   std::optional<std::uint64_t> Serial;
-  // "up-to-date", "update", "installed", "refused", "failed", "busy".
-  std::string Decision;
+  TRunOutcome Decision = TRunOutcome::roNone;
   // On failure: which check, which URL, which error.
   std::string Reason;
 };

@@ -7,12 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/core/exception.h"
+#include "update/update_errors.h"
 
 namespace brixa {
-
-// The state could not be written.
-BRIXA_DECLARE_EXCEPTION(EUpdateStateError, Exception);
 
 // The state file's name in the user's state folder.
 inline constexpr const char* kStateFileName = "state.ini";

@@ -96,7 +96,7 @@ TEST(VersionCheck, StampsCompareByteForByteOverNineteenBytes) {
     const TUpdateCheck check = CheckForUpdate(nginx->BaseUrl() + "/" + name, files);
     EXPECT_EQ(check.UpdateAvailable, c.update);
     EXPECT_EQ(check.ExpectedSha256, "");
-    EXPECT_EQ(check.Record.Decision, c.update ? "update" : "up-to-date");
+    EXPECT_EQ(check.Record.Decision, c.update ? TRunOutcome::roUpdate : TRunOutcome::roUpToDate);
   }
 }
 
@@ -126,7 +126,7 @@ TEST(VersionCheck, FailedDownloadMeansNoUpdateAndTouchesNothing) {
   test::WriteFileText(files.LocalVersionFile, VersionText("1.0"));
   const TUpdateCheck check = CheckForUpdate(nginx->BaseUrl() + "/close/missing.ini", files);
   EXPECT_FALSE(check.UpdateAvailable);
-  EXPECT_EQ(check.Record.Decision, "failed");
+  EXPECT_EQ(check.Record.Decision, TRunOutcome::roFailed);
   EXPECT_EQ(test::ReadFileText(files.LocalVersionFile), VersionText("1.0"));
   EXPECT_FALSE(fs::exists(product.Path("version_update.ini")));
 }

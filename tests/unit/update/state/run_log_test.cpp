@@ -25,7 +25,8 @@ TEST(RunLog, OneLineWithoutCredentials) {
   };
   for (const auto& c : cases) EXPECT_EQ(ScrubLogText(c.text), c.scrubbed) << c.text;
 
-  TRunRecord record{"1.0", "2\n0", 7, "refused", "signature: http://u:p@h/v.ini.sig: 404"};
+  TRunRecord record{"1.0", "2\n0", 7, TRunOutcome::roRefused,
+                    "signature: http://u:p@h/v.ini.sig: 404"};
   const std::string line = FormatRunRecord(*ParseUtcTime("2026-12-07T22:00:00Z"), record);
   EXPECT_EQ(line,
             "2026-12-07T22:00:00Z decision=refused local=\"1.0\" server=\"2 0\" serial=7 "
@@ -38,10 +39,28 @@ TEST(RunLog, OneLineWithoutCredentials) {
   EXPECT_EQ(std::count(cut.begin(), cut.end(), '\n'), 1);
 }
 
+// The log's words are what support reads and what earlier logs hold: they never change.
+TEST(RunLog, WritesEachOutcomeUnderItsOneName) {
+  const std::pair<TRunOutcome, const char*> names[] = {
+      {TRunOutcome::roFailed, "failed"},       {TRunOutcome::roRefused, "refused"},
+      {TRunOutcome::roDeferred, "deferred"},   {TRunOutcome::roHeldBack, "held back"},
+      {TRunOutcome::roUpdate, "update"},       {TRunOutcome::roUpToDate, "up-to-date"},
+      {TRunOutcome::roInstalled, "installed"},
+  };
+  for (const auto& [outcome, name] : names) {
+    const std::string line = FormatRunRecord(0, {"1", "2", {}, outcome, ""});
+    EXPECT_NE(line.find(std::string(" decision=") + name + " local="), std::string::npos) << line;
+    EXPECT_EQ(PassesToNextServer(outcome), outcome == TRunOutcome::roFailed ||
+                                               outcome == TRunOutcome::roRefused ||
+                                               outcome == TRunOutcome::roDeferred)
+        << name;
+  }
+}
+
 TEST(RunLog, AppendsAndRotatesAtItsSize) {
   test::TempDir dir;
   const std::string folder = dir.Path("");
-  const TRunRecord record{"1", "2", 3, "update", std::string(300, 'x')};
+  const TRunRecord record{"1", "2", 3, TRunOutcome::roUpdate, std::string(300, 'x')};
   const std::string log = folder + kRunLogFileName;
   AppendRunRecord(folder, record);
   AppendRunRecord(folder, record);

@@ -117,10 +117,10 @@ class Installation {
     const auto fetcher = repo.Factory()(TFetchPurpose::fpInstaller, kNoDeadline);
     std::vector<std::string> urls{installerUrl};
     urls.insert(urls.end(), check.Mirrors.begin(), check.Mirrors.end());
-    TInstallerDownload download(*fetcher, {check.Serial, check.ExpectedSize, check.ExpectedSha256},
-                                InstallerFile(), urls);
+    const TInstallerRelease release{check.Serial, check.ExpectedSize, check.ExpectedSha256};
+    TInstallerDownload::RemoveLeftover(InstallerFile(), release);
+    TInstallerDownload download(*fetcher, release, InstallerFile(), urls);
     download.Pause = [](std::uint32_t) {};
-    download.RemoveLeftover();
     try {
       result.launchable = download.Run();
     } catch (const EUpdateError& error) {

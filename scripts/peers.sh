@@ -3,7 +3,7 @@
 # authentication), dante (SOCKS 4 and 5, open and with user name and password), and servers the
 # client was not developed with: lighttpd, tinyproxy (an open forward proxy) and python's
 # http.server (HTTP/1.0, one request per connection). This file holds the one canonical
-# configuration and document tree of each peer; the Linux test support (tests/support/peer_process_unix.cpp) asks it for them and
+# configuration and document tree of each peer; the Linux test support (tests/support/peers/peer_process_unix.cpp) asks it for them and
 # runs the server itself, while a Windows test run under Wine uses servers started here.
 #
 #   scripts/peers.sh config KIND DIR PORT   write KIND's configuration and documents into DIR

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "e2e/brixa_http_program.h"
-#include "support/kerberos_realm.h"
+#include "support/peers/kerberos_realm.h"
 #include "support/scripted_server.h"
 
 namespace brixa {

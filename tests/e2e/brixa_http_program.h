@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 
 namespace brixa::test {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/brixa_http_program.h"
-#include "support/peer_suite.h"
+#include "support/peers/peer_suite.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "brixa/build_config.h"
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 #include "transport/io/tcp_client.h"
 

@@ -25,7 +25,7 @@
 #include <windows.h>
 #endif
 
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "update_server.h"

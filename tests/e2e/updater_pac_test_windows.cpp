@@ -11,8 +11,8 @@
 #include <sstream>
 #include <thread>
 
-#include "support/internet_settings_windows.h"
-#include "support/peer_process.h"
+#include "support/peers/internet_settings_windows.h"
+#include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 #include "update_server.h"
 

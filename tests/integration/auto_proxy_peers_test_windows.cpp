@@ -9,8 +9,8 @@
 #include "http/client/http.h"
 #include "platform/core/stream.h"
 #include "platform/system/system_proxy.h"
-#include "support/internet_settings_windows.h"
-#include "support/peer_process.h"
+#include "support/peers/internet_settings_windows.h"
+#include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 #include "update/net/proxy_route.h"
 

@@ -10,7 +10,7 @@
 #include "http/client/http.h"
 #include "runtime/hash/hash_base.h"
 #include "runtime/hash/hash_sha256.h"
-#include "support/peer_suite.h"
+#include "support/peers/peer_suite.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "update/delivery/byte_range.h"

@@ -9,8 +9,8 @@
 
 #include "http/auth/ntlm/auth_ntlm.h"
 #include "http/client/http.h"
-#include "support/ntlm_answer.h"
-#include "support/peer_suite.h"
+#include "support/peers/ntlm_answer.h"
+#include "support/peers/peer_suite.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "transport/io/io_handler_exceptions.h"

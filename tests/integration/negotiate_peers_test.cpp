@@ -10,7 +10,7 @@
 #include "http/client/http_protocol_exception.h"
 #include "platform/core/stream.h"
 #include "runtime/codec/mime_coder.h"
-#include "support/kerberos_realm.h"
+#include "support/peers/kerberos_realm.h"
 #include "support/scripted_server.h"
 
 namespace brixa {

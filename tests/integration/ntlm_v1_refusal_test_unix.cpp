@@ -8,9 +8,9 @@
 #include <sstream>
 
 #include "http/client/http.h"
-#include "support/child_process_unix.h"
-#include "support/ntlm_answer.h"
-#include "support/peer_process.h"
+#include "support/peers/child_process_unix.h"
+#include "support/peers/ntlm_answer.h"
+#include "support/peers/peer_process.h"
 
 namespace brixa {
 namespace {

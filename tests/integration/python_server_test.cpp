@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "http/client/http.h"
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 
 namespace brixa {
 namespace {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "http/client/http.h"
-#include "support/peer_suite.h"
+#include "support/peers/peer_suite.h"
 #include "support/scripted_server.h"
 #include "support/scripted_server_socket.h"
 #include "transport/io/io_handler_stack.h"

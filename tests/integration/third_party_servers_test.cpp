@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "http/client/http.h"
-#include "support/peer_suite.h"
+#include "support/peers/peer_suite.h"
 #include "support/temp_dir.h"
 
 namespace brixa {

@@ -3,7 +3,7 @@
 // verification), openssl s_server (TLS 1.2 only, client certificates), a python server that
 // resets or truncates, and squid's CONNECT tunnel. Under Wine the servers are the ones
 // scripts/peers.sh started on the Linux side; the same cases hold for both handlers.
-#include "support/tls_peers.h"
+#include "support/peers/tls_peers.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +19,7 @@
 #include "http/auth/auth_digest.h"
 #include "http/client/http.h"
 #include "http/client/http_protocol_exception.h"
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/scripted_server.h"
 #include "transport/socket/stack_exceptions.h"
 #include "transport/tls/ssl_backend.h"

@@ -16,7 +16,7 @@
 #include "platform/thread/main_thread_queue.h"
 #include "runtime/hash/hash_base.h"
 #include "runtime/hash/hash_sha256.h"
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 #include "unit/platform/gui/gui_test_support.h"

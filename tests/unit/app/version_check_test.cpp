@@ -9,7 +9,7 @@
 #include "platform/core/stream.h"
 #include "platform/files/module_path.h"
 #include "platform/system/system_info.h"
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
 

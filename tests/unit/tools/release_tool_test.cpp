@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 #include "update/manifest/delivery_keys.h"
 #include "update/manifest/manifest.h"

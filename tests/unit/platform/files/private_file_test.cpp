@@ -10,7 +10,7 @@
 #include "platform/core/exception.h"
 #include "platform/files/secure_path.h"
 #include "platform/process/process_launch.h"
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 
 #ifndef _WIN32

@@ -16,7 +16,7 @@
 #endif
 
 #include "platform/thread/clock.h"
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "unit/platform/self_launch.h"
 
 namespace brixa {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "runtime/time/utc_time.h"
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 #include "update/manifest/manifest_check.h"
 #include "update/manifest/release_keys.h"

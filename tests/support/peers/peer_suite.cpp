@@ -1,5 +1,5 @@
 // The shared peers of the suites built on PeerSuite.
-#include "support/peer_suite.h"
+#include "support/peers/peer_suite.h"
 
 namespace brixa::test {
 

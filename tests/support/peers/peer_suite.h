@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 
 namespace brixa::test {
 

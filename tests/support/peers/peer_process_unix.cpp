@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "support/child_process_unix.h"
-#include "support/peer_process.h"
+#include "support/peers/child_process_unix.h"
+#include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 
 extern char** environ;

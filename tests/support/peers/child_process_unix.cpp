@@ -1,5 +1,5 @@
 // The POSIX process and loopback-port helpers of the test peers.
-#include "support/child_process_unix.h"
+#include "support/peers/child_process_unix.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "support/tls_peers.h"
+#include "support/peers/tls_peers.h"
 
 namespace brixa::test {
 

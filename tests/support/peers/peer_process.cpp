@@ -1,6 +1,6 @@
 // The platform-neutral part of the peer processes: peer names, URLs and document paths.
 
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 
 #include "support/temp_dir.h"
 

@@ -1,7 +1,7 @@
 // Under Wine there is no KDC to talk to and no Kerberos in the system's SSPI: the realm's
 // tests skip with the reason.
 
-#include "support/kerberos_realm.h"
+#include "support/peers/kerberos_realm.h"
 
 namespace brixa::test {
 

@@ -7,7 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 
 namespace brixa::test {

@@ -1,8 +1,8 @@
-#include "support/internet_settings_windows.h"
+#include "support/peers/internet_settings_windows.h"
 
 #include <cstdio>
 
-#include "support/peer_process.h"
+#include "support/peers/peer_process.h"
 
 namespace brixa::test {
 

@@ -6,9 +6,9 @@
 #include <fstream>
 #include <mutex>
 
-#include "support/child_process_unix.h"
-#include "support/peer_process.h"
-#include "support/tls_peers.h"
+#include "support/peers/child_process_unix.h"
+#include "support/peers/peer_process.h"
+#include "support/peers/tls_peers.h"
 
 namespace brixa::test {
 

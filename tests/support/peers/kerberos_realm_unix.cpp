@@ -6,8 +6,8 @@
 #include <map>
 #include <sstream>
 
-#include "support/kerberos_realm.h"
-#include "support/peer_process.h"
+#include "support/peers/kerberos_realm.h"
+#include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 
 namespace brixa::test {

@@ -15,6 +15,8 @@
 #include "support/temp_dir.h"
 #include "update/delivery/installer_download.h"
 #include "update/manifest/release_keys.h"
+#include "update/manifest/rollout.h"
+#include "update/state/delivery_state.h"
 #include "update/state/state_file.h"
 
 namespace brixa::test {
@@ -63,6 +65,7 @@ struct Release {
   std::int64_t expires = UtcNowSeconds() + 30 * kDay;
   std::string installer = InstallerBytes(300, 1);
   std::vector<std::string> mirrors = {kMirror};
+  std::int32_t rollout = kFullRollout;
   std::string signingKey = VendorKey().PrivateKeyPem;
 
   [[nodiscard]] std::string Manifest() const {
@@ -74,6 +77,7 @@ struct Release {
     for (std::size_t n = 0; n < mirrors.size(); ++n) {
       text += "Mirror" + std::to_string(n + 1) + "=" + mirrors[n] + "\r\n";
     }
+    if (rollout != kFullRollout) text += "Rollout=" + std::to_string(rollout) + "\r\n";
     return text;
   }
 };
@@ -204,6 +208,21 @@ TEST(UpdateFlow, EveryAttackEndsWithNothingToLaunch) {
        },
        TRunOutcome::roRefused,
        Part::kNone},
+      {"a release stopped by its rollout",
+       [](Release& r) { r.rollout = 0; },
+       {},
+       TRunOutcome::roHeldBack,
+       Part::kNone},
+      {"a server that asked to be left alone is not asked",
+       {},
+       [](Installation& at, const Release&) {
+         TStateLoad how;
+         TUpdateState state = TUpdateState::Load(at.StateFile(), kUpdaterName, how);
+         KeepBackOff(state, UtcNowSeconds() + kDay / 2);
+         state.Save();
+       },
+       TRunOutcome::roDeferred,
+       Part::kNone},
       {"a damaged state file",
        {},
        [](Installation& at, const Release&) {
@@ -273,8 +292,11 @@ TEST(UpdateFlow, EveryAttackEndsWithNothingToLaunch) {
     const RunResult run = at.Run();
     EXPECT_EQ(run.outcome, c.outcome) << run.reason;
     EXPECT_EQ(run.launchable, nullptr);
-    if (c.outcome == TRunOutcome::roRefused) {
+    if (c.outcome != TRunOutcome::roFailed) {
       EXPECT_TRUE(at.repo.Requests(at.installerUrl).empty()) << "nothing past the manifest";
+    }
+    if (c.outcome == TRunOutcome::roDeferred) {
+      EXPECT_TRUE(at.repo.Requests(at.versionUrl).empty()) << "no request at all";
     }
     EXPECT_EQ(at.PartialKept(), c.part == Part::kKept);
     if (c.part == Part::kDiscarded) {

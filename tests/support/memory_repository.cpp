@@ -73,11 +73,11 @@ struct RangeAnswer {
   std::int64_t To = 0;
 };
 
-RangeAnswer JudgeRange(std::string_view spec, std::int64_t size) {
-  const std::size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return {};
-  const auto first = Number(spec.substr(0, dash));
-  const std::string_view lastText = spec.substr(dash + 1);
+RangeAnswer JudgeRange(std::string_view range, std::int64_t size) {
+  const std::size_t dash = range.find('-');
+  if (dash == std::string_view::npos || range.find(',') != std::string_view::npos) return {};
+  const auto first = Number(range.substr(0, dash));
+  const std::string_view lastText = range.substr(dash + 1);
   const auto last = Number(lastText);
   if (!first) {  // a suffix: the last N bytes
     if (dash != 0 || !last) return {};

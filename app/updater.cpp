@@ -3,14 +3,18 @@
 
 #include "app/updater.h"
 
+#include <optional>
+
 #include "app/download.h"
 #include "platform/core/exception.h"
+#include "platform/files/file_lock.h"
 #include "platform/gui/gui.h"
 #include "platform/process/single_instance.h"
 #include "platform/thread/clock.h"
 #include "runtime/text/text.h"
 #include "update/net/http_fetcher.h"
 #include "update/state/run_outcome.h"
+#include "update/state/state_file.h"
 
 namespace brixa {
 
@@ -53,7 +57,8 @@ void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpd
 struct TServerCheck {
   TUpdateCheck Check;
   std::size_t Server = 0;
-  std::string PassedOver;  // "reason; " for each server before it
+  std::string PassedOver;         // the reasons of the servers before it, "; " between them
+  std::vector<bool> BackedOff;    // per server: asked to be left alone in this run
 };
 
 TServerCheck CheckServers(const std::vector<TUpdateServerUrls>& servers,
@@ -61,25 +66,28 @@ TServerCheck CheckServers(const std::vector<TUpdateServerUrls>& servers,
                           std::uint64_t endMs) {
   const TFetcherFactory fetchers = HttpFetcherFactory();
   TServerCheck chosen;
+  chosen.BackedOff.assign(servers.size(), false);
   for (;; ++chosen.Server) {
     chosen.Check = CheckForUpdate(fetchers, servers[chosen.Server].VersionUrl, files, trust, endMs,
                                   chosen.Server);
+    chosen.BackedOff[chosen.Server] = chosen.Check.BackedOff;
     if (!PassesToNextServer(chosen.Check.Record.Decision) || chosen.Server + 1 == servers.size()) {
       break;
     }
-    chosen.PassedOver += chosen.Check.Record.Reason + "; ";
+    chosen.PassedOver += (chosen.PassedOver.empty() ? "" : "; ") + chosen.Check.Record.Reason;
   }
   return chosen;
 }
 
 // Where the installer is fetched, in order: the chosen server, the manifest's mirrors, the
-// other servers of the build's list. Every byte is held to the one manifest accepted.
+// other servers of the build's list but those that asked to be left alone. Every byte is held
+// to the one manifest accepted.
 std::vector<std::string> InstallerUrlsOf(const std::vector<TUpdateServerUrls>& servers,
                                          const TServerCheck& chosen) {
   std::vector<std::string> urls{servers[chosen.Server].InstallerUrl};
   urls.insert(urls.end(), chosen.Check.Mirrors.begin(), chosen.Check.Mirrors.end());
   for (std::size_t i = 0; i < servers.size(); ++i) {
-    if (i != chosen.Server) urls.push_back(servers[i].InstallerUrl);
+    if (i != chosen.Server && !chosen.BackedOff[i]) urls.push_back(servers[i].InstallerUrl);
   }
   return urls;
 }
@@ -110,11 +118,24 @@ std::vector<TUpdateServerUrls> UpdateServersOf(const std::string& servers) {
 int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrust& trust,
                std::uint64_t deadlineMs) {
   if (servers.empty()) return 0;  // a build without a server has nothing to check
-  // 1. One copy at a time.
+  // 1. One copy at a time: the marker of the session, and the lock of the user's state, which
+  // every run of this user takes wherever it was started from.
   TNamedMutex instance(kUpdaterName);
   if (instance.AlreadyExists()) return 0;
   const std::uint64_t endMs = MonotonicMilliseconds() + deadlineMs;
   const TVersionCheckFiles files = VersionCheckFilesOfProgram();
+  std::optional<TFileLock> stateLock;
+  if (!files.StateDirectory.empty()) {
+    stateLock.emplace(files.StateDirectory + kStateLockFileName);
+    if (stateLock->State() == TFileLockState::flBusy) return 0;
+    if (!stateLock->Held()) {
+      TRunRecord record;
+      record.Decision = TRunOutcome::roFailed;
+      record.Reason = "state: " + stateLock->Error();
+      AppendRunRecord(files.StateDirectory, record);
+      return 0;
+    }
+  }
   // 2.-5. Back-off, version file, acceptance and rollout, server after server.
   TServerCheck chosen = CheckServers(servers, files, trust, endMs);
   // 6. The window, only when the stamps differ.
@@ -122,7 +143,7 @@ int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrus
     RunDownloadWindow(InstallerUrlsOf(servers, chosen), chosen.Check, endMs, chosen.Check.Record);
   }
   // 7. One line in the run log.
-  chosen.Check.Record.Reason = chosen.PassedOver + chosen.Check.Record.Reason;
+  chosen.Check.Record.Earlier = chosen.PassedOver;
   AppendRunRecord(files.StateDirectory, chosen.Check.Record);
   if (instance.Valid()) instance.Close();
   return 0;

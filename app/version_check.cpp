@@ -48,11 +48,17 @@ TUpdateState* DeliveryState(TStateSnapshot& snapshot) {
   return &*snapshot.State;
 }
 
-// Keeps the time a 503 or 429 asked the updater to wait; a value that gives none keeps nothing.
-void KeepServersBackOff(TUpdateState& state, const std::string& retryAfter, std::size_t server,
+// Keeps the time a 503 or 429 asked the updater to wait; a value that gives none keeps nothing,
+// and an answer anybody on the path could have written holds for this run alone.
+void KeepServersBackOff(TUpdateState& state, const TServerBackOff& backOff, std::size_t server,
                         TRunRecord& record) {
-  const auto until = RetryAfterUntil(retryAfter, UtcNowSeconds());
+  const auto until = RetryAfterUntil(backOff.RetryAfter, UtcNowSeconds());
   if (!until) return;
+  if (!backOff.FromOrigin) {
+    record.Reason += "; asked to wait until " + FormatUtcTime(*until) +
+                     ", for this run only: not an https answer of the server itself";
+    return;
+  }
   try {
     KeepBackOff(state, *until, server);
     state.Save();
@@ -78,15 +84,19 @@ bool FetchSignature(const TFetcherFactory& fetchers, const std::string& versionU
   }
 }
 
-// Saves what the decision asks to keep. A serial that cannot be recorded refuses the release;
-// a bucket that cannot be kept is drawn again next run.
+// Saves what the decision asks to keep, with the time of a good check. A serial that cannot be
+// recorded refuses the release; a bucket that cannot be kept is drawn again next run.
 TReleaseDecision KeepDecision(TStateSnapshot& snapshot, TReleaseDecision decision) {
   TUpdateState* state = DeliveryState(snapshot);
-  if (state == nullptr || (!decision.RecordSerial && !decision.RecordBucket)) return decision;
+  const bool good = decision.Outcome != TRunOutcome::roRefused;
+  if (state == nullptr || (!good && !decision.RecordSerial && !decision.RecordBucket)) {
+    return decision;
+  }
   try {
     if (decision.RecordSerial) state->SetHighestSerial(*decision.RecordSerial);
     if (decision.RecordBucket)
       state->SetValue(kRolloutBucketKey, std::to_string(*decision.RecordBucket));
+    if (good) KeepGoodCheck(*state, UtcNowSeconds());
     state->Save();
   } catch (const Exception& error) {
     if (decision.RecordSerial) {
@@ -114,6 +124,49 @@ void RecordDecision(const TReleaseDecision& decision, TUpdateCheck& check) {
   check.Mirrors = decision.Mirrors;
 }
 
+// Steps 2 to 4 of the check, on the state loaded for it.
+TUpdateCheck CheckWithState(const TFetcherFactory& fetchers, const std::string& versionUrl,
+                            const TVersionCheckFiles& files, const TUpdaterTrust& trust,
+                            std::uint64_t deadlineMs, std::size_t server,
+                            TStateSnapshot& snapshot) {
+  TUpdateCheck check;
+  const std::uint64_t checkDeadline =
+      std::min(deadlineMs, MonotonicMilliseconds() + kVersionCheckDeadlineMs);
+  check.Record.LocalStamp = ReadLocalStamp(files.LocalVersionFile);
+  // 2. A server that asked to be left alone is not asked.
+  if (const TUpdateState* state = DeliveryState(snapshot)) {
+    if (const auto until = HeldBackOff(*state, UtcNowSeconds(), server)) {
+      check.Record.Decision = TRunOutcome::roDeferred;
+      check.BackedOff = true;
+      check.Record.Reason =
+          versionUrl + ": the server asked not to be asked before " + FormatUtcTime(*until);
+      return check;
+    }
+  }
+  // 3. The version file and, for a signed build, its signature.
+  std::string bytes;
+  TServerBackOff backOff;
+  if (DownloadVersionFile(*fetchers(TFetchPurpose::fpCheck, checkDeadline), versionUrl, bytes,
+                          check.Record.Reason, &backOff) == RSVersionCheckError) {
+    check.Record.Decision = TRunOutcome::roFailed;
+    check.BackedOff = RetryAfterUntil(backOff.RetryAfter, UtcNowSeconds()).has_value();
+    if (TUpdateState* state = DeliveryState(snapshot)) {
+      KeepServersBackOff(*state, backOff, server, check.Record);
+    }
+    return check;
+  }
+  std::string signature;
+  if (!trust.PublicKeys.empty() &&
+      !FetchSignature(fetchers, versionUrl, checkDeadline, signature, check.Record)) {
+    return check;
+  }
+  // 4. One judgement of the release, and what it asks to keep.
+  const TReleaseJudge judge(trust, snapshot, UtcNowSeconds(), DrawRolloutBucket());
+  RecordDecision(KeepDecision(snapshot, judge.Judge(check.Record.LocalStamp, bytes, signature)),
+                 check);
+  return check;
+}
+
 }  // namespace
 
 std::string UpdateServerUrl(const std::string& server, const std::string& path) {
@@ -123,7 +176,7 @@ std::string UpdateServerUrl(const std::string& server, const std::string& path) 
 }
 
 std::string DownloadVersionFile(TUpdateFetcher& fetcher, const std::string& url, std::string& bytes,
-                                std::string& error, std::string* retryAfter) {
+                                std::string& error, TServerBackOff* backOff) {
   bytes.clear();
   try {
     (void)fetcher.Head(url);
@@ -131,7 +184,7 @@ std::string DownloadVersionFile(TUpdateFetcher& fetcher, const std::string& url,
     return {};
   } catch (const EFetchStatus& failure) {
     error = url + ": " + failure.Message();
-    if (retryAfter != nullptr) *retryAfter = failure.RetryAfter();
+    if (backOff != nullptr) *backOff = {failure.RetryAfter(), failure.FromOrigin()};
   } catch (const Exception& failure) {
     error = url + ": " + failure.Message();
   } catch (...) {
@@ -143,10 +196,10 @@ std::string DownloadVersionFile(TUpdateFetcher& fetcher, const std::string& url,
 
 std::string DownloadVersionFile(const std::string& url, std::string& bytes, std::string& error,
                                 std::uint64_t deadlineMs, TLowSpeedRule lowSpeed,
-                                std::string* retryAfter) {
+                                TServerBackOff* backOff) {
   try {
     const auto fetcher = HttpFetcherFactory(lowSpeed)(TFetchPurpose::fpCheck, deadlineMs);
-    return DownloadVersionFile(*fetcher, url, bytes, error, retryAfter);
+    return DownloadVersionFile(*fetcher, url, bytes, error, backOff);
   } catch (const Exception& failure) {
     bytes.clear();
     error = url + ": " + failure.Message();
@@ -165,41 +218,14 @@ TVersionCheckFiles VersionCheckFilesOfProgram() {
 TUpdateCheck CheckForUpdate(const TFetcherFactory& fetchers, const std::string& versionUrl,
                             const TVersionCheckFiles& files, const TUpdaterTrust& trust,
                             std::uint64_t deadlineMs, std::size_t server) {
-  TUpdateCheck check;
-  const std::uint64_t checkDeadline =
-      std::min(deadlineMs, MonotonicMilliseconds() + kVersionCheckDeadlineMs);
   // 1. The local stamp and the state.
-  check.Record.LocalStamp = ReadLocalStamp(files.LocalVersionFile);
   TStateSnapshot snapshot = LoadStateSnapshot(files, trust.Product);
-  // 2. A server that asked to be left alone is not asked.
-  if (const TUpdateState* state = DeliveryState(snapshot)) {
-    if (const auto until = HeldBackOff(*state, UtcNowSeconds(), server)) {
-      check.Record.Decision = TRunOutcome::roDeferred;
-      check.Record.Reason =
-          versionUrl + ": the server asked not to be asked before " + FormatUtcTime(*until);
-      return check;
-    }
+  TUpdateCheck check = CheckWithState(fetchers, versionUrl, files, trust, deadlineMs, server,
+                                      snapshot);
+  if (snapshot.How == TStateLoad::slRecovered) {
+    check.Record.Reason += (check.Record.Reason.empty() ? "" : "; ") + std::string("state: ") +
+                           snapshot.FileName + " was damaged; its previous copy was used";
   }
-  // 3. The version file and, for a signed build, its signature.
-  std::string bytes;
-  std::string retryAfter;
-  if (DownloadVersionFile(*fetchers(TFetchPurpose::fpCheck, checkDeadline), versionUrl, bytes,
-                          check.Record.Reason, &retryAfter) == RSVersionCheckError) {
-    check.Record.Decision = TRunOutcome::roFailed;
-    if (TUpdateState* state = DeliveryState(snapshot)) {
-      KeepServersBackOff(*state, retryAfter, server, check.Record);
-    }
-    return check;
-  }
-  std::string signature;
-  if (!trust.PublicKeys.empty() &&
-      !FetchSignature(fetchers, versionUrl, checkDeadline, signature, check.Record)) {
-    return check;
-  }
-  // 4. One judgement of the release, and what it asks to keep.
-  const TReleaseJudge judge(trust, snapshot, UtcNowSeconds(), DrawRolloutBucket());
-  RecordDecision(KeepDecision(snapshot, judge.Judge(check.Record.LocalStamp, bytes, signature)),
-                 check);
   return check;
 }
 

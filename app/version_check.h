@@ -38,18 +38,23 @@ inline constexpr const char* RSVersionCheckError = "Version check error.";
 // failure. Nothing is written to disk. Returns "" when the file was fetched and
 // RSVersionCheckError otherwise (`error` then says why); never raises.
 //
-// When the server answered 503 or 429, `retryAfter` (when given) receives its "Retry-After"
-// value as sent ("" when it sent none).
+// A server's request to be left alone, as a failed check received it.
+struct TServerBackOff {
+  std::string RetryAfter;   // "Retry-After" as sent with a 503 or 429; "" when none
+  bool FromOrigin = false;  // the answer is proven to be the server's own (EFetchStatus)
+};
+
+// When the server answered 503 or 429, `backOff` (when given) receives its request.
 [[nodiscard]] std::string DownloadVersionFile(TUpdateFetcher& fetcher, const std::string& url,
                                               std::string& bytes, std::string& error,
-                                              std::string* retryAfter = nullptr);
+                                              TServerBackOff* backOff = nullptr);
 // The same through a client of its own, set up as every update client is, ending by
 // `deadlineMs` (MonotonicMilliseconds) under `lowSpeed`.
 [[nodiscard]] std::string DownloadVersionFile(const std::string& url, std::string& bytes,
                                               std::string& error,
                                               std::uint64_t deadlineMs = kNoDeadline,
                                               TLowSpeedRule lowSpeed = kUpdaterLowSpeedRule,
-                                              std::string* retryAfter = nullptr);
+                                              TServerBackOff* backOff = nullptr);
 
 // Where the check finds the local stamp and keeps its state and log.
 struct TVersionCheckFiles {
@@ -75,19 +80,25 @@ struct TUpdateCheck {
   std::vector<std::string> Mirrors;
   // The run log's record so far (stamps, serial, decision, reason).
   TRunRecord Record;
+  // The server asked to be left alone: it is not asked for the installer in this run either.
+  bool BackedOff = false;
 };
 
 // The version check, in the order it runs:
 //   1. the local stamp, and the state file loaded once (back-off, rollback floor, bucket);
 //   2. a server that asked to be left alone (a 503 or 429 with a usable "Retry-After", kept
 //      per server: `server` is its place in the build's list, 0 the first) is not asked before
-//      then ("deferred", no request at all);
+//      then ("deferred", no request at all), as long as the last good check is recent
+//      (HeldBackOff);
 //   3. the version file (DownloadVersionFile), and for a signed build (`trust` has keys) its
-//      signature at versionUrl + kSignatureSuffix; a failure keeps the back-off a 503 or 429
-//      asked for ("failed"), a signature that cannot be fetched refuses ("refused");
+//      signature at versionUrl + kSignatureSuffix; a failure ("failed") keeps the back-off a
+//      503 or 429 asked for only when the server itself is proven to have sent it (https,
+//      no proxy): any other holds for this run alone. A signature that cannot be fetched
+//      refuses ("refused");
 //   4. the release judged once (TReleaseJudge: signature, product, expiry, serial against the
-//      state, stamps, rollout); what it asks to record is saved, and a serial that cannot be
-//      recorded refuses the release: rollback protection is never skipped.
+//      state, stamps, rollout); what it asks to record is saved with the time of this good
+//      check, and a serial that cannot be recorded refuses the release: rollback protection is
+//      never skipped. A state read from its previous copy is named in the reason.
 // Requests go through fetchers made by `fetchers` for the check; everything ends by
 // `deadlineMs` (MonotonicMilliseconds) or kVersionCheckDeadlineMs from now, the earlier.
 // Never raises; any failure means "no update", with the reason in the record.

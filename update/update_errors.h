@@ -51,16 +51,25 @@ BRIXA_DECLARE_EXCEPTION(EUpdateUnsafeFolder, EUpdateDeliveryError);
 // Service Unavailable"); the status and a back-off status's "Retry-After" travel with it.
 class EFetchStatus : public EUpdateDeliveryError {
  public:
-  EFetchStatus(const std::string& message, std::int32_t status, std::string retryAfter = {})
-      : EUpdateDeliveryError(message), status_(status), retryAfter_(std::move(retryAfter)) {}
+  EFetchStatus(const std::string& message, std::int32_t status, std::string retryAfter = {},
+               bool fromOrigin = false)
+      : EUpdateDeliveryError(message),
+        status_(status),
+        retryAfter_(std::move(retryAfter)),
+        fromOrigin_(fromOrigin) {}
   [[nodiscard]] const char* ClassName() const noexcept override { return "EFetchStatus"; }
   [[nodiscard]] std::int32_t Status() const noexcept { return status_; }
   // As sent; "" when the server sent none.
   [[nodiscard]] const std::string& RetryAfter() const noexcept { return retryAfter_; }
+  // True only when the answer is the update server's own, proven by TLS: an https URL asked
+  // directly, through no proxy. A plain-http answer, or any answer through a proxy, may have
+  // been written by whoever sits on the path.
+  [[nodiscard]] bool FromOrigin() const noexcept { return fromOrigin_; }
 
  private:
   std::int32_t status_;
   std::string retryAfter_;
+  bool fromOrigin_;
 };
 
 }  // namespace brixa

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/core/stream.h"
 
@@ -32,6 +33,10 @@ class TPrivateFile : public TStream {
   std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
   void SetSize(std::int64_t size) override;
   [[nodiscard]] const std::string& FileName() const noexcept { return fileName_; }
+  // Waits until what was written is on the disk (fsync / FlushFileBuffers), so a crash after
+  // it cannot leave the file empty or full of zeros. Raises EFCreateError when the system
+  // cannot.
+  void Flush();
 
   // Hands the open handle (HANDLE on Windows, descriptor elsewhere) to the caller, who closes
   // it; the stream is unusable afterwards.
@@ -45,7 +50,15 @@ class TPrivateFile : public TStream {
   std::intptr_t handle_;
 };
 
-// Moves `from` over `to` in one step (both in one folder); false when the system refuses.
+// Moves `from` over `to` in one step (both in one folder) and waits until the folder's new
+// entry is on the disk (Linux: the folder is synced; Windows: MOVEFILE_WRITE_THROUGH); false
+// when the system refuses the move. Flush `from` first, or a crash may leave the new name on
+// a file whose bytes never reached the disk.
 [[nodiscard]] bool ReplaceFileAtomically(const std::string& from, const std::string& to);
+
+// Replaces `fileName` with a private file holding `bytes`: written to "<fileName>.new"
+// (Create), flushed, and moved over the old one (ReplaceFileAtomically), so a crash at any
+// point leaves the old file or the new one, whole. Raises EFCreateError naming the file.
+void WritePrivateFileDurably(const std::string& fileName, std::string_view bytes);
 
 }  // namespace brixa

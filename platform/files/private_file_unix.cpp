@@ -105,8 +105,23 @@ std::intptr_t TPrivateFile::ReleaseHandle() noexcept {
   return handle;
 }
 
+void TPrivateFile::Flush() {
+  if (::fsync(Fd(handle_)) != 0) {
+    throw EFCreateError("Cannot flush file \"" + fileName_ + "\". " + std::strerror(errno));
+  }
+}
+
 bool ReplaceFileAtomically(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+  if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+  // The rename is durable once the folder that holds both names is.
+  const std::string::size_type slash = to.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : to.substr(0, slash + 1);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    (void)::fsync(fd);
+    ::close(fd);
+  }
+  return true;
 }
 
 }  // namespace brixa

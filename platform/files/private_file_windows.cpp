@@ -140,8 +140,16 @@ std::intptr_t TPrivateFile::ReleaseHandle() noexcept {
   return handle;
 }
 
+void TPrivateFile::Flush() {
+  if (!::FlushFileBuffers(Handle(handle_))) {
+    throw EFCreateError("Cannot flush file \"" + fileName_ + "\". " +
+                        SystemErrorText(::GetLastError()));
+  }
+}
+
 bool ReplaceFileAtomically(const std::string& from, const std::string& to) {
-  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  return ::MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 }  // namespace brixa

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "http/message/uri.h"
 #include "runtime/network_exception.h"
 #include "transport/io/io_handler_exceptions.h"
 #include "transport/socket/stack_exceptions.h"
@@ -48,9 +49,12 @@ std::string StatusLine(std::int32_t status) {
   return "HTTP/1.1 " + std::to_string(status) + " " + reason;
 }
 
-[[noreturn]] void RaiseStatus(std::int32_t status, const std::string& retryAfter = {}) {
+// An https URL is answered by the server itself: there is no proxy in memory.
+[[noreturn]] void RaiseStatus(const std::string& url, std::int32_t status,
+                              const std::string& retryAfter = {}) {
   const bool backOff = status == 429 || status == 503;
-  throw EFetchStatus(StatusLine(status), status, backOff ? retryAfter : std::string());
+  throw EFetchStatus(StatusLine(status), status, backOff ? retryAfter : std::string(),
+                     url.rfind("https://", 0) == 0);
 }
 
 // A decimal number of at most 18 digits; none for anything else.
@@ -112,15 +116,17 @@ class MemoryRepository::Fetch final : public TUpdateFetcher {
   Fetch(MemoryRepository& repository, TFetchPurpose purpose)
       : repository_(repository), purpose_(purpose) {}
   TFetchHead Head(const std::string& url) override {
-    return repository_.Serve("HEAD", {url, {}, {}}, nullptr, purpose_);
+    return repository_.Serve("HEAD", {url, {}, {}}, nullptr, purpose_, rule_);
   }
   TFetchHead Get(const TFetchRequest& request, TFetchBody& body) override {
-    return repository_.Serve("GET", request, &body, purpose_);
+    return repository_.Serve("GET", request, &body, purpose_, rule_);
   }
+  void LimitRedirects(TRedirectRule rule) override { rule_ = std::move(rule); }
 
  private:
   MemoryRepository& repository_;
   TFetchPurpose purpose_;
+  TRedirectRule rule_;
 };
 
 std::unique_ptr<TUpdateFetcher> MemoryRepository::Fetcher(TFetchPurpose purpose) {
@@ -156,7 +162,8 @@ bool MemoryRepository::TakeFault(const std::string& url, RepoFault& fault) {
 }
 
 TFetchHead MemoryRepository::Serve(const std::string& method, const TFetchRequest& request,
-                                   TFetchBody* body, TFetchPurpose purpose) {
+                                   TFetchBody* body, TFetchPurpose purpose,
+                                   const TRedirectRule& rule) {
   const bool ranged = !request.Range.empty();
   std::string url = request.Url;
   for (int hop = 0;; ++hop) {
@@ -169,14 +176,17 @@ TFetchHead MemoryRepository::Serve(const std::string& method, const TFetchReques
       throw EIdSocketError("Socket Error # 10061\r\nConnection refused.", kConnectionRefused);
     }
     const auto found = files_.find(faulty && fault.What == Kind::kServe ? fault.Other : url);
-    if (found == files_.end()) RaiseStatus(404);
+    if (found == files_.end()) RaiseStatus(url, 404);
     const RepoFile& file = found->second;
-    if (file.Status >= 400) RaiseStatus(file.Status, file.RetryAfter);
+    if (file.Status >= 400) RaiseStatus(url, file.Status, file.RetryAfter);
 
     TFetchHead head;
     head.Status = file.Status;
+    head.Url = url;
     if (file.Status >= 300 && file.Status < 400) {
       if (purpose == TFetchPurpose::fpInstaller && !file.Location.empty() && hop < kMaxRedirects) {
+        std::string why;
+        if (!rule.Allows(TIdURI(url), file.Location, why)) throw EDeliveryRefused(why);
         url = file.Location;
         continue;
       }
@@ -193,7 +203,7 @@ TFetchHead MemoryRepository::Serve(const std::string& method, const TFetchReques
                           !(faulty && fault.What == Kind::kIgnoreRange);
     if (honoured && (request.IfRange.empty() || IfRangeHolds(file, request.IfRange))) {
       const RangeAnswer range = JudgeRange(request.Range, size);
-      if (range.What == RangeAnswer::Kind::kUnsatisfiable) RaiseStatus(416);
+      if (range.What == RangeAnswer::Kind::kUnsatisfiable) RaiseStatus(url, 416);
       if (range.What == RangeAnswer::Kind::kRange) {
         head.Status = 206;
         from = range.From;

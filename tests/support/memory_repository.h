@@ -114,7 +114,7 @@ class MemoryRepository {
   class Fetch;
   friend class Fetch;
   TFetchHead Serve(const std::string& method, const TFetchRequest& request, TFetchBody* body,
-                   TFetchPurpose purpose);
+                   TFetchPurpose purpose, const TRedirectRule& rule);
   bool TakeFault(const std::string& url, RepoFault& fault);
 
   std::map<std::string, RepoFile> files_;

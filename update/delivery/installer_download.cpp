@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/core/stream.h"
+#include "platform/files/file_lock.h"
 #include "platform/files/module_path.h"
 #include "platform/files/secure_path.h"
 #include "update/state/partial_identity.h"
@@ -28,8 +29,7 @@ TPartialIdentity LoadPartialIdentity(const std::string& fileName) {
 }
 
 void SavePartialIdentity(const std::string& fileName, const TPartialIdentity& identity) {
-  const std::string text = identity.Serialize();
-  TPrivateFile::Create(fileName)->WriteBuffer(text.data(), static_cast<std::int64_t>(text.size()));
+  WritePrivateFileDurably(fileName, identity.Serialize());
 }
 
 }  // namespace
@@ -48,6 +48,18 @@ void TInstallerDownload::RemoveLeftover(const std::string& fileName,
 }
 
 std::unique_ptr<TPrivateFile> TInstallerDownload::Run() {
+  // Another user who may change the folder could swap the product's files under the updater.
+  std::string why;
+  if (!IsSecurePath(ExtractFilePath(fileName_), why)) {
+    throw EUpdateUnsafeFolder("the product's folder is not safe: " + why);
+  }
+  // One download of the product's installer at a time, whoever runs it.
+  const TFileLock lock(fileName_ + kDownloadLockSuffix);
+  if (!lock.Held()) {
+    throw EUpdateDeliveryFailed(lock.State() == TFileLockState::flBusy
+                                    ? "another run is downloading " + fileName_
+                                    : lock.Error());
+  }
   try {
     return Fetch();
   } catch (...) {
@@ -62,11 +74,7 @@ std::unique_ptr<TPrivateFile> TInstallerDownload::Run() {
 }
 
 std::unique_ptr<TPrivateFile> TInstallerDownload::Fetch() {
-  // Another user who may change the folder could swap the product's files under the updater.
-  std::string why;
-  if (!IsSecurePath(ExtractFilePath(fileName_), why)) {
-    throw EUpdateUnsafeFolder("the product's folder is not safe: " + why);
-  }
+  fetcher_.LimitRedirects(TRedirectRule(urls_));
   const TPartialIdentity kept =
       release_.Resumable() ? LoadPartialIdentity(IdentityFile()) : TPartialIdentity{};
   const bool continues = kept.Continues(release_.Serial, release_.Sha256);

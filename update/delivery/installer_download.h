@@ -18,6 +18,8 @@ namespace brixa {
 
 // Beside a kept partial installer: what it is a part of (TPartialIdentity).
 inline constexpr const char* kPartialIdentitySuffix = ".partial";
+// Beside the installer: the lock every run takes while it downloads it (TFileLock).
+inline constexpr const char* kDownloadLockSuffix = ".lock";
 
 class TInstallerDownload {
  public:
@@ -40,7 +42,9 @@ class TInstallerDownload {
   static void RemoveLeftover(const std::string& fileName,
                              const TInstallerRelease& release) noexcept;
 
-  // Refuses a folder that others may change (EUpdateUnsafeFolder), fetches, verifies the whole
+  // Refuses a folder that others may change (EUpdateUnsafeFolder), takes the download's lock
+  // (another run holding it: EUpdateDeliveryFailed), holds redirects to the origins of `urls`
+  // (TRedirectRule), fetches, verifies the whole
   // file (size and hash, or for an unsigned release the announced length and the optional
   // hash) and returns it open, positioned at its end, for TLaunchableFile::FromWritten. On
   // failure raises the delivery error; a resumable release keeps what it holds with its

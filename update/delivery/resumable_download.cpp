@@ -47,10 +47,7 @@ TDeliveryReport TResumableDownload::Run(const std::vector<std::string>& urls) {
   }
   for (const std::string& url : urls) {
     std::string fault;
-    if (TryServer(url, fault) == TOutcome::kDone) {
-      report_.ServedBy = url;
-      return report_;
-    }
+    if (TryServer(url, fault) == TOutcome::kDone) return report_;
     report_.Faults.push_back(url + ": " + fault);
     if (!release_.Resumable() && urls.size() == 1) throw EUpdateDeliveryFailed(fault);
   }
@@ -63,13 +60,22 @@ TResumableDownload::TOutcome TResumableDownload::TryServer(const std::string& ur
                                                            std::string& fault) {
   std::uint32_t pause = kFirstRetryPauseMs;
   const int retries = release_.Resumable() ? kDownloadRetries : 0;
+  bool restarted = false;
   for (int attempt = 0;; ++attempt) {
     if (!TimeLeft()) {
       fault = "the overall deadline has passed";
       return TOutcome::kFailed;
     }
     const TOutcome outcome = Attempt(url, fault);
-    if (outcome != TOutcome::kCut) return outcome;
+    if (outcome == TOutcome::kRestart && !restarted) {
+      // Bytes kept from before were not this file's: the server is asked once more for all
+      // of it, rather than left for a fault that was not its own.
+      restarted = true;
+      report_.Faults.push_back(url + ": " + fault + " (asked again from the first byte)");
+      --attempt;
+      continue;
+    }
+    if (outcome != TOutcome::kCut) return outcome == TOutcome::kDone ? outcome : TOutcome::kFailed;
     if (attempt == retries) return TOutcome::kFailed;
     report_.Faults.push_back(url + ": " + fault + " (retried)");
     Wait(pause);
@@ -103,7 +109,11 @@ TResumableDownload::TOutcome TResumableDownload::Attempt(const std::string& url,
   const TOutcome outcome = Transfer(url, offset, sink, head, fault);
   report_.FetchedBytes += sink.Written();
   if (outcome != TOutcome::kDone) return outcome;
-  return Finish(head, sink, fault);
+  const TOutcome finished = Finish(head, sink, fault);
+  if (finished == TOutcome::kDone) report_.ServedBy = head.Url.empty() ? url : head.Url;
+  // A whole file that fails its hash after a continuation may hold someone else's bytes.
+  if (finished == TOutcome::kFailed && offset > 0 && file_.Size() == 0) return TOutcome::kRestart;
+  return finished;
 }
 
 // The request itself; kDone when the fetcher ended it without an error.

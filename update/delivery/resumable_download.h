@@ -36,7 +36,8 @@ struct TInstallerRelease {
 
 // How the download went, for the run log.
 struct TDeliveryReport {
-  std::string ServedBy;             // the URL that delivered the last bytes; empty: none needed
+  std::string ServedBy;             // the URL that delivered the last bytes, after redirects;
+                                    // empty: none needed
   std::int64_t ReusedBytes = 0;     // kept from an earlier run and not fetched again
   std::int64_t FetchedBytes = 0;    // body bytes written in this run, including restarts
   std::vector<std::string> Faults;  // "URL: reason" for every attempt that failed
@@ -52,7 +53,8 @@ struct TDeliveryReport {
 // replaces everything, and any other answer ends that server's turn without touching the
 // file. A body is never written past Size. A body cut short is asked for again, from where it
 // stopped, up to kDownloadRetries times. The finished file is hashed as a whole; a mismatch
-// empties it and the next server is asked.
+// empties it, and the same server is asked once more from the first byte when the file had
+// been continued (the kept bytes may have been an attacker's), else the next server.
 //
 // Any other release has no identity: the file starts empty, a HEAD learns the announced
 // length first when the size is not known, each URL gets one GET, and the finished file must
@@ -82,7 +84,8 @@ class TResumableDownload {
   TDeliveryReport Run(const std::vector<std::string>& urls);
 
  private:
-  enum class TOutcome { kDone, kCut, kFailed };
+  // kRestart: what was held proved not to be the file; the server is asked again from 0.
+  enum class TOutcome { kDone, kCut, kFailed, kRestart };
   TOutcome TryServer(const std::string& url, std::string& fault);
   TOutcome Attempt(const std::string& url, std::string& fault);
   TOutcome Transfer(const std::string& url, std::int64_t offset, TRangeSink& sink, TFetchHead& head,

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "update/net/redirect_rule.h"
+
 namespace brixa {
 
 // The final response's head, as far as the update flow reads it.
@@ -18,6 +20,7 @@ struct TFetchHead {
   std::string ContentRange;         // "Content-Range" as sent; "" when absent
   std::string ETag;                 // as sent; "" when absent
   std::string LastModified;         // as sent; "" when absent
+  std::string Url;                  // the URL that answered, after any redirect followed
 };
 
 struct TFetchRequest {
@@ -46,12 +49,16 @@ class TFetchBody {
 //     connection that fails, stalls, trickles or outlives the fetcher's deadline. A body ended
 //     early by the peer is not an error here: the caller compares what arrived with what was
 //     announced.
-// A fetcher made for the installer follows redirects; one made for the check does not.
+// A fetcher made for the installer follows redirects, as far as its TRedirectRule allows (a
+// redirect it refuses raises EDeliveryRefused naming the target); one made for the check
+// follows none.
 class TUpdateFetcher {
  public:
   virtual ~TUpdateFetcher() = default;
   virtual TFetchHead Head(const std::string& url) = 0;
   virtual TFetchHead Get(const TFetchRequest& request, TFetchBody& body) = 0;
+  // The rule every later redirect is held to; until set, any target.
+  virtual void LimitRedirects(TRedirectRule rule) = 0;
 };
 
 // How a fetcher is made for each purpose, ending by `deadlineMs` (MonotonicMilliseconds).

@@ -8,6 +8,7 @@
 #include "http/client/http.h"
 #include "http/client/http_protocol_exception.h"
 #include "platform/core/stream.h"
+#include "runtime/text/text.h"
 #include "update/net/update_client.h"
 #include "update/state/retry_after.h"
 
@@ -30,6 +31,15 @@ TFetchHead HeadOf(TIdHTTPResponse& response) {
   return head;
 }
 
+// The URL that answered; "" when the client holds none it can write.
+std::string AnsweringUrl(TIdHTTP& http) {
+  try {
+    return http.CurrentURI().URI();
+  } catch (const Exception&) {
+    return {};
+  }
+}
+
 // What the client writes a body into: the body is told the head before its first byte. The
 // client only asks where it stands and, after a redirect, goes back to where it started, before
 // any byte was written; any other move is refused.
@@ -40,7 +50,9 @@ class TBodyStream final : public TStream {
   void Begin() {
     if (begun_) return;
     begun_ = true;
-    body_.Begin(HeadOf(http_.LastResponse()));
+    TFetchHead head = HeadOf(http_.LastResponse());
+    head.Url = AnsweringUrl(http_);
+    body_.Begin(head);
   }
   std::int64_t Write(const void* buffer, std::int64_t count) override {
     Begin();
@@ -88,8 +100,11 @@ class TRangeHeaders {
 
 [[noreturn]] void RaiseStatus(TIdHTTP& http, const EIdHTTPProtocolException& failure) {
   const std::int32_t status = failure.ReplyCode();
+  const bool fromOrigin =
+      SameTextNoCase(http.CurrentURI().Protocol(), "https") && http.ProxyParams().ProxyServer().empty();
   throw EFetchStatus(failure.Message(), status,
-                     IsBackOffStatus(status) ? http.LastResponse().RetryAfter() : std::string());
+                     IsBackOffStatus(status) ? http.LastResponse().RetryAfter() : std::string(),
+                     fromOrigin);
 }
 
 // A fetcher that owns its client and guard: the production factory's.
@@ -108,6 +123,7 @@ class TOwnedHttpFetcher final : public TUpdateFetcher {
   TFetchHead Get(const TFetchRequest& request, TFetchBody& body) override {
     return fetcher_.Get(request, body);
   }
+  void LimitRedirects(TRedirectRule rule) override { fetcher_.LimitRedirects(std::move(rule)); }
 
  private:
   // The guard is made before the client and so outlives the client that uses it.
@@ -118,29 +134,58 @@ class TOwnedHttpFetcher final : public TUpdateFetcher {
 
 }  // namespace
 
-TFetchHead TIdHTTPFetcher::Head(const std::string& url) {
+TIdHTTPFetcher::TIdHTTPFetcher(TIdHTTP& http, TLowSpeedGuard& guard)
+    : http_(http), guard_(guard) {
+  http_.OnRedirect = [this](TComponent*, std::string& dest, std::int32_t&, bool& handled,
+                            std::string&) {
+    std::string why;
+    if (handled && !rule_.Allows(http_.CurrentURI(), dest, why)) {
+      handled = false;
+      refused_ = why;
+    }
+  };
+}
+
+void TIdHTTPFetcher::LimitRedirects(TRedirectRule rule) {
+  rule_ = std::move(rule);
+}
+
+void TIdHTTPFetcher::Start(const std::string& url) {
+  refused_.clear();
   guard_.Restart();
   PrepareUpdateRequest(http_, guard_, url);
+}
+
+void TIdHTTPFetcher::RaiseFailure(const EIdHTTPProtocolException& failure) {
+  if (!refused_.empty()) throw EDeliveryRefused(refused_);
+  RaiseStatus(http_, failure);
+}
+
+TFetchHead TIdHTTPFetcher::Head(const std::string& url) {
+  Start(url);
   try {
     http_.Head(url);
   } catch (const EIdHTTPProtocolException& failure) {
-    RaiseStatus(http_, failure);
+    RaiseFailure(failure);
   }
-  return HeadOf(http_.LastResponse());
+  TFetchHead head = HeadOf(http_.LastResponse());
+  head.Url = AnsweringUrl(http_);
+  return head;
 }
 
 TFetchHead TIdHTTPFetcher::Get(const TFetchRequest& request, TFetchBody& body) {
   TRangeHeaders range(http_, request);
-  guard_.Restart();
-  PrepareUpdateRequest(http_, guard_, request.Url);
+  Start(request.Url);
   TBodyStream stream(http_, body);
   try {
     http_.Get(request.Url, &stream);
   } catch (const EIdHTTPProtocolException& failure) {
-    RaiseStatus(http_, failure);
+    RaiseFailure(failure);
   }
   stream.Begin();  // a response without a body byte is judged all the same
-  return HeadOf(http_.LastResponse());
+  TFetchHead head = HeadOf(http_.LastResponse());
+  head.Url = AnsweringUrl(http_);
+  return head;
 }
 
 TFetcherFactory HttpFetcherFactory(TLowSpeedRule lowSpeed) {

@@ -19,6 +19,9 @@ std::optional<std::int64_t> HeldBackOff(const TUpdateState& state, std::int64_t 
                                         std::size_t server) {
   const auto kept = state.Value(RetryAfterKeyOf(server));
   if (!kept) return std::nullopt;
+  const auto lastGood = state.Value(kLastGoodCheckKey);
+  const auto good = lastGood ? ParseUtcTime(*lastGood) : std::nullopt;
+  if (!good || *good > nowSeconds || nowSeconds - *good > kBackOffTrustSeconds) return std::nullopt;
   const auto until = ParseUtcTime(*kept);
   if (!until || !BackOffHolds(*until, nowSeconds)) return std::nullopt;
   return until;
@@ -26,6 +29,10 @@ std::optional<std::int64_t> HeldBackOff(const TUpdateState& state, std::int64_t 
 
 void KeepBackOff(TUpdateState& state, std::int64_t untilSeconds, std::size_t server) {
   state.SetValue(RetryAfterKeyOf(server), FormatUtcTime(untilSeconds));
+}
+
+void KeepGoodCheck(TUpdateState& state, std::int64_t nowSeconds) {
+  state.SetValue(kLastGoodCheckKey, FormatUtcTime(nowSeconds));
 }
 
 std::int32_t RolloutBucketOf(TUpdateState& state, bool& drawn) {

@@ -26,11 +26,17 @@ struct TRunRecord {
   TRunOutcome Decision = TRunOutcome::roNone;
   // On failure: which check, which URL, which error.
   std::string Reason;
+  // Why the servers before the deciding one were passed over ("" when none was). Written
+  // after Reason, under a cap of its own, so the deciding reason is never cut for them.
+  std::string Earlier;
 };
 
 // `text` with the user name and password of every URL in it removed ("http://u:p@h/" becomes
-// "http://h/"), line breaks and other control characters as spaces, double quotes as single
-// ones: the log never holds a credential, and one record stays one line.
+// "http://h/"), line breaks and other control characters as spaces (C0, DEL, and in UTF-8 the
+// C1 controls with NEL, the line and paragraph separators and the bidirectional overrides),
+// bytes that are not UTF-8 as '?', double quotes as single ones: the log never holds a
+// credential, one record stays one line, and no server's text can steer a terminal that shows
+// it.
 [[nodiscard]] std::string ScrubLogText(std::string text);
 
 // The record as one line, ending in '\n', stamped with `nowSeconds` (UTC).

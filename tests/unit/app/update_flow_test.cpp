@@ -93,13 +93,15 @@ struct RunResult {
 // One installation of the product, and the server it asks.
 class Installation {
  public:
-  Installation() {
+  explicit Installation(const std::string& server = kServer)
+      : versionUrl(UpdateServerUrl(server, kVersionFilePath)),
+        installerUrl(UpdateServerUrl(server, kInstallerPath)) {
     WriteFileText(files_.LocalVersionFile, "[Updater]\r\nVersion=" + kLocalStamp + "\r\n");
   }
 
   MemoryRepository repo;
-  const std::string versionUrl = UpdateServerUrl(kServer, kVersionFilePath);
-  const std::string installerUrl = UpdateServerUrl(kServer, kInstallerPath);
+  const std::string versionUrl;
+  const std::string installerUrl;
 
   void Publish(const Release& release) {
     const std::string manifest = release.Manifest();
@@ -137,12 +139,17 @@ class Installation {
 
   [[nodiscard]] std::string InstallerFile() const { return dir_.Path("brixaupdatetemp.exe"); }
   [[nodiscard]] std::string StateFile() const { return files_.StateDirectory + kStateFileName; }
+  // The part's bytes, private as the updater keeps them (anything else is not continued).
+  void KeepBytes(const std::string& bytes) {
+    WriteFileText(InstallerFile(), bytes);
+    fs::permissions(InstallerFile(), fs::perms::owner_read | fs::perms::owner_write);
+  }
   [[nodiscard]] bool PartialKept() const {
     return fs::exists(InstallerFile()) && fs::exists(InstallerFile() + kPartialIdentitySuffix);
   }
   // Leaves what an earlier run cut off after `bytes`: the part and its identity.
   void KeepPart(const Release& release, std::size_t bytes, const std::string& validator) {
-    WriteFileText(InstallerFile(), release.installer.substr(0, bytes));
+    KeepBytes(release.installer.substr(0, bytes));
     const TPartialIdentity identity{release.serial, Sha256Of(release.installer), validator};
     WriteFileText(InstallerFile() + kPartialIdentitySuffix, identity.Serialize());
   }
@@ -218,6 +225,7 @@ TEST(UpdateFlow, EveryAttackEndsWithNothingToLaunch) {
        [](Installation& at, const Release&) {
          TStateLoad how;
          TUpdateState state = TUpdateState::Load(at.StateFile(), kUpdaterName, how);
+         KeepGoodCheck(state, UtcNowSeconds() - kDay);
          KeepBackOff(state, UtcNowSeconds() + kDay / 2);
          state.Save();
        },
@@ -306,6 +314,101 @@ TEST(UpdateFlow, EveryAttackEndsWithNothingToLaunch) {
     if (c.part == Part::kKept) {
       EXPECT_EQ(ReadFileText(at.InstallerFile()), release.installer.substr(0, c.partBytes));
     }
+  }
+}
+
+// Attacks on what one run leaves for the next (the back-off, the kept part) and on where the
+// installer comes from: each ends, on the run after the attack, with the signed release
+// launched or rightly not asked for.
+TEST(UpdateFlow, WhatOneRunLeavesCannotStopOrPoisonTheNext) {
+  const std::string https = "https://u";
+  const auto answer503 = [](Installation& at) {
+    at.repo.File(at.versionUrl).Status = 503;
+    at.repo.File(at.versionUrl).RetryAfter = "86400";
+    const RunResult run = at.Run();
+    EXPECT_EQ(run.outcome, TRunOutcome::roFailed) << run.reason;
+  };
+  const auto keepState = [](Installation& at, std::int64_t goodAgo, bool backOff) {
+    TStateLoad how;
+    TUpdateState state = TUpdateState::Load(at.StateFile(), kUpdaterName, how);
+    KeepGoodCheck(state, UtcNowSeconds() - goodAgo);
+    if (backOff) KeepBackOff(state, UtcNowSeconds() + kDay / 2);
+    state.Save();
+  };
+  const struct {
+    const char* what;
+    std::string server;
+    std::function<void(Installation&)> earlier;  // runs and state before the release is whole
+    std::function<void(Installation&, const Release&)> attack;  // standing during the run
+    TRunOutcome outcome;
+    std::function<void(Installation&, const RunResult&)> check = {};
+  } cases[] = {
+      {"a plain-http 503 asking for a day holds for its run alone", kServer,
+       answer503, {}, TRunOutcome::roUpdate},
+      {"an https 503 before any good check is not kept", https, answer503, {},
+       TRunOutcome::roUpdate},
+      {"an https 503 after a good check defers the next run", https,
+       [&](Installation& at) {
+         keepState(at, 60, false);
+         at.repo.ClearLog();
+         answer503(at);
+       },
+       {}, TRunOutcome::roDeferred,
+       [](Installation& at, const RunResult&) {
+         EXPECT_EQ(at.repo.Requests(at.versionUrl, "HEAD").size(), 1u) << "the 503 run alone";
+       }},
+      {"a back-off kept past the trust age is not obeyed", https,
+       [&](Installation& at) { keepState(at, kBackOffTrustSeconds + 60, true); }, {},
+       TRunOutcome::roUpdate},
+      {"attacker bytes kept under the server's validator are fetched again from byte 0", kServer,
+       {}, [](Installation& at, const Release& r) {
+         at.KeepPart(r, 100, "\"i1\"");
+         at.KeepBytes(InstallerBytes(100, 7));
+         at.repo.Remove(kMirror);
+       },
+       TRunOutcome::roUpdate,
+       [](Installation& at, const RunResult&) {
+         const auto gets = at.repo.Requests(at.installerUrl);
+         ASSERT_EQ(gets.size(), 2u);
+         EXPECT_EQ(gets[0].Range, "100-");
+         EXPECT_EQ(gets[1].Range, "");
+       }},
+      {"a redirect to a host nobody named is refused, the mirror serves", kServer,
+       {}, [](Installation& at, const Release&) {
+         at.repo.File(at.installerUrl).Status = 302;
+         at.repo.File(at.installerUrl).Location = "http://10.0.0.1:8080/x";
+       },
+       TRunOutcome::roUpdate,
+       [](Installation& at, const RunResult& run) {
+         EXPECT_NE(run.note.find("served by " + kMirror), std::string::npos) << run.note;
+         EXPECT_TRUE(at.repo.Requests("http://10.0.0.1:8080/x").empty());
+       }},
+      {"a redirect to https of the same host is followed and named", kServer,
+       {}, [](Installation& at, const Release& r) {
+         at.repo.File(at.installerUrl).Status = 302;
+         at.repo.File(at.installerUrl).Location = "https://u/moved.exe";
+         at.repo.Put("https://u/moved.exe", {r.installer, "\"i1\""});
+       },
+       TRunOutcome::roUpdate,
+       [](Installation&, const RunResult& run) {
+         EXPECT_NE(run.note.find("served by https://u/moved.exe"), std::string::npos) << run.note;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Installation at(c.server);
+    Release release;
+    at.Publish(release);
+    if (c.earlier) c.earlier(at);
+    at.Publish(release);
+    if (c.attack) c.attack(at, release);
+    const RunResult run = at.Run();
+    EXPECT_EQ(run.outcome, c.outcome) << run.reason;
+    EXPECT_EQ(run.launchable != nullptr, c.outcome == TRunOutcome::roUpdate);
+    if (run.launchable) {
+      EXPECT_EQ(Contents(*run.launchable), release.installer);
+    }
+    if (c.check) c.check(at, run);
   }
 }
 

@@ -33,14 +33,17 @@ std::string Sign(const TSigningKeyPair& key, const std::string& bytes) {
   return signer.Sign();
 }
 
-// The state as a run would load it from `text` (nothing: no file; no folder at all: nullopt).
+// The state as a run would load it from a file holding the keys `text` (nothing: no file; no
+// folder at all: nullopt).
 TStateSnapshot StateOf(const test::TempDir& dir, const std::optional<std::string>& text,
                        bool folder = true) {
   TStateSnapshot snapshot;
   if (!folder) return snapshot;
   snapshot.HasFolder = true;
   snapshot.FileName = dir.Path("state.ini");
-  if (text) test::WriteFileText(snapshot.FileName, *text);
+  if (text) {
+    test::WriteFileText(snapshot.FileName, kStateFileHeader + *text + kStateFileTrailer);
+  }
   snapshot.State = TUpdateState::Load(snapshot.FileName, "BrixaUpdater", snapshot.How);
   return snapshot;
 }

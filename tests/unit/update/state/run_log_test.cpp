@@ -22,11 +22,16 @@ TEST(RunLog, OneLineWithoutCredentials) {
       {"socks5://u:pw@127.0.0.1:1080", "socks5://127.0.0.1:1080"},
       {"line\r\nbreak\t\"q\"", "line  break 'q'"},
       {"http://host/path@not-userinfo", "http://host/path@not-userinfo"},
+      // NEL, C1 CSI, line and paragraph separators, a bidi override, then text that stays
+      {"a\xC2\x85" "b\xC2\x9B" "c\xE2\x80\xA8" "d\xE2\x80\xA9" "e\xE2\x80\xAE" "f", "a b c d e f"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+      // raw C1 bytes, an overlong slash, a surrogate, a cut sequence at the end
+      {"x\x9By\xC0\xAFz\xED\xA0\x80w\xE2\x80", "x?y??z???w??"},
   };
   for (const auto& c : cases) EXPECT_EQ(ScrubLogText(c.text), c.scrubbed) << c.text;
 
   TRunRecord record{"1.0", "2\n0", 7, TRunOutcome::roRefused,
-                    "signature: http://u:p@h/v.ini.sig: 404"};
+                    "signature: http://u:p@h/v.ini.sig: 404", ""};
   const std::string line = FormatRunRecord(*ParseUtcTime("2026-12-07T22:00:00Z"), record);
   EXPECT_EQ(line,
             "2026-12-07T22:00:00Z decision=refused local=\"1.0\" server=\"2 0\" serial=7 "
@@ -37,6 +42,12 @@ TEST(RunLog, OneLineWithoutCredentials) {
   EXPECT_NE(cut.find("serial=-"), std::string::npos);
   EXPECT_LT(cut.size(), kMaxRunLogReasonBytes + 100);
   EXPECT_EQ(std::count(cut.begin(), cut.end(), '\n'), 1);
+  // Long reasons of earlier servers never hide the deciding one.
+  record.Reason = "the deciding reason";
+  record.Earlier = std::string(5000, 'e');
+  const std::string both = FormatRunRecord(0, record);
+  EXPECT_NE(both.find("reason=\"the deciding reason\" earlier=\"eee"), std::string::npos);
+  EXPECT_LT(both.size(), 2 * kMaxRunLogReasonBytes + 150);
 }
 
 // The log's words are what support reads and what earlier logs hold: they never change.
@@ -48,7 +59,7 @@ TEST(RunLog, WritesEachOutcomeUnderItsOneName) {
       {TRunOutcome::roInstalled, "installed"},
   };
   for (const auto& [outcome, name] : names) {
-    const std::string line = FormatRunRecord(0, {"1", "2", {}, outcome, ""});
+    const std::string line = FormatRunRecord(0, {"1", "2", {}, outcome, "", ""});
     EXPECT_NE(line.find(std::string(" decision=") + name + " local="), std::string::npos) << line;
     EXPECT_EQ(PassesToNextServer(outcome), outcome == TRunOutcome::roFailed ||
                                                outcome == TRunOutcome::roRefused ||
@@ -60,7 +71,7 @@ TEST(RunLog, WritesEachOutcomeUnderItsOneName) {
 TEST(RunLog, AppendsAndRotatesAtItsSize) {
   test::TempDir dir;
   const std::string folder = dir.Path("");
-  const TRunRecord record{"1", "2", 3, TRunOutcome::roUpdate, std::string(300, 'x')};
+  const TRunRecord record{"1", "2", 3, TRunOutcome::roUpdate, std::string(300, 'x'), ""};
   const std::string log = folder + kRunLogFileName;
   AppendRunRecord(folder, record);
   AppendRunRecord(folder, record);

@@ -35,9 +35,12 @@ void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpd
     Application().Run();
     if (frmProgress != nullptr && frmProgress->Outcome() != TRunOutcome::roNone) {
       record.Decision = frmProgress->Outcome();
+      // What the check noted (a state read from its previous copy) stays after the delivery's.
+      const std::string checked = record.Reason;
       record.Reason = frmProgress->Outcome() == TRunOutcome::roInstalled
                           ? frmProgress->DeliveryNote()
                           : frmProgress->FailureReason();
+      if (!checked.empty()) record.Reason += (record.Reason.empty() ? "" : "; ") + checked;
     }
     // The window's worker is joined here, while the single-instance marker is still held.
     Application().DestroyForms();

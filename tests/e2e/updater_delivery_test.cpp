@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "tools/brixa_release/release_tool.h"
 #include "update/delivery/byte_range.h"
 #include "update/state/partial_identity.h"
+#include "update/state/state_file.h"
 #include "updater_fixture.h"
 
 namespace brixa::e2e {
@@ -142,16 +144,17 @@ TEST_F(UpdaterEndToEnd, AFailingFirstUpdateServerHandsOverToTheNext) {
 #endif
 }
 
-// The first server answers 503 with "Retry-After: 120": the run installs from the next, and
-// the run after it asks only the next, leaving the first alone until its time.
-TEST_F(UpdaterEndToEnd, AServerThatAsksToWaitIsLeftAloneWhileTheNextServes) {
+// The first server, plain http, answers 503 with "Retry-After: 120": the run installs from the
+// next and does not fetch the installer from the first; the answer could have come from anyone
+// on the path, so the run after it asks the first server again.
+TEST_F(UpdaterEndToEnd, APlainHttpServerAskingToWaitIsLeftAloneForItsRunOnly) {
 #ifdef BRIXA_FALLBACK_TEST_PORT
   if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
-  const test::ScriptedServer busy(
-      test::Script{test::Expect::LineBlock(),
-                   test::Send("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 120\r\n"
-                              "Content-Length: 0\r\nConnection: close\r\n\r\n")},
-      {.port = static_cast<std::uint16_t>(BRIXA_FALLBACK_TEST_PORT)});
+  const test::Script busyAnswer{test::Expect::LineBlock(),
+                                test::Send("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 120\r\n"
+                                           "Content-Length: 0\r\nConnection: close\r\n\r\n")};
+  const test::ScriptedServer busy(std::vector<test::Script>{busyAnswer, busyAnswer},
+                                  {.port = static_cast<std::uint16_t>(BRIXA_FALLBACK_TEST_PORT)});
   SERVER_OR_SKIP(server, UpdateServerOptions{});
   PublishRelease(*server, "v2");
   ProductDir product("BrixaUpdaterFallback");
@@ -163,10 +166,8 @@ TEST_F(UpdaterEndToEnd, AServerThatAsksToWaitIsLeftAloneWhileTheNextServes) {
     fs::remove(product.Path(kMarker));
     const std::string record = LastRecord(product);
     EXPECT_NE(record.find("installed"), std::string::npos) << record;
-    EXPECT_NE(record.find(run == 1 ? "no check before" : "asked not to be asked before"),
-              std::string::npos)
-        << record;
-    EXPECT_EQ(busy.Accepted(), 1u) << "the first server was asked again";
+    EXPECT_NE(record.find("for this run only"), std::string::npos) << record;
+    EXPECT_EQ(busy.Accepted(), static_cast<std::size_t>(run)) << "one check a run, no download";
     EXPECT_EQ(server->Requests("GET", "/brixakit/version.ini"), run);
   }
 #else
@@ -274,41 +275,168 @@ TEST_F(UpdaterEndToEnd, TheRolloutKillSwitchStopsAReleaseEverywhere) {
   EXPECT_TRUE(product.WaitForMarker()) << product.RunLog();
 }
 
-// A 503 with Retry-After, in seconds or as a date: the next run makes no request; once the time
-// has passed, it does. Without Retry-After every run asks.
-TEST_F(UpdaterEndToEnd, RetryAfterOnTheVersionCheckDefersTheNextChecks) {
-  if (OnWindows()) GTEST_SKIP() << "needs an nginx configured by the test (Linux side)";
+#ifndef _WIN32
+// One variable set for a scope, and put back as it was.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// A 503 asking to wait, after a good check: kept for later runs only when the https server
+// itself sent it. A plain-http answer, or a proxy's, could be anyone's: the next run asks again.
+TEST_F(UpdaterEndToEnd, OnlyTheHttpsServerItselfCanDeferLaterChecks) {
   const std::string inTwoMinutes = [] {
     const std::time_t at = std::time(nullptr) + 120;
     char text[64];
     std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", std::gmtime(&at));
     return std::string(text);
   }();
+  const std::string proxy503 =
+      "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 86400\r\nContent-Length: 0\r\n\r\n";
   const struct {
+    const char* what;
+    bool tls;
     std::string retryAfter;
+    bool viaProxy;  // a proxy answers the tunnel with the 503
     bool defers;
-  } cases[] = {{"2", true}, {inTwoMinutes, true}, {"", false}};
+  } cases[] = {
+      {"plain http asking for a day", false, "86400", false, false},
+      {"https through a proxy that answers 503", true, "", true, false},
+      {"https asking for two seconds", true, "2", false, true},
+      {"https asking until a date", true, inTwoMinutes, false, true},
+      {"https without Retry-After", true, "", false, false},
+  };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.retryAfter);
+    SCOPED_TRACE(c.what);
+    const std::string program = c.tls ? "BrixaUpdaterTls" : "BrixaUpdater";
+    ProductDir product(program);
+    product.SetLocalStamp("1");
+    {  // the good check
+      UpdateServerOptions up;
+      up.tls = c.tls;
+      SERVER_OR_SKIP(server, up);
+      if (c.tls) {
+        PublishRelease(*server, "v2");  // the https build takes signed releases only
+      } else {
+        server->Publish("version.ini", VersionFile("1"));
+      }
+      (void)product.Run();
+      ASSERT_EQ(LastRecord(product).find("decision=refused"), std::string::npos) << product.RunLog();
+    }
     UpdateServerOptions busy;
+    busy.tls = c.tls;
     busy.extraLocations =
         "location = /brixakit/version.ini { " +
         (c.retryAfter.empty() ? std::string()
                               : "add_header Retry-After \"" + c.retryAfter + "\" always; ") +
         "return 503; }";
     SERVER_OR_SKIP(server, busy);
-    ProductDir product;
-    product.SetLocalStamp("1");
+    const test::Script tunnel{test::Expect::LineBlock(), test::Send(proxy503)};
+    const test::ScriptedServer proxy(std::vector<test::Script>{tunnel, tunnel});
+    std::optional<ScopedVariable> environment;
+    if (c.viaProxy) environment.emplace("https_proxy", "127.0.0.1:" + std::to_string(proxy.Port()));
+    const auto asked = [&] {
+      return c.viaProxy ? static_cast<int>(proxy.Accepted())
+                        : server->Requests("HEAD", "/brixakit/version.ini");
+    };
     (void)product.Run();
-    EXPECT_EQ(server->Requests("HEAD", "/brixakit/version.ini"), 1);
+    EXPECT_EQ(asked(), 1) << product.RunLog();
     (void)product.Run();
-    EXPECT_EQ(server->Requests("HEAD", "/brixakit/version.ini"), c.defers ? 1 : 2);
+    EXPECT_EQ(asked(), c.defers ? 1 : 2) << product.RunLog();
     if (c.retryAfter == "2") {
       EXPECT_NE(LastRecord(product).find("deferred"), std::string::npos) << LastRecord(product);
       std::this_thread::sleep_for(std::chrono::milliseconds(2500));
       (void)product.Run();
-      EXPECT_EQ(server->Requests("HEAD", "/brixakit/version.ini"), 2) << "after the time";
+      EXPECT_EQ(asked(), 2) << "after the time";
     }
+  }
+}
+
+// Two runs of one user at once, the second started with other runtime and temp folders (a
+// desktop run and a cron or su run): it finds the user's state locked and asks no server.
+TEST_F(UpdaterEndToEnd, TwoRunsOfOneUserNeverGoAheadTogether) {
+  const test::Script slowAnswer{
+      test::Expect::LineBlock(), test::Pause(2500),
+      test::Send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")};
+  const test::ScriptedServer server(std::vector<test::Script>{slowAnswer, slowAnswer},
+                                    {.port = static_cast<std::uint16_t>(test::BuiltInServer().port)});
+  ProductDir product;
+  product.SetLocalStamp("1");
+  std::thread first([&] { (void)product.Run(); });
+  const bool firstAsked = WaitFor([&] { return server.Accepted() == 1; }, kLogTimeoutMs);
+  if (firstAsked) {
+    test::TempDir elsewhere;
+    fs::permissions(elsewhere.Root(), fs::perms::owner_all, fs::perm_options::replace);
+    const ScopedVariable runtime("XDG_RUNTIME_DIR", elsewhere.Root());
+    const ScopedVariable temp("TMPDIR", elsewhere.Root());
+    const ProgramResult second = product.Run();
+    EXPECT_EQ(second.exitCode, 0) << second.stdErr;
+  }
+  first.join();
+  ASSERT_TRUE(firstAsked) << "the first run never asked";
+  EXPECT_EQ(server.Accepted(), 1u) << "the second run went ahead";
+  EXPECT_NE(product.RunLog().find("503"), std::string::npos) << product.RunLog();
+}
+#endif
+
+// The state file damaged as a crash leaves it: with a good previous copy that copy's floor
+// holds (an older release is refused, a newer one installs) and the log says which copy was
+// used; with none the signed build refuses rather than start over as a first run.
+TEST_F(UpdaterEndToEnd, ADamagedStateFileFallsBackToItsPreviousCopyNeverToAFirstRun) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  const std::string floor300 = std::string(kStateFileHeader) +
+                               "[BrixaUpdater]\nHighestSerial=300\n" + kStateFileTrailer;
+  const struct {
+    const char* what;
+    std::string current;
+    std::optional<std::string> previous;
+    const char* serial;
+    bool installs;
+    const char* logged;
+  } cases[] = {
+      {"empty", "", floor300, "250", false, "previous copy was used"},
+      {"zeros", std::string(256, '\0'), floor300, "250", false, "previous copy was used"},
+      {"truncated", floor300.substr(0, floor300.size() - 4), floor300, "250", false,
+       "previous copy was used"},
+      {"truncated, a newer release", floor300.substr(0, 30), floor300, "301", true,
+       "previous copy was used"},
+      {"empty, no previous copy", "", std::nullopt, "301", false, "damaged"},
+  };
+  const std::string installer = InstallerBytes(4096);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SERVER_OR_SKIP(server, UpdateServerOptions{});
+    PublishSigned(*server, installer, c.serial);
+    ProductDir product("BrixaUpdaterSigned");
+    product.SetLocalStamp("1");
+    const std::string state = product.StateDir() + "/BrixaUpdater/" + kStateFileName;
+    fs::create_directories(product.StateDir() + "/BrixaUpdater");
+    fs::permissions(product.StateDir() + "/BrixaUpdater", fs::perms::owner_all,
+                    fs::perm_options::replace);
+    test::WriteFileText(state, c.current);
+    if (c.previous) test::WriteFileText(state + kPreviousStateSuffix, *c.previous);
+    (void)product.Run();
+    EXPECT_EQ(c.installs ? product.WaitForMarker() : product.Has(kMarker), c.installs)
+        << product.RunLog();
+    const std::string record = LastRecord(product);
+    EXPECT_NE(record.find(c.installs ? "installed" : "refused"), std::string::npos) << record;
+    EXPECT_NE(record.find(c.logged), std::string::npos) << record;
   }
 }
 

@@ -144,14 +144,54 @@ TEST_F(UpdaterEndToEnd, AFailingFirstUpdateServerHandsOverToTheNext) {
 #endif
 }
 
+// The installer's redirects: to the same server the download follows and the log names the URL
+// that served; to a port nobody named it does not go, and the manifest's mirror serves.
+TEST_F(UpdaterEndToEnd, InstallerRedirectsGoOnlyWhereTheBuildAndManifestPoint) {
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  if (OnWindows()) GTEST_SKIP() << "needs an nginx configured by the test (Linux side)";
+  const test::ScriptedServer elsewhere(
+      test::Script{test::Expect::LineBlock(), test::Send("HTTP/1.1 404 Not Found\r\n\r\n")});
+  const std::string base = "http://127.0.0.1:" + std::to_string(test::BuiltInServer().port);
+  const struct {
+    const char* what;
+    std::string target;  // where /brixakit/update.exe redirects
+    std::string servedBy;
+  } cases[] = {
+      {"the same server", "/brixakit/moved.exe", base + "/brixakit/moved.exe"},
+      {"another port", "http://127.0.0.1:" + std::to_string(elsewhere.Port()) + "/x.exe",
+       base + "/brixakit/mirror-update.exe"},
+  };
+  const std::string installer = InstallerBytes(8 * 1024);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    UpdateServerOptions redirecting;
+    redirecting.extraLocations = "location = /brixakit/update.exe { return 302 " + c.target + "; }";
+    SERVER_OR_SKIP(server, redirecting);
+    PublishSigned(*server, installer, "100", {"--mirror", base + "/brixakit/mirror-update.exe"});
+    server->Publish("moved.exe", installer);
+    server->Publish("mirror-update.exe", installer);
+    ProductDir product("BrixaUpdaterSigned");
+    product.SetLocalStamp("1");
+    (void)product.Run();
+    EXPECT_TRUE(product.WaitForMarker()) << product.RunLog();
+    EXPECT_NE(LastRecord(product).find("served by " + c.servedBy + ","), std::string::npos)
+        << LastRecord(product);
+  }
+  EXPECT_EQ(elsewhere.Accepted(), 0u) << "the download went to a port nobody named";
+}
+
 // The first server, plain http, answers 503 with "Retry-After: 120": the run installs from the
 // next and does not fetch the installer from the first; the answer could have come from anyone
 // on the path, so the run after it asks the first server again.
 TEST_F(UpdaterEndToEnd, APlainHttpServerAskingToWaitIsLeftAloneForItsRunOnly) {
 #ifdef BRIXA_FALLBACK_TEST_PORT
   if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  // Its reason phrase is long and carries a line separator, NEL and a C1 CSI: none reaches the
+  // log raw, and the deciding server's reason survives the line's cap.
+  const std::string phrase = "Busy\xE2\x80\xA8" "decision=installed\xC2\x85\xC2\x9B" "2J" +
+                             std::string(600, 'x');
   const test::Script busyAnswer{test::Expect::LineBlock(),
-                                test::Send("HTTP/1.1 503 Service Unavailable\r\nRetry-After: 120\r\n"
+                                test::Send("HTTP/1.1 503 " + phrase + "\r\nRetry-After: 120\r\n"
                                            "Content-Length: 0\r\nConnection: close\r\n\r\n")};
   const test::ScriptedServer busy(std::vector<test::Script>{busyAnswer, busyAnswer},
                                   {.port = static_cast<std::uint16_t>(BRIXA_FALLBACK_TEST_PORT)});
@@ -166,7 +206,11 @@ TEST_F(UpdaterEndToEnd, APlainHttpServerAskingToWaitIsLeftAloneForItsRunOnly) {
     fs::remove(product.Path(kMarker));
     const std::string record = LastRecord(product);
     EXPECT_NE(record.find("installed"), std::string::npos) << record;
-    EXPECT_NE(record.find("for this run only"), std::string::npos) << record;
+    EXPECT_NE(record.find("reason=\"served by "), std::string::npos) << record;
+    EXPECT_NE(record.find("earlier=\""), std::string::npos) << record;
+    for (const char* raw : {"\xE2\x80\xA8", "\xC2\x85", "\xC2\x9B"}) {
+      EXPECT_EQ(product.RunLog().find(raw), std::string::npos) << record;
+    }
     EXPECT_EQ(busy.Accepted(), static_cast<std::size_t>(run)) << "one check a run, no download";
     EXPECT_EQ(server->Requests("GET", "/brixakit/version.ini"), run);
   }

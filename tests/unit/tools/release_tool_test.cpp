@@ -188,7 +188,7 @@ enum class Plant { kNothing, kSymlink, kHardLink };
 enum class Folder { kPrivate, kGroupWritable, kWorldWritable, kOfAnotherUser };
 
 // Gives `folder` the row's owner and mode; false when this platform or user cannot.
-bool MakeFolder(const std::string& folder, Folder kind) {
+bool MakeFolder([[maybe_unused]] const std::string& folder, Folder kind) {
 #ifdef _WIN32
   return kind == Folder::kPrivate;
 #else

@@ -8,11 +8,13 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <vector>
 
+#include "output_file.h"
+#include "output_folder.h"
 #include "platform/core/exception.h"
 #include "platform/core/stream.h"
 #include "platform/crypto/signer.h"
-#include "platform/files/private_file.h"
 #include "runtime/hash/hash_base.h"
 #include "runtime/hash/hash_sha256.h"
 #include "runtime/time/utc_time.h"
@@ -31,6 +33,8 @@ namespace fs = std::filesystem;
 
 constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::int64_t kMaxKeyFileBytes = 16 * 1024;
+// The installer is copied in pieces this large, each hashed as it is written.
+constexpr std::size_t kCopyChunkBytes = 64 * 1024;
 
 // A command line that cannot be carried out as given.
 BRIXA_DECLARE_EXCEPTION(EUsage, Exception);
@@ -80,17 +84,35 @@ std::string ReadFile(const std::string& name, std::int64_t limit) {
   return bytes;
 }
 
-void WriteFile(const std::string& name, const std::string& bytes) {
-  auto file = TPrivateFile::Create(name);
-  file->WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-}
-
 std::uint64_t Number(const std::string& text, const char* what) {
   if (text.empty() || text.size() > 19 ||
       text.find_first_not_of("0123456789") != std::string::npos) {
     throw EUsage(std::string(what) + " must be a decimal number: " + text);
   }
   return std::stoull(text);
+}
+
+// Copies `installer` into `copy`, hashing each piece as it is written: the manifest's SHA256 and
+// Size describe the bytes of the copy, whatever the source does meanwhile. A source whose size
+// changed while it was read (or that could not be read to its end) is refused.
+void CopyHashed(const std::string& installer, TOutputFile& copy, TManifest& manifest) {
+  TFileStream source(installer, fmOpenRead);
+  TIdHashSHA256 hash;
+  std::vector<char> chunk(kCopyChunkBytes);
+  std::int64_t copied = 0;
+  for (;;) {
+    const std::int64_t got = source.Read(chunk.data(), static_cast<std::int64_t>(chunk.size()));
+    if (got <= 0) break;
+    hash.Update(chunk.data(), static_cast<std::size_t>(got));
+    copy.Write(chunk.data(), static_cast<std::size_t>(got));
+    copied += got;
+  }
+  if (source.Size() != copied) {
+    throw EReadError(installer + " changed while it was copied (" + std::to_string(copied) +
+                     " bytes read): sign a file nobody is writing");
+  }
+  manifest.Sha256 = DigestToHex(hash.Final(), false);
+  manifest.Size = copied;
 }
 
 std::string Sha256OfFile(const std::string& name, std::int64_t& size) {
@@ -159,18 +181,30 @@ std::string Join(const std::string& dir, const char* name) {
   return (fs::path(dir) / name).string();
 }
 
-// Writes the manifest and its signature into `dir`, then checks the folder as the updater
-// would, with the key's own public half.
-void WriteSignedManifest(const std::string& keyFile, const TManifest& manifest,
-                         const TDeliveryKeys& delivery, const std::string& dir) {
-  TSigner signer(ReadFile(keyFile, kMaxKeyFileBytes));
+// Signs the manifest, checks it as the updater would with the key's own public half, and puts
+// the release in `dir`: the installer's copy first (when given), then the manifest, then its
+// signature, each whole and on the disk before the next.
+void WriteSignedRelease(TSigner& signer, const TManifest& manifest, const TDeliveryKeys& delivery,
+                        const std::string& dir, TOutputFile* installerCopy) {
   const std::string text = ManifestText(manifest, delivery);
   signer.Update(kManifestSignatureContext.data(), kManifestSignatureContext.size());
   signer.Update(text.data(), text.size());
-  WriteFile(Join(dir, kManifestFileName), text);
-  WriteFile(Join(dir, kManifestSignatureFileName), signer.Sign());
-  (void)VerifyManifest(text, ReadFile(Join(dir, kManifestSignatureFileName), kMaxKeyFileBytes),
-                       {signer.PublicKeyPem()}, {manifest.Product, UtcNowSeconds(), {}});
+  const std::string signature = signer.Sign();
+  (void)VerifyManifest(text, signature, {signer.PublicKeyPem()},
+                       {manifest.Product, UtcNowSeconds(), {}});
+  TOutputFile manifestFile(Join(dir, kManifestFileName));
+  manifestFile.Write(text.data(), text.size());
+  TOutputFile signatureFile(Join(dir, kManifestSignatureFileName));
+  signatureFile.Write(signature.data(), signature.size());
+  if (installerCopy != nullptr) installerCopy->Commit();
+  manifestFile.Commit();
+  signatureFile.Commit();
+}
+
+void WriteNewFile(const std::string& name, const std::string& bytes) {
+  TOutputFile file(name);
+  file.Write(bytes.data(), bytes.size());
+  file.Commit();
 }
 
 std::string CheckedStamp(const std::string& stamp) {
@@ -196,12 +230,19 @@ std::string CheckedProduct(const std::string& product) {
 int Keygen(const TOptions& options, std::ostream& out) {
   if (options.positional.size() != 2) throw EUsage("keygen needs PRIVATE.pem PUBLIC.pem");
   const std::string& privateFile = options.positional[0];
-  if (fs::exists(privateFile)) {
+  // A link there, even one leading nowhere, counts as a key.
+  if (fs::exists(fs::symlink_status(privateFile))) {
     throw EUsage(privateFile + " exists: a signing key is never overwritten");
   }
+  if (fs::path(privateFile).lexically_normal() ==
+      fs::path(options.positional[1]).lexically_normal()) {
+    throw EUsage("the private and the public key need two file names");
+  }
+  PrepareOutputFolder(FolderOf(privateFile), false);
+  PrepareOutputFolder(FolderOf(options.positional[1]), false);
   const TSigningKeyPair pair = GenerateSigningKeyPair();
-  WriteFile(privateFile, pair.PrivateKeyPem);
-  WriteFile(options.positional[1], pair.PublicKeyPem);
+  WriteNewFile(privateFile, pair.PrivateKeyPem);
+  WriteNewFile(options.positional[1], pair.PublicKeyPem);
   out << "private key: " << privateFile << " (keep it offline; readable by you alone)\n"
       << "public key:  " << options.positional[1]
       << " (build the updater with -DBRIXA_UPDATE_PUBLIC_KEY=" << options.positional[1] << ")\n";
@@ -222,14 +263,14 @@ int Sign(const TOptions& options, std::ostream& out) {
   manifest.Serial =
       serial ? Number(*serial, "--serial") : static_cast<std::uint64_t>(UtcNowSeconds());
   manifest.Expires = ExpiresFrom(options);
-  manifest.Sha256 = Sha256OfFile(installer, manifest.Size);
+  TSigner signer(ReadFile(options.Required("key"), kMaxKeyFileBytes));
+  PrepareOutputFolder(dir, true);
+  // The copy is a new file even when the installer already is OUTDIR/update.exe: what was
+  // there is replaced once the release is signed, never written into.
+  TOutputFile installerCopy(Join(dir, kInstallerFileName));
+  CopyHashed(installer, installerCopy, manifest);
   if (manifest.Size <= 0) throw EUsage(installer + " is empty");
-  fs::create_directories(dir);
-  const std::string target = Join(dir, kInstallerFileName);
-  if (!fs::exists(target) || !fs::equivalent(installer, target)) {
-    fs::copy_file(installer, target, fs::copy_options::overwrite_existing);
-  }
-  WriteSignedManifest(options.Required("key"), manifest, delivery, dir);
+  WriteSignedRelease(signer, manifest, delivery, dir, &installerCopy);
   out << "signed " << dir << ": Version=" << manifest.Stamp << " Serial=" << manifest.Serial
       << " Expires=" << FormatUtcTime(manifest.Expires) << " Size=" << manifest.Size << "\n"
       << "upload " << kManifestFileName << ", " << kManifestSignatureFileName << " and "
@@ -241,6 +282,8 @@ int Sign(const TOptions& options, std::ostream& out) {
 int Resign(const TOptions& options, std::ostream& out) {
   if (options.positional.size() != 1) throw EUsage("resign needs DIR");
   const std::string& dir = options.positional[0];
+  PrepareOutputFolder(dir, false);
+  TSigner signer(ReadFile(options.Required("key"), kMaxKeyFileBytes));
   const std::string bytes = ReadFile(Join(dir, kManifestFileName), kMaxManifestBytes);
   TManifest manifest = ParseManifest(bytes);
   // The mirrors and the rollout stay unless given anew: --rollout 0 is the kill switch.
@@ -259,7 +302,7 @@ int Resign(const TOptions& options, std::ostream& out) {
   }
   manifest.Serial = next;
   manifest.Expires = ExpiresFrom(options);
-  WriteSignedManifest(options.Required("key"), manifest, delivery, dir);
+  WriteSignedRelease(signer, manifest, delivery, dir, nullptr);
   out << "re-signed " << dir << ": Serial=" << manifest.Serial
       << " Expires=" << FormatUtcTime(manifest.Expires) << " Rollout=" << delivery.Rollout << "\n";
   return kExitOk;
@@ -324,7 +367,8 @@ std::string HelpText() {
          "  brixa-release sign --key PRIVATE.pem --stamp STAMP [--serial N]\n"
          "                     [--expires TIME | --valid-days D] [--product NAME] INSTALLER "
          "OUTDIR\n"
-         "      writes OUTDIR/version.ini (the manifest), version.ini.sig and update.exe;\n"
+         "      writes OUTDIR/version.ini (the manifest), version.ini.sig and update.exe (the\n"
+         "      installer's bytes as they were hashed, read once); OUTDIR is made when missing;\n"
          "      --serial defaults to the current UTC time in seconds, the validity to " +
          std::to_string(kDefaultValidDays) +
          " days,\n"
@@ -343,6 +387,10 @@ std::string HelpText() {
          "  brixa-release verify --key PUBLIC.pem [--key ...] [--product NAME] [--now TIME]\n"
          "                       [--min-serial N] DIR\n"
          "      checks DIR exactly as the updater would and says what fails\n"
+         "\n"
+         "Every file is written anew, readable by you alone, and put in place whole once it is on\n"
+         "the disk; what had its name (a file, a link) is replaced, never written into. A folder\n"
+         "another user may change, or one above it, is refused before anything is written.\n"
          "\n"
          "exit codes: 0 done / the release is good, 1 the release would be refused,\n"
          "            2 wrong usage, 3 a file or the crypto library could not be used\n";

@@ -5,7 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <sstream>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
@@ -177,6 +182,134 @@ TEST(ReleaseToolDelivery, MirrorsAndRolloutAreSignedKeptAndVerified) {
   }
   nine.insert(nine.end(), {installer, dir.Path("nine")});
   EXPECT_EQ(Tool(nine).code, kExitUsage);
+}
+
+enum class Plant { kNothing, kSymlink, kHardLink };
+enum class Folder { kPrivate, kGroupWritable, kWorldWritable, kOfAnotherUser };
+
+// Gives `folder` the row's owner and mode; false when this platform or user cannot.
+bool MakeFolder([[maybe_unused]] const std::string& folder, Folder kind) {
+#ifdef _WIN32
+  return kind == Folder::kPrivate;
+#else
+  const fs::perms mode[] = {fs::perms::owner_all, fs::perms::owner_all | fs::perms::group_all,
+                            fs::perms::all, fs::perms::owner_all};
+  fs::permissions(folder, mode[static_cast<int>(kind)]);
+  // nobody: only the superuser can give a folder away.
+  return kind != Folder::kOfAnotherUser ||
+         (::geteuid() == 0 && ::chown(folder.c_str(), 65534, 65534) == 0);
+#endif
+}
+
+bool PlantLink(const std::string& at, const std::string& victim, Plant plant) {
+  std::error_code failed;
+  fs::remove(at, failed);
+  if (plant == Plant::kSymlink) fs::create_symlink(victim, at, failed);
+  if (plant == Plant::kHardLink) fs::create_hard_link(victim, at, failed);
+  return !failed;
+}
+
+// Each entry of `folder` with its type and what reading it gives.
+std::map<std::string, std::string> Entries(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  std::error_code missing;
+  if (!fs::exists(folder, missing)) entries[""] = "no folder";
+  for (const auto& entry : fs::directory_iterator(folder, missing)) {
+    entries[entry.path().filename().string()] =
+        std::to_string(static_cast<int>(entry.symlink_status().type())) + ":" +
+        test::ReadFileText(entry.path().string());
+  }
+  return entries;
+}
+
+// Whatever an attacker plants at a name the tool writes, or however open the folder is, the
+// vendor's signing key (the victim every link leads to) stays as it was; a write either makes
+// private files of their own holding what was signed, or is refused with nothing written.
+TEST(ReleaseToolOutputs, PlantedLinksAndOpenFoldersNeverReachAnotherFile) {
+  test::TempDir keys;
+  const std::string key = keys.Path("private.pem");
+  const std::string pub = keys.Path("public.pem");
+  fs::permissions(keys.Root(), fs::perms::owner_all);
+  ASSERT_EQ(Tool({"keygen", key, pub}).code, kExitOk);
+  const std::string keyBytes = test::ReadFileText(key);
+  // clang-format off
+  const struct {
+    const char* what;
+    const char* command;
+    const char* outdir;  // the tool's folder; the row's Folder is "out"
+    const char* planted;
+    Plant plant;
+    Folder folder;
+    int code;
+    const char* says;
+  } attacks[] = {
+    {"symlink at update.exe",          "sign",   "out", "update.exe",      Plant::kSymlink,  Folder::kPrivate, kExitOk, ""},
+    {"hard link at update.exe",        "sign",   "out", "update.exe",      Plant::kHardLink, Folder::kPrivate, kExitOk, ""},
+    {"symlink at version.ini",         "sign",   "out", "version.ini",     Plant::kSymlink,  Folder::kPrivate, kExitOk, ""},
+    {"symlink at version.ini.sig",     "sign",   "out", "version.ini.sig", Plant::kSymlink,  Folder::kPrivate, kExitOk, ""},
+    {"symlink at the fresh file",      "sign",   "out", "update.exe.new",  Plant::kSymlink,  Folder::kPrivate, kExitOk, ""},
+    {"hard link at version.ini.sig",   "resign", "out", "version.ini.sig", Plant::kHardLink, Folder::kPrivate, kExitOk, ""},
+    {"symlink at version.ini.sig",     "resign", "out", "version.ini.sig", Plant::kSymlink,  Folder::kPrivate, kExitOk, ""},
+    {"symlink at the public key",      "keygen", "out", "public.pem",      Plant::kSymlink,  Folder::kPrivate, kExitOk, ""},
+    {"symlink at the private key",     "keygen", "out", "private.pem",     Plant::kSymlink,  Folder::kPrivate, kExitUsage, "never overwritten"},
+    {"missing folders made private",   "sign",   "out/new/deeper", "",     Plant::kNothing,  Folder::kPrivate, kExitOk, ""},
+    {"group-writable folder",          "sign",   "out", "",                Plant::kNothing,  Folder::kGroupWritable, kExitFailed, "written by other users"},
+    {"world-writable folder",          "resign", "out", "",                Plant::kNothing,  Folder::kWorldWritable, kExitFailed, "written by other users"},
+    {"world-writable key folder",      "keygen", "out", "",                Plant::kNothing,  Folder::kWorldWritable, kExitFailed, "written by other users"},
+    {"missing folder in an open one",  "sign",   "out/new", "",            Plant::kNothing,  Folder::kWorldWritable, kExitFailed, "written by other users"},
+    {"folder of another user",         "sign",   "out", "",                Plant::kNothing,  Folder::kOfAnotherUser, kExitFailed, "another user"},
+  };
+  // clang-format on
+  for (const auto& a : attacks) {
+    SCOPED_TRACE(a.what);
+    test::TempDir dir;
+    fs::permissions(dir.Root(), fs::perms::owner_all);
+    const std::string installer = dir.Path("setup.bin");
+    const std::string installerBytes = std::string(100000, 'i') + a.what;  // several pieces
+    test::WriteFileText(installer, installerBytes);
+    const std::string out = dir.Path(a.outdir);
+    fs::create_directory(dir.Path("out"));
+    const std::string command = a.command;
+    std::vector<std::string> arguments = {"keygen", out + "/private.pem", out + "/public.pem"};
+    if (command == "sign") arguments = {"sign", "--key", key, "--stamp", "1", installer, out};
+    if (command == "resign") {
+      ASSERT_EQ(Tool({"sign", "--key", key, "--stamp", "1", "--serial", "1", installer, out}).code,
+                kExitOk);
+      arguments = {"resign", "--key", key, "--serial", "2", out};
+    }
+    if (!MakeFolder(dir.Path("out"), a.folder) ||
+        (a.plant != Plant::kNothing && !PlantLink(out + "/" + a.planted, key, a.plant))) {
+      continue;  // a folder of another user needs root; links may need a privilege
+    }
+    const auto before = Entries(out);
+    const ToolRun run = Tool(arguments);
+    EXPECT_EQ(run.code, a.code) << run.err;
+    EXPECT_EQ(test::ReadFileText(key), keyBytes) << "the signing key was written";
+    EXPECT_NE(run.err.find(a.says), std::string::npos) << run.err;
+    if (a.code != kExitOk) {
+      EXPECT_EQ(Entries(out), before);
+      if (a.code == kExitFailed) {
+        EXPECT_NE(run.err.find("into " + dir.Path("out")), std::string::npos) << "names the folder";
+      }
+      continue;
+    }
+    const auto after = Entries(out);
+    for (const auto& [name, read] : after) {
+      const fs::path file = fs::path(out) / name;
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file))) << name;
+      EXPECT_EQ(fs::hard_link_count(file), 1u) << name;
+#ifndef _WIN32
+      EXPECT_EQ(fs::status(file).permissions() & (fs::perms::group_all | fs::perms::others_all),
+                fs::perms::none)
+          << name;
+#endif
+    }
+    EXPECT_EQ(after.size(), command == "keygen" ? 2u : 3u) << "no fresh file or planted link left";
+    if (command == "keygen") continue;
+    EXPECT_EQ(test::ReadFileText(out + "/update.exe"), installerBytes);
+    const ToolRun verify = Tool({"verify", "--key", pub, out});
+    EXPECT_EQ(verify.code, kExitOk) << verify.err;
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "platform/core/exception.h"
 #include "platform/core/stream.h"
 
 namespace brixa::release {
@@ -29,8 +30,11 @@ void TOutputFile::Write(const void* data, std::size_t size) {
 
 void TOutputFile::Commit() {
   try {
-    FlushAndClose(std::move(file_));
-    MoveDurably(fresh_, name_);
+    file_->Flush();
+    file_.reset();
+    if (!ReplaceFileAtomically(fresh_, name_)) {
+      throw EWriteError("Cannot put \"" + fresh_ + "\" in place of \"" + name_ + "\"");
+    }
   } catch (...) {
     (void)RemoveFile(fresh_);
     throw;

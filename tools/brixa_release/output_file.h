@@ -31,10 +31,4 @@ class TOutputFile {
   std::unique_ptr<TPrivateFile> file_;  // empty once committed
 };
 
-// The platform's halves (output_file_unix.cpp, output_file_windows.cpp).
-// Forces what was written through `file` onto the disk, then closes it.
-void FlushAndClose(std::unique_ptr<TPrivateFile> file);
-// Moves `from` over `to` (in one folder) in one step and returns once the move is on the disk.
-void MoveDurably(const std::string& from, const std::string& to);
-
 }  // namespace brixa::release

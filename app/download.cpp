@@ -9,6 +9,7 @@
 
 #include "app/version_check.h"
 #include "platform/files/module_path.h"
+#include "platform/process/elevated_launch.h"
 #include "platform/process/process_launch.h"
 #include "platform/system/system_info.h"
 #include "platform/thread/clock.h"
@@ -214,7 +215,14 @@ void TfrmProgress::LaunchInstaller() {
     Application().ShowMessage(RSCreateProcessFailed + std::to_string(error));
     return;
   }
-  ReportLaunch(file->Launch());
+  // The file stays held, read-shared only, until the elevated start has returned.
+  ReportLaunch(elevated_ ? LaunchElevated(tempExePath_) : file->Launch());
+}
+
+void TfrmProgress::InstallElevatedFrom(const std::string& folder) {
+  tempExePath_ = folder + kTempExeName;
+  elevated_ = true;
+  TInstallerDownload::RemoveLeftover(tempExePath_, Release());
 }
 
 void TfrmProgress::ReportLaunch(const TProcessLaunch& launch) {

@@ -86,6 +86,10 @@ class TfrmProgress : public TForm {
   // The program's directory (ending in a separator) + separator + kTempExeName.
   [[nodiscard]] const std::string& TempExePath() const noexcept { return tempExePath_; }
   void SetTempExePath(std::string value) { tempExePath_ = std::move(value); }
+  // For a product this user cannot change: the installer goes to `folder` (the user's private
+  // state folder, ending in a separator) and is started with raised rights (LaunchElevated),
+  // held open from its check to its start. A leftover there is deleted as in the constructor.
+  void InstallElevatedFrom(const std::string& folder);
   [[nodiscard]] const std::string& ExpectedSha256() const noexcept { return expectedSha256_; }
   void SetExpectedSha256(std::string value) { expectedSha256_ = std::move(value); }
   [[nodiscard]] std::int64_t ExpectedSize() const noexcept { return expectedSize_; }
@@ -117,6 +121,7 @@ class TfrmProgress : public TForm {
 
   std::string updateUrl_;
   std::string tempExePath_;
+  bool elevated_ = false;
   std::string expectedSha256_;
   std::int64_t expectedSize_ = -1;
   TRunOutcome outcome_ = TRunOutcome::roNone;

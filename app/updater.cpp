@@ -3,12 +3,16 @@
 
 #include "app/updater.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "app/download.h"
 #include "platform/core/exception.h"
 #include "platform/files/file_lock.h"
+#include "platform/files/folder_access.h"
+#include "platform/files/module_path.h"
 #include "platform/gui/gui.h"
+#include "platform/process/elevated_launch.h"
 #include "platform/process/single_instance.h"
 #include "platform/thread/clock.h"
 #include "runtime/text/text.h"
@@ -20,9 +24,11 @@ namespace brixa {
 
 namespace {
 
-// Runs the window; its outcome goes into `record`.
+// Runs the window; its outcome goes into `record`. `elevatedFrom` not empty: the installer goes
+// there and is started with raised rights.
 void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpdateCheck& check,
-                       std::uint64_t deadlineMs, TRunRecord& record) {
+                       std::uint64_t deadlineMs, const std::string& elevatedFrom,
+                       TRunRecord& record) {
   const std::string& updateUrl = installerUrls.front();
   try {
     Application().Initialize();
@@ -32,6 +38,7 @@ void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpd
                                                          check.ExpectedSize, deadlineMs);
     frmProgress->SetMirrors({installerUrls.begin() + 1, installerUrls.end()});
     frmProgress->SetReleaseSerial(check.Serial);
+    if (!elevatedFrom.empty()) frmProgress->InstallElevatedFrom(elevatedFrom);
     Application().Run();
     if (frmProgress != nullptr && frmProgress->Outcome() != TRunOutcome::roNone) {
       record.Decision = frmProgress->Outcome();
@@ -141,9 +148,25 @@ int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrus
   }
   // 2.-5. Back-off, version file, acceptance and rollout, server after server.
   TServerCheck chosen = CheckServers(servers, files, trust, endMs);
-  // 6. The window, only when the stamps differ.
+  // 6. The window, only when the stamps differ, and only when the installer can be put
+  // somewhere it may be started from.
   if (chosen.Check.UpdateAvailable) {
-    RunDownloadWindow(InstallerUrlsOf(servers, chosen), chosen.Check, endMs, chosen.Check.Record);
+    const std::string productFolder = ExtractFilePath(ProgramFileName());
+    if (FolderWritable(productFolder)) {
+      RunDownloadWindow(InstallerUrlsOf(servers, chosen), chosen.Check, endMs, {},
+                        chosen.Check.Record);
+    } else if (CanLaunchElevated() && !files.StateDirectory.empty()) {
+      // A product installed for the whole machine: one consent prompt, only to install.
+      RunDownloadWindow(InstallerUrlsOf(servers, chosen), chosen.Check, endMs,
+                        files.StateDirectory, chosen.Check.Record);
+    } else {
+      chosen.Check.Record.Decision = TRunOutcome::roFailed;
+      chosen.Check.Record.Reason = "the product's folder " + productFolder +
+                                   " cannot be written by this user, and no update service is "
+                                   "installed";
+      std::fprintf(stderr, "%s: %s\n", kUpdaterName,
+                   ScrubLogText(chosen.Check.Record.Reason).c_str());
+    }
   }
   // 7. One line in the run log.
   chosen.Check.Record.Earlier = chosen.PassedOver;

@@ -180,6 +180,39 @@ TEST_F(UpdaterEndToEnd, AnotherUserCannotHaveTheirProgramStarted) {
   }
 }
 
+// A product installed for the whole machine: its folder belongs to root, and a standard user
+// runs the updater. Linux has no consent prompt: the run says why nothing happens, asks for
+// no installer and writes nothing beside the product.
+TEST_F(UpdaterEndToEnd, AStandardUserOfAMachineWideProductIsToldWhyNothingInstalls) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to own the product's folder";
+  if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is missing (package util-linux)";
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("update.exe", InstallerBytes());
+  ProductDir product("BrixaUpdater", "product");
+  product.SetLocalStamp("1");
+  for (const std::string& folder : {product.Root(), product.Path("")}) {
+    fs::permissions(folder, fs::perms(0755));
+  }
+  const std::string state = product.Root() + "/user-state";
+  fs::create_directories(state);
+  ASSERT_EQ(::chown(state.c_str(), kOtherUid, kOtherUid), 0);
+  UseStateDir(state);
+  const ProgramResult run = test::RunProgram(
+      "/usr/bin/setpriv",
+      {"--reuid=" + std::to_string(kOtherUid), "--regid=" + std::to_string(kOtherUid),
+       "--clear-groups", product.Path("BrixaUpdater")},
+      kRunTimeoutMs);
+  fs::permissions(product.Root(), fs::perms::owner_all);
+  const char* const why = "cannot be written by this user, and no update service is installed";
+  EXPECT_EQ(run.exitCode, 0) << run.stdErr;
+  EXPECT_NE(run.stdErr.find(why), std::string::npos) << run.stdErr;
+  EXPECT_NE(test::ReadFileText(state + "/BrixaUpdater/updater.log").find(why), std::string::npos);
+  EXPECT_EQ(server->Requests("GET", "/brixakit/version.ini"), 1);
+  EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
+  EXPECT_FALSE(product.Has(kTempExe));
+}
+
 #endif  // _WIN32
 
 #ifdef _WIN32

@@ -1,0 +1,17 @@
+// No prompt for raised rights on POSIX systems.
+
+#include <cerrno>
+
+#include "platform/process/elevated_launch.h"
+
+namespace brixa {
+
+bool CanLaunchElevated() noexcept {
+  return false;
+}
+
+TProcessLaunch LaunchElevated(const std::string& /*fileName*/) {
+  return {false, static_cast<unsigned long>(ENOTSUP), 0};
+}
+
+}  // namespace brixa

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/download.h"
+#include "app/update_run.h"
 #include "platform/core/exception.h"
 #include "platform/files/file_lock.h"
 #include "platform/files/folder_access.h"
@@ -62,67 +63,11 @@ void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpd
   }
 }
 
-// The check of the server that decides the run: the first whose check neither failed, was
-// refused, nor was deferred, else the last.
-struct TServerCheck {
-  TUpdateCheck Check;
-  std::size_t Server = 0;
-  std::string PassedOver;         // the reasons of the servers before it, "; " between them
-  std::vector<bool> BackedOff;    // per server: asked to be left alone in this run
-};
-
-TServerCheck CheckServers(const std::vector<TUpdateServerUrls>& servers,
-                          const TVersionCheckFiles& files, const TUpdaterTrust& trust,
-                          std::uint64_t endMs) {
-  const TFetcherFactory fetchers = HttpFetcherFactory();
-  TServerCheck chosen;
-  chosen.BackedOff.assign(servers.size(), false);
-  for (;; ++chosen.Server) {
-    chosen.Check = CheckForUpdate(fetchers, servers[chosen.Server].VersionUrl, files, trust, endMs,
-                                  chosen.Server);
-    chosen.BackedOff[chosen.Server] = chosen.Check.BackedOff;
-    if (!PassesToNextServer(chosen.Check.Record.Decision) || chosen.Server + 1 == servers.size()) {
-      break;
-    }
-    chosen.PassedOver += (chosen.PassedOver.empty() ? "" : "; ") + chosen.Check.Record.Reason;
-  }
-  return chosen;
-}
-
-// Where the installer is fetched, in order: the chosen server, the manifest's mirrors, the
-// other servers of the build's list but those that asked to be left alone. Every byte is held
-// to the one manifest accepted.
-std::vector<std::string> InstallerUrlsOf(const std::vector<TUpdateServerUrls>& servers,
-                                         const TServerCheck& chosen) {
-  std::vector<std::string> urls{servers[chosen.Server].InstallerUrl};
-  urls.insert(urls.end(), chosen.Check.Mirrors.begin(), chosen.Check.Mirrors.end());
-  for (std::size_t i = 0; i < servers.size(); ++i) {
-    if (i != chosen.Server && !chosen.BackedOff[i]) urls.push_back(servers[i].InstallerUrl);
-  }
-  return urls;
-}
-
 }  // namespace
 
 int RunUpdater(const std::string& versionUrl, const std::string& updateUrl,
                const TUpdaterTrust& trust, std::uint64_t deadlineMs) {
   return RunUpdater(std::vector<TUpdateServerUrls>{{versionUrl, updateUrl}}, trust, deadlineMs);
-}
-
-std::vector<TUpdateServerUrls> UpdateServersOf(const std::string& servers) {
-  std::vector<TUpdateServerUrls> urls;
-  std::size_t start = 0;
-  while (start <= servers.size()) {
-    std::size_t end = servers.find(';', start);
-    if (end == std::string::npos) end = servers.size();
-    const std::string server = Trim(servers.substr(start, end - start));
-    if (!server.empty()) {
-      urls.push_back(
-          {UpdateServerUrl(server, kVersionFilePath), UpdateServerUrl(server, kInstallerPath)});
-    }
-    start = end + 1;
-  }
-  return urls;
 }
 
 int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrust& trust,

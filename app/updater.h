@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/update_run.h"
 #include "app/version_check.h"
 
 namespace brixa {
@@ -25,16 +26,6 @@ namespace brixa {
 [[nodiscard]] int RunUpdater(const std::string& versionUrl, const std::string& updateUrl,
                              const TUpdaterTrust& trust = {},
                              std::uint64_t deadlineMs = kUpdaterDeadlineMs);
-
-// One update server's version file and installer.
-struct TUpdateServerUrls {
-  std::string VersionUrl;
-  std::string InstallerUrl;
-};
-
-// The update servers of a build that lists several (BRIXA_UPDATE_SERVER "a;b"): the entries of
-// `servers` separated by ';', blanks around them dropped, each made into its URLs.
-[[nodiscard]] std::vector<TUpdateServerUrls> UpdateServersOf(const std::string& servers);
 
 // RunUpdater over several servers: the version check goes to each in order until one answers
 // with a manifest that is not refused (PassesToNextServer: failed, refused, deferred, a server

@@ -1,0 +1,146 @@
+// The service's run (check, download, install, log) and its answers to local clients.
+
+#include "app/update_service.h"
+
+#include <utility>
+
+#include "app/download.h"
+#include "platform/files/file_lock.h"
+#include "platform/process/process_launch.h"
+#include "platform/process/process_wait.h"
+#include "platform/thread/clock.h"
+#include "update/delivery/installer_download.h"
+#include "update/net/http_fetcher.h"
+#include "update/state/run_log.h"
+#include "update/state/state_file.h"
+
+namespace brixa {
+
+namespace {
+
+// How long Serve waits for a client before it looks at `stop` again.
+constexpr std::uint32_t kAcceptSliceMs = 250;
+
+}  // namespace
+
+TUpdateService::TUpdateService(TServiceSetup setup) : setup_(std::move(setup)) {}
+
+TUpdateService::~TUpdateService() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void TUpdateService::Serve(TLocalChannelServer& server, const std::atomic<bool>& stop) {
+  while (!stop) {
+    if (const auto client = server.Accept(kAcceptSliceMs)) Answer(*client);
+  }
+}
+
+void TUpdateService::Answer(TLocalChannelConnection& client) {
+  // One byte more than the longest request tells an oversized one from a whole one.
+  const std::string bytes = client.ReadLine(kMaxServiceRequestBytes + 1, kServiceExchangeTimeoutMs);
+  if (!rate_.Admit(MonotonicMilliseconds())) {
+    (void)client.Write(FormatServiceRefusal(TServiceRefusal::rfTooMany));
+    return;
+  }
+  const auto request = ParseServiceRequest(bytes);
+  if (!request) {
+    (void)client.Write(FormatServiceRefusal(TServiceRefusal::rfMalformed));
+    return;
+  }
+  if (*request == TServiceRequest::srCheck) StartRun();
+  (void)client.Write(FormatServiceStatus(Status()));
+}
+
+void TUpdateService::StartRun() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (running_) return;
+  if (worker_.joinable()) worker_.join();  // the last run has ended: running_ is false
+  running_ = true;
+  status_ = {TServicePhase::spChecking, 0, -1, status_.Outcome};
+  worker_ = std::thread([this] { Run(); });
+}
+
+TServiceStatus TUpdateService::Status() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return status_;
+}
+
+void TUpdateService::SetStatus(TServicePhase phase, std::int64_t held, std::int64_t size) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  status_.Phase = phase;
+  status_.Held = held;
+  status_.Size = size;
+}
+
+void TUpdateService::Run() {
+  TRunRecord record;
+  const std::string& folder = setup_.Files.StateDirectory;
+  // A second service of the same product (started twice by mistake) waits its turn elsewhere.
+  const TFileLock lock(folder + kStateLockFileName);
+  if (!lock.Held()) {
+    record.Decision = TRunOutcome::roFailed;
+    record.Reason = lock.State() == TFileLockState::flBusy ? "another run holds " + folder
+                                                           : lock.Error();
+  } else {
+    const std::uint64_t endMs = MonotonicMilliseconds() + setup_.RunDeadlineMs;
+    const TServerCheck chosen = CheckServers(setup_.Servers, setup_.Files, setup_.Trust, endMs);
+    record = chosen.Check.UpdateAvailable ? Install(chosen, endMs) : chosen.Check.Record;
+    record.Earlier = chosen.PassedOver;
+  }
+  AppendRunRecord(folder, record);
+  const std::lock_guard<std::mutex> guard(mutex_);
+  status_.Phase = TServicePhase::spDone;
+  status_.Outcome = record.Decision;
+  running_ = false;
+}
+
+TRunRecord TUpdateService::Install(const TServerCheck& chosen, std::uint64_t endMs) {
+  TRunRecord record = chosen.Check.Record;
+  const TUpdateCheck& check = chosen.Check;
+  const std::string installer = setup_.Files.StateDirectory + kTempExeName;
+  const TInstallerRelease release{check.Serial, check.ExpectedSize, check.ExpectedSha256};
+  SetStatus(TServicePhase::spDownloading, 0, release.Size);
+  std::unique_ptr<TPrivateFile> verified;
+  std::string note;
+  try {
+    TInstallerDownload::RemoveLeftover(installer, release);
+    const auto fetcher = HttpFetcherFactory()(TFetchPurpose::fpInstaller, endMs);
+    TInstallerDownload download(*fetcher, release, installer, InstallerUrlsOf(setup_.Servers, chosen));
+    download.OnProgress = [this](std::int64_t held, std::int64_t size) {
+      SetStatus(TServicePhase::spDownloading, held, size);
+    };
+    download.RemainingMs = [endMs] {
+      const std::uint64_t now = MonotonicMilliseconds();
+      return now >= endMs ? std::int64_t{0} : static_cast<std::int64_t>(endMs - now);
+    };
+    verified = download.Run();
+    note = download.DeliveryNote();
+  } catch (const Exception& error) {
+    record.Decision = TRunOutcome::roFailed;
+    record.Reason = error.Message();
+    return record;
+  }
+  SetStatus(TServicePhase::spInstalling, verified->Size(), verified->Size());
+  unsigned long error = 0;
+  const auto file = TLaunchableFile::FromWritten(std::move(verified), error);
+  const TProcessLaunch launch = file ? file->Launch() : TProcessLaunch{false, error, 0};
+  if (!launch.Started) {
+    record.Decision = TRunOutcome::roFailed;
+    record.Reason = installer + ": cannot be started (error " + std::to_string(launch.ErrorCode) + ")";
+    return record;
+  }
+  // "installed" is the installer's own word: its exit code.
+  const auto exitCode = WaitForChildExit(launch.ProcessId, setup_.InstallerWaitMs);
+  if (!exitCode || *exitCode != 0) {
+    record.Decision = TRunOutcome::roFailed;
+    record.Reason = exitCode ? "the installer ended with code " + std::to_string(*exitCode)
+                             : "the installer did not end within the wait";
+  } else {
+    record.Decision = TRunOutcome::roInstalled;
+    record.Reason = note.empty() ? "the installer ended with code 0"
+                                 : note + "; the installer ended with code 0";
+  }
+  return record;
+}
+
+}  // namespace brixa

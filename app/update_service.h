@@ -1,0 +1,65 @@
+#pragma once
+// TUpdateService: the machine's update service for the product installed beside it. It does
+// the whole update itself, with its own state, and tells local clients how it goes.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/update_run.h"
+#include "platform/process/local_channel.h"
+#include "update/service/service_protocol.h"
+
+namespace brixa {
+
+// What the service works with; all of it fixed by the build and the service's own place, none
+// of it from a client.
+struct TServiceSetup {
+  std::vector<TUpdateServerUrls> Servers;
+  TUpdaterTrust Trust;
+  // The product's version file beside the service, and the machine state folder (ending in a
+  // separator) that holds the state, the run log, the lock and the download.
+  TVersionCheckFiles Files;
+  std::uint64_t RunDeadlineMs = kUpdaterDeadlineMs;
+  // How long the installer may run before the service stops waiting for its exit code.
+  std::uint32_t InstallerWaitMs = 30 * 60 * 1000;
+};
+
+class TUpdateService {
+ public:
+  explicit TUpdateService(TServiceSetup setup);
+  // Waits for a run in progress.
+  ~TUpdateService();
+  TUpdateService(const TUpdateService&) = delete;
+  TUpdateService& operator=(const TUpdateService&) = delete;
+
+  // Serves the clients of `server` one at a time until `stop` is set. Each gets one request,
+  // read within kMaxServiceRequestBytes and kServiceExchangeTimeoutMs, and one reply: the status
+  // for a request it knows (CHECK first starts a run unless one is going), a refusal for
+  // anything else or beyond kMaxServiceRequestsPerMinute.
+  void Serve(TLocalChannelServer& server, const std::atomic<bool>& stop);
+  // Answers one client.
+  void Answer(TLocalChannelConnection& client);
+  // Starts a run on a worker thread unless one is going: the servers checked as the updater
+  // checks them, the installer downloaded into the machine folder, verified, started from the
+  // verified file and waited for; "installed" only when it ends with 0.
+  void StartRun();
+  [[nodiscard]] TServiceStatus Status() const;
+
+ private:
+  void Run();
+  void SetStatus(TServicePhase phase, std::int64_t held, std::int64_t size);
+  [[nodiscard]] TRunRecord Install(const TServerCheck& chosen, std::uint64_t endMs);
+
+  TServiceSetup setup_;
+  TServiceRequestRate rate_;
+  mutable std::mutex mutex_;  // guards status_ and running_
+  TServiceStatus status_;
+  bool running_ = false;
+  std::thread worker_;
+};
+
+}  // namespace brixa

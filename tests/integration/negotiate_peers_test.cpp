@@ -105,6 +105,16 @@ TEST_F(KerberosPeers, ProxyAnswersOnlyWithPermission) {
   http_.SetLogonForServer(true);
   EXPECT_EQ(Fetch(http_, realm_->ApacheUrl() + "/negotiate/secret.txt"), "negotiate secret\n");
 
+  // Kerberos alone (a proxy that discovery found) still answers with a ticket.
+  Client kerberosOnly;
+  kerberosOnly.SetLogonForProxy(true);
+  kerberosOnly.SetLogonForProxyKerberosOnly(true);
+  kerberosOnly.ProxyParams().SetProxyServer("127.0.0.1");
+  kerberosOnly.ProxyParams().SetProxyPort(http_.ProxyParams().ProxyPort());
+  EXPECT_EQ(Fetch(kerberosOnly, realm_->ApacheUrl() + "/open.txt"), "open page\n");
+  EXPECT_NE(dynamic_cast<TIdKerberosAuthentication*>(kerberosOnly.ProxyParams().AuthScheme()),
+            nullptr);
+
   Client refused;
   refused.ProxyParams().SetProxyServer("127.0.0.1");
   refused.ProxyParams().SetProxyPort(http_.ProxyParams().ProxyPort());
@@ -184,6 +194,42 @@ TEST(LogonSchemes, NegotiateContinuesWithThePeersToken) {
   ASSERT_NE(first, std::string::npos) << received;
   EXPECT_NE(received.find("Authorization: Negotiate TlRMTVNTUAADAAAA", first), std::string::npos)
       << received;
+}
+
+// A proxy that asks for NTLM and Negotiate gets the logon's NTLM where the caller allows more
+// than Kerberos and the system has NTLM (SSPI: the first leg goes out), and no answer at all
+// from Kerberos alone without a ticket, whatever the system.
+TEST(LogonSchemes, KerberosOnlyProxyLogonNeverSpeaksNtlm) {
+#ifndef _WIN32
+  setenv("KRB5CCNAME", "FILE:/nonexistent/brixa-no-ticket", 1);
+#endif
+  for (const bool kerberosOnly : {false, true}) {
+    SCOPED_TRACE(kerberosOnly ? "Kerberos only" : "any logon");
+    test::ScriptedServer proxy({
+        test::Expect::LineBlock(),
+        test::Send("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM\r\n"
+                   "Proxy-Authenticate: Negotiate\r\nContent-Length: 0\r\n\r\n"),
+        test::Close(),
+    });
+    Client http;
+    http.SetLogonForProxy(true);
+    http.SetLogonForProxyKerberosOnly(kerberosOnly);
+    http.ProxyParams().SetProxyServer("127.0.0.1");
+    http.ProxyParams().SetProxyPort(proxy.Port());
+    try {
+      (void)Fetch(http, "http://origin.test/x");
+    } catch (const std::exception&) {  // refused by the proxy, or the script's end
+    }
+    http.CloseConnection();
+    ASSERT_TRUE(proxy.WaitDone());
+    const std::string received = proxy.Received(0);
+    EXPECT_EQ(received.find("Proxy-Authorization: NTLM TlRMTVNT") != std::string::npos,
+              kSystemNtlm && !kerberosOnly)
+        << received;
+    if (kerberosOnly) {
+      EXPECT_EQ(received.find("Proxy-Authorization"), std::string::npos) << received;
+    }
+  }
 }
 
 }  // namespace

@@ -278,60 +278,68 @@ TEST(ProxyRouteTest, AutomaticConfigurationRoutesEachUrl) {
 }
 
 // Which automatic configuration the settings ask, where the URL then goes, and which logon that
-// proxy may have: the configured script instead of discovery (never discovery after it fails),
-// and to a proxy discovery found the user's logon through Kerberos only.
+// proxy may have, also when a redirect leads there: the configured script instead of discovery
+// (never discovery after it fails), and to a proxy discovery found the logon by Kerberos only.
 TEST(ProxyRouteTest, SourceOfEachProxyDecidesTheLogonItMayHave) {
-  enum TAnswer { kFails, kNothingFound, kDirect, kProxy };
   // clang-format off
   const struct {
     const char* what;
-    bool manual, script, discovery;
-    TAnswer scriptAnswer, discoveryAnswer;
-    const char* asked;  // "" nothing, "script", "discovery"
+    bool manual;
+    const char* script;     // its answer ("fails"); nullptr: none configured
+    const char* discovery;  // its answer ("fails", "nothing" found); nullptr: off
+    const char* asked;
     const char* route;
     TProxyLogon logon;
   } rows[] = {
-      {"nothing set",                  false, false, false, kProxy,  kProxy,        "",          "DIRECT",       plNone},
-      {"manual only",                  true,  false, false, kProxy,  kProxy,        "",          "manual:8080",  plNegotiateAndNtlm},
-      {"script only",                  false, true,  false, kProxy,  kProxy,        "script",    "script:3128",  plNegotiateAndNtlm},
-      {"script says DIRECT",           true,  true,  false, kDirect, kProxy,        "script",    "DIRECT",       plNone},
-      {"discovery only",               false, false, true,  kProxy,  kProxy,        "discovery", "wpad:3128",    plKerberosOnly},
-      {"nothing discovered",           false, false, true,  kProxy,  kNothingFound, "discovery", "DIRECT",       plNone},
-      {"script and discovery",         false, true,  true,  kProxy,  kProxy,        "script",    "script:3128",  plNegotiateAndNtlm},
-      {"script fails, discovery on",   false, true,  true,  kFails,  kProxy,        "script",    "DIRECT",       plNone},
-      {"script fails, manual",         true,  true,  true,  kFails,  kProxy,        "script",    "manual:8080",  plNegotiateAndNtlm},
-      {"manual and discovery",         true,  false, true,  kProxy,  kProxy,        "discovery", "wpad:3128",    plKerberosOnly},
-      {"manual, nothing discovered",   true,  false, true,  kProxy,  kNothingFound, "discovery", "manual:8080",  plNegotiateAndNtlm},
-      {"manual, discovery fails",      true,  false, true,  kProxy,  kFails,        "discovery", "manual:8080",  plNegotiateAndNtlm},
+      {"nothing set",                false, nullptr,              nullptr,           "",          "DIRECT",      plNone},
+      {"manual only",                true,  nullptr,              nullptr,           "",          "manual:8080", plNegotiateAndNtlm},
+      {"script only",                false, "PROXY script:3128",  nullptr,           "script",    "script:3128", plNegotiateAndNtlm},
+      {"script says DIRECT",         true,  "DIRECT",             nullptr,           "script",    "DIRECT",      plNone},
+      {"discovery only",             false, nullptr,              "PROXY wpad:3128", "discovery", "wpad:3128",   plKerberosOnly},
+      {"nothing discovered",         false, nullptr,              "nothing",         "discovery", "DIRECT",      plNone},
+      {"script and discovery",       false, "PROXY script:3128",  "PROXY wpad:3128", "script",    "script:3128", plNegotiateAndNtlm},
+      {"script fails, discovery on", false, "fails",              "PROXY wpad:3128", "script",    "DIRECT",      plNone},
+      {"script fails, manual",       true,  "fails",              "PROXY wpad:3128", "script",    "manual:8080", plNegotiateAndNtlm},
+      {"manual and discovery",       true,  nullptr,              "PROXY wpad:3128", "discovery", "wpad:3128",   plKerberosOnly},
+      {"manual, nothing discovered", true,  nullptr,              "nothing",         "discovery", "manual:8080", plNegotiateAndNtlm},
+      {"manual, discovery fails",    true,  nullptr,              "fails",           "discovery", "manual:8080", plNegotiateAndNtlm},
   };
   // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);
     TSystemProxySettings settings =
         ProxySettingsFromInternetSettings(row.manual ? "manual:8080" : "", "");
-    if (row.script) settings.AutoConfigUrl = "http://config.test/proxy.pac";
-    settings.AutoDetect = row.discovery;
+    if (row.script != nullptr) settings.AutoConfigUrl = "http://config.test/proxy.pac";
+    settings.AutoDetect = row.discovery != nullptr;
     std::string asked;
     const auto ask = [&](TProxySource source, const std::string&) {
       asked += source == psScript ? "script" : "discovery";
+      const std::string given = source == psScript ? row.script : row.discovery;
       TAutoProxyAnswer answer;
-      const TAnswer given = source == psScript ? row.scriptAnswer : row.discoveryAnswer;
-      answer.Answered = given == kDirect || given == kProxy;
-      answer.NothingDiscovered = given == kNothingFound;
-      answer.Error = answer.Answered ? "" : "error 12167";
-      const char* list = source == psScript ? "PROXY script:3128" : "PROXY wpad:3128";
-      if (answer.Answered) answer.Route = ParseProxyList(given == kDirect ? "DIRECT" : list);
+      answer.NothingDiscovered = given == "nothing";
+      answer.Answered = given != "fails" && !answer.NothingDiscovered;
+      if (answer.Answered) answer.Route = ParseProxyList(given);
       return answer;
     };
     const TProxyRoute route(
         settings, [&](const std::string& url) { return AskAutoProxy(settings, url, ask); },
         nullptr);
+    const std::string url = "http://updates.test/brixakit/version.ini";
     TIdHTTP http;
     testing::internal::CaptureStderr();
-    RouteThroughProxy(http, route, "http://updates.test/brixakit/version.ini");
+    RouteThroughProxy(http, route, url);
+    EXPECT_EQ(asked, row.asked);
+    if (http.OnRedirect) {  // the same URL again, as a redirect from a proxy allowed everything
+      http.SetLogonForProxy(true);
+      http.SetLogonForProxyKerberosOnly(false);
+      std::string dest = url;
+      std::string method = "GET";
+      std::int32_t count = 1;
+      bool handled = true;
+      http.OnRedirect(&http, dest, count, handled, method);
+    }
     (void)testing::internal::GetCapturedStderr();
     const TIdProxyConnectionInfo& proxy = http.ProxyParams();
-    EXPECT_EQ(asked, row.asked);
     EXPECT_EQ(proxy.ProxyServer().empty()
                   ? "DIRECT"
                   : proxy.ProxyServer() + ":" + std::to_string(proxy.ProxyPort()),
@@ -339,34 +347,6 @@ TEST(ProxyRouteTest, SourceOfEachProxyDecidesTheLogonItMayHave) {
     EXPECT_EQ(http.LogonForProxy(), row.logon != plNone);
     EXPECT_EQ(http.LogonForProxyKerberosOnly(), row.logon == plKerberosOnly);
   }
-}
-
-// A redirect that leads from the manual proxy to one discovery found narrows the logon with it.
-TEST(ProxyRouteTest, RedirectTakesTheLogonOfItsNewProxy) {
-  TSystemProxySettings settings = ProxySettingsFromInternetSettings("manual:8080", "");
-  settings.AutoDetect = true;
-  const TProxyRoute route(
-      settings,
-      [](const std::string& url) {
-        TAutoProxyAnswer answer;
-        answer.Answered = url.find("found.test") != std::string::npos;
-        answer.NothingDiscovered = !answer.Answered;
-        if (answer.Answered) answer.Route = ParseProxyList("PROXY wpad:3128");
-        return answer;  // From stays unset: counted as discovery's
-      },
-      nullptr);
-  TIdHTTP http;
-  RouteThroughProxy(http, route, "http://plain.test/");
-  EXPECT_EQ(http.ProxyParams().ProxyServer(), "manual");
-  EXPECT_FALSE(http.LogonForProxyKerberosOnly());
-  std::string dest = "http://found.test/x";
-  std::string method = "GET";
-  std::int32_t count = 1;
-  bool handled = true;
-  http.OnRedirect(&http, dest, count, handled, method);
-  EXPECT_EQ(http.ProxyParams().ProxyServer(), "wpad");
-  EXPECT_TRUE(http.LogonForProxy());
-  EXPECT_TRUE(http.LogonForProxyKerberosOnly());
 }
 
 }  // namespace

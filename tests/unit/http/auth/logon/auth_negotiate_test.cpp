@@ -74,11 +74,6 @@ TEST(LogonAuthentication, SchemeWordsAndClasses) {
   EXPECT_EQ(LogonSchemeFor("NTLM").ClassName(), TIdSSPINTLMAuthentication::kClassName);
   EXPECT_FALSE(LogonSchemeFor("Basic"));
   EXPECT_FALSE(LogonSchemeUsable("Digest", "", ""));
-  // Kerberos alone: Negotiate by the Kerberos package, and nothing for NTLM.
-  const auto kerberos = LogonSchemeFor("Negotiate", true).Create();
-  EXPECT_EQ(dynamic_cast<TIdLogonAuthentication&>(*kerberos).Package(), TSecurityPackage::Kerberos);
-  EXPECT_FALSE(LogonSchemeFor("NTLM", true));
-  EXPECT_FALSE(LogonSchemeUsable("NTLM", "Domain\\User", "Password", nullptr, true));
 }
 
 }  // namespace

@@ -73,7 +73,6 @@ std::string OriginOf(const TIdURI& uri) {
   return LowerCase(uri.Protocol()) + "://" + LowerCase(uri.Host()) + ":" + port;
 }
 
-// Tells a logon scheme which host it authenticates to; false for every other scheme.
 // Whether a logon exchange already under way may go on under the caller's present permission
 // (`logon`, `kerberosOnly`); any other scheme may.
 bool LogonStillAllowed(const TIdAuthentication& scheme, bool logon, bool kerberosOnly) {
@@ -82,6 +81,7 @@ bool LogonStillAllowed(const TIdAuthentication& scheme, bool logon, bool kerbero
   return logon && (!kerberosOnly || exchange->Package() == TSecurityPackage::Kerberos);
 }
 
+// Tells a logon scheme which host it authenticates to; false for every other scheme.
 bool PrepareLogonScheme(TIdAuthentication& scheme, const std::string& host) {
   auto* logon = dynamic_cast<TIdLogonAuthentication*>(&scheme);
   if (logon == nullptr) return false;

@@ -73,6 +73,14 @@ std::string OriginOf(const TIdURI& uri) {
   return LowerCase(uri.Protocol()) + "://" + LowerCase(uri.Host()) + ":" + port;
 }
 
+// Whether a logon exchange already under way may go on under the caller's present permission
+// (`logon`, `kerberosOnly`); any other scheme may.
+bool LogonStillAllowed(const TIdAuthentication& scheme, bool logon, bool kerberosOnly) {
+  const auto* exchange = dynamic_cast<const TIdLogonAuthentication*>(&scheme);
+  if (exchange == nullptr) return true;
+  return logon && (!kerberosOnly || exchange->Package() == TSecurityPackage::Kerberos);
+}
+
 // Tells a logon scheme which host it authenticates to; false for every other scheme.
 bool PrepareLogonScheme(TIdAuthentication& scheme, const std::string& host) {
   auto* logon = dynamic_cast<TIdLogonAuthentication*>(&scheme);
@@ -612,6 +620,8 @@ struct TIdCustomHTTP::TAuthParty {
   // proxy's own for a proxy.
   bool Logon;
   std::string ServiceHost;
+  // Only Kerberos may answer with the logon (LogonForProxyKerberosOnly).
+  bool KerberosOnly;
 };
 
 bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& response) {
@@ -640,6 +650,7 @@ bool TIdCustomHTTP::AuthorizeServer(TIdHTTPRequest& request, TIdHTTPResponse& re
       .KeepsRefusedAnswer = true,
       .Logon = credentialsAllowed_ && LogonForServer(),
       .ServiceHost = CurrentURI().Host(),
+      .KerberosOnly = false,
   };
   return Authorize(server);
 }
@@ -668,18 +679,24 @@ bool TIdCustomHTTP::AuthorizeProxy(TIdHTTPRequest& /*request*/, TIdHTTPResponse&
       .KeepsRefusedAnswer = false,
       .Logon = LogonForProxy(),
       .ServiceHost = proxy.ProxyServer(),
+      .KerberosOnly = LogonForProxyKerberosOnly(),
   };
   return Authorize(proxyParty);
 }
 
 bool TIdCustomHTTP::Authorize(TAuthParty& party) {
   if (!party.MayAnswer) return false;
+  if (party.Scheme() != nullptr &&
+      !LogonStillAllowed(*party.Scheme(), party.Logon, party.KerberosOnly)) {
+    party.Adopt(nullptr);
+  }
   if (party.Scheme() == nullptr) {
     // Only what can be answered is ranked: ranking may load what a scheme needs.
     TIdAuthenticationClass scheme = ChooseAuthScheme(party.Challenges, party.HasCredentials);
     // The logon is asked only where the caller allows it, and wins where it can answer.
     if (party.Logon) {
-      scheme = PreferLogonScheme(scheme, party.Challenges, party.Username(), party.Password());
+      scheme = PreferLogonScheme(scheme, party.Challenges, party.Username(), party.Password(),
+                                 party.KerberosOnly);
     }
     if (!scheme) return false;
     if (party.OnSelect) party.OnSelect(this, scheme, party.Challenges);

@@ -138,6 +138,11 @@ class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
   void SetLogonForServer(bool value) noexcept { logonForServer_ = value; }
   [[nodiscard]] bool LogonForProxy() const noexcept { return logonForProxy_; }
   void SetLogonForProxy(bool value) noexcept { logonForProxy_ = value; }
+  // With LogonForProxy: the proxy gets the logon through Kerberos alone (a ticket for its own
+  // service name, Negotiate that cannot fall back to NTLM), for a proxy nobody vouched for. An
+  // exchange begun under a wider permission does not go on under a narrower one.
+  [[nodiscard]] bool LogonForProxyKerberosOnly() const noexcept { return proxyKerberosOnly_; }
+  void SetLogonForProxyKerberosOnly(bool value) noexcept { proxyKerberosOnly_ = value; }
 
   [[nodiscard]] TIdHTTPResponse& LastResponse() noexcept { return protocol_->Response(); }
   [[nodiscard]] std::int32_t StatusCode() { return LastResponse().StatusCode(); }
@@ -259,6 +264,7 @@ class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
   std::int32_t maxAuthRetries_ = DefaultMaxAuthRetries;
   bool logonForServer_ = false;
   bool logonForProxy_ = false;
+  bool proxyKerberosOnly_ = false;
   bool allowCookies_ = true;
   std::int32_t headerLineLimit_ = DefaultHeaderLineLimit;
   bool locationTrusted_ = false;

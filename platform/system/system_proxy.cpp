@@ -146,4 +146,25 @@ std::vector<TProxyListEntry> ParseProxyList(std::string_view list) {
   return entries;
 }
 
+TProxySource AutoProxySourceFor(const TSystemProxySettings& settings) noexcept {
+  if (!settings.AutoConfigUrl.empty()) return psScript;
+  return settings.AutoDetect ? psDiscovery : psManual;
+}
+
+TAutoProxyAnswer AskAutoProxy(const TSystemProxySettings& settings, const std::string& url,
+                              const TAutoProxyQuestion& ask) {
+  const TProxySource source = AutoProxySourceFor(settings);
+  TAutoProxyAnswer answer;
+  if (source == psManual) {
+    answer.Error = "no automatic proxy configuration is set";
+  } else {
+    answer = ask(source, url);
+  }
+  answer.From = source;
+  if (answer.Answered) answer.Error.clear();
+  // Only discovery can find nothing; a script that fails is a failure to report.
+  if (answer.Answered || source != psDiscovery) answer.NothingDiscovered = false;
+  return answer;
+}
+
 }  // namespace brixa

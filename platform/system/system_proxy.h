@@ -39,11 +39,22 @@ struct TSystemProxySettings {
   std::string Bypass;
   // The automatic configuration of the Internet Settings: the configuration script's URL, and
   // whether the proxy is to be discovered on the network (WPAD). Either makes the proxy of each
-  // URL the answer of ResolveAutoProxy, with the manual proxy above as the fall-back when the
-  // configuration cannot answer.
+  // URL the answer of ResolveAutoProxy (the script when one is set, see AutoProxySourceFor),
+  // with the manual proxy above as the fall-back when the configuration cannot answer.
   std::string AutoConfigUrl;
   bool AutoDetect = false;
 };
+
+// Where the proxy of a URL comes from, and so how far it is trusted: the manual setting and the
+// configuration script are the user's or the administrator's choice; discovery takes whatever
+// answers WPAD on the network, which anyone on it can do.
+enum TProxySource { psManual, psScript, psDiscovery };
+
+// The automatic configuration `settings` ask for each URL: the configured script when there is
+// one, discovery only when no script is set, psManual when neither is on. A script that cannot
+// answer is not followed by discovery (the manual setting decides then): that would hand the
+// choice of proxy to the network exactly when the administrator's script is out of reach.
+[[nodiscard]] TProxySource AutoProxySourceFor(const TSystemProxySettings& settings) noexcept;
 
 // Reads the settings of the user the process runs as: on Windows the Internet Settings through
 // WinHttpGetIEProxyConfigForCurrentUser (winhttp.dll from the system folder), elsewhere the
@@ -69,11 +80,23 @@ struct TAutoProxyAnswer {
   // network: the usual case where nobody set one up, not a failure worth reporting; the manual
   // setting applies. A script that cannot be fetched or run never sets this.
   bool NothingDiscovered = false;
+  // The configuration that was asked. Discovery, the least trusted, until said otherwise.
+  TProxySource From = psDiscovery;
 };
 
-// Asks the automatic configuration of `settings` for the proxy of `url`: discovery first when
-// it is on, then the script (as Windows does). On Windows through WinHttpGetProxyForUrl, which
-// fetches and runs the script each time; elsewhere there is none and the answer says so.
+// Puts one question to the system's automatic configuration: `source` names which one (the
+// settings' script, or discovery), `url` the URL whose proxy is wanted.
+using TAutoProxyQuestion =
+    std::function<TAutoProxyAnswer(TProxySource source, const std::string& url)>;
+
+// The portable half of ResolveAutoProxy: asks `ask` the one configuration AutoProxySourceFor
+// picks, and marks the answer with it. Without automatic configuration `ask` is not called.
+[[nodiscard]] TAutoProxyAnswer AskAutoProxy(const TSystemProxySettings& settings,
+                                            const std::string& url, const TAutoProxyQuestion& ask);
+
+// Asks the automatic configuration of `settings` for the proxy of `url` (AskAutoProxy). On
+// Windows through WinHttpGetProxyForUrl, which fetches and runs the script each time; elsewhere
+// there is none and the answer says so.
 [[nodiscard]] TAutoProxyAnswer ResolveAutoProxy(const TSystemProxySettings& settings,
                                                 const std::string& url);
 

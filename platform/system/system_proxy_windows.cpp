@@ -99,32 +99,30 @@ std::string AutoProxyErrorText(const char* what, DWORD code) {
   return std::string(what) + ": error " + number + meaning;
 }
 
-// One question to WinHTTP: `flags` picks discovery or the script. Errors go to `error`.
-bool AskWinHttp(TWinHttp& api, HINTERNET session, const std::wstring& url, DWORD flags,
-                const std::wstring& scriptUrl, TAutoProxyAnswer& answer, std::string& error) {
+// One question to WinHTTP: `flags` picks discovery or the script.
+void AskWinHttp(TWinHttp& api, HINTERNET session, const std::wstring& url, DWORD flags,
+                const std::wstring& scriptUrl, TAutoProxyAnswer& answer) {
+  const bool discovery = (flags & WINHTTP_AUTOPROXY_AUTO_DETECT) != 0;
   WINHTTP_AUTOPROXY_OPTIONS options{};
   options.dwFlags = flags;
-  if (flags & WINHTTP_AUTOPROXY_AUTO_DETECT) {
+  if (discovery) {
     options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
   }
   options.lpszAutoConfigUrl = scriptUrl.empty() ? nullptr : scriptUrl.c_str();
   WINHTTP_PROXY_INFO info{};
   BOOL ok = api.getProxyForUrl(session, url.c_str(), &options, &info);
-  if (!ok && ::GetLastError() == kLoginFailure) {
-    // The script's server wants the user's logon: asked for only when it does.
+  // The configured script's server may want the user's logon, and is given it only when it
+  // asks. A server found by discovery is whoever answered on the network: never.
+  if (!ok && !discovery && ::GetLastError() == kLoginFailure) {
     options.fAutoLogonIfChallenged = TRUE;
     ok = api.getProxyForUrl(session, url.c_str(), &options, &info);
   }
   if (!ok) {
     const DWORD code = ::GetLastError();
-    if ((flags & WINHTTP_AUTOPROXY_AUTO_DETECT) && code == kAutoDetectionFailed) {
-      answer.NothingDiscovered = true;
-    }
-    const char* what =
-        (flags & WINHTTP_AUTOPROXY_AUTO_DETECT) ? "proxy discovery" : "proxy configuration script";
-    if (!error.empty()) error += "; ";
-    error += AutoProxyErrorText(what, code);
-    return false;
+    if (discovery && code == kAutoDetectionFailed) answer.NothingDiscovered = true;
+    answer.Error =
+        AutoProxyErrorText(discovery ? "proxy discovery" : "proxy configuration script", code);
+    return;
   }
   const std::string proxies = TakeWinHttpText(info.lpszProxy);
   (void)TakeWinHttpText(info.lpszProxyBypass);
@@ -134,7 +132,32 @@ bool AskWinHttp(TWinHttp& api, HINTERNET session, const std::wstring& url, DWORD
   // "No proxy", or a list of nothing this client can use: the script said to go direct.
   if (answer.Route.empty()) answer.Route.push_back({true, {}});
   answer.Answered = true;
-  return true;
+}
+
+// The one question AskAutoProxy chose, in a WinHTTP session of its own.
+TAutoProxyAnswer AskSystem(const std::string& scriptUrl, TProxySource source,
+                           const std::string& url) {
+  TAutoProxyAnswer answer;
+  TWinHttp* api = WinHttp(answer.Error);
+  if (api == nullptr) return answer;
+  HINTERNET session = api->open(L"BrixaUpdater", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  if (session == nullptr) {
+    answer.Error = AutoProxyErrorText("WinHttpOpen", ::GetLastError());
+    return answer;
+  }
+  (void)api->setTimeouts(session, kScriptResolveMs, kScriptConnectMs, kScriptSendMs,
+                         kScriptReceiveMs);
+  // One question each time, never both flags in one call (which Wine refuses, and which would
+  // let discovery answer where a script is configured).
+  if (source == psScript) {
+    AskWinHttp(*api, session, WideFromUtf8(url), WINHTTP_AUTOPROXY_CONFIG_URL,
+               WideFromUtf8(scriptUrl), answer);
+  } else {
+    AskWinHttp(*api, session, WideFromUtf8(url), WINHTTP_AUTOPROXY_AUTO_DETECT, {}, answer);
+  }
+  api->closeHandle(session);
+  return answer;
 }
 
 }  // namespace
@@ -156,34 +179,9 @@ TSystemProxySettings ReadSystemProxySettings() {
 }
 
 TAutoProxyAnswer ResolveAutoProxy(const TSystemProxySettings& settings, const std::string& url) {
-  TAutoProxyAnswer answer;
-  if (settings.AutoConfigUrl.empty() && !settings.AutoDetect) {
-    answer.Error = "no automatic proxy configuration is set";
-    return answer;
-  }
-  TWinHttp* api = WinHttp(answer.Error);
-  if (api == nullptr) return answer;
-  HINTERNET session = api->open(L"BrixaUpdater", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (session == nullptr) {
-    answer.Error = AutoProxyErrorText("WinHttpOpen", ::GetLastError());
-    return answer;
-  }
-  (void)api->setTimeouts(session, kScriptResolveMs, kScriptConnectMs, kScriptSendMs,
-                         kScriptReceiveMs);
-  const std::wstring wideUrl = WideFromUtf8(url);
-  // Two questions, not one with both flags: discovery first, as Windows does, then the script.
-  if (!(settings.AutoDetect && AskWinHttp(*api, session, wideUrl, WINHTTP_AUTOPROXY_AUTO_DETECT, {},
-                                          answer, answer.Error)) &&
-      !settings.AutoConfigUrl.empty()) {
-    (void)AskWinHttp(*api, session, wideUrl, WINHTTP_AUTOPROXY_CONFIG_URL,
-                     WideFromUtf8(settings.AutoConfigUrl), answer, answer.Error);
-  }
-  api->closeHandle(session);
-  if (answer.Answered) answer.Error.clear();
-  // With a script set, its failure is what counts, whatever discovery found.
-  if (answer.Answered || !settings.AutoConfigUrl.empty()) answer.NothingDiscovered = false;
-  return answer;
+  return AskAutoProxy(settings, url, [&settings](TProxySource source, const std::string& asked) {
+    return AskSystem(settings.AutoConfigUrl, source, asked);
+  });
 }
 
 }  // namespace brixa

@@ -105,6 +105,13 @@ TEST_F(KerberosPeers, ProxyAnswersOnlyWithPermission) {
   http_.SetLogonForServer(true);
   EXPECT_EQ(Fetch(http_, realm_->ApacheUrl() + "/negotiate/secret.txt"), "negotiate secret\n");
 
+  // Narrowed to Kerberos alone (a proxy that discovery found): the next connection's challenge
+  // is answered by a Kerberos-only exchange, not the one begun under Negotiate.
+  http_.SetLogonForProxyKerberosOnly(true);
+  http_.CloseConnection();
+  EXPECT_EQ(Fetch(http_, realm_->ApacheUrl() + "/open.txt"), "open page\n");
+  EXPECT_NE(dynamic_cast<TIdKerberosAuthentication*>(http_.ProxyParams().AuthScheme()), nullptr);
+
   Client refused;
   refused.ProxyParams().SetProxyServer("127.0.0.1");
   refused.ProxyParams().SetProxyPort(http_.ProxyParams().ProxyPort());
@@ -184,6 +191,43 @@ TEST(LogonSchemes, NegotiateContinuesWithThePeersToken) {
   ASSERT_NE(first, std::string::npos) << received;
   EXPECT_NE(received.find("Authorization: Negotiate TlRMTVNTUAADAAAA", first), std::string::npos)
       << received;
+}
+
+// A proxy that asks for NTLM and Negotiate gets NTLM's first leg where the caller allows more
+// than Kerberos and the system has NTLM (SSPI), never from Kerberos alone. Given credentials
+// stand in for the logon, which Wine's NTLM cannot use.
+TEST(LogonSchemes, KerberosOnlyProxyLogonNeverSpeaksNtlm) {
+#ifndef _WIN32
+  setenv("KRB5CCNAME", "FILE:/nonexistent/brixa-no-ticket", 1);
+#endif
+  for (const bool kerberosOnly : {false, true}) {
+    SCOPED_TRACE(kerberosOnly ? "Kerberos only" : "any logon");
+    test::ScriptedServer proxy({
+        test::Expect::LineBlock(),
+        test::Send("HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: NTLM\r\n"
+                   "Proxy-Authenticate: Negotiate\r\nContent-Length: 0\r\n\r\n"),
+        // The answer's first leg, if any, ends here.
+        test::Expect::LineBlock(),
+        test::Send("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n"),
+    });
+    Client http;
+    http.SetLogonForProxy(true);
+    http.SetLogonForProxyKerberosOnly(kerberosOnly);
+    http.ProxyParams().SetProxyServer("127.0.0.1");
+    http.ProxyParams().SetProxyPort(proxy.Port());
+    http.ProxyParams().SetProxyUsername("Domain\\User");
+    http.ProxyParams().SetProxyPassword("Password");
+    try {
+      (void)Fetch(http, "http://origin.test/x");
+    } catch (const std::exception&) {  // refused by the proxy, or the script's end
+    }
+    http.CloseConnection();
+    ASSERT_TRUE(proxy.WaitDone());
+    const std::string received = proxy.Received(0);
+    // NTLM's first message, in either header (Negotiate may fall back to NTLM).
+    EXPECT_EQ(received.find(" TlRMTVNTUAAB") != std::string::npos, kSystemNtlm && !kerberosOnly)
+        << received;
+  }
 }
 
 }  // namespace

@@ -323,6 +323,11 @@ bool BypassesProxy(std::string_view bypass, TProxyConvention convention, std::st
   return NoProxyMatches(bypass, host, port);
 }
 
+TProxyLogon ProxyLogonFor(const std::optional<TProxyEndpoint>& proxy) noexcept {
+  if (!proxy) return plNone;
+  return proxy->Source == psDiscovery ? plKerberosOnly : plNegotiateAndNtlm;
+}
+
 TProxyRoute::TProxyRoute(const TSystemProxySettings& settings)
     : convention_(settings.Convention), bypass_(settings.Bypass) {
   const std::int32_t defaultPort = settings.Convention == pcInternetSettings
@@ -339,6 +344,7 @@ TProxyRoute::TSetting TProxyRoute::Read(const std::string& value, const std::str
   setting.Source = source;
   if (!setting.Set) return setting;
   setting.Parse = ParseProxySetting(value, defaultPort);
+  if (setting.Parse.Endpoint) setting.Parse.Endpoint->Source = psManual;
   if (!setting.Parse.Endpoint) {
     setting.Parse.Error = source + "=" + Masked(value) + ": " + setting.Parse.Error;
   }
@@ -399,6 +405,11 @@ void PointAt(TIdHTTP& http, const std::optional<TProxyEndpoint>& proxy) {
   params.SetProxyPort(proxy ? proxy->Port : 0);
   params.SetProxyUsername(proxy ? proxy->Username : std::string());
   params.SetProxyPassword(proxy ? proxy->Password : std::string());
+  // The logon this proxy may have, set with the proxy each time: a redirect may lead from the
+  // manual proxy to one that discovery found.
+  const TProxyLogon logon = ProxyLogonFor(proxy);
+  http.SetLogonForProxy(logon != plNone);
+  http.SetLogonForProxyKerberosOnly(logon == plKerberosOnly);
 }
 
 // The absolute target of a redirect to `location`, resolved against the current one as the
@@ -432,8 +443,6 @@ void RouteThroughProxy(TIdHTTP& http, const TProxyRoute& route, const std::strin
                                     std::string&) {
     if (handled) PointAt(http, ProxyForRedirect(route, http, dest));
   };
-  // The user's own logon, as the system's programs offer it to their proxy.
-  http.SetLogonForProxy(true);
   // The credentials of the proxy now in use: a challenge comes from that proxy only.
   http.OnProxyAuthorization = [&http](TComponent*, TIdAuthentication* auth, bool& handled) {
     const TIdProxyConnectionInfo& params = http.ProxyParams();
@@ -462,6 +471,7 @@ std::optional<std::optional<TProxyEndpoint>> TProxyRoute::AutoProxyFor(
     const TProxyParse parse = ParseProxySetting(entry.Proxy, kInternetSettingsDefaultProxyPort);
     if (!parse.Endpoint) continue;
     last = parse.Endpoint;
+    last->Source = answer.From == psScript ? psScript : psDiscovery;
     if (&entry == &answer.Route.back() || !reachable_ || reachable_(*last)) return last;
   }
   // No proxy of the list took connections: the last one gets the request, which then fails

@@ -23,8 +23,25 @@ struct TProxyEndpoint {
   // Percent-decoded; go to this proxy only, in answer to its challenge.
   std::string Username;
   std::string Password;
+  // Where the route found it; one whose origin is not known counts as discovered, the least
+  // trusted (see ProxyLogonFor).
+  TProxySource Source = psDiscovery;
   friend bool operator==(const TProxyEndpoint&, const TProxyEndpoint&) = default;
 };
+
+// Which of the user's logon a proxy may be offered.
+enum TProxyLogon {
+  plNone,              // none: the URL goes direct
+  plKerberosOnly,      // Negotiate through Kerberos alone, never NTLM
+  plNegotiateAndNtlm,  // Negotiate (with NTLM inside it where the system does that) and NTLM
+};
+
+// The logon `proxy` (nothing: direct) may be offered, by where it came from. The manual setting
+// and the configured script name a proxy the user or the administrator chose: it gets the logon
+// as the system's own programs offer it. A proxy found by discovery was named by whoever
+// answered WPAD on the network; an NTLM answer to it could be cracked or relayed, while a
+// Kerberos ticket is good only for the service it names, so only Kerberos may answer it.
+[[nodiscard]] TProxyLogon ProxyLogonFor(const std::optional<TProxyEndpoint>& proxy) noexcept;
 
 // The outcome of reading one proxy setting.
 struct TProxyParse {
@@ -58,7 +75,8 @@ class TProxyRoute {
   // With automatic configuration (a script or discovery in `settings`): each URL takes the route
   // `resolver` answers; in a list, each proxy but the last is taken only when `reachable` says
   // it accepts connections, and DIRECT only where the list says so. A configuration that cannot
-  // answer is reported on stderr and the manual settings decide, as without it.
+  // answer is reported on stderr and the manual settings decide, as without it. The proxies of
+  // an answer carry its From (an answer that is not the script's counts as discovery's).
   TProxyRoute(const TSystemProxySettings& settings, TAutoProxyResolver resolver,
               TProxyReachable reachable);
 
@@ -99,17 +117,19 @@ class TProxyRoute {
 };
 
 // Points `http` at the proxy `route` gives for `url`, or at none, with that proxy's
-// credentials; done before each request the caller starts. Redirects the request follows are
-// routed the same way as they happen (a redirect to a bypassed host goes direct), and a proxy's
-// challenge is answered with the credentials of the proxy that sent it (Basic, Digest or NTLM,
-// whichever it asks for). `route` must outlive the client's requests.
+// credentials and the logon ProxyLogonFor allows it; done before each request the caller starts.
+// Redirects the request follows are routed the same way as they happen (a redirect to a
+// bypassed host goes direct), and a proxy's challenge is answered with the credentials of the
+// proxy that sent it (Basic, Digest or NTLM, whichever it asks for) or the logon allowed to it.
+// `route` must outlive the client's requests.
 void RouteThroughProxy(TIdHTTP& http, const TProxyRoute& route, const std::string& url);
 
 // The route of the updater's requests: the settings of the user it runs as, read on first use
 // (on the main thread), with the automatic configuration they name followed for every URL. A
 // setting that cannot be used is reported once on stderr, with its password masked, and makes
-// the requests it applies to fail. The updater's proxy is offered the user's logon (Negotiate,
-// and NTLM on Windows), as the system's own programs offer it.
+// the requests it applies to fail. The updater's proxy is offered the user's logon as
+// ProxyLogonFor allows: Negotiate, and NTLM on Windows, to a proxy of the manual setting or the
+// configured script; Kerberos alone to one that discovery found.
 [[nodiscard]] const TProxyRoute& UpdaterProxyRoute();
 
 }  // namespace brixa

@@ -103,32 +103,40 @@ std::string TIdLogonAuthentication::BuildAuthorization() {
   return std::exchange(pending_, std::string());
 }
 
-TIdAuthenticationClass LogonSchemeFor(std::string_view word) {
-  if (SameTextNoCase(word, "Negotiate"))
-    return TIdAuthenticationClass::Of<TIdNegotiateAuthentication>();
-  if (SameTextNoCase(word, "NTLM")) return TIdAuthenticationClass::Of<TIdSSPINTLMAuthentication>();
+TIdAuthenticationClass LogonSchemeFor(std::string_view word, bool kerberosOnly) {
+  if (SameTextNoCase(word, "Negotiate")) {
+    return kerberosOnly ? TIdAuthenticationClass::Of<TIdKerberosAuthentication>()
+                        : TIdAuthenticationClass::Of<TIdNegotiateAuthentication>();
+  }
+  if (SameTextNoCase(word, "NTLM") && !kerberosOnly) {
+    return TIdAuthenticationClass::Of<TIdSSPINTLMAuthentication>();
+  }
   return {};
 }
 
 TIdAuthenticationClass PreferLogonScheme(TIdAuthenticationClass chosen,
                                          const TIdHeaderList& challenges, const std::string& user,
-                                         const std::string& password) {
+                                         const std::string& password, bool kerberosOnly) {
   for (const std::string& line : challenges.Lines()) {
     const std::string word = line.substr(0, line.find(' '));
-    const TIdAuthenticationClass logon = LogonSchemeFor(word);
+    const TIdAuthenticationClass logon = LogonSchemeFor(word, kerberosOnly);
     if (!logon || (chosen && logon.Rank() <= chosen.Rank())) continue;
-    if (LogonSchemeUsable(word, user, password)) chosen = logon;
+    if (LogonSchemeUsable(word, user, password, nullptr, kerberosOnly)) chosen = logon;
   }
   return chosen;
 }
 
 bool LogonSchemeUsable(std::string_view word, const std::string& user, const std::string& password,
-                       std::string* why) {
-  const TSecurityPackage package =
-      SameTextNoCase(word, "NTLM") ? TSecurityPackage::NTLM : TSecurityPackage::Negotiate;
+                       std::string* why, bool kerberosOnly) {
+  TSecurityPackage package = TSecurityPackage::Negotiate;
+  if (kerberosOnly) {
+    package = TSecurityPackage::Kerberos;
+  } else if (SameTextNoCase(word, "NTLM")) {
+    package = TSecurityPackage::NTLM;
+  }
   std::string reason;
-  const bool usable =
-      LogonSchemeFor(word) && SecurityPackageUsable(package, {user, password}, reason);
+  const bool usable = LogonSchemeFor(word, kerberosOnly) &&
+                      SecurityPackageUsable(package, {user, password}, reason);
   if (why != nullptr) *why = reason;
   return usable;
 }

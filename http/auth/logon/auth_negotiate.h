@@ -85,22 +85,38 @@ class TIdSSPINTLMAuthentication : public TIdLogonAuthentication {
   TIdSSPINTLMAuthentication() : TIdLogonAuthentication(TSecurityPackage::NTLM, "NTLM") {}
 };
 
+// Negotiate answered by Kerberos alone: for a peer the logon may reach only through a ticket
+// for its own service name, never through NTLM, whose answer anyone who asks can take away and
+// crack or relay.
+class TIdKerberosAuthentication : public TIdLogonAuthentication {
+ public:
+  static constexpr std::string_view kClassName = "TIdKerberosAuthentication";
+  static constexpr int kRank = kAuthRankNegotiate;
+  static constexpr bool kAnswersWithLogon = true;
+  TIdKerberosAuthentication() : TIdLogonAuthentication(TSecurityPackage::Kerberos, "Negotiate") {}
+};
+
 // The logon scheme that answers the challenge word `word` ("Negotiate", and "NTLM" where the
-// system has NTLM), or the empty class.
-[[nodiscard]] TIdAuthenticationClass LogonSchemeFor(std::string_view word);
+// system has NTLM), or the empty class. With `kerberosOnly` only "Negotiate" has one, answered
+// by Kerberos alone (TIdKerberosAuthentication).
+[[nodiscard]] TIdAuthenticationClass LogonSchemeFor(std::string_view word,
+                                                    bool kerberosOnly = false);
 
 // `chosen` (the best of the other schemes, possibly empty), or the logon scheme of a higher rank
 // among `challenges` that can answer now for `user` / `password` (the logon when `user` is
-// empty). Asks the system only about the logon schemes the challenges name.
+// empty). Asks the system only about the logon schemes the challenges name. `kerberosOnly` as
+// for LogonSchemeFor.
 [[nodiscard]] TIdAuthenticationClass PreferLogonScheme(TIdAuthenticationClass chosen,
                                                        const TIdHeaderList& challenges,
                                                        const std::string& user,
-                                                       const std::string& password);
+                                                       const std::string& password,
+                                                       bool kerberosOnly = false);
 
 // Whether the logon can answer `word` now: the system package loads and, for the logon, holds
-// credentials. `user`/`password` as for TIdLogonAuthentication. `why`, when given, receives the
-// reason it cannot.
+// credentials. `user`/`password` as for TIdLogonAuthentication, `kerberosOnly` as for
+// LogonSchemeFor. `why`, when given, receives the reason it cannot.
 [[nodiscard]] bool LogonSchemeUsable(std::string_view word, const std::string& user,
-                                     const std::string& password, std::string* why = nullptr);
+                                     const std::string& password, std::string* why = nullptr,
+                                     bool kerberosOnly = false);
 
 }  // namespace brixa

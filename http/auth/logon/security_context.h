@@ -11,8 +11,10 @@
 namespace brixa {
 
 // The package a context speaks. Negotiate is SPNEGO (Kerberos, and NTLM where the system offers
-// it); NTLM is the system's NTLM, which only SSPI has.
-enum class TSecurityPackage { Negotiate, NTLM };
+// it); NTLM is the system's NTLM, which only SSPI has; Kerberos is the Kerberos mechanism alone
+// (SSPI's Kerberos package, GSS-API's krb5 mechanism), which can never fall back to NTLM. Its
+// tokens go in a "Negotiate" header, as RFC 4559 allows.
+enum class TSecurityPackage { Negotiate, NTLM, Kerberos };
 
 // Whose credentials answer: the logon's (User empty) or the ones given here. Only SSPI can use
 // given ones; GSS-API always uses the user's ticket cache.

@@ -136,7 +136,8 @@ TGssApi& GssApi() {
 
 class TGssContext final : public TSecurityContext {
  public:
-  TGssContext(TGssApi& api, gss_name_t target) : api_(api), target_(target) {}
+  TGssContext(TGssApi& api, gss_name_t target, gss_OID_desc* mechanism)
+      : api_(api), target_(target), mechanism_(mechanism) {}
 
   ~TGssContext() override {
     OM_uint32 minor = 0;
@@ -152,7 +153,7 @@ class TGssContext final : public TSecurityContext {
     // No mutual authentication asked for: the answer's own token is not waited for, and a
     // server that sends none still lets the request through.
     const OM_uint32 major =
-        api_.initSecContext(&minor, nullptr, &context_, target_, &gSpnegoOid, 0, 0, nullptr,
+        api_.initSecContext(&minor, nullptr, &context_, target_, mechanism_, 0, 0, nullptr,
                             input.empty() ? nullptr : &in, nullptr, &out, nullptr, nullptr);
     if (out.length > 0) {
       const auto* bytes = static_cast<const std::uint8_t*>(out.value);
@@ -171,6 +172,7 @@ class TGssContext final : public TSecurityContext {
  private:
   TGssApi& api_;
   gss_name_t target_;
+  gss_OID_desc* mechanism_;
   gss_ctx_id_t context_ = nullptr;
 };
 
@@ -196,7 +198,7 @@ bool HoldsTicket(TGssApi& api, std::string& why) {
 }
 
 TGssApi* UsableApi(TSecurityPackage package, std::string& why) {
-  if (package != TSecurityPackage::Negotiate) {
+  if (package == TSecurityPackage::NTLM) {
     why = "NTLM through the system is available on Windows only";
     return nullptr;
   }
@@ -230,7 +232,10 @@ std::unique_ptr<TSecurityContext> NewSecurityContext(TSecurityPackage package,
     why = api->ErrorText("gss_import_name", major, minor);
     return nullptr;
   }
-  return std::make_unique<TGssContext>(*api, target);
+  // SPNEGO may hold other mechanisms (an NTLM one where gss-ntlmssp is installed); the Kerberos
+  // package asks for krb5 itself.
+  return std::make_unique<TGssContext>(
+      *api, target, package == TSecurityPackage::Kerberos ? &gKerberosOid : &gSpnegoOid);
 }
 
 }  // namespace brixa

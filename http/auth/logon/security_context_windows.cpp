@@ -1,5 +1,6 @@
-// Negotiate and NTLM through SSPI (secur32, loaded from the system folder only): the logged-on
-// user's credentials, or ones the caller gives, answer without this program computing anything.
+// Negotiate, NTLM and Kerberos through SSPI (secur32, loaded from the system folder only): the
+// logged-on user's credentials, or ones the caller gives, answer without this program computing
+// anything.
 
 #define SECURITY_WIN32
 #include <windows.h>
@@ -56,7 +57,15 @@ std::string StatusText(const char* call, SECURITY_STATUS status) {
 }
 
 const wchar_t* PackageName(TSecurityPackage package) {
-  return package == TSecurityPackage::NTLM ? L"NTLM" : L"Negotiate";
+  switch (package) {
+    case TSecurityPackage::NTLM:
+      return L"NTLM";
+    case TSecurityPackage::Kerberos:
+      return L"Kerberos";
+    case TSecurityPackage::Negotiate:
+      break;
+  }
+  return L"Negotiate";
 }
 
 // Given credentials as SSPI takes them: "DOMAIN\user" splits at the backslash; "user@realm"

@@ -6,6 +6,8 @@
 
 #include <map>
 
+#include "http/client/http.h"
+
 namespace brixa {
 namespace {
 
@@ -273,6 +275,78 @@ TEST(ProxyRouteTest, AutomaticConfigurationRoutesEachUrl) {
       nullptr);
   EXPECT_EQ(manual.ProxyFor(std::string("http://one.test/"))->Host, "manual");
   EXPECT_TRUE(asked.empty());
+}
+
+// Which automatic configuration the settings ask, where the URL then goes, and which logon that
+// proxy may have, also when a redirect leads there: the configured script instead of discovery
+// (never discovery after it fails), and to a proxy discovery found the logon by Kerberos only.
+TEST(ProxyRouteTest, SourceOfEachProxyDecidesTheLogonItMayHave) {
+  // clang-format off
+  const struct {
+    const char* what;
+    bool manual;
+    const char* script;     // its answer ("fails"); nullptr: none configured
+    const char* discovery;  // its answer ("fails", "nothing" found); nullptr: off
+    const char* asked;
+    const char* route;
+    TProxyLogon logon;
+  } rows[] = {
+      {"nothing set",                false, nullptr,              nullptr,           "",          "DIRECT",      plNone},
+      {"manual only",                true,  nullptr,              nullptr,           "",          "manual:8080", plNegotiateAndNtlm},
+      {"script only",                false, "PROXY script:3128",  nullptr,           "script",    "script:3128", plNegotiateAndNtlm},
+      {"script says DIRECT",         true,  "DIRECT",             nullptr,           "script",    "DIRECT",      plNone},
+      {"discovery only",             false, nullptr,              "PROXY wpad:3128", "discovery", "wpad:3128",   plKerberosOnly},
+      {"nothing discovered",         false, nullptr,              "nothing",         "discovery", "DIRECT",      plNone},
+      {"script and discovery",       false, "PROXY script:3128",  "PROXY wpad:3128", "script",    "script:3128", plNegotiateAndNtlm},
+      {"script fails, discovery on", false, "fails",              "PROXY wpad:3128", "script",    "DIRECT",      plNone},
+      {"script fails, manual",       true,  "fails",              "PROXY wpad:3128", "script",    "manual:8080", plNegotiateAndNtlm},
+      {"manual and discovery",       true,  nullptr,              "PROXY wpad:3128", "discovery", "wpad:3128",   plKerberosOnly},
+      {"manual, nothing discovered", true,  nullptr,              "nothing",         "discovery", "manual:8080", plNegotiateAndNtlm},
+      {"manual, discovery fails",    true,  nullptr,              "fails",           "discovery", "manual:8080", plNegotiateAndNtlm},
+  };
+  // clang-format on
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    TSystemProxySettings settings =
+        ProxySettingsFromInternetSettings(row.manual ? "manual:8080" : "", "");
+    if (row.script != nullptr) settings.AutoConfigUrl = "http://config.test/proxy.pac";
+    settings.AutoDetect = row.discovery != nullptr;
+    std::string asked;
+    const auto ask = [&](TProxySource source, const std::string&) {
+      asked += source == psScript ? "script" : "discovery";
+      const std::string given = source == psScript ? row.script : row.discovery;
+      TAutoProxyAnswer answer;
+      answer.NothingDiscovered = given == "nothing";
+      answer.Answered = given != "fails" && !answer.NothingDiscovered;
+      if (answer.Answered) answer.Route = ParseProxyList(given);
+      return answer;
+    };
+    const TProxyRoute route(
+        settings, [&](const std::string& url) { return AskAutoProxy(settings, url, ask); },
+        nullptr);
+    const std::string url = "http://updates.test/brixakit/version.ini";
+    TIdHTTP http;
+    testing::internal::CaptureStderr();
+    RouteThroughProxy(http, route, url);
+    EXPECT_EQ(asked, row.asked);
+    if (http.OnRedirect) {  // the same URL again, as a redirect from a proxy allowed everything
+      http.SetLogonForProxy(true);
+      http.SetLogonForProxyKerberosOnly(false);
+      std::string dest = url;
+      std::string method = "GET";
+      std::int32_t count = 1;
+      bool handled = true;
+      http.OnRedirect(&http, dest, count, handled, method);
+    }
+    (void)testing::internal::GetCapturedStderr();
+    const TIdProxyConnectionInfo& proxy = http.ProxyParams();
+    EXPECT_EQ(proxy.ProxyServer().empty()
+                  ? "DIRECT"
+                  : proxy.ProxyServer() + ":" + std::to_string(proxy.ProxyPort()),
+              row.route);
+    EXPECT_EQ(http.LogonForProxy(), row.logon != plNone);
+    EXPECT_EQ(http.LogonForProxyKerberosOnly(), row.logon == plKerberosOnly);
+  }
 }
 
 }  // namespace

@@ -102,9 +102,8 @@ class TBodyBudget {
 // A chunk-size line, or the line end after a chunk's data, within the budget (a bare LF
 // counted as CR LF). A line that does not fit raises as an oversized line does.
 std::string ReadChunkLine(TIdIOHandler& io, TBodyBudget& budget) {
-  const std::int32_t maxBytes = budget.Limited()
-                                   ? std::max(budget.BlockBytes() - kLineEndBytes, 0)
-                                   : kMaxHeaderBlockBytes;
+  const std::int32_t maxBytes =
+      budget.Limited() ? std::max(budget.BlockBytes() - kLineEndBytes, 0) : kMaxHeaderBlockBytes;
   std::string line = ReadProtocolLine(io, maxBytes);
   if (!budget.Take(static_cast<std::int64_t>(line.size()) + kLineEndBytes)) {
     throw EIdHTTPHeaderBlockTooLarge(RSHTTPHeaderBlockTooLarge);
@@ -258,8 +257,7 @@ TIdBodyEnd ReadFramedBody(TIdIOHandler& io, TStream& target, const TIdBodyFrame&
   const bool limited = maxBytes >= 0;
   switch (frame.framing) {
     case TIdBodyFraming::kChunked:
-      return ReadChunkedBody(io, target, lineLimit,
-                             TBodyBudget(limited ? maxBytes : kNoBodyLimit));
+      return ReadChunkedBody(io, target, lineLimit, TBodyBudget(limited ? maxBytes : kNoBodyLimit));
     case TIdBodyFraming::kCounted:
       if (limited && frame.length > maxBytes) return TIdBodyEnd::kOverLimit;
       return ReadCountedBody(io, target, frame.length, waitMs);

@@ -44,8 +44,8 @@ std::string Describe(const Step& step) {
     case Step::Kind::kReset:
       return "reset";
     case Step::Kind::kOffer:
-      return "offer " + std::to_string(step.bytes.size()) + " bytes " +
-             std::to_string(step.count) + " times";
+      return "offer " + std::to_string(step.bytes.size()) + " bytes " + std::to_string(step.count) +
+             " times";
   }
   return "step";
 }

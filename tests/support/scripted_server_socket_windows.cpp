@@ -151,7 +151,8 @@ int SendSome(Socket socket, const char* data, std::size_t size, int timeoutMs) {
   // Non-blocking for this one send only: a blocking send waits until it has taken everything.
   u_long nonBlocking = 1;
   ioctlsocket(Raw(socket), FIONBIO, &nonBlocking);
-  const int n = send(Raw(socket), data, static_cast<int>(std::min<std::size_t>(size, kMaxSendPiece)), 0);
+  const int n =
+      send(Raw(socket), data, static_cast<int>(std::min<std::size_t>(size, kMaxSendPiece)), 0);
   const int error = n < 0 ? WSAGetLastError() : 0;
   u_long blocking = 0;
   ioctlsocket(Raw(socket), FIONBIO, &blocking);

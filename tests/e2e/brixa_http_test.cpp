@@ -403,6 +403,8 @@ TEST_F(BrixaHttpTool, UnwantedBodiesCostTheirConnectionNotAWait) {
     const char* out;
   } cases[] = {
     {"endless chunked redirect", {"-L"}, {endless(moved + chunked, chunk), fetch}, 0, "target"},
+    {"redirect of endless chunk extensions", {"-L"},
+     {endless(moved + chunked, "1;" + piece.substr(0, 8192) + "\r\nx\r\n"), fetch}, 0, "target"},
     {"redirect of a TiB", {"-L"},
      {endless(moved + "Content-Length: 1099511627776\r\n\r\n", piece), fetch}, 0, "target"},
     {"redirect until close", {"-L"}, {endless(moved + "\r\n", piece), fetch}, 0, "target"},

@@ -119,9 +119,9 @@ class TIdHTTPProtocol {
   [[nodiscard]] TIdHTTPOutcome DecideNextStep(const TIdIgnoreReplies& ignoreReplies);
   // Judges a proxy's answer to CONNECT (RFC 9110, 9.3.6): true when a 2xx opened the tunnel
   // (the bytes after its header block are the tunnel's); false after a 407 the client answered,
-  // its body read off, so the CONNECT goes again. Every other answer, and a 407 whose challenge
-  // is refused or whose attempts are spent, raises EIdHTTPProtocolException with its status;
-  // a Location is never followed.
+  // its body read off (or its connection closed), so the CONNECT goes again. Every other
+  // answer, and a 407 whose challenge is refused or whose attempts are spent, raises
+  // EIdHTTPProtocolException with its status; a Location is never followed.
   [[nodiscard]] bool JudgeTunnelAnswer();
 
  private:
@@ -136,7 +136,7 @@ class TIdHTTPProtocol {
   void RaiseProtocolError(std::int32_t code, std::int32_t waitMs,
                           const TIdIgnoreReplies& ignoreReplies);
   // Reads the body off the connection into nothing when it ends within kMaxUnwantedBodyBytes;
-  // otherwise closes the connection without reading it.
+  // otherwise closes the connection, having read no more than that.
   void DiscardResponseBody(std::int32_t code, std::int32_t waitMs);
   // The answer ends with its header block: to HEAD, 1xx, 204, 304.
   [[nodiscard]] bool CannotHaveBody(std::int32_t code) const;

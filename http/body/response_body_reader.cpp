@@ -76,22 +76,64 @@ class TReadAheadScope {
   bool saved_;
 };
 
-TIdBodyEnd ReadChunkedBody(TIdIOHandler& io, TStream& target, std::int32_t lineLimit) {
+// What a limited body read has left to read; every byte off the connection counts.
+class TBodyBudget {
+ public:
+  explicit TBodyBudget(std::int64_t maxBytes) : left_(maxBytes) {}
+  [[nodiscard]] bool Limited() const noexcept { return left_ != kNoBodyLimit; }
+  // The most a block of lines (terminators included) may take: what is left, within a header
+  // block's budget.
+  [[nodiscard]] std::int32_t BlockBytes() const noexcept {
+    if (!Limited()) return kMaxHeaderBlockBytes;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(left_, kMaxHeaderBlockBytes));
+  }
+  // Takes `bytes` from the budget; false when they do not fit.
+  [[nodiscard]] bool Take(std::int64_t bytes) noexcept {
+    if (!Limited()) return true;
+    if (bytes > left_) return false;
+    left_ -= bytes;
+    return true;
+  }
+
+ private:
+  std::int64_t left_;
+};
+
+// A chunk-size line, or the line end after a chunk's data, within the budget (a bare LF
+// counted as CR LF). A line that does not fit raises as an oversized line does.
+std::string ReadChunkLine(TIdIOHandler& io, TBodyBudget& budget) {
+  const std::int32_t maxBytes =
+      budget.Limited() ? std::max(budget.BlockBytes() - kLineEndBytes, 0) : kMaxHeaderBlockBytes;
+  std::string line = ReadProtocolLine(io, maxBytes);
+  if (!budget.Take(static_cast<std::int64_t>(line.size()) + kLineEndBytes)) {
+    throw EIdHTTPHeaderBlockTooLarge(RSHTTPHeaderBlockTooLarge);
+  }
+  return line;
+}
+
+TIdBodyEnd ReadChunkedBody(TIdIOHandler& io, TStream& target, std::int32_t lineLimit,
+                           TBodyBudget budget) {
   const TReadAheadScope readAhead(io);
   try {
     for (;;) {
-      const std::int64_t size = ParseChunkSize(ReadProtocolLine(io));
+      const std::int64_t size = ParseChunkSize(ReadChunkLine(io, budget));
       if (size == 0) break;
+      if (!budget.Take(size)) return TIdBodyEnd::kOverLimit;
       io.ReadIntoStream(target, size, false);
       // The CR LF that ends the chunk data: anything else means the size was a lie.
-      if (!ReadProtocolLine(io).empty()) throw EIdHTTPInvalidChunkSize(RSHTTPChunkDataOverrun);
+      if (!ReadChunkLine(io, budget).empty()) {
+        throw EIdHTTPInvalidChunkSize(RSHTTPChunkDataOverrun);
+      }
     }
     // RFC 9112, 7.1.2: trailer fields, then the empty line that ends the message. They are
-    // read as bounded as a header block and dropped.
+    // read as bounded as a header block (and within what the budget has left) and dropped.
     TIdHeaderList trailer;
-    ReadHeaderBlock(io, trailer, lineLimit);
+    ReadHeaderBlock(io, trailer, lineLimit, kMaxHeaderBlockBytes - budget.BlockBytes());
   } catch (const EIdConnClosedGracefully&) {
     return TIdBodyEnd::kCut;
+  } catch (const EIdHTTPHeaderBlockTooLarge&) {
+    if (!budget.Limited()) throw;
+    return TIdBodyEnd::kOverLimit;
   }
   return TIdBodyEnd::kComplete;
 }
@@ -211,13 +253,16 @@ TIdBodyFrame BodyFrameOf(const TIdHeaderList& headers) {
 }
 
 TIdBodyEnd ReadFramedBody(TIdIOHandler& io, TStream& target, const TIdBodyFrame& frame,
-                          std::int32_t waitMs, std::int32_t lineLimit) {
+                          std::int32_t waitMs, std::int32_t lineLimit, std::int64_t maxBytes) {
+  const bool limited = maxBytes >= 0;
   switch (frame.framing) {
     case TIdBodyFraming::kChunked:
-      return ReadChunkedBody(io, target, lineLimit);
+      return ReadChunkedBody(io, target, lineLimit, TBodyBudget(limited ? maxBytes : kNoBodyLimit));
     case TIdBodyFraming::kCounted:
+      if (limited && frame.length > maxBytes) return TIdBodyEnd::kOverLimit;
       return ReadCountedBody(io, target, frame.length, waitMs);
     case TIdBodyFraming::kUntilClose:
+      if (limited) return TIdBodyEnd::kOverLimit;
       return ReadBodyUntilClose(io, target, waitMs);
     case TIdBodyFraming::kNone:
       break;

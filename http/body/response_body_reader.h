@@ -76,10 +76,15 @@ struct TIdBodyFrame {
 
 // How a body read ended.
 enum class TIdBodyEnd {
-  kComplete,  // every framed byte is in the target; the connection is at the next response
-  kCut,       // the peer closed early: what arrived is in the target
-  kSkipped,   // a wait limit passed before any byte came; nothing was read
+  kComplete,   // every framed byte is in the target; the connection is at the next response
+  kCut,        // the peer closed early: what arrived is in the target
+  kSkipped,    // a wait limit passed before any byte came; nothing was read
+  kOverLimit,  // the body would pass the read's byte limit, or ends only with the close: what
+               // lay within the limit may be in the target, the rest is still on its way
 };
+
+// No byte limit on a body read.
+inline constexpr std::int64_t kNoBodyLimit = -1;
 
 // Reads a body of `frame` into `target`. With `waitMs` above 0 a counted or until-close body is
 // read only when a byte is buffered or arrives within that time (kSkipped otherwise). Chunked
@@ -87,8 +92,13 @@ enum class TIdBodyEnd {
 // kMaxHeaderBlockBytes. A malformed chunk raises EIdHTTPInvalidChunkSize or
 // EIdHTTPChunkTooLarge; a failing `target` raises what it raises. After anything but kComplete,
 // or an exception, the connection is out of step and must not carry another request.
+// With `maxBytes` of 0 or more, no more than that many bytes of the body are read off the
+// connection, chunk-size lines, their extensions and the trailer counted as much as the data:
+// a counted body longer than that and a body that ends only with the close are not read at
+// all, and a chunked one stops at the chunk (or line) that would pass it; all with kOverLimit.
 [[nodiscard]] TIdBodyEnd ReadFramedBody(TIdIOHandler& io, TStream& target,
                                         const TIdBodyFrame& frame, std::int32_t waitMs,
-                                        std::int32_t lineLimit);
+                                        std::int32_t lineLimit,
+                                        std::int64_t maxBytes = kNoBodyLimit);
 
 }  // namespace brixa

@@ -144,6 +144,13 @@ class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
   [[nodiscard]] bool LogonForProxyKerberosOnly() const noexcept { return proxyKerberosOnly_; }
   void SetLogonForProxyKerberosOnly(bool value) noexcept { proxyKerberosOnly_ = value; }
 
+  // Whether the body of a refused answer is read (its first kMaxErrorBodyBytes) into
+  // EIdHTTPProtocolException's BodyText. False, for a caller that shows only the status: the
+  // text is left unread as any body nobody reads is (at most kMaxUnwantedBodyBytes read off the
+  // connection to keep it) and BodyText is empty.
+  [[nodiscard]] bool KeepErrorText() const noexcept { return keepErrorText_; }
+  void SetKeepErrorText(bool value) noexcept { keepErrorText_ = value; }
+
   [[nodiscard]] TIdHTTPResponse& LastResponse() noexcept { return protocol_->Response(); }
   [[nodiscard]] std::int32_t StatusCode() { return LastResponse().StatusCode(); }
   [[nodiscard]] const std::string& StatusLine() noexcept { return LastResponse().StatusLine(); }
@@ -268,6 +275,7 @@ class TIdCustomHTTP : public TIdTCPClientCustom, private TIdHTTPProtocolClient {
   bool allowCookies_ = true;
   std::int32_t headerLineLimit_ = DefaultHeaderLineLimit;
   bool locationTrusted_ = false;
+  bool keepErrorText_ = true;
 
   // Origins ("http://host:80", lower case): the caller's URL of the current request, and the
   // target of the current pass.

@@ -260,6 +260,13 @@ TIdHTTPNextStep TIdHTTPProtocol::FinishAccepted(std::int32_t code, bool retryIns
 
 void TIdHTTPProtocol::RaiseProtocolError(std::int32_t code, std::int32_t waitMs,
                                          const TIdIgnoreReplies& ignoreReplies) {
+  const bool ignored = IsIgnored(code, ignoreReplies);
+  if (ignored || !client_.KeepErrorText()) {
+    // Nobody will see the text.
+    DiscardResponseBody(code, waitMs);
+    if (ignored) return;
+    throw EIdHTTPProtocolException(code, response_->StatusLine(), "");
+  }
   CappedErrorText body;
   if (!CannotHaveBody(code)) {
     BodyStreamSwap swap(*response_, &body);
@@ -269,16 +276,22 @@ void TIdHTTPProtocol::RaiseProtocolError(std::int32_t code, std::int32_t waitMs,
       exchangeClient_.DropConnection();  // the rest of the text is still on its way
     }
   }
-  if (IsIgnored(code, ignoreReplies)) return;
   throw EIdHTTPProtocolException(code, response_->StatusLine(),
                                  BodyText(body.Text(), response_->ContentType()));
 }
 
+// Only a short framed body is worth reading to keep the connection; nothing in it is decoded.
+// A body with both framings is not read at all: its connection goes anyway.
 void TIdHTTPProtocol::DiscardResponseBody(std::int32_t code, std::int32_t waitMs) {
-  if (CannotHaveBody(code)) return;
+  TIdIOHandler* const io = client_.IOHandler();
+  if (CannotHaveBody(code) || io == nullptr) return;
+  const TIdBodyFrame frame = BodyFrameOf(response_->HeaderLines());
   TIdDiscardStream discard;
-  BodyStreamSwap swap(*response_, &discard);
-  client_.ReadResponseBody(*response_, waitMs);
+  if (!frame.closeAfter && ReadFramedBody(*io, discard, frame, waitMs, client_.HeaderLineLimit(),
+                                          kMaxUnwantedBodyBytes) == TIdBodyEnd::kComplete) {
+    return;
+  }
+  exchangeClient_.DropConnection();
 }
 
 // RFC 9112, 6.3 (1): an answer to HEAD, and any 1xx, 204 or 304, ends with its header block,

@@ -69,6 +69,15 @@ class TIdHTTPProtocolClient {
 // a few KiB; a peer announcing gigabytes gets this much kept, and its connection closed.
 inline constexpr std::int64_t kMaxErrorBodyBytes = 1024 * 1024;
 
+// The most of a body nobody reads (a redirect's, an answered challenge's, an error text that is
+// not kept, an answer without a stream) read off its connection to keep the connection for the
+// next request. Such bodies are a stub page: a few hundred bytes from nginx or Apache, a few KiB
+// from IIS or an application server, tens of KiB for a verbose error page. Taking that much is
+// cheaper than the round trips (and TLS handshake) of a new connection, and one or two receives
+// take it. A longer body, or one that ends only with the close, costs its connection instead,
+// and the request goes on at once: a server cannot make the client read what it does not want.
+inline constexpr std::int64_t kMaxUnwantedBodyBytes = 64 * 1024;
+
 // Status codes the caller of a request accepts without an exception.
 using TIdIgnoreReplies = std::vector<std::int16_t>;
 
@@ -110,9 +119,9 @@ class TIdHTTPProtocol {
   [[nodiscard]] TIdHTTPOutcome DecideNextStep(const TIdIgnoreReplies& ignoreReplies);
   // Judges a proxy's answer to CONNECT (RFC 9110, 9.3.6): true when a 2xx opened the tunnel
   // (the bytes after its header block are the tunnel's); false after a 407 the client answered,
-  // its body read off, so the CONNECT goes again. Every other answer, and a 407 whose challenge
-  // is refused or whose attempts are spent, raises EIdHTTPProtocolException with its status;
-  // a Location is never followed.
+  // its body read off (or its connection closed), so the CONNECT goes again. Every other
+  // answer, and a 407 whose challenge is refused or whose attempts are spent, raises
+  // EIdHTTPProtocolException with its status; a Location is never followed.
   [[nodiscard]] bool JudgeTunnelAnswer();
 
  private:
@@ -121,11 +130,13 @@ class TIdHTTPProtocol {
   [[nodiscard]] bool AcceptChallenge(std::int32_t code, const TIdIgnoreReplies& ignoreReplies);
   [[nodiscard]] TIdHTTPNextStep FinishAccepted(std::int32_t code, bool retryInside);
   // Reads the body (its first kMaxErrorBodyBytes; a longer text costs the connection) and
-  // raises it as EIdHTTPProtocolException, or drops it when the code is ignored. `waitMs` is
-  // the body's wait limit.
+  // raises it as EIdHTTPProtocolException, or drops it when the code is ignored; with the
+  // client's KeepErrorText off, the text is dropped too and the exception's is empty. `waitMs`
+  // is the body's wait limit.
   void RaiseProtocolError(std::int32_t code, std::int32_t waitMs,
                           const TIdIgnoreReplies& ignoreReplies);
-  // Reads the body off the connection into nothing.
+  // Reads the body off the connection into nothing when it ends within kMaxUnwantedBodyBytes;
+  // otherwise closes the connection, having read no more than that.
   void DiscardResponseBody(std::int32_t code, std::int32_t waitMs);
   // The answer ends with its header block: to HEAD, 1xx, 204, 304.
   [[nodiscard]] bool CannotHaveBody(std::int32_t code) const;

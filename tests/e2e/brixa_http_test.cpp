@@ -376,6 +376,61 @@ TEST_F(BrixaHttpTool, OnlyStatusesFrom400FailTheRun) {
   }
 }
 
+// A body nobody reads (a redirect's under -L, a challenge's answered with -u, the page of an
+// error under -f) is read only when it ends within 64 KiB; a longer one, or one that ends only
+// with the close, costs its connection and the run goes on at once. Each server offers half a
+// MiB (less than the library's error-text cap) on a connection it keeps open, and then waits
+// for the client to leave: a client that reads on makes the server's wait run out, which shows
+// among its failures.
+TEST_F(BrixaHttpTool, UnwantedBodiesCostTheirConnectionNotAWait) {
+  using test::Expect;
+  const std::string piece(16 * 1024, 'x');
+  const std::string chunk = "4000\r\n" + piece + "\r\n";
+  const std::string moved = "HTTP/1.1 302 Found\r\nLocation: /target\r\n";
+  const std::string chunked = "Transfer-Encoding: chunked\r\n\r\n";
+  const std::string target = "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\ntarget";
+  auto endless = [](const std::string& head, const std::string& body) {
+    return test::Script{Expect::LineBlock(), test::Send(head), test::Offer(body, 32),
+                        Expect::Close()};
+  };
+  const test::Script fetch{Expect::LineBlock(), test::Send(target)};
+  // clang-format off
+  const struct {
+    const char* what;
+    std::vector<std::string> flags;
+    std::vector<test::Script> scripts;
+    int exitCode;
+    const char* out;
+  } cases[] = {
+    {"endless chunked redirect", {"-L"}, {endless(moved + chunked, chunk), fetch}, 0, "target"},
+    {"redirect of endless chunk extensions", {"-L"},
+     {endless(moved + chunked, "1;" + piece.substr(0, 8192) + "\r\nx\r\n"), fetch}, 0, "target"},
+    {"redirect of a TiB", {"-L"},
+     {endless(moved + "Content-Length: 1099511627776\r\n\r\n", piece), fetch}, 0, "target"},
+    {"redirect until close", {"-L"}, {endless(moved + "\r\n", piece), fetch}, 0, "target"},
+    {"small redirect, connection kept", {"-L"},
+     {{Expect::LineBlock(), test::Send(moved + "Content-Length: 2\r\n\r\nok"), Expect::LineBlock(),
+       test::Send(target)}}, 0, "target"},
+    {"endless challenge", {"-u", "u:p"},
+     {endless("HTTP/1.1 401 No\r\nWWW-Authenticate: Basic realm=\"r\"\r\n" + chunked, chunk),
+      {Expect::Until("Authorization: Basic dTpw"), Expect::LineBlock(), test::Send(target)}},
+     0, "target"},
+    {"endless error page", {"-f"}, {endless("HTTP/1.1 500 Oops\r\n" + chunked, chunk)}, 22, ""},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    test::ScriptedServer server(c.scripts, {.stepTimeoutMs = 3000});
+    std::vector<std::string> args = c.flags;
+    args.push_back(UrlOf(server, "/start"));
+    const auto run = BrixaHttp(args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.what << ": " << run.stdErr;
+    EXPECT_EQ(run.stdOut, c.out) << c.what;
+    ASSERT_TRUE(server.WaitDone()) << c.what;
+    EXPECT_EQ(server.Failures(), "") << c.what;
+    EXPECT_EQ(server.Accepted(), c.scripts.size()) << c.what;
+  }
+}
+
 TEST_F(BrixaHttpTool, ExitCodesForBrokenExchanges) {
   test::ScriptedServer silentClose({test::Expect::LineBlock(), test::Close()});
   test::ScriptedServer notHttp(

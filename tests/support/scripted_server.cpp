@@ -43,6 +43,9 @@ std::string Describe(const Step& step) {
       return "close";
     case Step::Kind::kReset:
       return "reset";
+    case Step::Kind::kOffer:
+      return "offer " + std::to_string(step.bytes.size()) + " bytes " + std::to_string(step.count) +
+             " times";
   }
   return "step";
 }
@@ -57,6 +60,9 @@ Step MakeStep(Step::Kind kind, std::string bytes = {}, std::size_t count = 0,
 
 Step Send(std::string bytes) {
   return MakeStep(Step::Kind::kSend, std::move(bytes));
+}
+Step Offer(std::string bytes, std::size_t times) {
+  return MakeStep(Step::Kind::kOffer, std::move(bytes), times);
 }
 Step Pause(int milliseconds) {
   return MakeStep(Step::Kind::kPause, {}, 0, milliseconds);
@@ -159,8 +165,31 @@ bool ScriptedServer::PlayStep(std::size_t index, std::size_t stepIndex, const St
       net::Reset(socket);
       connections_[index]->socket = net::kNoSocket;
       return true;
+    case Step::Kind::kOffer:
+      return Offer(index, stepIndex, step);
   }
   return false;
+}
+
+bool ScriptedServer::Offer(std::size_t index, std::size_t stepIndex, const Step& step) {
+  const net::Socket socket = connections_[index]->socket;
+  for (std::size_t round = 0; round < step.count; ++round) {
+    // Each stall of the peer may last up to the step timeout.
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(options_.stepTimeoutMs);
+    for (std::size_t sent = 0; sent < step.bytes.size();) {
+      if (stop_ || RemainingMs(deadline) == 0) {
+        Fail(index, stepIndex, stop_ ? "the server stopped" : "the peer neither read nor left");
+        return false;
+      }
+      const int n = net::SendSome(socket, step.bytes.data() + sent, step.bytes.size() - sent,
+                                  std::min(kSliceMs, RemainingMs(deadline)));
+      if (n == net::kFailed) return false;  // the peer left
+      if (n <= 0) continue;
+      sent += static_cast<std::size_t>(n);
+      deadline = Clock::now() + std::chrono::milliseconds(options_.stepTimeoutMs);
+    }
+  }
+  return true;
 }
 
 bool ScriptedServer::ReceiveUntil(std::size_t index, const Step& step) {

@@ -39,6 +39,7 @@ struct Step {
     kShutdownWrite,  // half-close: the peer reads an end of stream, we still receive
     kClose,          // orderly close (see Close())
     kReset,          // abortive close: the peer sees a connection reset
+    kOffer,          // send `bytes` `count` times over, as far as the peer reads (see Offer())
   };
   Kind kind;
   std::string bytes;
@@ -49,6 +50,10 @@ struct Step {
 using Script = std::vector<Step>;
 
 [[nodiscard]] Step Send(std::string bytes);
+// Sends `bytes` `times` times over, for a body the peer may give up on: a peer that leaves ends
+// the conversation there, as planned; one that neither reads nor leaves for the step timeout
+// fails it.
+[[nodiscard]] Step Offer(std::string bytes, std::size_t times);
 [[nodiscard]] Step Pause(int milliseconds);
 [[nodiscard]] Step ShutdownWrite();
 // Ends our side in order (FIN) and keeps receiving until the peer closes or the server stops, so
@@ -109,6 +114,8 @@ class ScriptedServer {
   void Play(std::size_t index);
   bool PlayStep(std::size_t index, std::size_t stepIndex, const Step& step);
   bool ReceiveUntil(std::size_t index, const Step& step);
+  // Plays an Offer step; false when it ended the conversation.
+  bool Offer(std::size_t index, std::size_t stepIndex, const Step& step);
   // Receives once into the connection's record; the net:: result code.
   int ReceiveSome(std::size_t index, int timeoutMs);
   void Drain(std::size_t index);

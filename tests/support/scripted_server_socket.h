@@ -33,6 +33,10 @@ inline constexpr int kTimedOut = -2;
 [[nodiscard]] int Receive(Socket socket, char* buffer, int capacity, int timeoutMs);
 // Sends everything; false when the peer is gone.
 [[nodiscard]] bool SendAll(Socket socket, const char* data, std::size_t size);
+// Sends what the socket takes without blocking once it can take something, waiting at most
+// `timeoutMs` for that: the byte count (0 when it took nothing after all), kTimedOut, or
+// kFailed when the peer is gone.
+[[nodiscard]] int SendSome(Socket socket, const char* data, std::size_t size, int timeoutMs);
 void ShutdownWrite(Socket socket);
 void Close(Socket socket);
 // Closes so that the peer sees a reset instead of an orderly end.

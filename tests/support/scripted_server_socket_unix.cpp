@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -16,6 +17,9 @@
 namespace brixa::test::net {
 
 namespace {
+
+// The most one SendSome hands to the system, so that its count fits an int.
+constexpr std::size_t kMaxSendPiece = 1 << 20;
 
 int Fd(Socket socket) {
   return static_cast<int>(socket);
@@ -134,6 +138,17 @@ bool SendAll(Socket socket, const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+int SendSome(Socket socket, const char* data, std::size_t size, int timeoutMs) {
+  if (!WaitFor(Fd(socket), POLLOUT, timeoutMs)) return kTimedOut;
+  ssize_t n;
+  do {
+    n = send(Fd(socket), data, std::min<std::size_t>(size, kMaxSendPiece),
+             MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+  return n < 0 ? kFailed : static_cast<int>(n);
 }
 
 void ShutdownWrite(Socket socket) {

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -20,6 +21,9 @@ void EnsureStarted() {
   }();
   (void)started;
 }
+
+// The most one SendSome hands to the system, so that its count fits an int.
+constexpr std::size_t kMaxSendPiece = 1 << 20;
 
 SOCKET Raw(Socket socket) {
   return static_cast<SOCKET>(socket);
@@ -140,6 +144,20 @@ bool SendAll(Socket socket, const char* data, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return true;
+}
+
+int SendSome(Socket socket, const char* data, std::size_t size, int timeoutMs) {
+  if (!WaitFor(Raw(socket), true, timeoutMs)) return kTimedOut;
+  // Non-blocking for this one send only: a blocking send waits until it has taken everything.
+  u_long nonBlocking = 1;
+  ioctlsocket(Raw(socket), FIONBIO, &nonBlocking);
+  const int n =
+      send(Raw(socket), data, static_cast<int>(std::min<std::size_t>(size, kMaxSendPiece)), 0);
+  const int error = n < 0 ? WSAGetLastError() : 0;
+  u_long blocking = 0;
+  ioctlsocket(Raw(socket), FIONBIO, &blocking);
+  if (n < 0 && error == WSAEWOULDBLOCK) return 0;
+  return n < 0 ? kFailed : n;
 }
 
 void ShutdownWrite(Socket socket) {

@@ -121,6 +121,8 @@ bool Configure(TIdHTTP& http, const Options& o, std::string& error) {
   options.Include(hoInProcessAuth);
   http.SetHTTPOptions(options);
   http.SetLocationTrusted(o.locationTrusted);
+  // A refused answer shows only its status, -f or not: its page is never read.
+  http.SetKeepErrorText(false);
   http.SetLogonForServer(o.negotiate);
   http.SetLogonForProxy(o.proxyNegotiate);
   return ApplyHeaders(http, o, error) && ApplyProxy(http, o, error);

@@ -144,6 +144,8 @@ bool TakeSwitch(Options& o, const std::string& flag) {
     o.followRedirects = true;
   else if (flag == "--location-trusted")
     o.followRedirects = o.locationTrusted = true;
+  else if (flag == "-f" || flag == "--fail")
+    return true;  // asks for what every run does: a status of 400 or more fails it
   else if (flag == "-k" || flag == "--insecure")
     o.insecure = true;
   else if (flag == "--http1.0")
@@ -227,6 +229,10 @@ writes every body to one output. https is verified against the system's trusted 
 Options:
   -I, --head             HEAD request; print the status line and headers instead of a body
   -i, --include          print the status line and headers before each body
+  -f, --fail             what every run does anyway (accepted for curl's command lines): a
+                         final status of 400 or more fails the run (exit 22) with its status
+                         line on standard error; the error page is not read (at most 64 KiB
+                         of it, to keep the connection)
   -o FILE                write the output to FILE (default: standard output). FILE is created
                          or truncated only when the first body byte of a successful answer
                          arrives, so an HTTP error leaves an existing FILE untouched; a device

@@ -42,6 +42,8 @@ void SetUpUpdateClient(TIdHTTP& http, TLowSpeedGuard& guard) {
   http.SetReadTimeout(kUpdaterReadTimeoutMs);
   http.SetConnectTimeout(kUpdaterConnectTimeoutMs);
   http.SetIntercept(&guard);
+  // No update error is explained by its page: at most a small one is read off the connection.
+  http.SetKeepErrorText(false);
 }
 
 void PrepareUpdateRequest(TIdHTTP& http, TLowSpeedGuard& guard, const std::string& url) {

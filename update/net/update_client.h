@@ -29,7 +29,8 @@ inline constexpr std::uint64_t kUpdaterDeadlineMs = 30 * 60 * 1000;
 inline constexpr std::uint64_t kVersionCheckDeadlineMs = 2 * 60 * 1000;
 
 // Gives `http` the update server's TLS handler (AttachUpdateTls), the read and connect
-// timeouts and `guard` as its intercept. `guard` must outlive the client's use of it.
+// timeouts and `guard` as its intercept, and leaves error pages unread (KeepErrorText off).
+// `guard` must outlive the client's use of it.
 void SetUpUpdateClient(TIdHTTP& http, TLowSpeedGuard& guard);
 
 // Before each request for `url`: the proxy that URL calls for (a redirect may have chosen

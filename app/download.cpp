@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/service_client.h"
 #include "app/version_check.h"
 #include "platform/files/module_path.h"
 #include "platform/process/elevated_launch.h"
@@ -135,6 +136,12 @@ void TfrmProgress::IdHTTP1Work(TComponent* /*ASender*/, TWorkMode /*AWorkMode*/,
 }
 
 void TfrmProgress::DownloadUpdate() {
+  if (!serviceProduct_.empty()) {
+    ShowServiceRun();
+    CleanUp();
+    Close();
+    return;
+  }
   std::string failure;
   try {
     IdHTTP1->SetHandleRedirects(true);
@@ -217,6 +224,33 @@ void TfrmProgress::LaunchInstaller() {
   }
   // The file stays held, read-shared only, until the elevated start has returned.
   ReportLaunch(elevated_ ? LaunchElevated(tempExePath_) : file->Launch());
+}
+
+void TfrmProgress::FollowService(const std::string& product) {
+  serviceProduct_ = product;
+}
+
+// The service's bytes move the bar; its outcome, once it is done, is the window's.
+void TfrmProgress::ShowServiceRun() {
+  while (MonotonicMilliseconds() < LowSpeedGuard->DeadlineMs()) {
+    std::string error;
+    const auto status = AskService(serviceProduct_, TServiceRequest::srStatus, error);
+    if (!status) {
+      outcome_ = TRunOutcome::roFailed;
+      failureReason_ = "the update service: " + error;
+      return;
+    }
+    ShowProgress(status->Held, status->Size);
+    if (status->Phase == TServicePhase::spDone) {
+      outcome_ = status->Outcome;
+      deliveryNote_ = "the update service installed the update";
+      failureReason_ = "the update service's run ended: " + std::string(RunOutcomeName(outcome_));
+      return;
+    }
+    PauseServingMessages(kServicePollMs);
+  }
+  outcome_ = TRunOutcome::roFailed;
+  failureReason_ = "the update service did not finish within the run's time";
 }
 
 void TfrmProgress::InstallElevatedFrom(const std::string& folder) {

@@ -90,6 +90,10 @@ class TfrmProgress : public TForm {
   // state folder, ending in a separator) and is started with raised rights (LaunchElevated),
   // held open from its check to its start. A leftover there is deleted as in the constructor.
   void InstallElevatedFrom(const std::string& folder);
+  // For a product the machine's update service updates: the window shows the service's run of
+  // `product` (asked with AskService) instead of downloading, until the service is done; its
+  // outcome is the window's.
+  void FollowService(const std::string& product);
   [[nodiscard]] const std::string& ExpectedSha256() const noexcept { return expectedSha256_; }
   void SetExpectedSha256(std::string value) { expectedSha256_ = std::move(value); }
   [[nodiscard]] std::int64_t ExpectedSize() const noexcept { return expectedSize_; }
@@ -117,11 +121,13 @@ class TfrmProgress : public TForm {
   void CleanUp() noexcept;
   void ReportFailure(std::string reason);
   void LaunchInstaller();
+  void ShowServiceRun();
   void ReportLaunch(const TProcessLaunch& launch);
 
   std::string updateUrl_;
   std::string tempExePath_;
   bool elevated_ = false;
+  std::string serviceProduct_;  // not empty: the service's run is shown
   std::string expectedSha256_;
   std::int64_t expectedSize_ = -1;
   TRunOutcome outcome_ = TRunOutcome::roNone;

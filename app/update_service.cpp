@@ -2,9 +2,14 @@
 
 #include "app/update_service.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "app/download.h"
+#include "app/service_host.h"
+#include "platform/files/module_path.h"
+#include "platform/files/secure_path.h"
+#include "platform/files/user_data_dir.h"
 #include "platform/files/file_lock.h"
 #include "platform/process/process_launch.h"
 #include "platform/process/process_wait.h"
@@ -141,6 +146,33 @@ TRunRecord TUpdateService::Install(const TServerCheck& chosen, std::uint64_t end
                                  : note + "; the installer ended with code 0";
   }
   return record;
+}
+
+int ServeProduct(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrust& trust,
+                 const std::atomic<bool>& stop) {
+  TServiceSetup setup{servers, trust, VersionCheckFilesOfProgram()};
+  const std::string product = ExtractFilePath(setup.Files.LocalVersionFile);
+  setup.Files.StateDirectory = MachineStateDirectory(trust.Product);
+  std::string why;
+  if (!IsSecurePath(product, why)) {
+    std::fprintf(stderr, "%s: the product's folder is not safe: %s\n", kServiceName, why.c_str());
+    return kServiceExitFailed;
+  }
+  if (setup.Files.StateDirectory.empty() || !IsSecurePath(setup.Files.StateDirectory, why)) {
+    std::fprintf(stderr, "%s: no safe machine folder for %s: %s\n", kServiceName,
+                 trust.Product.c_str(), why.c_str());
+    return kServiceExitFailed;
+  }
+  std::string error;
+  const auto channel = TLocalChannelServer::Listen(kServiceChannelFolder, trust.Product, error);
+  if (!channel) {
+    std::fprintf(stderr, "%s: %s\n", kServiceName, error.c_str());
+    return kServiceExitFailed;
+  }
+  TUpdateService service(setup);
+  service.StartRun();
+  service.Serve(*channel, stop);
+  return kServiceExitOk;
 }
 
 }  // namespace brixa

@@ -15,6 +15,9 @@
 
 namespace brixa {
 
+// The service's name, in its messages and (with the product) under the service manager.
+inline constexpr const char* kServiceName = "BrixaUpdateService";
+
 // What the service works with; all of it fixed by the build and the service's own place, none
 // of it from a client.
 struct TServiceSetup {
@@ -61,5 +64,12 @@ class TUpdateService {
   bool running_ = false;
   std::thread worker_;
 };
+
+// The service of the product installed beside this program: refuses a product folder or a
+// machine folder (MachineStateDirectory) that others may change, takes the product's channel
+// (kServiceChannelFolder), runs once at its start and again whenever a client asks, until
+// `stop`. Returns the process's exit code (kServiceExitOk, kServiceExitFailed).
+[[nodiscard]] int ServeProduct(const std::vector<TUpdateServerUrls>& servers,
+                               const TUpdaterTrust& trust, const std::atomic<bool>& stop);
 
 }  // namespace brixa

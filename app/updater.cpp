@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/download.h"
+#include "app/service_client.h"
 #include "app/update_run.h"
 #include "platform/core/exception.h"
 #include "platform/files/file_lock.h"
@@ -25,11 +26,15 @@ namespace brixa {
 
 namespace {
 
-// Runs the window; its outcome goes into `record`. `elevatedFrom` not empty: the installer goes
-// there and is started with raised rights.
+// How the window gets its installer.
+struct TWindowMode {
+  std::string ElevatedFrom;    // not empty: download there, start with raised rights
+  std::string ServiceProduct;  // not empty: show the update service's run of this product
+};
+
+// Runs the window; its outcome goes into `record`.
 void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpdateCheck& check,
-                       std::uint64_t deadlineMs, const std::string& elevatedFrom,
-                       TRunRecord& record) {
+                       std::uint64_t deadlineMs, const TWindowMode& mode, TRunRecord& record) {
   const std::string& updateUrl = installerUrls.front();
   try {
     Application().Initialize();
@@ -39,7 +44,8 @@ void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpd
                                                          check.ExpectedSize, deadlineMs);
     frmProgress->SetMirrors({installerUrls.begin() + 1, installerUrls.end()});
     frmProgress->SetReleaseSerial(check.Serial);
-    if (!elevatedFrom.empty()) frmProgress->InstallElevatedFrom(elevatedFrom);
+    if (!mode.ElevatedFrom.empty()) frmProgress->InstallElevatedFrom(mode.ElevatedFrom);
+    if (!mode.ServiceProduct.empty()) frmProgress->FollowService(mode.ServiceProduct);
     Application().Run();
     if (frmProgress != nullptr && frmProgress->Outcome() != TRunOutcome::roNone) {
       record.Decision = frmProgress->Outcome();
@@ -61,6 +67,33 @@ void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpd
     record.Decision = TRunOutcome::roFailed;
     Application().ShowException(Exception(""));
   }
+}
+
+// Asks the machine's update service of `product` to check now and follows its run: quietly
+// while it checks, in the window once it downloads. False when no service answers.
+bool FollowUpdateService(const std::vector<TUpdateServerUrls>& servers, const std::string& product,
+                         std::uint64_t endMs, TRunRecord& record) {
+  std::string error;
+  auto status = AskService(product, TServiceRequest::srCheck, error);
+  if (!status) return false;
+  while (status && status->Phase == TServicePhase::spChecking &&
+         MonotonicMilliseconds() < endMs) {
+    SleepMs(kServicePollMs);
+    status = AskService(product, TServiceRequest::srStatus, error);
+  }
+  if (status && status->Phase == TServicePhase::spDone) {
+    record.Decision = status->Outcome;
+    record.Reason = "the update service's run";
+  } else if (status && status->Phase != TServicePhase::spChecking) {
+    TUpdateCheck check;
+    RunDownloadWindow({servers.front().InstallerUrl}, check, endMs, {{}, product}, record);
+    if (record.Decision == TRunOutcome::roNone) record.Decision = TRunOutcome::roFailed;
+  } else {
+    record.Decision = TRunOutcome::roFailed;
+    record.Reason = status ? "the update service did not finish its check in time"
+                           : "the update service: " + error;
+  }
+  return true;
 }
 
 }  // namespace
@@ -91,19 +124,27 @@ int RunUpdater(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTrus
       return 0;
     }
   }
+  // A product installed for the whole machine is the update service's to update, when it runs.
+  const std::string productFolder = ExtractFilePath(ProgramFileName());
+  if (!FolderWritable(productFolder)) {
+    TRunRecord record;
+    if (FollowUpdateService(servers, trust.Product, endMs, record)) {
+      AppendRunRecord(files.StateDirectory, record);
+      return 0;
+    }
+  }
   // 2.-5. Back-off, version file, acceptance and rollout, server after server.
   TServerCheck chosen = CheckServers(servers, files, trust, endMs);
   // 6. The window, only when the stamps differ, and only when the installer can be put
   // somewhere it may be started from.
   if (chosen.Check.UpdateAvailable) {
-    const std::string productFolder = ExtractFilePath(ProgramFileName());
     if (FolderWritable(productFolder)) {
       RunDownloadWindow(InstallerUrlsOf(servers, chosen), chosen.Check, endMs, {},
                         chosen.Check.Record);
     } else if (CanLaunchElevated() && !files.StateDirectory.empty()) {
       // A product installed for the whole machine: one consent prompt, only to install.
       RunDownloadWindow(InstallerUrlsOf(servers, chosen), chosen.Check, endMs,
-                        files.StateDirectory, chosen.Check.Record);
+                        {files.StateDirectory, {}}, chosen.Check.Record);
     } else {
       chosen.Check.Record.Decision = TRunOutcome::roFailed;
       chosen.Check.Record.Reason = "the product's folder " + productFolder +

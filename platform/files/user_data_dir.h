@@ -11,4 +11,12 @@ namespace brixa {
 // place or it cannot be made.
 [[nodiscard]] std::string UserStateDirectory(const std::string& appName);
 
+// The machine's folder for the update service of `product`, ending in a separator, made where
+// missing so that only the system and administrators may change it: Linux
+// /var/lib/brixa-update/<product>/ (mode 0700, the folder above 0755), Windows
+// %ProgramData%\BrixaUpdater\<product>\ (an access list of the system and administrators
+// alone). Empty when it cannot be made; the caller checks it (IsSecurePath) before use, since a
+// folder that existed before may have been made by anyone.
+[[nodiscard]] std::string MachineStateDirectory(const std::string& product);
+
 }  // namespace brixa

@@ -34,7 +34,19 @@ bool MakeFolders(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+constexpr const char* kMachineStateRoot = "/var/lib/brixa-update";
+constexpr mode_t kOthersMayEnter = 0755;
+
 }  // namespace
+
+std::string MachineStateDirectory(const std::string& product) {
+  if (::mkdir(kMachineStateRoot, kOthersMayEnter) != 0 && errno != EEXIST) return {};
+  const std::string folder = std::string(kMachineStateRoot) + "/" + product;
+  if (::mkdir(folder.c_str(), kOwnerOnly) != 0 && errno != EEXIST) return {};
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return {};
+  return folder + "/";
+}
 
 std::string UserStateDirectory(const std::string& appName) {
   std::string base;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <string>
 
 #include "platform/files/user_data_dir.h"
@@ -20,7 +22,36 @@ std::string Variable(const char* name) {
   return value;
 }
 
+// The system and administrators in full, nobody else at all; not inherited from above.
+constexpr const char* kMachineFolderAccess = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+// Makes `folder` with the machine access list when it is missing; true when it is a folder.
+bool MakeMachineFolder(const std::string& folder) {
+  PSECURITY_DESCRIPTOR access = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kMachineFolderAccess, SDDL_REVISION_1,
+                                                              &access, nullptr)) {
+    return false;
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, access, FALSE};
+  const bool made = ::CreateDirectoryA(folder.c_str(), &attributes) ||
+                    ::GetLastError() == ERROR_ALREADY_EXISTS;
+  ::LocalFree(access);
+  const DWORD found = ::GetFileAttributesA(folder.c_str());
+  return made && found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (found & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
 }  // namespace
+
+std::string MachineStateDirectory(const std::string& product) {
+  std::string base = Variable("ProgramData");
+  while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
+  if (base.empty()) return {};
+  const std::string root = base + "\\BrixaUpdater";
+  const std::string folder = root + "\\" + product;
+  if (!MakeMachineFolder(root) || !MakeMachineFolder(folder)) return {};
+  return folder + "\\";
+}
 
 std::string UserStateDirectory(const std::string& appName) {
   std::string base = Variable("LOCALAPPDATA");

@@ -15,10 +15,15 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
+#include "platform/process/local_channel.h"
+#include "update/service/service_protocol.h"
 #include "updater_fixture.h"
 #ifdef _WIN32
 #include <sddl.h>
@@ -211,6 +216,97 @@ TEST_F(UpdaterEndToEnd, AStandardUserOfAMachineWideProductIsToldWhyNothingInstal
   EXPECT_EQ(server->Requests("GET", "/brixakit/version.ini"), 1);
   EXPECT_EQ(server->Requests("GET", "/brixakit/update.exe"), 0);
   EXPECT_FALSE(product.Has(kTempExe));
+}
+
+// The machine's update service, run as root beside a product only root may change, and the
+// product's updater run by a standard user: the user's run asks the service, which installs
+// with none of the user's rights and logs the installer's exit code. What a client may send
+// the service changes nothing but its answer.
+TEST_F(UpdaterEndToEnd, TheMachinesUpdateServiceUpdatesForAStandardUser) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the service runs as root";
+  if (!fs::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is missing (package util-linux)";
+  const std::string machine = "/var/lib/brixa-update/BrixaUpdater";
+  const std::string socket = std::string(kServiceChannelFolder) + "/BrixaUpdater.sock";
+  fs::remove_all(machine);
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  server->Publish("version.ini", VersionFile("2"));
+  server->Publish("update.exe", InstallerBytes(64 * 1024));
+  ProductDir product("BrixaUpdater", "product");
+  product.SetLocalStamp("1");
+  fs::copy_file(test::BuildTreePath("app/BrixaUpdateService"), product.Path("BrixaUpdateService"));
+  for (const std::string& folder : {product.Root(), product.Path("")}) {
+    fs::permissions(folder, fs::perms(0755));
+  }
+  const std::string daemon = product.Path("BrixaUpdateService");
+  char* const argv[] = {const_cast<char*>(daemon.c_str()), const_cast<char*>("--foreground"),
+                        nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, daemon.c_str(), nullptr, nullptr, argv, environ), 0);
+  const auto ask = [&](const std::string& bytes) {
+    std::string error;
+    const auto channel = ConnectLocalChannel(kServiceChannelFolder, "BrixaUpdater", 2000, error);
+    if (!channel) return "no channel: " + error;
+    (void)channel->Write(bytes);
+    return channel->ReadLine(kMaxServiceReplyBytes, 3000);
+  };
+  // Its own run at its start installs once.
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(machine + "/" + kMarker); }, kMarkerTimeoutMs));
+  EXPECT_TRUE(WaitFor([&] { return ask("STATUS\n").rfind("STATE done", 0) == 0; }, 10000));
+  fs::remove(machine + "/" + kMarker);
+
+  const struct {
+    const char* what;
+    std::string sent;
+    const char* answer;  // the start of the reply
+  } attacks[] = {
+      // clang-format off
+      {"a path after the request", "CHECK /tmp/evil.exe\n", "REFUSED malformed"},
+      {"an oversized message", std::string(64 * 1024, 'C'), "REFUSED malformed"},
+      {"a request without its line end", "STATUS", "REFUSED malformed"},
+      {"a URL", "http://127.0.0.1:1/x.exe\n", "REFUSED malformed"},
+      {"binary bytes", std::string("\0\xff\n", 3), "REFUSED malformed"},
+      {"the status", "STATUS\n", "STATE done"},
+      // clang-format on
+  };
+  for (const auto& attack : attacks) {
+    EXPECT_EQ(ask(attack.sent).rfind(attack.answer, 0), 0u) << attack.what;
+  }
+  EXPECT_FALSE(fs::exists(machine + "/" + kMarker)) << "a client's message started a run";
+
+  // The standard user's run: asks the service, which installs.
+  const std::string state = product.Root() + "/user-state";
+  fs::create_directories(state);
+  ASSERT_EQ(::chown(state.c_str(), kOtherUid, kOtherUid), 0);
+  UseStateDir(state);
+  const ProgramResult run = test::RunProgram(
+      "/usr/bin/setpriv",
+      {"--reuid=" + std::to_string(kOtherUid), "--regid=" + std::to_string(kOtherUid),
+       "--clear-groups", product.Path("BrixaUpdater")},
+      kRunTimeoutMs);
+  EXPECT_EQ(run.exitCode, 0) << run.stdErr;
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(machine + "/" + kMarker); }, kMarkerTimeoutMs));
+  const std::string userLog = test::ReadFileText(state + "/BrixaUpdater/updater.log");
+  EXPECT_NE(userLog.find("decision=installed"), std::string::npos) << userLog << run.stdErr;
+  const std::string serviceLog = test::ReadFileText(machine + "/updater.log");
+  EXPECT_NE(serviceLog.find("ended with code 0"), std::string::npos) << serviceLog;
+  EXPECT_FALSE(product.Has(kTempExe)) << "the user's run downloaded";
+  struct stat info {};
+  ASSERT_EQ(::stat((machine + "/" + kTempExe).c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 0u) << "the installer is root's alone";
+
+  // A flood is refused beyond the rate, and changes nothing.
+  int refused = 0;
+  for (int i = 0; i < kMaxServiceRequestsPerMinute + 20; ++i) {
+    refused += ask("STATUS\n").rfind("REFUSED too-many", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_GE(refused, 20);
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  fs::remove_all(machine);
+  fs::remove(socket);
+  fs::permissions(product.Root(), fs::perms::owner_all);
 }
 
 #endif  // _WIN32

@@ -12,6 +12,7 @@
 #include "platform/process/process_launch.h"
 #include "platform/system/system_info.h"
 #include "platform/thread/clock.h"
+#include "update/delivery/publisher_check.h"
 #include "update/manifest/delivery_keys.h"
 #include "update/manifest/manifest.h"
 #include "update/manifest/rollout.h"
@@ -204,7 +205,7 @@ void TfrmProgress::ReportFailure(std::string reason) {
 }
 
 // The checked file is started from the handle it was written and checked through: the bytes
-// checked are the bytes that run.
+// checked, hash and code signature alike, are the bytes that run.
 void TfrmProgress::LaunchInstaller() {
   unsigned long error = 0;
   auto file = TLaunchableFile::FromWritten(std::move(downloadStream_), error);
@@ -214,7 +215,17 @@ void TfrmProgress::LaunchInstaller() {
     Application().ShowMessage(RSCreateProcessFailed + std::to_string(error));
     return;
   }
-  ReportLaunch(file->Launch());
+  try {
+    const std::string note = VerifyInstallerPublisher(*file, installerKeys_.Publishers);
+    if (!note.empty()) deliveryNote_ += (deliveryNote_.empty() ? "" : "; ") + note;
+  } catch (const Exception& refused) {
+    // Verified bytes the vendor did not sign: never started, and not kept for another try.
+    file.reset();
+    (void)RemoveFile(tempExePath_);
+    ReportFailure(tempExePath_ + ": " + refused.Message());
+    return;
+  }
+  ReportLaunch(file->Launch(installerKeys_.Arguments));
 }
 
 void TfrmProgress::ReportLaunch(const TProcessLaunch& launch) {

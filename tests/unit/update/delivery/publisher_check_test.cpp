@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platform/crypto/code_signature.h"
 #include "platform/process/process_launch.h"
 #include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
@@ -86,6 +87,20 @@ TEST(PublisherCheckTest, OnlyAnInstallerSignedByAListedPublisherIsStarted) {
 #endif
   }
 }
+
+#ifdef _WIN32
+// The verdict is on the file the handle holds: the name given beside it is never opened.
+TEST(PublisherCheckTest, TheSystemReadsThroughTheHeldHandle) {
+  BRIXA_FIXTURES_OR_SKIP(a, b);
+  unsigned long error = 0;
+  const auto file = TLaunchableFile::Open(Fixture("signed-b.exe"), error);
+  ASSERT_NE(file, nullptr) << error;
+  const TCodeSignature signature =
+      VerifyCodeSignature(file->NativeHandle(), Fixture("unsigned.exe"));
+  EXPECT_EQ(signature.State, TCodeSignatureState::csSigned) << signature.Status;
+  EXPECT_EQ(CertificateFingerprint(signature.SignerCertificate), b);
+}
+#endif
 
 void Put32(std::string& image, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) image[at + i] = static_cast<char>(value >> (8 * i));

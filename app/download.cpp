@@ -14,6 +14,7 @@
 #include "platform/process/process_launch.h"
 #include "platform/system/system_info.h"
 #include "platform/thread/clock.h"
+#include "update/delivery/publisher_check.h"
 #include "update/manifest/delivery_keys.h"
 #include "update/manifest/manifest.h"
 #include "update/manifest/rollout.h"
@@ -212,7 +213,7 @@ void TfrmProgress::ReportFailure(std::string reason) {
 }
 
 // The checked file is started from the handle it was written and checked through: the bytes
-// checked are the bytes that run.
+// checked, hash and code signature alike, are the bytes that run.
 void TfrmProgress::LaunchInstaller() {
   unsigned long error = 0;
   auto file = TLaunchableFile::FromWritten(std::move(downloadStream_), error);
@@ -222,8 +223,19 @@ void TfrmProgress::LaunchInstaller() {
     Application().ShowMessage(RSCreateProcessFailed + std::to_string(error));
     return;
   }
+  try {
+    const std::string note = VerifyInstallerPublisher(*file, installerKeys_.Publishers);
+    if (!note.empty()) deliveryNote_ += (deliveryNote_.empty() ? "" : "; ") + note;
+  } catch (const Exception& refused) {
+    // Verified bytes the vendor did not sign: never started, and not kept for another try.
+    file.reset();
+    (void)RemoveFile(tempExePath_);
+    ReportFailure(tempExePath_ + ": " + refused.Message());
+    return;
+  }
   // The file stays held, read-shared only, until the elevated start has returned.
-  ReportLaunch(elevated_ ? LaunchElevated(tempExePath_) : file->Launch());
+  ReportLaunch(elevated_ ? LaunchElevated(tempExePath_, installerKeys_.Arguments)
+                         : file->Launch(installerKeys_.Arguments));
 }
 
 void TfrmProgress::FollowService(const std::string& product) {

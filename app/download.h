@@ -16,6 +16,7 @@
 #include "platform/process/process_launch.h"
 #include "runtime/thread_component.h"
 #include "update/delivery/installer_download.h"
+#include "update/manifest/installer_keys.h"
 #include "update/net/http_fetcher.h"
 #include "update/net/low_speed.h"
 #include "update/state/run_outcome.h"
@@ -108,6 +109,11 @@ class TfrmProgress : public TForm {
   void SetMirrors(std::vector<std::string> value) { mirrors_ = std::move(value); }
   [[nodiscard]] std::uint64_t ReleaseSerial() const noexcept { return releaseSerial_; }
   void SetReleaseSerial(std::uint64_t value) noexcept { releaseSerial_ = value; }
+  // A signed manifest's installer keys: the verified file is started only when its code
+  // signature is by one of the listed publishers (VerifyInstallerPublisher, on the handle it
+  // is started from), and with the listed arguments. None: no signature check, no arguments.
+  [[nodiscard]] const TInstallerKeys& InstallerKeys() const noexcept { return installerKeys_; }
+  void SetInstallerKeys(TInstallerKeys value) { installerKeys_ = std::move(value); }
   // After a resumable download: which URL served, the bytes reused and fetched (for the log).
   [[nodiscard]] const std::string& DeliveryNote() const noexcept { return deliveryNote_; }
   // After DownloadUpdate: roInstalled (started), roFailed, or roNone when it has not run; and
@@ -134,6 +140,7 @@ class TfrmProgress : public TForm {
   std::string failureReason_;
   std::vector<std::string> mirrors_;
   std::uint64_t releaseSerial_ = 0;
+  TInstallerKeys installerKeys_;
   std::string deliveryNote_;
   std::unique_ptr<TPrivateFile> downloadStream_;
   bool destroying_ = false;

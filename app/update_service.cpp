@@ -12,9 +12,10 @@
 #include "platform/files/user_data_dir.h"
 #include "platform/files/file_lock.h"
 #include "platform/process/process_launch.h"
-#include "platform/process/process_wait.h"
+#include "platform/process/child_process.h"
 #include "platform/thread/clock.h"
 #include "update/delivery/installer_download.h"
+#include "update/delivery/publisher_check.h"
 #include "update/net/http_fetcher.h"
 #include "update/state/run_log.h"
 #include "update/state/state_file.h"
@@ -127,15 +128,29 @@ TRunRecord TUpdateService::Install(const TServerCheck& chosen, std::uint64_t end
   }
   SetStatus(TServicePhase::spInstalling, verified->Size(), verified->Size());
   unsigned long error = 0;
-  const auto file = TLaunchableFile::FromWritten(std::move(verified), error);
-  const TProcessLaunch launch = file ? file->Launch() : TProcessLaunch{false, error, 0};
-  if (!launch.Started) {
+  auto file = TLaunchableFile::FromWritten(std::move(verified), error);
+  std::unique_ptr<TChildProcess> child;
+  try {
+    if (file) {
+      const std::string publisher = VerifyInstallerPublisher(*file, check.Installer.Publishers);
+      if (!publisher.empty()) note += (note.empty() ? "" : "; ") + publisher;
+      child = file->Start(check.Installer.Arguments, error);
+    }
+  } catch (const Exception& refused) {
+    // Verified bytes the vendor did not sign: never started, and not kept for another try.
+    file.reset();
+    (void)RemoveFile(installer);
     record.Decision = TRunOutcome::roFailed;
-    record.Reason = installer + ": cannot be started (error " + std::to_string(launch.ErrorCode) + ")";
+    record.Reason = installer + ": " + refused.Message();
+    return record;
+  }
+  if (!child) {
+    record.Decision = TRunOutcome::roFailed;
+    record.Reason = installer + ": cannot be started (error " + std::to_string(error) + ")";
     return record;
   }
   // "installed" is the installer's own word: its exit code.
-  const auto exitCode = WaitForChildExit(launch.ProcessId, setup_.InstallerWaitMs);
+  const auto exitCode = child->Wait(setup_.InstallerWaitMs);
   if (!exitCode || *exitCode != 0) {
     record.Decision = TRunOutcome::roFailed;
     record.Reason = exitCode ? "the installer ended with code " + std::to_string(*exitCode)

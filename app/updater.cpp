@@ -44,6 +44,7 @@ void RunDownloadWindow(const std::vector<std::string>& installerUrls, const TUpd
                                                          check.ExpectedSize, deadlineMs);
     frmProgress->SetMirrors({installerUrls.begin() + 1, installerUrls.end()});
     frmProgress->SetReleaseSerial(check.Serial);
+    frmProgress->SetInstallerKeys(check.Installer);
     if (!mode.ElevatedFrom.empty()) frmProgress->InstallElevatedFrom(mode.ElevatedFrom);
     if (!mode.ServiceProduct.empty()) frmProgress->FollowService(mode.ServiceProduct);
     Application().Run();

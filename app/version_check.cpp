@@ -122,6 +122,7 @@ void RecordDecision(const TReleaseDecision& decision, TUpdateCheck& check) {
   check.ExpectedSize = decision.Size;
   check.Serial = decision.Serial.value_or(0);
   check.Mirrors = decision.Mirrors;
+  check.Installer = decision.Installer;
 }
 
 // Steps 2 to 4 of the check, on the state loaded for it.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "update/manifest/installer_keys.h"
 #include "update/manifest/manifest.h"
 #include "update/manifest/release_decision.h"
 #include "update/net/fetcher.h"
@@ -78,6 +79,8 @@ struct TUpdateCheck {
   // From a signed manifest: its serial (0 otherwise) and its further installer URLs.
   std::uint64_t Serial = 0;
   std::vector<std::string> Mirrors;
+  // From a signed manifest: the installer's publisher pins and arguments.
+  TInstallerKeys Installer;
   // The run log's record so far (stamps, serial, decision, reason).
   TRunRecord Record;
   // The server asked to be left alone: it is not asked for the installer in this run either.

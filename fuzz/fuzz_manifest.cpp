@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "platform/process/command_line.h"
 #include "runtime/time/utc_time.h"
+#include "update/manifest/installer_keys.h"
 #include "update/manifest/manifest.h"
 #include "update/manifest/manifest_check.h"
 
@@ -30,6 +32,17 @@ void CheckParsed(std::string_view bytes) {
       std::abort();
     if (m.Sha256.find_first_not_of("0123456789abcdef") != std::string::npos) std::abort();
     if (brixa::ParseUtcTime(brixa::FormatUtcTime(m.Expires)) != m.Expires) std::abort();
+  } catch (const brixa::EManifestRefused&) {
+  }
+  try {
+    const brixa::TInstallerKeys keys = brixa::ParseInstallerKeys(bytes);
+    if (!brixa::IsLaunchArgumentsText(keys.Arguments)) std::abort();
+    for (const std::string& fingerprint : keys.Publishers) {
+      if (fingerprint.size() != brixa::kSha256HexDigits ||
+          fingerprint.find_first_not_of("0123456789abcdef") != std::string::npos) {
+        std::abort();
+      }
+    }
   } catch (const brixa::EManifestRefused&) {
   }
 }

@@ -11,7 +11,7 @@ PACKAGES=(
   clang-14 libfuzzer-14-dev libclang-rt-14-dev
   libfltk1.3-dev xvfb xauth x11-apps imagemagick
   nginx apache2 apache2-utils squid dante-server libpam-pwdfile lighttpd tinyproxy python3
-  openssl libssl3 curl ccache python3-impacket
+  openssl libssl3 curl ccache python3-impacket osslsigncode
   libgssapi-krb5-2 krb5-kdc krb5-admin-server krb5-user libapache2-mod-auth-gssapi winbind
 )
 

@@ -17,9 +17,11 @@ namespace brixa {
 // for it. The caller holds the file open as a TLaunchableFile (read sharing only) until this
 // returns, so the file the system starts is the file that was verified: nobody can write,
 // replace or delete it in between.
-//   - Windows: ShellExecuteEx with the "runas" verb, no arguments, no window of ours; the user
+// `arguments` is the command line after the program's name, as LaunchProcess takes it.
+//   - Windows: ShellExecuteEx with the "runas" verb and `arguments`, no window of ours; the user
 //     sees one consent prompt. Declining it is a failure (ERROR_CANCELLED).
 //   - elsewhere: not started, ErrorCode ENOTSUP.
-[[nodiscard]] TProcessLaunch LaunchElevated(const std::string& fileName);
+[[nodiscard]] TProcessLaunch LaunchElevated(const std::string& fileName,
+                                           const std::string& arguments = {});
 
 }  // namespace brixa

@@ -10,7 +10,8 @@ bool CanLaunchElevated() noexcept {
   return false;
 }
 
-TProcessLaunch LaunchElevated(const std::string& /*fileName*/) {
+TProcessLaunch LaunchElevated(const std::string& /*fileName*/,
+                              const std::string& /*arguments*/) {
   return {false, static_cast<unsigned long>(ENOTSUP), 0};
 }
 

@@ -12,7 +12,7 @@ bool CanLaunchElevated() noexcept {
   return true;
 }
 
-TProcessLaunch LaunchElevated(const std::string& fileName) {
+TProcessLaunch LaunchElevated(const std::string& fileName, const std::string& arguments) {
   SHELLEXECUTEINFOA info{};
   info.cbSize = sizeof info;
   // The process handle tells that it started; no asynchronous start that could outlive the
@@ -20,6 +20,7 @@ TProcessLaunch LaunchElevated(const std::string& fileName) {
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
   info.lpVerb = "runas";
   info.lpFile = fileName.c_str();
+  info.lpParameters = arguments.empty() ? nullptr : arguments.c_str();
   info.nShow = SW_SHOWNORMAL;
   if (!::ShellExecuteExA(&info)) return {false, ::GetLastError(), 0};
   TProcessLaunch launch{true, 0, 0};

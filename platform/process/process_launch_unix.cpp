@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/files/private_file.h"
+#include "platform/process/command_line.h"
 #include "platform/process/process_launch.h"
 
 extern char** environ;
@@ -36,15 +37,30 @@ void MakeExecutableForOwner(const std::string& fileName) {
   (void)::chmod(fileName.c_str(), (info.st_mode & 07777) | S_IXUSR);
 }
 
-// Runs `path` with argv = { argument0 } and nothing open above standard error.
-TProcessLaunch Spawn(const std::string& path, const std::string& argument0) {
+// The words of a new process's argv: its name, then the argument text split as Windows programs
+// split theirs. argv() points into the words and lives as long as they do.
+class TArgv {
+ public:
+  TArgv(const std::string& argument0, const std::string& arguments)
+      : words_(SplitCommandLine(arguments)) {
+    words_.insert(words_.begin(), argument0);
+    for (std::string& word : words_) pointers_.push_back(word.data());
+    pointers_.push_back(nullptr);
+  }
+  [[nodiscard]] char** argv() noexcept { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> words_;
+  std::vector<char*> pointers_;
+};
+
+// Runs `path` with `argv` and nothing open above standard error.
+TProcessLaunch Spawn(const std::string& path, TArgv& argv) {
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
   ::posix_spawn_file_actions_addclosefrom_np(&actions, kFirstInheritable);
-  std::string name = argument0;
-  char* argv[] = {name.data(), nullptr};
   pid_t pid = 0;
-  const int rc = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ);
+  const int rc = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.argv(), environ);
   ::posix_spawn_file_actions_destroy(&actions);
   TProcessLaunch result;
   if (rc != 0) {
@@ -63,16 +79,15 @@ bool IsScript(int fd) noexcept {
          head[0] == kScriptMark[0] && head[1] == kScriptMark[1];
 }
 
-// Runs the file open as `fd` with argv = { argument0 }. The kernel opens the file through the
+// Runs the file open as `fd` with `argv`. The kernel opens the file through the
 // descriptor before the exec closes it, so the bytes started are the bytes of that descriptor.
 // A binary gets no descriptor above standard error; a script gets its own as
 // kScriptDescriptor, not close-on-exec, since its interpreter opens /proc/self/fd/3 after the
 // exec. A failed exec reports its errno to the parent through a close-on-exec pipe.
-TProcessLaunch SpawnFromDescriptor(int fd, const std::string& argument0) {
+TProcessLaunch SpawnFromDescriptor(int fd, TArgv& args) {
   const bool script = IsScript(fd);
   const std::string path = "/proc/self/fd/" + std::to_string(script ? kScriptDescriptor : fd);
-  std::string name = argument0;
-  char* argv[] = {name.data(), nullptr};
+  char** argv = args.argv();
   int report[2];
   TProcessLaunch result;
   if (::pipe2(report, O_CLOEXEC) != 0) {
@@ -131,11 +146,20 @@ bool OnlyWeCanChange(const std::string& dir) {
   return (info.st_uid == ::geteuid() || info.st_uid == 0) && (info.st_mode & kOthersWrite) == 0;
 }
 
+// Lets a started process go, or hands it to `child`.
+void KeepChild(const TProcessLaunch& launch, std::unique_ptr<TChildProcess>* child) {
+  if (launch.Started && child != nullptr) {
+    *child = std::make_unique<TChildProcess>(launch.ProcessId, 0);
+  }
+}
+
 }  // namespace
 
-TProcessLaunch LaunchProcess(const std::string& fileName) {
+TProcessLaunch LaunchProcess(const std::string& fileName, const std::string& arguments) {
+  if (!IsLaunchArgumentsText(arguments)) return {false, EINVAL, 0};
   MakeExecutableForOwner(fileName);
-  return Spawn(fileName, fileName);
+  TArgv argv(fileName, arguments);
+  return Spawn(fileName, argv);
 }
 
 std::unique_ptr<TLaunchableFile> TLaunchableFile::Open(const std::string& fileName,
@@ -204,14 +228,17 @@ std::int64_t TLaunchableFile::Read(void* buffer, std::size_t size) {
   }
 }
 
-TProcessLaunch TLaunchableFile::Launch() {
-  TProcessLaunch result;
-  if (byDescriptor_) {
-    result = SpawnFromDescriptor(static_cast<int>(handle_), fileName_);
-  } else {
-    result = Spawn(fileName_, fileName_);
+TProcessLaunch TLaunchableFile::Run(const std::string& arguments,
+                                    std::unique_ptr<TChildProcess>* child) {
+  if (!IsLaunchArgumentsText(arguments)) {
+    Release();
+    return {false, EINVAL, 0};
   }
+  TArgv argv(fileName_, arguments);
+  const TProcessLaunch result =
+      byDescriptor_ ? SpawnFromDescriptor(static_cast<int>(handle_), argv) : Spawn(fileName_, argv);
   Release();
+  KeepChild(result, child);
   return result;
 }
 

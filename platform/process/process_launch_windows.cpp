@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "platform/files/private_file.h"
+#include "platform/process/command_line.h"
 #include "platform/process/process_launch.h"
 
 namespace brixa {
@@ -14,20 +15,28 @@ constexpr std::intptr_t kNoHandle = 0;
 constexpr int kLaunchAttempts = 2;
 constexpr DWORD kRetryPauseMs = 500;
 
-}  // namespace
-
-TProcessLaunch LaunchProcess(const std::string& fileName) {
+// Starts `fileName` with `arguments`; the new process's handle goes to `child` when given, else
+// both of its handles are closed at once: nothing waits for it.
+TProcessLaunch CreateInstallerProcess(const std::string& fileName, const std::string& arguments,
+                                      std::unique_ptr<TChildProcess>* child) {
+  TProcessLaunch result;
+  if (!IsLaunchArgumentsText(arguments)) {
+    result.ErrorCode = ERROR_INVALID_PARAMETER;
+    return result;
+  }
+  // A file name holds no double quote on Windows, so the quoted name is one word. CreateProcessA
+  // may write into the command line, so it is a buffer of ours.
+  std::string commandLine = arguments.empty() ? std::string() : '"' + fileName + "\" " + arguments;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  TProcessLaunch result;
   // No security attributes and no inheritance: the installer gets none of our handles.
   // ERROR_INTERNAL_ERROR says the new process died before it ran a line of its own (Wine reports
   // a child that fails in its loader start-up so, now and then, under load): nothing was started,
   // so it is tried once more after a moment. Every other error is final.
   for (int attempt = 1;; ++attempt) {
-    if (::CreateProcessA(fileName.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &process)) {
+    if (::CreateProcessA(fileName.c_str(), commandLine.empty() ? nullptr : commandLine.data(),
+                         nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
       break;
     }
     result.ErrorCode = ::GetLastError();
@@ -37,10 +46,20 @@ TProcessLaunch LaunchProcess(const std::string& fileName) {
   result.ErrorCode = 0;
   result.Started = true;
   result.ProcessId = process.dwProcessId;
-  // Nothing waits for the new process; its handles are not kept open for the rest of our life.
   ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
+  if (child != nullptr) {
+    *child = std::make_unique<TChildProcess>(process.dwProcessId,
+                                             reinterpret_cast<std::intptr_t>(process.hProcess));
+  } else {
+    ::CloseHandle(process.hProcess);
+  }
   return result;
+}
+
+}  // namespace
+
+TProcessLaunch LaunchProcess(const std::string& fileName, const std::string& arguments) {
+  return CreateInstallerProcess(fileName, arguments, nullptr);
 }
 
 std::unique_ptr<TLaunchableFile> TLaunchableFile::Open(const std::string& fileName,
@@ -102,10 +121,11 @@ std::int64_t TLaunchableFile::Read(void* buffer, std::size_t size) {
   return got;
 }
 
-TProcessLaunch TLaunchableFile::Launch() {
+TProcessLaunch TLaunchableFile::Run(const std::string& arguments,
+                                    std::unique_ptr<TChildProcess>* child) {
   // The system opens the image while our handle still keeps writers out; once the process
   // exists its image section pins the bytes and ours can go.
-  const TProcessLaunch result = LaunchProcess(fileName_);
+  const TProcessLaunch result = CreateInstallerProcess(fileName_, arguments, child);
   Release();
   return result;
 }

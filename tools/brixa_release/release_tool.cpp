@@ -15,11 +15,15 @@
 #include "platform/core/exception.h"
 #include "platform/core/stream.h"
 #include "platform/crypto/signer.h"
+#include "platform/process/command_line.h"
 #include "runtime/hash/hash_base.h"
 #include "runtime/hash/hash_sha256.h"
 #include "runtime/time/utc_time.h"
 #include "update/delivery/download_check.h"
+#include "update/delivery/pe_certificate.h"
+#include "update/delivery/publisher_check.h"
 #include "update/manifest/delivery_keys.h"
+#include "update/manifest/installer_keys.h"
 #include "update/manifest/manifest.h"
 #include "update/manifest/manifest_check.h"
 #include "update/manifest/release_keys.h"
@@ -139,7 +143,14 @@ std::int64_t ExpiresFrom(const TOptions& options) {
   return UtcNowSeconds() + static_cast<std::int64_t>(valid) * kSecondsPerDay;
 }
 
-std::string ManifestText(const TManifest& m, const TDeliveryKeys& delivery) {
+// The keys a release folder's manifest carries beside its installer's identity.
+struct TReleaseKeys {
+  TDeliveryKeys Delivery;
+  TInstallerKeys Installer;
+};
+
+std::string ManifestText(const TManifest& m, const TReleaseKeys& keys) {
+  const TDeliveryKeys& delivery = keys.Delivery;
   std::string text = "[Updater]\r\nVersion=" + m.Stamp + "\r\nProduct=" + m.Product +
                      "\r\nSerial=" + std::to_string(m.Serial) +
                      "\r\nExpires=" + FormatUtcTime(m.Expires) +
@@ -149,6 +160,14 @@ std::string ManifestText(const TManifest& m, const TDeliveryKeys& delivery) {
   }
   for (std::size_t n = 0; n < delivery.Mirrors.size(); ++n) {
     text += kMirrorKeyPrefix + std::to_string(n + 1) + "=" + delivery.Mirrors[n] + "\r\n";
+  }
+  const TInstallerKeys& installer = keys.Installer;
+  for (std::size_t n = 0; n < installer.Publishers.size(); ++n) {
+    text += kPublisherKeyPrefix + std::to_string(n + 1) + "=" + installer.Publishers[n] + "\r\n";
+  }
+  // In quotes, which the reader removes: the value's own quotes and blanks stay as they are.
+  if (!installer.Arguments.empty()) {
+    text += std::string(kArgumentsKey) + "=\"" + installer.Arguments + "\"\r\n";
   }
   return text;
 }
@@ -171,7 +190,32 @@ TDeliveryKeys DeliveryFrom(const TOptions& options, TDeliveryKeys delivery) {
     delivery.Rollout = *percent;
   }
   try {
-    return ParseDeliveryKeys(ManifestText(TManifest{}, delivery));
+    return ParseDeliveryKeys(ManifestText(TManifest{}, {delivery, {}}));
+  } catch (const EManifestRefused& refused) {
+    throw EUsage(refused.Message());
+  }
+}
+
+// --publisher (repeatable, each as people write a fingerprint) and --arguments over
+// `installer`, read back by the updater's own reader.
+TInstallerKeys InstallerFrom(const TOptions& options, TInstallerKeys installer) {
+  if (const auto publishers = options.named.find("publisher"); publishers != options.named.end()) {
+    installer.Publishers.clear();
+    for (const std::string& text : publishers->second) {
+      const auto fingerprint = ParsePublisherFingerprint(text);
+      if (!fingerprint) throw EUsage("--publisher must be a SHA-256 fingerprint: " + text);
+      installer.Publishers.push_back(*fingerprint);
+    }
+  }
+  if (const auto arguments = options.One("arguments")) {
+    if (!IsLaunchArgumentsText(*arguments)) {
+      throw EUsage("--arguments must be printable ASCII, at most " +
+                   std::to_string(kMaxLaunchArgumentsBytes) + " bytes");
+    }
+    installer.Arguments = *arguments;
+  }
+  try {
+    return ParseInstallerKeys(ManifestText(TManifest{}, {{}, installer}));
   } catch (const EManifestRefused& refused) {
     throw EUsage(refused.Message());
   }
@@ -184,9 +228,9 @@ std::string Join(const std::string& dir, const char* name) {
 // Signs the manifest, checks it as the updater would with the key's own public half, and puts
 // the release in `dir`: the installer's copy first (when given), then the manifest, then its
 // signature, each whole and on the disk before the next.
-void WriteSignedRelease(TSigner& signer, const TManifest& manifest, const TDeliveryKeys& delivery,
+void WriteSignedRelease(TSigner& signer, const TManifest& manifest, const TReleaseKeys& keys,
                         const std::string& dir, TOutputFile* installerCopy) {
-  const std::string text = ManifestText(manifest, delivery);
+  const std::string text = ManifestText(manifest, keys);
   signer.Update(kManifestSignatureContext.data(), kManifestSignatureContext.size());
   signer.Update(text.data(), text.size());
   const std::string signature = signer.Sign();
@@ -254,7 +298,7 @@ int Sign(const TOptions& options, std::ostream& out) {
   const std::string& installer = options.positional[0];
   const std::string& dir = options.positional[1];
   // Before anything is written: a usage error leaves no half-made release behind.
-  const TDeliveryKeys delivery = DeliveryFrom(options, {});
+  const TReleaseKeys keys{DeliveryFrom(options, {}), InstallerFrom(options, {})};
   TManifest manifest;
   manifest.Stamp = CheckedStamp(options.Required("stamp"));
   manifest.Product = CheckedProduct(options.One("product").value_or("BrixaUpdater"));
@@ -270,7 +314,7 @@ int Sign(const TOptions& options, std::ostream& out) {
   TOutputFile installerCopy(Join(dir, kInstallerFileName));
   CopyHashed(installer, installerCopy, manifest);
   if (manifest.Size <= 0) throw EUsage(installer + " is empty");
-  WriteSignedRelease(signer, manifest, delivery, dir, &installerCopy);
+  WriteSignedRelease(signer, manifest, keys, dir, &installerCopy);
   out << "signed " << dir << ": Version=" << manifest.Stamp << " Serial=" << manifest.Serial
       << " Expires=" << FormatUtcTime(manifest.Expires) << " Size=" << manifest.Size << "\n"
       << "upload " << kManifestFileName << ", " << kManifestSignatureFileName << " and "
@@ -287,7 +331,8 @@ int Resign(const TOptions& options, std::ostream& out) {
   const std::string bytes = ReadFile(Join(dir, kManifestFileName), kMaxManifestBytes);
   TManifest manifest = ParseManifest(bytes);
   // The mirrors and the rollout stay unless given anew: --rollout 0 is the kill switch.
-  const TDeliveryKeys delivery = DeliveryFrom(options, ParseDeliveryKeys(bytes));
+  const TReleaseKeys keys{DeliveryFrom(options, ParseDeliveryKeys(bytes)),
+                          InstallerFrom(options, ParseInstallerKeys(bytes))};
   std::int64_t size = 0;
   if (Sha256OfFile(Join(dir, kInstallerFileName), size) != manifest.Sha256 ||
       size != manifest.Size) {
@@ -302,9 +347,33 @@ int Resign(const TOptions& options, std::ostream& out) {
   }
   manifest.Serial = next;
   manifest.Expires = ExpiresFrom(options);
-  WriteSignedRelease(signer, manifest, delivery, dir, nullptr);
+  WriteSignedRelease(signer, manifest, keys, dir, nullptr);
   out << "re-signed " << dir << ": Serial=" << manifest.Serial
-      << " Expires=" << FormatUtcTime(manifest.Expires) << " Rollout=" << delivery.Rollout << "\n";
+      << " Expires=" << FormatUtcTime(manifest.Expires) << " Rollout=" << keys.Delivery.Rollout
+      << "\n";
+  return kExitOk;
+}
+
+// What the updater does with the installer beyond its hash. The publisher pin is not checked
+// here: that is the system's verdict on the machine that starts it.
+void PrintInstallerKeys(const TInstallerKeys& installer, std::ostream& out) {
+  for (std::size_t n = 0; n < installer.Publishers.size(); ++n) {
+    out << "publisher " << n + 1 << ": " << installer.Publishers[n] << "\n";
+  }
+  if (!installer.Arguments.empty()) out << "arguments: " << installer.Arguments << "\n";
+}
+
+// The signer fingerprint of a signed program file, for --publisher; 1 when it has none.
+int Fingerprint(const TOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.positional.size() != 1) throw EUsage("fingerprint needs FILE");
+  const std::string image = ReadFile(options.positional[0], kMaxSignedProgramBytes);
+  const auto fingerprint = PeSignerFingerprint(image);
+  if (!fingerprint) {
+    err << "brixa-release: " << options.positional[0]
+        << " carries no well-formed code signature with one signer\n";
+    return kExitRefused;
+  }
+  out << *fingerprint << "\n";
   return kExitOk;
 }
 
@@ -343,6 +412,7 @@ int Verify(const TOptions& options, std::ostream& out, std::ostream& err) {
     for (std::size_t n = 0; n < delivery.Mirrors.size(); ++n) {
       out << "mirror " << n + 1 << ": " << delivery.Mirrors[n] << "\n";
     }
+    PrintInstallerKeys(ParseInstallerKeys(bytes), out);
     const std::int64_t left = manifest.Expires - policy.NowSeconds;
     if (left < kRecommendedResignDays * kSecondsPerDay) {
       out << "note: it expires in " << left / kSecondsPerDay << " days: re-sign it (resign)\n";
@@ -380,13 +450,26 @@ std::string HelpText() {
          "100)\n"
          "  brixa-release resign --key PRIVATE.pem [--serial N] [--expires TIME | --valid-days D] "
          "DIR\n"
-         "                       [--mirror URL]... [--rollout PERCENT]\n"
+         "                       [--mirror URL]... [--rollout PERCENT] [--publisher FP]... "
+         "[--arguments TEXT]\n"
          "      the same release with a new serial and expiry (re-sign at least every " +
          std::to_string(kRecommendedResignDays) +
-         " days); mirrors and rollout stay unless given: --rollout 0 stops a release at once\n"
+         " days); mirrors, rollout, publishers and arguments stay unless given: --rollout 0 stops "
+         "a\n"
+         "      release at once\n"
+         "      [--publisher FINGERPRINT]... the SHA-256 of the certificate the installer's code\n"
+         "      signature must be made with (any one listed; list the renewed one before using "
+         "it)\n"
+         "      [--arguments TEXT] the installer's command line after its name (printable ASCII, "
+         "at most " +
+         std::to_string(kMaxLaunchArgumentsBytes) +
+         " bytes)\n"
          "  brixa-release verify --key PUBLIC.pem [--key ...] [--product NAME] [--now TIME]\n"
          "                       [--min-serial N] DIR\n"
-         "      checks DIR exactly as the updater would and says what fails\n"
+         "      checks DIR exactly as the updater would and says what fails; prints the\n"
+         "      publishers and arguments (the code signature is checked where it is started)\n"
+         "  brixa-release fingerprint FILE\n"
+         "      the SHA-256 fingerprint of the certificate a signed program file was signed with\n"
          "\n"
          "Every file is written anew, readable by you alone, and put in place whole once it is on\n"
          "the disk; what had its name (a file, a link) is replaced, never written into. A folder\n"
@@ -409,17 +492,19 @@ int RunReleaseTool(const std::vector<std::string>& arguments, std::ostream& out,
     if (command == "sign") {
       return Sign(ParseOptions(arguments, 1,
                                {"key", "stamp", "serial", "expires", "valid-days", "product",
-                                "mirror", "rollout"}),
+                                "mirror", "rollout", "publisher", "arguments"}),
                   out);
     }
     if (command == "resign") {
       return Resign(ParseOptions(arguments, 1,
-                                 {"key", "serial", "expires", "valid-days", "mirror", "rollout"}),
+                                 {"key", "serial", "expires", "valid-days", "mirror", "rollout",
+                                  "publisher", "arguments"}),
                     out);
     }
     if (command == "verify") {
       return Verify(ParseOptions(arguments, 1, {"key", "product", "now", "min-serial"}), out, err);
     }
+    if (command == "fingerprint") return Fingerprint(ParseOptions(arguments, 1, {}), out, err);
     throw EUsage("unknown command " + command);
   } catch (const EUsage& usage) {
     err << "brixa-release: " << usage.Message() << " (see brixa-release --help)\n";

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "update/manifest/delivery_keys.h"
+#include "update/manifest/installer_keys.h"
 #include "update/manifest/manifest_check.h"
 #include "update/manifest/rollout.h"
 #include "update/state/delivery_state.h"
@@ -61,6 +62,7 @@ TReleaseDecision TReleaseJudge::Judge(const std::string& localStamp, const std::
         decision.RecordSerial = manifest.Serial;
       }
       const TDeliveryKeys delivery = ParseDeliveryKeys(bytes);
+      decision.Installer = ParseInstallerKeys(bytes);
       decision.ServerStamp = manifest.Stamp;
       decision.Serial = manifest.Serial;
       decision.Size = manifest.Size;

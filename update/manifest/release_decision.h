@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "update/manifest/installer_keys.h"
 #include "update/manifest/manifest.h"
 #include "update/state/run_outcome.h"
 #include "update/state/state_file.h"
@@ -45,6 +46,8 @@ struct TReleaseDecision {
   std::int64_t Size = -1;
   std::string Sha256;
   std::vector<std::string> Mirrors;
+  // A signed manifest's publisher pins and installer arguments (none for an unsigned build).
+  TInstallerKeys Installer;
   // To keep in the state before anything else happens: a higher serial accepted (failing to
   // keep it refuses the release), and a rollout bucket drawn now (failing to keep it only
   // means another draw next run).
@@ -62,9 +65,9 @@ class TReleaseJudge {
   // must be judgeable (a folder, a file that is missing or well-formed), the signature must
   // verify over the manifest context and the bytes with one of the keys, and the manifest must
   // be for the product, unexpired and not older than the highest serial accepted (VerifyManifest);
-  // its delivery keys must be well-formed. Then the stamps are compared byte for byte, and a
-  // differing release at a partial rollout is held back unless this installation's bucket is
-  // inside it (no state to keep a bucket in: outside every partial rollout).
+  // its delivery and installer keys must be well-formed. Then the stamps are compared byte for
+  // byte, and a differing release at a partial rollout is held back unless this installation's
+  // bucket is inside it (no state to keep a bucket in: outside every partial rollout).
   [[nodiscard]] TReleaseDecision Judge(const std::string& localStamp, const std::string& bytes,
                                        const std::string& signature) const;
 

@@ -12,9 +12,11 @@
 #include <unistd.h>
 #endif
 
+#include "platform/process/command_line.h"
 #include "support/peers/peer_process.h"
 #include "support/temp_dir.h"
 #include "update/manifest/delivery_keys.h"
+#include "update/manifest/installer_keys.h"
 #include "update/manifest/manifest.h"
 
 namespace brixa::release {
@@ -168,6 +170,9 @@ TEST(ReleaseToolDelivery, MirrorsAndRolloutAreSignedKeptAndVerified) {
       {"--mirror", "ftp://m/u.exe"},
       {"--mirror", "http://m/u.exe\r\nSHA256=" + std::string(64, '0')},
       {"--mirror", "http://m/a b"},
+      {"--publisher", std::string(63, 'a')},
+      {"--arguments", "/S\r\nSHA256=" + std::string(64, '0')},
+      {"--arguments", std::string(kMaxLaunchArgumentsBytes + 1, 'x')},
   };
   for (const auto& extra : bad) {
     std::vector<std::string> arguments = {"sign", "--key", key, "--stamp", "3"};
@@ -182,6 +187,49 @@ TEST(ReleaseToolDelivery, MirrorsAndRolloutAreSignedKeptAndVerified) {
   }
   nine.insert(nine.end(), {installer, dir.Path("nine")});
   EXPECT_EQ(Tool(nine).code, kExitUsage);
+}
+
+// Publishers as openssl prints them and arguments with quotes of their own: signed, kept by a
+// re-signing, shown by verify; and the fingerprint of a signed program file read from its bytes.
+TEST(ReleaseToolInstaller, PublishersAndArgumentsAreSignedKeptAndShown) {
+  test::TempDir dir;
+  const std::string key = dir.Path("private.pem");
+  const std::string pub = dir.Path("public.pem");
+  const std::string installer = dir.Path("setup.bin");
+  const std::string release = dir.Path("release");
+  test::WriteFileText(installer, std::string(3000, 'i'));
+  ASSERT_EQ(Tool({"keygen", key, pub}).code, kExitOk);
+  const std::string arguments = "/S \"/D=C:\\Program Files\\App\" 'x'";
+  const std::string colons = "sha256 Fingerprint=" + [] {
+    std::string pairs;
+    for (int i = 0; i < 32; ++i) pairs += (i ? ":" : "") + std::string("0A");
+    return pairs;
+  }();
+  ASSERT_EQ(
+      Tool({"sign", "--key", key, "--stamp", "2", "--serial", "10", "--publisher", colons,
+            "--publisher", std::string(64, 'B'), "--arguments", arguments, installer, release})
+          .code,
+      kExitOk);
+  ASSERT_EQ(Tool({"resign", "--key", key, "--serial", "11", release}).code, kExitOk);
+  const TInstallerKeys keys = ParseInstallerKeys(test::ReadFileText(release + "/version.ini"));
+  std::string digits;
+  for (int i = 0; i < 32; ++i) digits += "0a";
+  EXPECT_EQ(keys.Publishers, (std::vector<std::string>{digits, std::string(64, 'b')}));
+  EXPECT_EQ(keys.Arguments, arguments);
+  const ToolRun verify = Tool({"verify", "--key", pub, release});
+  EXPECT_EQ(verify.code, kExitOk) << verify.err;
+  EXPECT_NE(verify.out.find("publisher 1: " + digits + "\npublisher 2: " + std::string(64, 'b') +
+                            "\narguments: " + arguments + "\n"),
+            std::string::npos)
+      << verify.out;
+
+  const std::string fixtures = test::BuildTreePath("test-code-signing/");
+  const std::string openssl = test::ReadFileText(fixtures + "publisher-b.fingerprint");
+  if (openssl.empty()) GTEST_SKIP() << "no signed fixtures: needs osslsigncode";
+  const ToolRun found = Tool({"fingerprint", fixtures + "signed-b.exe"});
+  EXPECT_EQ(found.code, kExitOk) << found.err;
+  EXPECT_EQ(found.out, *ParsePublisherFingerprint(openssl.substr(0, openssl.find('\n'))) + "\n");
+  EXPECT_EQ(Tool({"fingerprint", fixtures + "unsigned.exe"}).code, kExitRefused);
 }
 
 enum class Plant { kNothing, kSymlink, kHardLink };

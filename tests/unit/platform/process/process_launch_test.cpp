@@ -17,6 +17,7 @@
 #include "platform/files/private_file.h"
 #include "platform/gui/gui_backend.h"
 #include "platform/process/single_instance.h"
+#include "support/peers/peer_process.h"
 #include "unit/platform/self_launch.h"
 
 namespace brixa {
@@ -203,6 +204,39 @@ TEST(ProcessLaunchTest, WrittenFileStartsFromTheHandleThatWroteIt) {
     ASSERT_TRUE(launch.Started) << launch.ErrorCode;
     EXPECT_NE(AwaitFile(result), "");
   }
+}
+
+// The demo installer writes down its arguments and exits with their number: the words a
+// command line becomes on each platform, and the exit code a caller that waits is given.
+TEST(ProcessLaunchTest, StartsWithArgumentsAndGivesTheExitCodeToAWaitingCaller) {
+  const std::string installer =
+      ReadFileText(test::BuildTreePath("tests/brixa_demo_installer" + test::ExecutableSuffix()));
+  ASSERT_FALSE(installer.empty());
+  TempDir dir;
+  const std::string copy = dir.Path("setup" + test::ExecutableSuffix());
+  WriteFileText(copy, installer);
+  unsigned long error = 0;
+  auto file = TLaunchableFile::Open(copy, error);
+  ASSERT_NE(file, nullptr) << error;
+  auto child = file->Start("/S \"/D=C:\\Program Files\\App\" a\\\"b", error);
+  ASSERT_NE(child, nullptr) << error;
+  EXPECT_EQ(child->Wait(), 3u);
+  EXPECT_EQ(child->Wait(0), 3u) << "the same code again";
+  EXPECT_NE(ReadFileText(dir.Path("installer_ran.txt"))
+                .find("arguments=3\nargument1=/S\nargument2=/D=C:\\Program Files\\App\n"
+                      "argument3=a\"b\n"),
+            std::string::npos)
+      << ReadFileText(dir.Path("installer_ran.txt"));
+
+  // A line break never reaches a command line; nothing is started.
+  file = TLaunchableFile::Open(copy, error);
+  ASSERT_NE(file, nullptr) << error;
+  EXPECT_EQ(file->Start("/S\r\n/Q", error), nullptr);
+#ifdef _WIN32
+  EXPECT_EQ(error, 87u);  // ERROR_INVALID_PARAMETER
+#else
+  EXPECT_EQ(error, 22u);                 // EINVAL
+#endif
 }
 
 TEST(ProcessLaunchTest, FailuresCarryTheSystemErrorNumber) {

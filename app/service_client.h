@@ -14,7 +14,6 @@ inline constexpr std::uint32_t kServicePollMs = 400;
 // Sends `request` to the update service of `product` and reads its status; none, with `error`,
 // when no service of the system's answers or its answer is not a status line.
 [[nodiscard]] std::optional<TServiceStatus> AskService(const std::string& product,
-                                                       TServiceRequest request,
-                                                       std::string& error);
+                                                       TServiceRequest request, std::string& error);
 
 }  // namespace brixa

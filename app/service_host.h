@@ -24,7 +24,7 @@ inline constexpr int kServiceExitUsage = 2;   // arguments it does not take
 //     control sets `stop`; "--install" registers this program as the service `name` (its own
 //     process, started at boot, as LocalSystem) and starts it; "--uninstall" stops and removes
 //     it. These two are for the product's installer, which runs as an administrator.
-[[nodiscard]] int RunServiceHost(const std::vector<std::string>& arguments,
-                                 const std::string& name, const TServiceBody& body);
+[[nodiscard]] int RunServiceHost(const std::vector<std::string>& arguments, const std::string& name,
+                                 const TServiceBody& body);
 
 }  // namespace brixa

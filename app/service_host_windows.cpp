@@ -24,7 +24,8 @@ void ReportState(DWORD state, DWORD exitCode = NO_ERROR) {
   SERVICE_STATUS status{};
   status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   status.dwCurrentState = state;
-  status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
   status.dwWin32ExitCode = exitCode;
   status.dwWaitHint = state == SERVICE_STOP_PENDING ? kStopWaitHintMs : 0;
   (void)::SetServiceStatus(gStatusHandle, &status);
@@ -44,7 +45,8 @@ void WINAPI ServiceMain(DWORD /*argc*/, LPSTR* /*argv*/) {
   if (gStatusHandle == nullptr) return;
   ReportState(SERVICE_RUNNING);
   gExitCode = (*gBody)(gStop);
-  ReportState(SERVICE_STOPPED, gExitCode == kServiceExitOk ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR);
+  ReportState(SERVICE_STOPPED,
+              gExitCode == kServiceExitOk ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR);
 }
 
 class TServiceHandle {

@@ -33,13 +33,13 @@ struct TServerCheck {
 // Checks `servers` in order (CheckForUpdate over the network) until one decides; every request
 // ends by `endMs` (MonotonicMilliseconds).
 [[nodiscard]] TServerCheck CheckServers(const std::vector<TUpdateServerUrls>& servers,
-                                        const TVersionCheckFiles& files,
-                                        const TUpdaterTrust& trust, std::uint64_t endMs);
+                                        const TVersionCheckFiles& files, const TUpdaterTrust& trust,
+                                        std::uint64_t endMs);
 
 // Where the installer is fetched, in order: the chosen server, the manifest's mirrors, the
 // other servers of the build's list but those that asked to be left alone. Every byte is held
 // to the one manifest accepted.
-[[nodiscard]] std::vector<std::string> InstallerUrlsOf(const std::vector<TUpdateServerUrls>& servers,
-                                                       const TServerCheck& chosen);
+[[nodiscard]] std::vector<std::string> InstallerUrlsOf(
+    const std::vector<TUpdateServerUrls>& servers, const TServerCheck& chosen);
 
 }  // namespace brixa

@@ -7,12 +7,12 @@
 
 #include "app/download.h"
 #include "app/service_host.h"
+#include "platform/files/file_lock.h"
 #include "platform/files/module_path.h"
 #include "platform/files/secure_path.h"
 #include "platform/files/user_data_dir.h"
-#include "platform/files/file_lock.h"
-#include "platform/process/process_launch.h"
 #include "platform/process/child_process.h"
+#include "platform/process/process_launch.h"
 #include "platform/thread/clock.h"
 #include "update/delivery/installer_download.h"
 #include "update/delivery/publisher_check.h"
@@ -85,8 +85,8 @@ void TUpdateService::Run() {
   const TFileLock lock(folder + kStateLockFileName);
   if (!lock.Held()) {
     record.Decision = TRunOutcome::roFailed;
-    record.Reason = lock.State() == TFileLockState::flBusy ? "another run holds " + folder
-                                                           : lock.Error();
+    record.Reason =
+        lock.State() == TFileLockState::flBusy ? "another run holds " + folder : lock.Error();
   } else {
     const std::uint64_t endMs = MonotonicMilliseconds() + setup_.RunDeadlineMs;
     const TServerCheck chosen = CheckServers(setup_.Servers, setup_.Files, setup_.Trust, endMs);
@@ -111,7 +111,8 @@ TRunRecord TUpdateService::Install(const TServerCheck& chosen, std::uint64_t end
   try {
     TInstallerDownload::RemoveLeftover(installer, release);
     const auto fetcher = HttpFetcherFactory()(TFetchPurpose::fpInstaller, endMs);
-    TInstallerDownload download(*fetcher, release, installer, InstallerUrlsOf(setup_.Servers, chosen));
+    TInstallerDownload download(*fetcher, release, installer,
+                                InstallerUrlsOf(setup_.Servers, chosen));
     download.OnProgress = [this](std::int64_t held, std::int64_t size) {
       SetStatus(TServicePhase::spDownloading, held, size);
     };

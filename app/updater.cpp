@@ -77,8 +77,7 @@ bool FollowUpdateService(const std::vector<TUpdateServerUrls>& servers, const st
   std::string error;
   auto status = AskService(product, TServiceRequest::srCheck, error);
   if (!status) return false;
-  while (status && status->Phase == TServicePhase::spChecking &&
-         MonotonicMilliseconds() < endMs) {
+  while (status && status->Phase == TServicePhase::spChecking && MonotonicMilliseconds() < endMs) {
     SleepMs(kServicePollMs);
     status = AskService(product, TServiceRequest::srStatus, error);
   }

@@ -221,8 +221,8 @@ TUpdateCheck CheckForUpdate(const TFetcherFactory& fetchers, const std::string& 
                             std::uint64_t deadlineMs, std::size_t server) {
   // 1. The local stamp and the state.
   TStateSnapshot snapshot = LoadStateSnapshot(files, trust.Product);
-  TUpdateCheck check = CheckWithState(fetchers, versionUrl, files, trust, deadlineMs, server,
-                                      snapshot);
+  TUpdateCheck check =
+      CheckWithState(fetchers, versionUrl, files, trust, deadlineMs, server, snapshot);
   if (snapshot.How == TStateLoad::slRecovered) {
     check.Record.Reason += (check.Record.Reason.empty() ? "" : "; ") + std::string("state: ") +
                            snapshot.FileName + " was damaged; its previous copy was used";

@@ -16,10 +16,10 @@ constexpr DWORD kWholeRange = MAXDWORD;
 }  // namespace
 
 TFileLock::TFileLock(const std::string& fileName) : handle_(kNoHandle) {
-  const HANDLE h = ::CreateFileA(
-      fileName.c_str(), GENERIC_READ | GENERIC_WRITE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE h =
+      ::CreateFileA(fileName.c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     error_ = "cannot open the lock " + fileName + ": " + SystemErrorText(::GetLastError());
     return;

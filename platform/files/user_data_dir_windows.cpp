@@ -1,8 +1,7 @@
 // %LOCALAPPDATA%\<appName>\, made where missing.
 
-#include <windows.h>
-
 #include <sddl.h>
+#include <windows.h>
 
 #include <string>
 
@@ -33,8 +32,8 @@ bool MakeMachineFolder(const std::string& folder) {
     return false;
   }
   SECURITY_ATTRIBUTES attributes{sizeof attributes, access, FALSE};
-  const bool made = ::CreateDirectoryA(folder.c_str(), &attributes) ||
-                    ::GetLastError() == ERROR_ALREADY_EXISTS;
+  const bool made =
+      ::CreateDirectoryA(folder.c_str(), &attributes) || ::GetLastError() == ERROR_ALREADY_EXISTS;
   ::LocalFree(access);
   const DWORD found = ::GetFileAttributesA(folder.c_str());
   return made && found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY) != 0 &&

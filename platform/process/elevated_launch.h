@@ -22,6 +22,6 @@ namespace brixa {
 //     sees one consent prompt. Declining it is a failure (ERROR_CANCELLED).
 //   - elsewhere: not started, ErrorCode ENOTSUP.
 [[nodiscard]] TProcessLaunch LaunchElevated(const std::string& fileName,
-                                           const std::string& arguments = {});
+                                            const std::string& arguments = {});
 
 }  // namespace brixa

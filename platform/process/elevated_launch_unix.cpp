@@ -10,8 +10,7 @@ bool CanLaunchElevated() noexcept {
   return false;
 }
 
-TProcessLaunch LaunchElevated(const std::string& /*fileName*/,
-                              const std::string& /*arguments*/) {
+TProcessLaunch LaunchElevated(const std::string& /*fileName*/, const std::string& /*arguments*/) {
   return {false, static_cast<unsigned long>(ENOTSUP), 0};
 }
 

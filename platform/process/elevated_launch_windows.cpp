@@ -1,8 +1,7 @@
 // The consent prompt through ShellExecuteEx and the "runas" verb.
 
-#include <windows.h>
-
 #include <shellapi.h>
+#include <windows.h>
 
 #include "platform/process/elevated_launch.h"
 

@@ -92,8 +92,7 @@ class TSocketConnection final : public TLocalChannelConnection {
   }
   bool Write(std::string_view bytes) override {
     while (!bytes.empty()) {
-      const ssize_t n =
-          ::send(fd_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      const ssize_t n = ::send(fd_.Get(), bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
         pollfd ready{fd_.Get(), POLLOUT, 0};

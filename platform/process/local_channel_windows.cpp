@@ -1,8 +1,7 @@
 // The channel as a local named pipe, first instance of its name, open to local interactive users.
 
-#include <windows.h>
-
 #include <sddl.h>
+#include <windows.h>
 
 #include <string>
 #include <utility>
@@ -145,8 +144,8 @@ std::unique_ptr<TLocalChannelServer> TLocalChannelServer::Listen(const std::stri
                                                                  const std::string& product,
                                                                  std::string& error) {
   PSECURITY_DESCRIPTOR access = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kPipeAccess, SDDL_REVISION_1,
-                                                              &access, nullptr)) {
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(kPipeAccess, SDDL_REVISION_1, &access,
+                                                              nullptr)) {
     error = "the pipe's access list: " + SystemErrorText(::GetLastError());
     return nullptr;
   }
@@ -170,11 +169,9 @@ std::unique_ptr<TLocalChannelConnection> ConnectLocalChannel(const std::string& 
     return nullptr;
   }
   // Identification only: the server may learn who asks, never act as them.
-  const HANDLE h = ::CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING,
-                                 FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT |
-                                     SECURITY_IDENTIFICATION,
-                                 nullptr);
+  const HANDLE h = ::CreateFileA(
+      name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     error = name + ": " + SystemErrorText(::GetLastError());
     return nullptr;

@@ -188,10 +188,14 @@ TEST_F(UpdaterEndToEnd, APlainHttpServerAskingToWaitIsLeftAloneForItsRunOnly) {
   if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
   // Its reason phrase is long and carries a line separator, NEL and a C1 CSI: none reaches the
   // log raw, and the deciding server's reason survives the line's cap.
-  const std::string phrase = "Busy\xE2\x80\xA8" "decision=installed\xC2\x85\xC2\x9B" "2J" +
-                             std::string(600, 'x');
+  const std::string phrase =
+      "Busy\xE2\x80\xA8"
+      "decision=installed\xC2\x85\xC2\x9B"
+      "2J" +
+      std::string(600, 'x');
   const test::Script busyAnswer{test::Expect::LineBlock(),
-                                test::Send("HTTP/1.1 503 " + phrase + "\r\nRetry-After: 120\r\n"
+                                test::Send("HTTP/1.1 503 " + phrase +
+                                           "\r\nRetry-After: 120\r\n"
                                            "Content-Length: 0\r\nConnection: close\r\n\r\n")};
   const test::ScriptedServer busy(std::vector<test::Script>{busyAnswer, busyAnswer},
                                   {.port = static_cast<std::uint16_t>(BRIXA_FALLBACK_TEST_PORT)});
@@ -381,7 +385,8 @@ TEST_F(UpdaterEndToEnd, OnlyTheHttpsServerItselfCanDeferLaterChecks) {
         server->Publish("version.ini", VersionFile("1"));
       }
       (void)product.Run();
-      ASSERT_EQ(LastRecord(product).find("decision=refused"), std::string::npos) << product.RunLog();
+      ASSERT_EQ(LastRecord(product).find("decision=refused"), std::string::npos)
+          << product.RunLog();
     }
     UpdateServerOptions busy;
     busy.tls = c.tls;
@@ -418,8 +423,9 @@ TEST_F(UpdaterEndToEnd, TwoRunsOfOneUserNeverGoAheadTogether) {
   const test::Script slowAnswer{
       test::Expect::LineBlock(), test::Pause(2500),
       test::Send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")};
-  const test::ScriptedServer server(std::vector<test::Script>{slowAnswer, slowAnswer},
-                                    {.port = static_cast<std::uint16_t>(test::BuiltInServer().port)});
+  const test::ScriptedServer server(
+      std::vector<test::Script>{slowAnswer, slowAnswer},
+      {.port = static_cast<std::uint16_t>(test::BuiltInServer().port)});
   ProductDir product;
   product.SetLocalStamp("1");
   std::thread first([&] { (void)product.Run(); });
@@ -444,8 +450,8 @@ TEST_F(UpdaterEndToEnd, TwoRunsOfOneUserNeverGoAheadTogether) {
 // used; with none the signed build refuses rather than start over as a first run.
 TEST_F(UpdaterEndToEnd, ADamagedStateFileFallsBackToItsPreviousCopyNeverToAFirstRun) {
   if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
-  const std::string floor300 = std::string(kStateFileHeader) +
-                               "[BrixaUpdater]\nHighestSerial=300\n" + kStateFileTrailer;
+  const std::string floor300 =
+      std::string(kStateFileHeader) + "[BrixaUpdater]\nHighestSerial=300\n" + kStateFileTrailer;
   const struct {
     const char* what;
     std::string current;

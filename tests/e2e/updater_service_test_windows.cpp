@@ -3,7 +3,6 @@
 // sends it changes nothing but its answer. (Wine runs every process as one user, so the
 // privilege boundary itself is tested on Linux.)
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <string>
@@ -42,9 +41,8 @@ TEST_F(UpdaterEndToEnd, TheUpdateServiceRegistersAnswersOnItsPipeAndInstalls) {
   EXPECT_EQ(install.exitCode, 0) << install.stdErr;
   // Its own run at its start installs the release.
   std::string status;
-  EXPECT_TRUE(WaitFor(
-      [&] { return (status = Ask("STATUS\n")).rfind("STATE done", 0) == 0; },
-      kServiceRunTimeoutMs))
+  EXPECT_TRUE(WaitFor([&] { return (status = Ask("STATUS\n")).rfind("STATE done", 0) == 0; },
+                      kServiceRunTimeoutMs))
       << status;
   EXPECT_NE(status.find(" installed"), std::string::npos) << status;
   for (const char* attack : {"CHECK C:\\evil.exe\n", "STATUS", "\\\\host\\share\n"}) {

@@ -100,8 +100,8 @@ class TRangeHeaders {
 
 [[noreturn]] void RaiseStatus(TIdHTTP& http, const EIdHTTPProtocolException& failure) {
   const std::int32_t status = failure.ReplyCode();
-  const bool fromOrigin =
-      SameTextNoCase(http.CurrentURI().Protocol(), "https") && http.ProxyParams().ProxyServer().empty();
+  const bool fromOrigin = SameTextNoCase(http.CurrentURI().Protocol(), "https") &&
+                          http.ProxyParams().ProxyServer().empty();
   throw EFetchStatus(failure.Message(), status,
                      IsBackOffStatus(status) ? http.LastResponse().RetryAfter() : std::string(),
                      fromOrigin);
@@ -134,8 +134,7 @@ class TOwnedHttpFetcher final : public TUpdateFetcher {
 
 }  // namespace
 
-TIdHTTPFetcher::TIdHTTPFetcher(TIdHTTP& http, TLowSpeedGuard& guard)
-    : http_(http), guard_(guard) {
+TIdHTTPFetcher::TIdHTTPFetcher(TIdHTTP& http, TLowSpeedGuard& guard) : http_(http), guard_(guard) {
   http_.OnRedirect = [this](TComponent*, std::string& dest, std::int32_t&, bool& handled,
                             std::string&) {
     std::string why;

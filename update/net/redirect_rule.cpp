@@ -10,7 +10,8 @@ namespace brixa {
 TRedirectRule::TRedirectRule(const std::vector<std::string>& urls) : any_(false) {
   for (const std::string& url : urls) {
     const TIdURI uri(url);
-    if (!uri.Host().empty()) origins_.push_back(OriginOf(uri.Protocol(), uri.Host(), uri.PortText()));
+    if (!uri.Host().empty())
+      origins_.push_back(OriginOf(uri.Protocol(), uri.Host(), uri.PortText()));
   }
 }
 
@@ -18,7 +19,7 @@ TRedirectRule::TOrigin TRedirectRule::OriginOf(const std::string& scheme, const 
                                                const std::string& portText) {
   TOrigin origin{LowerCase(scheme), LowerCase(host), 0};
   if (portText.empty()) {
-    origin.Port = origin.Scheme == "https" ? kHttpsDefaultPort
+    origin.Port = origin.Scheme == "https"  ? kHttpsDefaultPort
                   : origin.Scheme == "http" ? kHttpDefaultPort
                                             : 0;
   } else {
@@ -45,8 +46,8 @@ bool TRedirectRule::Allows(const TIdURI& current, const std::string& location,
   const std::string& scheme = next.Protocol().empty() ? current.Protocol() : next.Protocol();
   const TOrigin target = OriginOf(scheme, next.Host(), next.PortText());
   if (target.Port > 0 && Names(target)) return true;
-  why = "a redirect to " + target.Scheme + "://" + target.Host + ":" +
-        std::to_string(target.Port) + " leads to neither the build's servers nor the manifest's mirrors";
+  why = "a redirect to " + target.Scheme + "://" + target.Host + ":" + std::to_string(target.Port) +
+        " leads to neither the build's servers nor the manifest's mirrors";
   return false;
 }
 

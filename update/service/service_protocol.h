@@ -34,8 +34,8 @@ enum class TServicePhase { spIdle, spChecking, spDownloading, spInstalling, spDo
 
 struct TServiceStatus {
   TServicePhase Phase = TServicePhase::spIdle;
-  std::int64_t Held = 0;    // installer bytes held
-  std::int64_t Size = -1;   // the installer's size; -1 while unknown
+  std::int64_t Held = 0;                      // installer bytes held
+  std::int64_t Size = -1;                     // the installer's size; -1 while unknown
   TRunOutcome Outcome = TRunOutcome::roNone;  // of the last finished run
   friend bool operator==(const TServiceStatus&, const TServiceStatus&) = default;
 };

@@ -100,7 +100,8 @@ std::string FormatRunRecord(std::int64_t nowSeconds, const TRunRecord& record) {
       FormatUtcTime(nowSeconds) + " decision=" + std::string(RunOutcomeName(record.Decision)) +
       " local=" + Quoted(record.LocalStamp) + " server=" + Quoted(record.ServerStamp);
   line += " serial=" + (record.Serial ? std::to_string(*record.Serial) : std::string("-"));
-  if (!record.Reason.empty()) line += " reason=" + Quoted(record.Reason.substr(0, kMaxRunLogReasonBytes));
+  if (!record.Reason.empty())
+    line += " reason=" + Quoted(record.Reason.substr(0, kMaxRunLogReasonBytes));
   if (!record.Earlier.empty()) {
     line += " earlier=" + Quoted(record.Earlier.substr(0, kMaxRunLogReasonBytes));
   }

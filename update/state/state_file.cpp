@@ -176,9 +176,8 @@ void TUpdateState::MergeOver(const TUpdateState& disk) {
       continue;
     }
     // After the product's last key, so its section stays in one piece.
-    const auto last = std::find_if(merged.rbegin(), merged.rend(), [&](const Entry& entry) {
-      return entry.product == product_;
-    });
+    const auto last = std::find_if(merged.rbegin(), merged.rend(),
+                                   [&](const Entry& entry) { return entry.product == product_; });
     merged.insert(last.base(), mine);
   }
   entries_ = std::move(merged);

@@ -343,25 +343,37 @@ TEST(UpdateFlow, WhatOneRunLeavesCannotStopOrPoisonTheNext) {
     TRunOutcome outcome;
     std::function<void(Installation&, const RunResult&)> check = {};
   } cases[] = {
-      {"a plain-http 503 asking for a day holds for its run alone", kServer,
-       answer503, {}, TRunOutcome::roUpdate},
-      {"an https 503 before any good check is not kept", https, answer503, {},
+      {"a plain-http 503 asking for a day holds for its run alone",
+       kServer,
+       answer503,
+       {},
        TRunOutcome::roUpdate},
-      {"an https 503 after a good check defers the next run", https,
+      {"an https 503 before any good check is not kept",
+       https,
+       answer503,
+       {},
+       TRunOutcome::roUpdate},
+      {"an https 503 after a good check defers the next run",
+       https,
        [&](Installation& at) {
          keepState(at, 60, false);
          at.repo.ClearLog();
          answer503(at);
        },
-       {}, TRunOutcome::roDeferred,
+       {},
+       TRunOutcome::roDeferred,
        [](Installation& at, const RunResult&) {
          EXPECT_EQ(at.repo.Requests(at.versionUrl, "HEAD").size(), 1u) << "the 503 run alone";
        }},
-      {"a back-off kept past the trust age is not obeyed", https,
-       [&](Installation& at) { keepState(at, kBackOffTrustSeconds + 60, true); }, {},
+      {"a back-off kept past the trust age is not obeyed",
+       https,
+       [&](Installation& at) { keepState(at, kBackOffTrustSeconds + 60, true); },
+       {},
        TRunOutcome::roUpdate},
-      {"attacker bytes kept under the server's validator are fetched again from byte 0", kServer,
-       {}, [](Installation& at, const Release& r) {
+      {"attacker bytes kept under the server's validator are fetched again from byte 0",
+       kServer,
+       {},
+       [](Installation& at, const Release& r) {
          at.KeepPart(r, 100, "\"i1\"");
          at.KeepBytes(InstallerBytes(100, 7));
          at.repo.Remove(kMirror);
@@ -373,8 +385,10 @@ TEST(UpdateFlow, WhatOneRunLeavesCannotStopOrPoisonTheNext) {
          EXPECT_EQ(gets[0].Range, "100-");
          EXPECT_EQ(gets[1].Range, "");
        }},
-      {"a redirect to a host nobody named is refused, the mirror serves", kServer,
-       {}, [](Installation& at, const Release&) {
+      {"a redirect to a host nobody named is refused, the mirror serves",
+       kServer,
+       {},
+       [](Installation& at, const Release&) {
          at.repo.File(at.installerUrl).Status = 302;
          at.repo.File(at.installerUrl).Location = "http://10.0.0.1:8080/x";
        },
@@ -383,8 +397,10 @@ TEST(UpdateFlow, WhatOneRunLeavesCannotStopOrPoisonTheNext) {
          EXPECT_NE(run.note.find("served by " + kMirror), std::string::npos) << run.note;
          EXPECT_TRUE(at.repo.Requests("http://10.0.0.1:8080/x").empty());
        }},
-      {"a redirect to https of the same host is followed and named", kServer,
-       {}, [](Installation& at, const Release& r) {
+      {"a redirect to https of the same host is followed and named",
+       kServer,
+       {},
+       [](Installation& at, const Release& r) {
          at.repo.File(at.installerUrl).Status = 302;
          at.repo.File(at.installerUrl).Location = "https://u/moved.exe";
          at.repo.Put("https://u/moved.exe", {r.installer, "\"i1\""});

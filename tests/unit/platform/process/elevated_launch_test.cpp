@@ -33,8 +33,8 @@ TEST(ElevatedLaunch, StartsTheHeldFileOrSaysItCannot) {
   // Held from the check to the start: it can be neither deleted nor renamed over.
   EXPECT_FALSE(::DeleteFileA(copy.c_str()));
   test::WriteFileText(dir.Path("other.exe"), "MZ planted");
-  EXPECT_FALSE(::MoveFileExA(dir.Path("other.exe").c_str(), copy.c_str(),
-                             MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(
+      ::MoveFileExA(dir.Path("other.exe").c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING));
 #endif
   const std::string result = dir.Path("marker.txt");
   test::SetEnvironmentVariable(test::kChildRoleVariable, "marker|" + result);

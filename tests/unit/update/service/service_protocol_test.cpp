@@ -43,10 +43,10 @@ TEST(ServiceProtocol, RepliesParseBackAndNothingElseDoes) {
     EXPECT_LE(line.size(), kMaxServiceReplyBytes);
     EXPECT_EQ(ParseServiceStatus(line), status) << line;
   }
-  for (const char* bad : {"STATE idle 0 -1 none", "STATE idle -5 -1 none\n",
-                          "STATE idle 0 -1 none extra\n", "STATE busy 0 -1 none\n",
-                          "STATE idle 0 -1 held back\n", "REFUSED too-many\n",
-                          "STATE idle 0 99999999999999999999 none\n"}) {
+  for (const char* bad :
+       {"STATE idle 0 -1 none", "STATE idle -5 -1 none\n", "STATE idle 0 -1 none extra\n",
+        "STATE busy 0 -1 none\n", "STATE idle 0 -1 held back\n", "REFUSED too-many\n",
+        "STATE idle 0 99999999999999999999 none\n"}) {
     EXPECT_FALSE(ParseServiceStatus(bad).has_value()) << bad;
   }
   EXPECT_FALSE(ParseServiceStatus(FormatServiceRefusal(TServiceRefusal::rfMalformed)));

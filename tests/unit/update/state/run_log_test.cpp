@@ -23,15 +23,21 @@ TEST(RunLog, OneLineWithoutCredentials) {
       {"line\r\nbreak\t\"q\"", "line  break 'q'"},
       {"http://host/path@not-userinfo", "http://host/path@not-userinfo"},
       // NEL, C1 CSI, line and paragraph separators, a bidi override, then text that stays
-      {"a\xC2\x85" "b\xC2\x9B" "c\xE2\x80\xA8" "d\xE2\x80\xA9" "e\xE2\x80\xAE" "f", "a b c d e f"},
+      {"a\xC2\x85"
+       "b\xC2\x9B"
+       "c\xE2\x80\xA8"
+       "d\xE2\x80\xA9"
+       "e\xE2\x80\xAE"
+       "f",
+       "a b c d e f"},
       {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"},
       // raw C1 bytes, an overlong slash, a surrogate, a cut sequence at the end
       {"x\x9By\xC0\xAFz\xED\xA0\x80w\xE2\x80", "x?y??z???w??"},
   };
   for (const auto& c : cases) EXPECT_EQ(ScrubLogText(c.text), c.scrubbed) << c.text;
 
-  TRunRecord record{"1.0", "2\n0", 7, TRunOutcome::roRefused,
-                    "signature: http://u:p@h/v.ini.sig: 404", ""};
+  TRunRecord record{
+      "1.0", "2\n0", 7, TRunOutcome::roRefused, "signature: http://u:p@h/v.ini.sig: 404", ""};
   const std::string line = FormatRunRecord(*ParseUtcTime("2026-12-07T22:00:00Z"), record);
   EXPECT_EQ(line,
             "2026-12-07T22:00:00Z decision=refused local=\"1.0\" server=\"2 0\" serial=7 "

@@ -238,6 +238,13 @@ TEST_F(UpdaterEndToEnd, TheMachinesUpdateServiceUpdatesForAStandardUser) {
     fs::permissions(folder, fs::perms(0755));
   }
   const std::string daemon = product.Path("BrixaUpdateService");
+  // A machine folder others may change (made before the service by someone else) is refused.
+  fs::create_directories(machine);
+  fs::permissions(machine, fs::perms(0777));
+  const ProgramResult unsafe = test::RunProgram(daemon, {"--foreground"}, kRunTimeoutMs);
+  EXPECT_EQ(unsafe.exitCode, 1);
+  EXPECT_NE(unsafe.stdErr.find("no safe machine folder"), std::string::npos) << unsafe.stdErr;
+  fs::remove_all(machine);
   char* const argv[] = {const_cast<char*>(daemon.c_str()), const_cast<char*>("--foreground"),
                         nullptr};
   pid_t pid = 0;
@@ -306,6 +313,70 @@ TEST_F(UpdaterEndToEnd, TheMachinesUpdateServiceUpdatesForAStandardUser) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   fs::remove_all(machine);
   fs::remove(socket);
+  fs::permissions(product.Root(), fs::perms::owner_all);
+}
+
+// The signed service, asked again and again: nothing but a release its keys signed, for its
+// product, unexpired and not older than the last, is ever started.
+TEST_F(UpdaterEndToEnd, TheSignedUpdateServiceInstallsOnlyWhatItsKeysSigned) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the service runs as root";
+  if (!HaveSignedReleases()) GTEST_SKIP() << "no signed releases: openssl was missing at configure";
+  const std::string machine = "/var/lib/brixa-update/BrixaUpdater";
+  fs::remove_all(machine);
+  SERVER_OR_SKIP(server, UpdateServerOptions{});
+  PublishRelease(*server, "expired");
+  ProductDir product("BrixaUpdater", "product");
+  product.SetLocalStamp("1");
+  fs::copy_file(test::BuildTreePath("app/BrixaUpdateServiceSigned"),
+                product.Path("BrixaUpdateService"));
+  for (const std::string& folder : {product.Root(), product.Path("")}) {
+    fs::permissions(folder, fs::perms(0755));
+  }
+  const std::string daemon = product.Path("BrixaUpdateService");
+  char* const argv[] = {const_cast<char*>(daemon.c_str()), const_cast<char*>("--foreground"),
+                        nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, daemon.c_str(), nullptr, nullptr, argv, environ), 0);
+  const auto ask = [](const std::string& bytes) {
+    std::string error;
+    const auto channel = ConnectLocalChannel(kServiceChannelFolder, "BrixaUpdater", 2000, error);
+    if (!channel) return "no channel: " + error;
+    (void)channel->Write(bytes);
+    return channel->ReadLine(kMaxServiceReplyBytes, 3000);
+  };
+  const auto runEnds = [&] {
+    std::string status;
+    (void)WaitFor([&] { return (status = ask("STATUS\n")).rfind("STATE done", 0) == 0; }, 20000);
+    return status;
+  };
+  EXPECT_NE(runEnds().find(" refused"), std::string::npos) << "its own run, on an expired one";
+  const struct {
+    const char* release;
+    const char* outcome;
+  } rows[] = {
+      // clang-format off
+      {"expired", " refused"},
+      {"otherproduct", " refused"},
+      {"foreign", " refused"},
+      {"v2", " installed"},
+      {"lowserial", " refused"},
+      {"badhash", " failed"},  // last: its serial, 400, counts once its manifest verifies
+      // clang-format on
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.release);
+    PublishRelease(*server, row.release);
+    EXPECT_EQ(ask("CHECK\n").rfind("STATE checking", 0), 0u);
+    const std::string status = runEnds();
+    EXPECT_NE(status.find(row.outcome), std::string::npos) << status;
+    const bool installed = std::string(row.outcome) == " installed";
+    EXPECT_EQ(fs::exists(machine + "/" + kMarker), installed);
+    fs::remove(machine + "/" + kMarker);
+  }
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  fs::remove_all(machine);
   fs::permissions(product.Root(), fs::perms::owner_all);
 }
 

@@ -1,7 +1,8 @@
 // %LOCALAPPDATA%\<appName>\, made where missing.
 
-#include <sddl.h>
 #include <windows.h>
+// after windows.h, whose declarations it needs
+#include <sddl.h>
 
 #include <string>
 

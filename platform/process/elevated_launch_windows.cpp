@@ -1,7 +1,8 @@
 // The consent prompt through ShellExecuteEx and the "runas" verb.
 
-#include <shellapi.h>
 #include <windows.h>
+// after windows.h, whose declarations it needs
+#include <shellapi.h>
 
 #include "platform/process/elevated_launch.h"
 

@@ -1,7 +1,8 @@
 // The channel as a local named pipe, first instance of its name, open to local interactive users.
 
-#include <sddl.h>
 #include <windows.h>
+// after windows.h, whose declarations it needs
+#include <sddl.h>
 
 #include <string>
 #include <utility>

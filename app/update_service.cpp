@@ -53,17 +53,20 @@ void TUpdateService::Answer(TLocalChannelConnection& client) {
     (void)client.Write(FormatServiceRefusal(TServiceRefusal::rfMalformed));
     return;
   }
-  if (*request == TServiceRequest::srCheck) StartRun();
+  if (*request == TServiceRequest::srCheck) {
+    const auto user = client.PeerUser();
+    StartRun(user ? "asked by user " + std::to_string(*user) : "asked by a local client");
+  }
   (void)client.Write(FormatServiceStatus(Status()));
 }
 
-void TUpdateService::StartRun() {
+void TUpdateService::StartRun(const std::string& cause) {
   const std::lock_guard<std::mutex> lock(mutex_);
   if (running_) return;
   if (worker_.joinable()) worker_.join();  // the last run has ended: running_ is false
   running_ = true;
   status_ = {TServicePhase::spChecking, 0, -1, status_.Outcome};
-  worker_ = std::thread([this] { Run(); });
+  worker_ = std::thread([this, cause] { Run(cause); });
 }
 
 TServiceStatus TUpdateService::Status() const {
@@ -78,7 +81,7 @@ void TUpdateService::SetStatus(TServicePhase phase, std::int64_t held, std::int6
   status_.Size = size;
 }
 
-void TUpdateService::Run() {
+void TUpdateService::Run(const std::string& cause) {
   TRunRecord record;
   const std::string& folder = setup_.Files.StateDirectory;
   // A second service of the same product (started twice by mistake) waits its turn elsewhere.
@@ -93,6 +96,7 @@ void TUpdateService::Run() {
     record = chosen.Check.UpdateAvailable ? Install(chosen, endMs) : chosen.Check.Record;
     record.Earlier = chosen.PassedOver;
   }
+  record.Reason += (record.Reason.empty() ? "" : "; ") + cause;
   AppendRunRecord(folder, record);
   const std::lock_guard<std::mutex> guard(mutex_);
   status_.Phase = TServicePhase::spDone;
@@ -186,7 +190,7 @@ int ServeProduct(const std::vector<TUpdateServerUrls>& servers, const TUpdaterTr
     return kServiceExitFailed;
   }
   TUpdateService service(setup);
-  service.StartRun();
+  service.StartRun("at the service's start");
   service.Serve(*channel, stop);
   return kServiceExitOk;
 }

@@ -48,12 +48,13 @@ class TUpdateService {
   void Answer(TLocalChannelConnection& client);
   // Starts a run on a worker thread unless one is going: the servers checked as the updater
   // checks them, the installer downloaded into the machine folder, verified, started from the
-  // verified file and waited for; "installed" only when it ends with 0.
-  void StartRun();
+  // verified file and waited for; "installed" only when it ends with 0. `cause` (who asked)
+  // goes into the run's log line.
+  void StartRun(const std::string& cause);
   [[nodiscard]] TServiceStatus Status() const;
 
  private:
-  void Run();
+  void Run(const std::string& cause);
   void SetStatus(TServicePhase phase, std::int64_t held, std::int64_t size);
   [[nodiscard]] TRunRecord Install(const TServerCheck& chosen, std::uint64_t endMs);
 

@@ -28,26 +28,6 @@ constexpr std::int32_t kProbeReadTimeoutMs = 10000;
 // How long a test waits for nginx to log an answer the updater has already read.
 constexpr int kLogTimeoutMs = 3000;
 
-// Signs `installer` as a release with brixa-release and the tests' key, with `extra` options
-// (--mirror, --rollout), and puts it on the server.
-void PublishSigned(const UpdateServer& server, const std::string& installer,
-                   const std::string& serial, const std::vector<std::string>& extra = {}) {
-  test::TempDir dir;
-  test::WriteFileText(dir.Path("setup.bin"), installer);
-  std::vector<std::string> arguments = {
-      "sign",     "--key", test::BuildTreePath("test-update-key/private.pem"), "--stamp", "2",
-      "--serial", serial};
-  arguments.insert(arguments.end(), extra.begin(), extra.end());
-  arguments.push_back(dir.Path("setup.bin"));
-  arguments.push_back(dir.Path("release"));
-  std::ostringstream out;
-  std::ostringstream err;
-  ASSERT_EQ(release::RunReleaseTool(arguments, out, err), release::kExitOk) << err.str();
-  for (const char* name : {"version.ini", "version.ini.sig", "update.exe"}) {
-    server.Publish(name, test::ReadFileText(dir.Path("release") + "/" + name));
-  }
-}
-
 // The last line of the run log.
 std::string LastRecord(const ProductDir& product) {
   const std::string log = product.RunLog();

@@ -8,6 +8,7 @@
 
 #include "runtime/hash/hash_base.h"
 #include "runtime/hash/hash_sha256.h"
+#include "tools/brixa_release/release_tool.h"
 
 namespace brixa::e2e {
 
@@ -62,6 +63,26 @@ bool HaveSignedReleases() {
 void PublishRelease(const UpdateServer& server, const std::string& release) {
   for (const char* name : {"version.ini", "version.ini.sig", "update.exe"}) {
     server.Publish(name, ReleaseFile(release, name));
+  }
+}
+
+// Signs `installer` as a release with brixa-release and the tests' key, with `extra` options
+// (--mirror, --rollout), and puts it on the server.
+void PublishSigned(const UpdateServer& server, const std::string& installer,
+                   const std::string& serial, const std::vector<std::string>& extra) {
+  test::TempDir dir;
+  test::WriteFileText(dir.Path("setup.bin"), installer);
+  std::vector<std::string> arguments = {
+      "sign",     "--key", test::BuildTreePath("test-update-key/private.pem"), "--stamp", "2",
+      "--serial", serial};
+  arguments.insert(arguments.end(), extra.begin(), extra.end());
+  arguments.push_back(dir.Path("setup.bin"));
+  arguments.push_back(dir.Path("release"));
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(release::RunReleaseTool(arguments, out, err), release::kExitOk) << err.str();
+  for (const char* name : {"version.ini", "version.ini.sig", "update.exe"}) {
+    server.Publish(name, test::ReadFileText(dir.Path("release") + "/" + name));
   }
 }
 

@@ -70,6 +70,10 @@ bool WaitFor(const std::function<bool()>& condition, int timeoutMs);
 
 // Puts a release's three files on the server.
 void PublishRelease(const UpdateServer& server, const std::string& release);
+// Signs `installer` as a release with brixa-release and the tests' key, with `extra` options
+// (--mirror, --rollout, --arguments), and puts it on the server.
+void PublishSigned(const UpdateServer& server, const std::string& installer,
+                   const std::string& serial, const std::vector<std::string>& extra = {});
 
 // The bytes nginx sent for the GETs of `path` ("... \"GET <path> HTTP/1.1\" <status> <bytes>").
 [[nodiscard]] std::int64_t BytesSent(const UpdateServer& server, const std::string& path);

@@ -296,6 +296,8 @@ TEST_F(UpdaterEndToEnd, TheMachinesUpdateServiceUpdatesForAStandardUser) {
   EXPECT_NE(userLog.find("decision=installed"), std::string::npos) << userLog << run.stdErr;
   const std::string serviceLog = test::ReadFileText(machine + "/updater.log");
   EXPECT_NE(serviceLog.find("ended with code 0"), std::string::npos) << serviceLog;
+  EXPECT_NE(serviceLog.find("asked by user " + std::to_string(kOtherUid)), std::string::npos)
+      << serviceLog;
   EXPECT_FALSE(product.Has(kTempExe)) << "the user's run downloaded";
   struct stat info {};
   ASSERT_EQ(::stat((machine + "/" + kTempExe).c_str(), &info), 0);
@@ -360,19 +362,29 @@ TEST_F(UpdaterEndToEnd, TheSignedUpdateServiceInstallsOnlyWhatItsKeysSigned) {
       {"foreign", " refused"},
       {"v2", " installed"},
       {"lowserial", " refused"},
-      {"badhash", " failed"},  // last: its serial, 400, counts once its manifest verifies
+      {"badhash", " failed"},  // its serial, 400, counts once its manifest verifies
+      {"exit2", " failed"},    // installed by the service, which logs the installer's code
       // clang-format on
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.release);
-    PublishRelease(*server, row.release);
+    if (std::string_view(row.release) == "exit2") {
+      // The stand-in installer ends with the number of its arguments: a failure it reports.
+      PublishSigned(*server, InstallerBytes(), "401", {"--arguments", "/S /quiet"});
+    } else {
+      PublishRelease(*server, row.release);
+    }
     EXPECT_EQ(ask("CHECK\n").rfind("STATE checking", 0), 0u);
     const std::string status = runEnds();
     EXPECT_NE(status.find(row.outcome), std::string::npos) << status;
-    const bool installed = std::string(row.outcome) == " installed";
-    EXPECT_EQ(fs::exists(machine + "/" + kMarker), installed);
+    const bool ran =
+        std::string(row.outcome) == " installed" || row.release == std::string("exit2");
+    EXPECT_EQ(fs::exists(machine + "/" + kMarker), ran);
     fs::remove(machine + "/" + kMarker);
   }
+  EXPECT_NE(test::ReadFileText(machine + "/updater.log").find("the installer ended with code 2"),
+            std::string::npos)
+      << test::ReadFileText(machine + "/updater.log");
   ::kill(pid, SIGTERM);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);

@@ -20,6 +20,7 @@ namespace {
 constexpr const char* kPipeAccess = "D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GRGW;;;IU)";
 constexpr DWORD kPipeBufferBytes = 512;
 constexpr DWORD kWriteTimeoutMs = 2000;
+constexpr ULONG kServicesSession = 0;
 
 std::string PipeName(const std::string& folder, const std::string& product) {
   return "\\\\.\\pipe\\" + folder + "-" + product;
@@ -177,7 +178,15 @@ std::unique_ptr<TLocalChannelConnection> ConnectLocalChannel(const std::string& 
     error = name + ": " + SystemErrorText(::GetLastError());
     return nullptr;
   }
-  return std::make_unique<TPipeConnection>(h);
+  auto connection = std::make_unique<TPipeConnection>(h);
+  // Services run in session 0, where no user's program does: a pipe of that name served from a
+  // user's session was taken by that user, not by the service.
+  ULONG session = 0;
+  if (!::GetNamedPipeServerSessionId(h, &session) || session != kServicesSession) {
+    error = name + ": served from session " + std::to_string(session) + ", not by a service";
+    return nullptr;
+  }
+  return connection;
 }
 
 }  // namespace brixa

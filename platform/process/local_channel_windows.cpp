@@ -179,10 +179,13 @@ std::unique_ptr<TLocalChannelConnection> ConnectLocalChannel(const std::string& 
     return nullptr;
   }
   auto connection = std::make_unique<TPipeConnection>(h);
-  // Services run in session 0, where no user's program does: a pipe of that name served from a
-  // user's session was taken by that user, not by the service.
+  // Services run in session 0, and each logged-on user in a session of their own: a pipe of
+  // that name served from another session was taken by another user, not by the service.
   ULONG session = 0;
-  if (!::GetNamedPipeServerSessionId(h, &session) || session != kServicesSession) {
+  DWORD own = 0;
+  if (!::GetNamedPipeServerSessionId(h, &session) ||
+      !::ProcessIdToSessionId(::GetCurrentProcessId(), &own) ||
+      (session != kServicesSession && session != own)) {
     error = name + ": served from session " + std::to_string(session) + ", not by a service";
     return nullptr;
   }

@@ -26,5 +26,7 @@ int main(int argc, char** argv) {
   std::fprintf(out, "file=%s\narguments=%d\n", self.c_str(), argc - 1);
   for (int i = 1; i < argc; ++i) std::fprintf(out, "argument%d=%s\n", i, argv[i]);
   std::fclose(out);
+  // The marker of an earlier run goes first: on Windows a rename does not replace a file.
+  (void)std::remove(marker.c_str());
   return std::rename(partial.c_str(), marker.c_str()) == 0 ? argc - 1 : kFailed;
 }

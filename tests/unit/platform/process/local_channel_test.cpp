@@ -31,20 +31,10 @@ std::string ChannelFolder(const test::TempDir& dir) {
 }
 #endif
 
-#ifdef _WIN32
-// A pipe of the service's name served from a user's session was taken by that user: the client
-// does not talk to it (the exchange itself is tested with the real service).
-TEST(LocalChannel, APipeServedFromAUsersSessionIsNotTheService) {
-  test::TempDir dir;
-  std::string error;
-  const auto squatter = TLocalChannelServer::Listen(ChannelFolder(dir), "Product", error);
-  ASSERT_NE(squatter, nullptr) << error;
-  EXPECT_EQ(ConnectLocalChannel(ChannelFolder(dir), "Product", 2000, error), nullptr);
-  EXPECT_NE(error.find("not by a service"), std::string::npos) << error;
-}
-#else
 TEST(LocalChannel, ALineEachWayWithinTheBound) {
+#ifndef _WIN32
   if (::geteuid() != 0) GTEST_SKIP() << "a client trusts only root's channel folder";
+#endif
   test::TempDir dir;
   const std::string folder = ChannelFolder(dir);
   std::string error;
@@ -74,11 +64,14 @@ TEST(LocalChannel, ALineEachWayWithinTheBound) {
     EXPECT_EQ(client->ReadLine(96, 2000), "STATE idle 0 -1 none\n");
     service.join();
     EXPECT_EQ(read, c.read);
+#ifndef _WIN32
     EXPECT_EQ(peer, ::geteuid());
+#endif
   }
   EXPECT_EQ(ConnectLocalChannel(folder, "Other", 200, error), nullptr);
 }
 
+#ifndef _WIN32
 TEST(LocalChannel, NoServiceListensInAFolderOthersMayChange) {
   test::TempDir dir;
   const std::string folder = ChannelFolder(dir);

@@ -346,7 +346,7 @@ TEST_F(UpdaterEndToEnd, OnlyTheHttpsServerItselfCanDeferLaterChecks) {
   } cases[] = {
       {"plain http asking for a day", false, "86400", false, false},
       {"https through a proxy that answers 503", true, "", true, false},
-      {"https asking for two seconds", true, "2", false, true},
+      {"https asking for a minute", true, "60", false, true},
       {"https asking until a date", true, inTwoMinutes, false, true},
       {"https without Retry-After", true, "", false, false},
   };
@@ -388,11 +388,8 @@ TEST_F(UpdaterEndToEnd, OnlyTheHttpsServerItselfCanDeferLaterChecks) {
     EXPECT_EQ(asked(), 1) << product.RunLog();
     (void)product.Run();
     EXPECT_EQ(asked(), c.defers ? 1 : 2) << product.RunLog();
-    if (c.retryAfter == "2") {
+    if (c.defers) {
       EXPECT_NE(LastRecord(product).find("deferred"), std::string::npos) << LastRecord(product);
-      std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-      (void)product.Run();
-      EXPECT_EQ(asked(), 2) << "after the time";
     }
   }
 }

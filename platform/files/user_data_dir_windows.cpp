@@ -1,8 +1,9 @@
 // %LOCALAPPDATA%\<appName>\, made where missing.
 
 #include <windows.h>
-// after windows.h, whose declarations it needs
+// after windows.h, whose declarations they need
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <string>
 
@@ -44,7 +45,14 @@ bool MakeMachineFolder(const std::string& folder) {
 }  // namespace
 
 std::string MachineStateDirectory(const std::string& product) {
-  std::string base = Variable("ProgramData");
+  // The system's own answer, not the environment's: a service's environment is whatever the
+  // service manager gave it.
+  char common[MAX_PATH] = {};
+  if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
+                                common))) {
+    return {};
+  }
+  std::string base = common;
   while (!base.empty() && (base.back() == '\\' || base.back() == '/')) base.pop_back();
   if (base.empty()) return {};
   const std::string root = base + "\\BrixaUpdater";

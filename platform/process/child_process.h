@@ -31,7 +31,7 @@ class TChildProcess {
 
  private:
   std::uint64_t processId_;
-  std::intptr_t handle_;
+  [[maybe_unused]] std::intptr_t handle_;  // used on Windows only
   std::optional<std::uint32_t> exitCode_;
 };
 

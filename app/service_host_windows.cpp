@@ -27,6 +27,7 @@ void ReportState(DWORD state, DWORD exitCode = NO_ERROR) {
   status.dwControlsAccepted =
       state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
   status.dwWin32ExitCode = exitCode;
+  status.dwServiceSpecificExitCode = static_cast<DWORD>(gExitCode);
   status.dwWaitHint = state == SERVICE_STOP_PENDING ? kStopWaitHintMs : 0;
   (void)::SetServiceStatus(gStatusHandle, &status);
 }

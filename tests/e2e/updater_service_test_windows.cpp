@@ -43,7 +43,10 @@ TEST_F(UpdaterEndToEnd, TheUpdateServiceRegistersAnswersOnItsPipeAndInstalls) {
   std::string status;
   EXPECT_TRUE(WaitFor([&] { return (status = Ask("STATUS\n")).rfind("STATE done", 0) == 0; },
                       kServiceRunTimeoutMs))
-      << status;
+      << status << "\n"
+      << test::RunProgram("C:\\windows\\system32\\sc.exe",
+                          {"query", "BrixaUpdateService-BrixaUpdater"}, kRunTimeoutMs)
+             .stdOut;
   EXPECT_NE(status.find(" installed"), std::string::npos) << status;
   for (const char* attack : {"CHECK C:\\evil.exe\n", "STATUS", "\\\\host\\share\n"}) {
     EXPECT_EQ(Ask(attack).rfind("REFUSED malformed", 0), 0u) << attack;

@@ -48,8 +48,8 @@ std::string MachineStateDirectory(const std::string& product) {
   // The system's own answer, not the environment's: a service's environment is whatever the
   // service manager gave it.
   char common[MAX_PATH] = {};
-  if (FAILED(::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
-                                common))) {
+  if (FAILED(
+          ::SHGetFolderPathA(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) {
     return {};
   }
   std::string base = common;

@@ -53,9 +53,10 @@ class TLocalChannelServer {
 // Connects to the service of `product`; null with `error` when none listens, or when what
 // listens is not the system's (Linux: the folder or the socket not root's, or changeable by
 // others; Windows: the pipe served from a session other than the services' session 0 and the
-// caller's own, as another user who took the name first would serve it). The Windows pipe is opened for identification
-// only: its server can learn who asks, never act as them. Linux connects at once or not at all
-// (a service with a full queue is busy); Windows waits up to `timeoutMs` for a free instance.
+// caller's own, as another user who took the name first would serve it). The Windows pipe is opened
+// for identification only: its server can learn who asks, never act as them. Linux connects at once
+// or not at all (a service with a full queue is busy); Windows waits up to `timeoutMs` for a free
+// instance.
 [[nodiscard]] std::unique_ptr<TLocalChannelConnection> ConnectLocalChannel(
     const std::string& folder, const std::string& product, std::uint32_t timeoutMs,
     std::string& error);

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "platform/crypto/code_signature.h"
+#include "platform/crypto/libcrypto_key_unix.h"
 #include "platform/crypto/signature.h"
 #include "platform/library/dynamic_library.h"
 
@@ -46,14 +47,8 @@ struct Pkcs7Crypto {
   }
 };
 
-constexpr const char* kLibraryNames[] = {"libcrypto.so.3", "libcrypto.so.1.1", "libcrypto.so"};
-
 std::unique_ptr<Pkcs7Crypto> LoadPkcs7Crypto() {
-  auto crypto = std::make_unique<Pkcs7Crypto>();
-  for (const char* name : kLibraryNames) {
-    if (crypto->library.Load(name) && crypto->Bind()) return crypto;
-  }
-  throw ESignatureError("libcrypto (OpenSSL 1.1 or 3) is not available");
+  return LoadLibcrypto<Pkcs7Crypto>();
 }
 
 // The DER of the one signer's certificate of the parsed `pkcs7`.

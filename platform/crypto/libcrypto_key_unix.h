@@ -10,6 +10,21 @@
 
 namespace brixa {
 
+// The names libcrypto goes by, newest first: OpenSSL 3, 1.1, and the development link.
+inline constexpr const char* kLibcryptoNames[] = {"libcrypto.so.3", "libcrypto.so.1.1",
+                                                  "libcrypto.so"};
+
+// A table of libcrypto entry points (`library` and `Bind()`), from the first libcrypto that has
+// them all; raises ESignatureError when none has.
+template <typename Crypto>
+[[nodiscard]] std::unique_ptr<Crypto> LoadLibcrypto() {
+  auto crypto = std::make_unique<Crypto>();
+  for (const char* name : kLibcryptoNames) {
+    if (crypto->library.Load(name) && crypto->Bind()) return crypto;
+  }
+  throw ESignatureError("libcrypto (OpenSSL 1.1 or 3) is not available");
+}
+
 inline constexpr int kLibcryptoEvpPkeyEc = 408;  // EVP_PKEY_EC, the NID of id-ecPublicKey
 inline constexpr int kLibcryptoP256Bits = 256;
 

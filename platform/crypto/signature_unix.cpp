@@ -59,14 +59,8 @@ struct Crypto {
   }
 };
 
-constexpr const char* kLibraryNames[] = {"libcrypto.so.3", "libcrypto.so.1.1", "libcrypto.so"};
-
 std::unique_ptr<Crypto> LoadCrypto() {
-  auto crypto = std::make_unique<Crypto>();
-  for (const char* name : kLibraryNames) {
-    if (crypto->library.Load(name) && crypto->Bind()) return crypto;
-  }
-  throw ESignatureError("libcrypto (OpenSSL 1.1 or 3) is not available");
+  return LoadLibcrypto<Crypto>();
 }
 
 }  // namespace

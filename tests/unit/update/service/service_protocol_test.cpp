@@ -1,5 +1,5 @@
-// The update service's messages: only the fixed lines are requests, replies parse back exactly,
-// and the request rate is held per minute.
+// The update service's messages: only the fixed lines are requests, and replies parse back
+// exactly (the request rate is held in the service's end-to-end test).
 #include "update/service/service_protocol.h"
 
 #include <gtest/gtest.h>
@@ -50,15 +50,6 @@ TEST(ServiceProtocol, RepliesParseBackAndNothingElseDoes) {
     EXPECT_FALSE(ParseServiceStatus(bad).has_value()) << bad;
   }
   EXPECT_FALSE(ParseServiceStatus(FormatServiceRefusal(TServiceRefusal::rfMalformed)));
-}
-
-TEST(ServiceProtocol, RequestsBeyondTheRateAreRefusedUntilTheMinuteIsOver) {
-  TServiceRequestRate rate;
-  int admitted = 0;
-  for (int i = 0; i < kMaxServiceRequestsPerMinute + 10; ++i) admitted += rate.Admit(1000 + i);
-  EXPECT_EQ(admitted, kMaxServiceRequestsPerMinute);
-  EXPECT_FALSE(rate.Admit(1000 + 59 * 1000));
-  EXPECT_TRUE(rate.Admit(1000 + 60 * 1000));
 }
 
 }  // namespace
